@@ -1,0 +1,128 @@
+#include "coefficient_file.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <new>
+
+#include "allocation.h"
+#include "console.h"
+
+namespace {
+
+using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+bool contains(std::string_view line, std::string_view marker)
+{
+    return line.find(marker) != std::string_view::npos;
+}
+
+void check_read(const LineReader& reader, const char* path)
+{
+    if (reader.failed())
+        error("Error: reading %s\n", path);
+}
+
+// Option -g: every variable is divided by the smallest deviation.
+void smallest_for_all(std::vector<double>& values)
+{
+    if (values.empty())
+        return;
+    double smallest = values[0];
+    for (double v : values)
+        if (v < smallest)
+            smallest = v;
+    std::fill(values.begin(), values.end(), smallest);
+}
+
+}  // namespace
+
+void initStd(RunState& state, std::string_view line)
+{
+    int n = checkline(line);
+    if (state.datacols != 0 && state.fsc && state.datacols != n)
+        error("Error %s %d:\nnumber of fsc (%d) and\nnumber of std (%d) is missmatched\n", kErrorLabel, 487,
+              state.datacols, n);
+    state.datacols = n;
+    state.std.reset();
+    state.std = allocate_zeroed<double>(static_cast<unsigned>(n), 493);
+    int stored = readline(line, state.std->data(), n, nullptr);
+    if (stored != state.datacols)
+        error("Error %s %d:\nnumber of tested (%d) and\nnumber of read (%d) is missmatched\n", kErrorLabel, 496,
+              state.datacols, stored);
+    if (state.global)
+        smallest_for_all(*state.std);
+}
+
+void initMean(RunState& state, std::string_view line)
+{
+    int n = checkline(line);
+    if (state.datacols != 0 && state.fsc && state.datacols != n)
+        error("Error %s %d:\nnumber of fsc (%d) and\nnumber of mean (%d) is missmatched\n", kErrorLabel, 524,
+              state.datacols, n);
+    state.datacols = n;
+    state.mean.reset();
+    try {
+        state.mean.emplace(static_cast<std::size_t>(n));
+    } catch (const std::bad_alloc&) {
+        return;  // the run goes on without means
+    }
+    int stored = readline(line, state.mean->data(), n, nullptr);
+    if (stored != state.datacols)
+        error("Error %s %d:\nnumber of tested (%d) and\nnumber of read (%d) is missmatched\n", kErrorLabel, 534,
+              state.datacols, stored);
+}
+
+void initFsc(RunState& state, LineReader& reader, const char* path)
+{
+    std::string_view first = reader.myfgets() ? reader.line() : std::string_view{};
+    int n = checkline(first);
+    if (state.datacols != 0 && state.std && state.datacols != n)
+        error("Error %s %d:\nnumber of std (%d) and\nnumber of fsc (%d) is missmatched\n", kErrorLabel, 554,
+              state.datacols, n);
+    state.datacols = n;
+    state.fsc.reset();
+    std::uint64_t order = static_cast<unsigned>(n);
+    state.fsc = allocate_zeroed<double>(order * order, 558);
+    // The line after the last row is left to the caller, so a marker
+    // standing right after the matrix is still seen.
+    int rows = 0;
+    while (rows < n) {
+        int stored = readline(reader.line(), state.fsc->data() + order * rows, n, nullptr);
+        if (stored != n)
+            error("Error %s %d:\nnumber of read (%d) and\nnumber of expected (%d) is missmatched\n", kErrorLabel,
+                  562, stored, n);
+        ++rows;
+        if (rows < n && !reader.myfgets())
+            break;
+    }
+    check_read(reader, path);
+    if (rows != n)
+        error("Error %s %d:\nnumber of columns (%d) and\nnumber of rows (%d) is missmatched\n", kErrorLabel, 567,
+              n, rows);
+}
+
+void readfsc(RunState& state, const char* path)
+{
+    File file(std::fopen(path, "r"), std::fclose);
+    if (!file)
+        error("Error: opening %s\n", path);
+    LineReader reader(file.get());
+    while (reader.myfgets()) {
+        std::string_view line = reader.line();
+        if (contains(line, "[STD]")) {
+            // At the end of the file the vector is read from the last line
+            // read, which is the marker itself or a skipped comment.
+            reader.myfgets();
+            check_read(reader, path);
+            initStd(state, reader.line());
+        } else if (contains(line, "[MEAN]")) {
+            reader.myfgets();
+            check_read(reader, path);
+            initMean(state, reader.line());
+        } else if (contains(line, "[FSC_SORTED]")) {
+            initFsc(state, reader, path);
+        }
+    }
+    check_read(reader, path);
+}

@@ -1,0 +1,20 @@
+// The coefficient file: standard deviations ("[STD]"), means ("[MEAN]") and
+// the square matrix of factor score coefficients ("[FSC_SORTED]"), loaded
+// once per run into the run state.
+#pragma once
+
+#include <string_view>
+
+#include "run_state.h"
+#include "text_input.h"
+
+// Reads the whole file and fills std, mean, fsc and datacols. Ends the run
+// through `error` when the file cannot be opened or read, or when its
+// sections disagree in size.
+void readfsc(RunState& state, const char* path);
+
+// Load one section from its vector line (initStd, initMean) or from the
+// rows that follow the marker (initFsc).
+void initStd(RunState& state, std::string_view line);
+void initMean(RunState& state, std::string_view line);
+void initFsc(RunState& state, LineReader& reader, const char* path);

@@ -1,0 +1,15 @@
+// A rectangular table of doubles, one row per data line, stored row after
+// row in one block. `data` and `result` of a run are its two instances.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+struct RowMatrix {
+    int rows = 0;
+    int cols = 0;
+    std::vector<double> cells;  // rows x cols, row-major
+
+    double* row(int r) { return cells.data() + static_cast<std::size_t>(r) * cols; }
+    const double* row(int r) const { return cells.data() + static_cast<std::size_t>(r) * cols; }
+};

@@ -1,0 +1,35 @@
+// The one run-wide record: the settings from the command line and what the
+// run has loaded. Every module reads and writes it under these names.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "row_matrix.h"
+
+// One include flag per column: 1 = read, 0 = read as 0.
+using ScoreSelection = std::vector<int>;
+
+struct RunState {
+    std::optional<std::string> fscname;       // path of the coefficient file (-f)
+    std::optional<std::vector<double>> std;   // standard deviation per variable
+    std::optional<std::vector<double>> mean;  // mean per variable; may stay absent
+    std::optional<std::vector<double>> fsc;   // datacols x datacols coefficients, row-major
+    RowMatrix data;                           // rows of the current data file
+    RowMatrix result;                         // output rows of the current data file
+    std::optional<ScoreSelection> readflag;   // include flag per column
+    std::optional<std::string> flagline;      // the -b list as given
+    int datarows = 0;                         // rows of the current data file
+    int datacols = 0;                         // number of variables
+    int scores = 3;                           // score columns written; -1 = all
+    int add_mean_to_output = 1;               // inverse: add the means back
+    int sub_mean_from_input = 1;              // forward: subtract the means
+    int reverse = 0;                          // inverse transform (-i)
+    int global = 0;                           // smallest std for every variable (-g)
+    int allow_fewer_scores = 1;               // short data rows are zero-filled
+    int quiet = 0;                            // one-line console summary (-q)
+    int debug = 0;                            // step traces and matrix dump (--debug)
+    int more = 0;                             // print help directly (--more)
+    std::string EXT = ".sco";                 // extension of output names
+};
