@@ -1,0 +1,21 @@
+// The row-wise arithmetic between reading and writing: standardization,
+// the projection onto factor scores, and the undoing of standardization.
+#pragma once
+
+#include "run_state.h"
+
+// data[r][c] = (data[r][c] - mean[c]) / std[c], the mean only when present
+// and subtracted by default.
+void standardize(RunState& state);
+
+// result[r][s] = sum over k of data[r][k] * fsc[k][s] for s < scores, each
+// sum started at +0.0 and formed in k order with one fused step per term.
+void scorix(RunState& state);
+
+// result[r][c] = result[r][c] * std[c] + mean[c] for c < scores, as two
+// rounded operations; the mean only when present and added by default.
+void unstandardize(RunState& state);
+
+// The projection of one row: out[s] for s < scores from `row` of `cols`
+// values and the cols x cols matrix `fsc`.
+void project_row(const double* row, const double* fsc, int cols, int scores, double* out);
