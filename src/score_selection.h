@@ -1,0 +1,15 @@
+// The -b list ("1,2,5-6"): which columns of every data row are read; the
+// others are read as 0.
+#pragma once
+
+#include "run_state.h"
+
+// Builds state.readflag for datacols columns from state.flagline (every
+// column without a list) and echoes the items unless quiet.
+void parsereadflags(RunState& state);
+
+// First position at or after `p` that is not white space or a comma.
+const char* eatwhite(const char* p);
+
+// First position at or after `p` that is not a decimal digit.
+const char* eat_positive_int(const char* p);
