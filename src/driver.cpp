@@ -1,0 +1,184 @@
+#include "driver.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include <getopt.h>
+
+#include "allocation.h"
+#include "coefficient_file.h"
+#include "console.h"
+#include "data_file.h"
+#include "invocation_log.h"
+#include "matinv.h"
+#include "numerics.h"
+#include "output_writer.h"
+#include "score_selection.h"
+#include "usage.h"
+
+const char* const Version = "Scorix Version 1.12 09/04/03 18:45:55 Build: 1, by the Scorix developers";
+
+namespace {
+
+constexpr const char* kShortOptions = "?AB:E:F:GHIMS:QXab:e:f:ghims:qx";
+constexpr const char* kScoreListCharacters = "0123456789-, ";
+
+void screen_score_list(const char* list)
+{
+    if (std::strspn(list, kScoreListCharacters) != std::strlen(list)) {
+        message("Option -b: the list \"%s\" holds illegal characters; only digits, '-', ',' and ' ' may stand in it.\n",
+                list);
+        error("%s", "");
+    }
+}
+
+std::string extension_from(const char* argument)
+{
+    return argument[0] == '.' ? std::string(argument) : std::string(".") + argument;
+}
+
+// The leading decimal integer, as atoi reads it; 0 or less means the default.
+int score_count_from(const char* argument)
+{
+    int count = static_cast<int>(std::strtol(argument, nullptr, 10));
+    return count <= 0 ? 3 : count;
+}
+
+void act_on_option(RunState& state, int option, const char* program_path)
+{
+    switch (option) {
+    case 'a': state.scores = -1; break;
+    case 'b':
+        screen_score_list(optarg);
+        state.flagline = optarg;
+        break;
+    case 'e': state.EXT = extension_from(optarg); break;
+    case 'f': state.fscname = optarg; break;
+    case 'g': state.global = 1; break;
+    case 'i': state.reverse = 1; break;
+    case 'm': state.add_mean_to_output = 0; break;
+    case 'n': state.sub_mean_from_input = 0; break;
+    case 'q': state.quiet = 1; break;
+    case 's': state.scores = score_count_from(optarg); break;
+    case 'x': state.allow_fewer_scores = 1; break;
+    case 'h':
+    case '?': usage(state, program_path);
+    default: break;  // a long option that set its flag itself
+    }
+}
+
+void check_vector_lengths(const RunState& state)
+{
+    if (!state.std || !state.fsc)
+        error("Error %s %d: no [STD] or [FSC_SORTED] in %s\n", kErrorLabel, 217, state.fscname->c_str());
+    // Sections of different sizes can pass the reader in some orders; no
+    // step may read past a vector.
+    if (static_cast<long long>(state.std->size()) != state.datacols)
+        error("Error %s %d:\nnumber of fsc (%d) and\nnumber of std (%d) is missmatched\n", kErrorLabel, 218,
+              state.datacols, static_cast<int>(state.std->size()));
+    if (state.mean && static_cast<long long>(state.mean->size()) != state.datacols)
+        error("Error %s %d:\nnumber of fsc (%d) and\nnumber of mean (%d) is missmatched\n", kErrorLabel, 219,
+              state.datacols, static_cast<int>(state.mean->size()));
+}
+
+void dump_matrix(const RunState& state)
+{
+    message("fsc matrix after inverse:\n");
+    const double* fsc = state.fsc->data();
+    for (int r = 0; r < state.datacols; ++r) {
+        for (int c = 0; c < state.datacols; ++c)
+            message(" % .5e", fsc[static_cast<std::size_t>(r) * state.datacols + c]);
+        message("\n");
+    }
+}
+
+void invert_coefficients(RunState& state)
+{
+    std::vector<int> pivots = allocate_zeroed<int>(static_cast<unsigned>(state.datacols), 231,
+                                                   "Error %s %d: error allocating %lld bytes.\n");
+    if (state.debug)
+        message("matinv()\n");
+    int status = 0;
+    int flag = 0;
+    double det = 0.0;
+    matinv(&status, &flag, state.datacols, state.datacols, state.fsc->data(), state.datacols, pivots.data(), &det);
+    if (status == 2)
+        error("Error %s %d: [FSC_SORTED] in %s is singular, no inverse\n", kErrorLabel, 232,
+              state.fscname->c_str());
+    if (state.debug)
+        dump_matrix(state);
+}
+
+}  // namespace
+
+void process_file(RunState& state, const char* path)
+{
+    readfile(state, path);
+    if (state.reverse) {
+        scorix(state);
+        unstandardize(state);
+    } else {
+        standardize(state);
+        scorix(state);
+    }
+    writefile(state, path);
+}
+
+void parse_options(RunState& state, int argc, char** argv)
+{
+    const option long_opts[] = {
+        {"all", no_argument, nullptr, 'a'},
+        {"include-scores", required_argument, nullptr, 'b'},
+        {"debug", no_argument, &state.debug, 1},
+        {"extension", required_argument, nullptr, 'e'},
+        {"fsc-file", required_argument, nullptr, 'f'},
+        {"no-mean-output", no_argument, nullptr, 'm'},
+        {"no-mean-input", no_argument, nullptr, 'n'},
+        {"global", no_argument, nullptr, 'g'},
+        {"inverse", no_argument, nullptr, 'i'},
+        {"quiet", no_argument, nullptr, 'q'},
+        {"silence", no_argument, nullptr, 'q'},
+        {"scores", required_argument, nullptr, 's'},
+        {"allow_fewer_scores", no_argument, nullptr, 'x'},
+        {"help", no_argument, nullptr, '?'},
+        {"more", no_argument, &state.more, 1},
+        {nullptr, 0, nullptr, 0},
+    };
+    int option;
+    while ((option = getopt_long(argc, argv, kShortOptions, long_opts, nullptr)) != -1)
+        act_on_option(state, std::tolower(option), argv[0]);
+}
+
+int run(int argc, char** argv)
+{
+    RunState state;
+    state.EXT = ".sco";
+    parse_options(state, argc, argv);
+    if (state.quiet)
+        message("Scorix: ");
+    else
+        message("%s\n", Version);
+    if (state.reverse && state.EXT == ".sco")
+        state.EXT = ".tad";
+    message(state.quiet ? "ext:%s " : "Extension: %s\n", state.EXT.c_str());
+    if (!state.fscname)
+        usage(state, argv[0]);
+    logfile(argc, argv);
+    readfsc(state, state.fscname->c_str());
+    if (!state.mean)
+        message("No mean available for this data!\n");
+    if (state.scores > state.datacols || state.scores < 0)
+        state.scores = state.datacols;
+    parsereadflags(state);
+    message(state.quiet ? "cols:%d scores:%d " : "Columns:   %d\nScores:    %d\n", state.datacols, state.scores);
+    check_vector_lengths(state);
+    if (state.reverse)
+        invert_coefficients(state);
+    for (int i = optind; i < argc; ++i)
+        process_file(state, argv[i]);
+    if (state.quiet)
+        message("\n");
+    return 0;
+}

@@ -1,0 +1,21 @@
+// The spine of a run: options into the run state, the banner, the log line,
+// the coefficients, and each data file through the forward or inverse
+// pipeline.
+#pragma once
+
+#include "run_state.h"
+
+// Banner line of the program.
+extern const char* const Version;
+
+// Runs the whole program on the command line; returns the exit status of a
+// complete run (fatal errors end the process through `error`).
+int run(int argc, char** argv);
+
+// One data file through the forward or the inverse pipeline: read,
+// transform, write its output file.
+void process_file(RunState& state, const char* path);
+
+// Parses the options into `state`; the usage screen ends the process for
+// help and rejected options. Leaves optind at the first operand.
+void parse_options(RunState& state, int argc, char** argv);

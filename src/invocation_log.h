@@ -1,0 +1,16 @@
+// The invocation log: every run that gets past its options appends one line
+// to "logfile" in the current directory, with the time and the command line.
+#pragma once
+
+#include <string>
+
+// Appends the line for this run; prints "No logfile entry" on standard error
+// when the log cannot be opened and lets the run go on.
+void logfile(int argc, char* const* argv);
+
+// The argument as the log shows it: arguments holding a blank, comma or
+// asterisk are quoted, a long option's value alone after its "=".
+std::string logfile_long_opt(const char* argument);
+
+// The whole line for the given time stamp, ending in "\n".
+std::string log_line(const std::string& timestamp, int argc, char* const* argv);

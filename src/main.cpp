@@ -1,0 +1,13 @@
+#include <exception>
+
+#include "console.h"
+#include "driver.h"
+
+int main(int argc, char** argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& failure) {
+        error("Error: %s\n", failure.what());
+    }
+}
