@@ -1,0 +1,105 @@
+// Reading data files: what makes a row, what a row holds, and the failures
+// with their console lines.
+#include "data_file.h"
+#include "output_writer.h"
+#include "support.h"
+
+namespace {
+
+struct Read {
+    RunState state;
+    std::string console;
+};
+
+Read read_text(const std::string& text, int columns, std::optional<std::vector<int>> flags = {}, bool quiet = false)
+{
+    ScratchDir dir;
+    dir.write("a.dat", text);
+    Read out;
+    out.state.datacols = columns;
+    out.state.readflag = flags;
+    out.state.quiet = quiet;
+    testing::internal::CaptureStdout();
+    readfile(out.state, dir.file("a.dat").c_str());
+    out.console = testing::internal::GetCapturedStdout();
+    return out;
+}
+
+std::vector<double> cells(const Read& read)
+{
+    return read.state.data.cells;
+}
+
+}  // namespace
+
+TEST(DataFile, EveryNonCommentLineIsARowZeroFilled)
+{
+    Read read = read_text("1 2 3\n\n   \nname size weight\n# comment\n1 2 word 3\n4", 3);
+    EXPECT_EQ(read.state.datarows, 6);
+    EXPECT_EQ(cells(read), (std::vector<double>{1, 2, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 0, 4, 0, 0}));
+    EXPECT_EQ(read.state.result.rows, 6);
+    EXPECT_EQ(read.state.result.cols, 3);
+}
+
+TEST(DataFile, ConsoleLinesInNormalAndQuietMode)
+{
+    Read normal = read_text("1\n2\n", 1);
+    EXPECT_NE(normal.console.find("Rows:      2\n"), std::string::npos);
+    EXPECT_EQ(normal.console.rfind("File:      ", 0), 0u);
+    Read quiet = read_text("1\n2\n", 1, {}, true);
+    EXPECT_EQ(quiet.console.rfind("rows:2 file:", 0), 0u);
+    EXPECT_EQ(quiet.console.back(), 't') << "no line end after the path";
+}
+
+TEST(DataFile, EmptyAndCommentOnlyFilesHaveNoRows)
+{
+    EXPECT_EQ(read_text("", 2).state.datarows, 0);
+    EXPECT_EQ(read_text("# a\n; b\n", 2).state.datarows, 0);
+}
+
+TEST(DataFile, UnselectedColumnsReadAsZero)
+{
+    Read read = read_text("7 8 9\n1 2 3\n", 3, std::vector<int>{1, 0, 1});
+    EXPECT_EQ(cells(read), (std::vector<double>{7, 0, 9, 1, 0, 3}));
+}
+
+TEST(DataFile, LongLinesAreOneRow)
+{
+    std::string line(20000, ' ');
+    line += "5 6\n";
+    Read read = read_text(line + "1\n", 2);
+    EXPECT_EQ(read.state.datarows, 2);
+    EXPECT_EQ(cells(read), (std::vector<double>{5, 6, 1, 0}));
+}
+
+TEST(DataFile, FailuresNameTheirSiteAndFile)
+{
+    ScratchDir dir;
+    dir.write("wide.dat", "1 2\n1 2 3\n");
+    RunState state;
+    state.datacols = 2;
+    std::string wide = dir.file("wide.dat");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(fatal_text([&] { readfile(state, wide.c_str()); }),
+              "Error src/scorix 655:\nnumber of variables in std (2)\nand in " + wide + " (3) mismatch.\n");
+    EXPECT_EQ(fatal_text([&] { readfile(state, "/nonexistent/x"); }), "Error src/scorix 646:opening /nonexistent/x\n");
+    std::string directory = dir.path().string();
+    EXPECT_EQ(fatal_text([&] { readfile(state, directory.c_str()); }),
+              "Error src/scorix 647:reading " + directory + "\n");
+    std::string console = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(console.find("Rows:"), std::string::npos) << "errors come before the row count";
+    EXPECT_NE(console.find("File:      /nonexistent/x\n"), std::string::npos);
+}
+
+TEST(OutputName, ReplacesTheExtensionOfTheLastComponentOnly)
+{
+    const std::pair<const char*, const char*> names[] = {
+        {"data.dat", "data.sco"}, {"data", "data.sco"},       {"a.b.c", "a.b.sco"},
+        {"run.old/data", "run.old/data.sco"}, {"./data", "./data.sco"}, {"../x", "../x.sco"},
+        {".hidden", ".hidden.sco"}, {"dir/.hidden", "dir/.hidden.sco"}, {"x.", "x.sco"},
+    };
+    for (auto [input, output] : names)
+        EXPECT_EQ(output_name(input, ".sco"), output) << input;
+    std::string long_path(300, 'a');
+    EXPECT_EQ(output_name(long_path + ".dat", ".tad"), long_path + ".tad");
+}
