@@ -4,8 +4,8 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 bash "$top/scripts/deps.sh"
-cmake -S "$top" -B "$top/build" -DSCORIX_TESTS=OFF >/dev/null
-cmake --build "$top/build" -j"$(nproc)" >/dev/null
+cmake -S "$top" -B "$top/build" >/dev/null
+cmake --build "$top/build" --target scorix -j"$(nproc)" >/dev/null
 
 work="$top/build/example"
 rm -rf "$work" && mkdir -p "$work"

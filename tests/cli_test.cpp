@@ -85,6 +85,30 @@ TEST(Cli, InverseRunRestoresTheData)
         EXPECT_LT(std::fabs(value), 1e-13) << "the blank line comes back as zeros";
 }
 
+TEST(Cli, ExampleComesBackFromAllItsScores)
+{
+    Project p;
+    std::filesystem::copy_file(SCORIX_EXAMPLES "/iris.fsc", p.dir.path() / "iris.fsc");
+    std::filesystem::copy_file(SCORIX_EXAMPLES "/iris.dat", p.dir.path() / "iris.dat");
+    ASSERT_EQ(p.run({"-q", "-a", "-f", "iris.fsc", "iris.dat"}).status, 0);
+    ASSERT_EQ(p.run({"-q", "-i", "-a", "-f", "iris.fsc", "iris.sco"}).status, 0);
+    std::istringstream original(p.dir.read("iris.dat"));
+    std::istringstream restored(p.dir.read("iris.tad"));
+    std::string line;
+    std::getline(original, line);  // the column names
+    double want;
+    double got;
+    int values = 0;
+    for (; restored >> got; ++values) {
+        if (values % 4 == 0 && values > 0)
+            original >> line;  // the species after each flower's four values
+        ASSERT_TRUE(original >> want);
+        // The scores carry seven digits; the inverse loses at most one more.
+        EXPECT_NEAR(got, want, 5e-6 * std::fabs(want)) << "value " << values;
+    }
+    EXPECT_EQ(values, 600);
+}
+
 TEST(Cli, ExtensionRules)
 {
     const std::tuple<std::vector<std::string>, const char*> cases[] = {
