@@ -197,7 +197,10 @@ int open_temporary(const std::string& name)
 }  // namespace
 
 OutputFile::OutputFile(std::string name, int fd, int temporary)
-    : name_(std::move(name)), fd_(fd), temporary_(temporary), buffer_(std::make_unique_for_overwrite<char[]>(kBufferBytes))
+    : name_(std::move(name)),
+      fd_(fd),
+      temporary_(temporary),
+      buffer_(std::make_unique_for_overwrite<char[]>(kBufferBytes))
 {
 }
 
