@@ -1,25 +1,22 @@
 #include "data_file.h"
 
+#include <algorithm>
 #include <climits>
-#include <cstdio>
-#include <memory>
+#include <utility>
 
 #include "allocation.h"
 #include "console.h"
-#include "text_input.h"
 
 namespace {
 
-using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+// Rows per block: about a megabyte per matrix keeps a block in the second
+// level cache for the projection and the memory small; larger blocks gain
+// nothing measurable.
+constexpr long long kBlockBytes = 1 << 20;
 
-constexpr std::size_t kStreamBuffer = 1 << 16;
-
-File open_data(const char* path)
+long long block_rows(int cols)
 {
-    File file(std::fopen(path, "r"), std::fclose);
-    if (file)
-        std::setvbuf(file.get(), nullptr, _IOFBF, kStreamBuffer);
-    return file;
+    return std::max(1LL, kBlockBytes / (8LL * std::max(cols, 1)));
 }
 
 long long count_rows(const RunState& state, const char* path, std::FILE* stream)
@@ -38,22 +35,12 @@ long long count_rows(const RunState& state, const char* path, std::FILE* stream)
     return rows;
 }
 
-void store_rows(RunState& state, const char* path, std::FILE* stream)
-{
-    LineReader reader(stream);
-    const int* flags = state.readflag ? state.readflag->data() : nullptr;
-    // Lines beyond the counted rows (the file grew meanwhile) are ignored.
-    for (int r = 0; r < state.datarows && reader.myfgets(); ++r) {
-        int count = readline(reader.line(), state.data.row(r), state.datacols, flags);
-        if (count > state.datacols)
-            error("Error %s %d:\nnumber of variables in std (%d)\nand in %s (%d) mismatch.\n", kErrorLabel, 691,
-                  state.datacols, path, count);
-    }
-    if (reader.failed())
-        error("Error %s %d:reading %s\n", kErrorLabel, 689, path);
-}
-
 }  // namespace
+
+DataReader::DataReader(File stream, long long rows, const char* path)
+    : stream_(std::move(stream)), lines_(stream_.get()), rows_left_(rows), path_(path)
+{
+}
 
 void allocate(RunState& state, long long rows)
 {
@@ -61,20 +48,20 @@ void allocate(RunState& state, long long rows)
     state.result = RowMatrix{};
     state.datarows = 0;
     // A row count beyond the 32-bit range cannot be held: it fails like an
-    // allocation of that size would.
-    std::uint64_t cells = static_cast<std::uint64_t>(rows) * static_cast<unsigned>(state.datacols);
+    // allocation for the whole file would.
+    long long block = std::min(rows, block_rows(state.datacols));
+    std::uint64_t cells = static_cast<std::uint64_t>(block) * static_cast<unsigned>(state.datacols);
     if (rows > INT_MAX)
         cells = UINT64_MAX;
     state.data.cells = allocate_zeroed<double>(cells, 624);
     state.result.cells = allocate_zeroed<double>(cells, 627);
-    state.data.rows = state.result.rows = static_cast<int>(rows);
+    state.data.rows = state.result.rows = static_cast<int>(block);
     state.data.cols = state.result.cols = state.datacols;
-    state.datarows = static_cast<int>(rows);
 }
 
-void readfile(RunState& state, const char* path)
+DataReader readfile(RunState& state, const char* path)
 {
-    File file = open_data(path);
+    File file(std::fopen(path, "r"), std::fclose);
     if (!state.quiet)
         message("File:      %s\n", path);
     if (state.debug)
@@ -82,16 +69,43 @@ void readfile(RunState& state, const char* path)
     if (!file)
         error("Error %s %d:opening %s\n", kErrorLabel, 646, path);
     long long rows = count_rows(state, path, file.get());
+    file.reset();
     if (state.quiet)
         message("rows:%lld file:%s", rows, path);
     else
         message("Rows:      %lld\n", rows);
-    file.reset();
     allocate(state, rows);
     if (state.debug)
         message("reading file\n");
-    file = open_data(path);
+    file.reset(std::fopen(path, "r"));
     if (!file)
         error("Error %s %d:opening %s\n", kErrorLabel, 676, path);
-    store_rows(state, path, file.get());
+    return DataReader(std::move(file), rows, path);
+}
+
+bool readblock(RunState& state, DataReader& reader)
+{
+    const int rows = static_cast<int>(std::min<long long>(reader.rows_left_, state.data.rows));
+    const int cols = state.datacols;
+    const int* flags = state.readflag ? state.readflag->data() : nullptr;
+    state.datarows = 0;
+    for (int r = 0; r < rows; ++r) {
+        double* row = state.data.row(r);
+        int stored = 0;
+        // Lines beyond the counted rows (the file grew meanwhile) are never
+        // read; rows missing at the end (it shrank) stay zero.
+        if (reader.lines_.myfgets()) {
+            int count = readline(reader.lines_.line(), row, cols, flags);
+            if (count > cols)
+                error("Error %s %d:\nnumber of variables in std (%d)\nand in %s (%d) mismatch.\n", kErrorLabel, 691,
+                      cols, reader.path_, count);
+            stored = count;
+        } else if (reader.lines_.failed()) {
+            error("Error %s %d:reading %s\n", kErrorLabel, 689, reader.path_);
+        }
+        std::fill(row + stored, row + cols, 0.0);
+    }
+    reader.rows_left_ -= rows;
+    state.datarows = rows;
+    return rows > 0;
 }

@@ -1,14 +1,40 @@
 // Data files: one observation per line, one variable per column. A file is
-// read twice, a count pass that vets every line and a read pass that stores
-// the values into the run's `data` matrix.
+// read twice: a count pass that vets every line and counts the rows, then a
+// read pass that hands the rows on block by block through the run's `data`
+// matrix, so memory does not grow with the length of the file.
 #pragma once
 
+#include <cstdio>
+#include <memory>
+
 #include "run_state.h"
+#include "text_input.h"
 
-// Counts, vets and stores the file at `path` into state.data, sizes
-// state.result to match and sets datarows. Ends the run through `error` on
-// any failure.
-void readfile(RunState& state, const char* path);
+using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
-// Replaces the data/result pair by a new zero-filled pair of `rows` rows.
+// A data file between its count pass and the end of its read pass.
+class DataReader {
+public:
+    DataReader(File stream, long long rows, const char* path);
+
+private:
+    friend bool readblock(RunState& state, DataReader& reader);
+    File stream_;
+    LineReader lines_;
+    long long rows_left_;  // counted rows the read pass has still to hand on
+    const char* path_;
+};
+
+// The count pass of the file at `path` with its console lines; then sizes
+// the data/result pair for one block and opens the read pass. Ends the run
+// through `error` on any failure.
+DataReader readfile(RunState& state, const char* path);
+
+// Reads the next block of rows into state.data and sets datarows to its row
+// count; false once every counted row has been handed on. Cells beyond a
+// line's numbers and unselected columns are 0.
+bool readblock(RunState& state, DataReader& reader);
+
+// Replaces the data/result pair by a zero-filled pair with room for a block
+// of at most `rows` rows (the row count of a file); datarows becomes 0.
 void allocate(RunState& state, long long rows);

@@ -113,17 +113,32 @@ void invert_coefficients(RunState& state)
 
 }  // namespace
 
+namespace {
+
+// The transform steps of each direction in their order, with their traces.
+struct Step {
+    const char* trace;
+    void (*apply)(RunState&);
+};
+constexpr Step kForward[] = {{"standardize()\n", standardize}, {"scorix()\n", scorix}};
+constexpr Step kInverse[] = {{"scorix()\n", scorix}, {"unstandardize()\n", unstandardize}};
+
+}  // namespace
+
 void process_file(RunState& state, const char* path)
 {
-    readfile(state, path);
-    if (state.reverse) {
-        scorix(state);
-        unstandardize(state);
-    } else {
-        standardize(state);
-        scorix(state);
+    DataReader input = readfile(state, path);
+    const auto& steps = state.reverse ? kInverse : kForward;
+    if (state.debug)
+        for (const Step& step : steps)
+            message("%s", step.trace);
+    OutputFile output = writefile(state, path);
+    while (readblock(state, input)) {
+        for (const Step& step : steps)
+            step.apply(state);
+        output.write(state);
     }
-    writefile(state, path);
+    output.finish();
 }
 
 void parse_options(RunState& state, int argc, char** argv)

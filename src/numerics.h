@@ -1,5 +1,6 @@
 // The row-wise arithmetic between reading and writing: standardization,
 // the projection onto factor scores, and the undoing of standardization.
+// Each works on the rows of the current block, rows 0 to datarows - 1.
 #pragma once
 
 #include "run_state.h"
@@ -17,5 +18,12 @@ void scorix(RunState& state);
 void unstandardize(RunState& state);
 
 // The projection of one row: out[s] for s < scores from `row` of `cols`
-// values and the cols x cols matrix `fsc`.
+// values and the cols x cols matrix `fsc`, one std::fma per term. The
+// portable path, and the reference the vector path is held to.
 void project_row(const double* row, const double* fsc, int cols, int scores, double* out);
+
+// The projection of `rows` rows of `cols` values each, stored one after the
+// other, into `out` (a row of `cols` slots per row, the first `scores`
+// written). Uses the CPU's vector fused multiply-add when it has one; the
+// bits are those of project_row either way.
+void project_rows(const double* data, int rows, const double* fsc, int cols, int scores, double* out);

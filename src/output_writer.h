@@ -1,8 +1,10 @@
 // Writes the computed rows of one data file to its output file: the input
 // name with its extension replaced by EXT, one line per row, the first
-// `scores` values in "%-.7g" separated by one blank.
+// `scores` values in "%-.7g" separated by one blank. Rows arrive block by
+// block and leave through one large buffer.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -13,7 +15,43 @@
 // give way to `ext`; without such a "." `ext` is appended.
 std::string output_name(std::string_view path, std::string_view ext);
 
-// Writes state.result for the input `path`. Ends the run through `error`
-// when the output cannot be opened or written; an incomplete output file is
-// removed.
-void writefile(RunState& state, const char* path);
+// Room that format_value needs: "-1.234568e-308" and its terminator fit.
+inline constexpr int kValueChars = 24;
+
+// Writes `value` as printf's "%-.7g" does into `text` and returns the end
+// of what it wrote (no terminator).
+char* format_value(char* text, double value);
+
+// The output file of one data file while its rows are written.
+class OutputFile {
+public:
+    // `fd` is the output opened for writing; with `temporary` (the output
+    // is the input itself) the rows collect there until finish().
+    OutputFile(std::string name, int fd, int temporary);
+    OutputFile(OutputFile&& other) noexcept;
+    OutputFile& operator=(OutputFile&&) = delete;
+    ~OutputFile();
+
+    // Appends rows 0 to datarows - 1 of state.result.
+    void write(const RunState& state);
+
+    // Writes out what is buffered and closes the file; ends the run through
+    // `error` (removing the incomplete output) when any write failed.
+    void finish();
+
+private:
+    void flush();
+
+    std::string name_;
+    int fd_;
+    int temporary_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t used_ = 0;
+    bool failed_ = false;  // a write failed; reported by finish()
+};
+
+// Opens the output file for the input `path`: a fresh or truncated file, or,
+// when the output is the input file itself, a temporary one that replaces
+// its contents at the end, after the input is read. Ends the run through
+// `error` when the output cannot be opened.
+OutputFile writefile(RunState& state, const char* path);

@@ -16,11 +16,11 @@ struct RunState {
     std::optional<std::vector<double>> std;   // standard deviation per variable
     std::optional<std::vector<double>> mean;  // mean per variable; may stay absent
     std::optional<std::vector<double>> fsc;   // datacols x datacols coefficients, row-major
-    RowMatrix data;                           // rows of the current data file
-    RowMatrix result;                         // output rows of the current data file
+    RowMatrix data;                           // the current block of a data file's rows
+    RowMatrix result;                         // output rows of the current block
     std::optional<ScoreSelection> readflag;   // include flag per column
     std::optional<std::string> flagline;      // the -b list as given
-    int datarows = 0;                         // rows of the current data file
+    int datarows = 0;                         // rows in the current block
     int datacols = 0;                         // number of variables
     int scores = 3;                           // score columns written; -1 = all
     int add_mean_to_output = 1;               // inverse: add the means back

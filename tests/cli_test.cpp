@@ -311,10 +311,24 @@ TEST(Cli, OutputFailuresLeaveNoIncompleteFile)
 
 TEST(Cli, AnInputWithTheOutputExtensionIsOverwrittenByItsOutput)
 {
+    // 60000 rows: more than one block, which come out in order, and the
+    // input must be read to its end before its contents give way; the
+    // symlinked one is written through its link.
     Project p;
-    p.dir.write("x.sco", kData);
-    EXPECT_EQ(p.run({"-q", "-f", "c.fsc", "x.sco"}).status, 0);
-    EXPECT_EQ(p.dir.read("x.sco"), kScores);
+    std::string data, scores;
+    for (int i = 0; i < 20000; ++i) {
+        data += kData;
+        scores += kScores;
+    }
+    p.dir.write("x.sco", data);
+    p.dir.write("big.dat", data);
+    p.dir.write("target.dat", kData);
+    std::filesystem::create_symlink("target.dat", p.dir.path() / "link.sco");
+    EXPECT_EQ(p.run({"-q", "-f", "c.fsc", "x.sco", "big.dat", "link.sco"}).status, 0);
+    EXPECT_EQ(p.dir.read("x.sco"), scores);
+    EXPECT_EQ(p.dir.read("big.sco"), scores);
+    EXPECT_EQ(p.dir.read("target.dat"), kScores);
+    EXPECT_TRUE(std::filesystem::is_symlink(p.dir.path() / "link.sco"));
 }
 
 TEST(Cli, TooManyNumbersOnALineStopsBeforeTheRowCount)

@@ -1,5 +1,6 @@
 // Standardization, projection and unstandardization to the last bit.
 #include <cmath>
+#include <random>
 
 #include "numerics.h"
 #include "support.h"
@@ -49,6 +50,37 @@ TEST(Numerics, ProjectionFusesEachTermInOrder)
     const double negative_zero_row[2] = {-0.0, -0.0};
     project_row(negative_zero_row, fsc, 2, 2, out);
     EXPECT_BITS_EQ(+0.0, out[0]);
+}
+
+TEST(Numerics, BlockProjectionHasTheBitsOfTheRowByRowOne)
+{
+    // Column counts around the vector widths and the term ranges; row
+    // counts with and without a partial group of four rows.
+    std::mt19937_64 rng(11);
+    std::uniform_real_distribution<double> any(-3.0, 3.0);
+    for (int cols : {1, 2, 3, 4, 5, 7, 8, 9, 12, 15, 16, 17, 31, 255, 256, 257, 513, 600}) {
+        for (int scores : {1, 3, cols / 2, cols}) {
+            if (scores < 1 || scores > cols)
+                continue;
+            const int rows = cols > 256 ? 5 : 11;
+            std::vector<double> fsc(static_cast<std::size_t>(cols) * cols);
+            std::vector<double> data(static_cast<std::size_t>(rows) * cols);
+            for (double& v : fsc)
+                v = any(rng);
+            for (double& v : data)
+                v = any(rng);
+            data[0] = -0.0;
+            std::vector<double> expected(data.size(), 42.0);
+            std::vector<double> actual(data.size(), 42.0);
+            for (int r = 0; r < rows; ++r)
+                project_row(&data[r * cols], fsc.data(), cols, scores, &expected[r * cols]);
+            project_rows(data.data(), rows, fsc.data(), cols, scores, actual.data());
+            for (std::size_t i = 0; i < data.size(); ++i)
+                ASSERT_EQ(bits(expected[i]), bits(actual[i]))
+                    << cols << " columns, " << scores << " scores, cell " << i << ": expected "
+                    << describe(expected[i]) << ", got " << describe(actual[i]);
+        }
+    }
 }
 
 TEST(Numerics, ProjectionComputesOnlyTheRequestedScores)

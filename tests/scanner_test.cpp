@@ -65,6 +65,9 @@ TEST(NumberScanner, ReadsEdgeFormsAsTheCLibraryDoes)
         "123456789012345678901234567890123456789012345678901234567890e-40",
         "9007199254740993",        "-0",          "-0.0e0",       "00012",      "1,2",         "\v\f\r 7",
         "",         "   ",         "#1",          "1\0 2",        "0e",         "0e+1",        ".e1",
+        "12345678", "123456789",   "-1234567.8e1", "00000000000000000001",     "99999999999999999999",
+        "1e22",     "1e23",        "9007199254740992e-22",      "9007199254740993e-22", "12345678.9.1",
+        "1234567890123456789e-330", "0.000000000000000000000000001e330", "12345678x",  "0x12345678",
     };
     for (const char* text : cases)
         expect_same_as_oracle(text);
@@ -78,6 +81,29 @@ TEST(NumberScanner, AgreesWithTheCLibraryOnRandomTokens)
         expect_same_as_oracle(random_token(rng));
         if (HasFatalFailure())
             return;
+    }
+}
+
+// checkline finds the token ends without converting; it must count what
+// the converting scan (scan_number, readline) reads, on any line.
+TEST(NumberScanner, CountingAndStoringAgreeWithTheScannerOnRandomLines)
+{
+    std::mt19937_64 rng(99);
+    long count = sweep_size() / 10;
+    for (long i = 0; i < count; ++i) {
+        std::string line;
+        for (std::size_t tokens = rng() % 6; tokens > 0; --tokens)
+            line += random_token(rng) + (rng() % 3 ? " " : "");
+        std::vector<double> expected;
+        double value;
+        for (std::string_view rest = line; std::size_t used = scan_number(rest, value); rest.remove_prefix(used))
+            expected.push_back(value);
+        std::vector<double> stored(expected.size() + 1, -1.0);
+        int counted = checkline(line);
+        ASSERT_EQ(counted, static_cast<int>(expected.size())) << "[" << line << "]";
+        ASSERT_EQ(readline(line, stored.data(), counted, nullptr), counted) << "[" << line << "]";
+        for (int k = 0; k < counted; ++k)
+            ASSERT_EQ(bits(expected[k]), bits(stored[k])) << "[" << line << "] value " << k;
     }
 }
 
