@@ -1,5 +1,6 @@
-// Reading data files: what makes a row, what a row holds, and the failures
-// with their console lines.
+// Reading data files: what makes a row, what a row holds, block by block, and
+// the failures the end-to-end tests do not reach; output names and the value
+// printer of the writer.
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -12,108 +13,81 @@
 
 namespace {
 
-struct Read {
-    RunState state;
-    std::string console;
-    int rows = 0;
-    std::vector<double> cells;  // every block's rows, in order
-};
-
-Read read_text(const std::string& text, int columns, std::optional<std::vector<int>> flags = {}, bool quiet = false)
+// Every block's rows of `text` read through readfile/readblock, in order.
+std::vector<double> read_cells(const std::string& text, int columns, std::optional<std::vector<int>> flags = {},
+                               std::vector<int>* block_rows = nullptr)
 {
     ScratchDir dir;
     dir.write("a.dat", text);
-    Read out;
-    out.state.datacols = columns;
-    out.state.readflag = flags;
-    out.state.quiet = quiet;
+    RunState state;
+    state.datacols = columns;
+    state.readflag = flags;
+    state.quiet = 1;
     testing::internal::CaptureStdout();
-    DataReader reader = readfile(out.state, dir.file("a.dat").c_str());
-    out.console = testing::internal::GetCapturedStdout();
-    while (readblock(out.state, reader)) {
-        out.rows += out.state.datarows;
-        const double* block = out.state.data.row(0);
-        out.cells.insert(out.cells.end(), block, block + out.state.datarows * columns);
+    DataReader reader = readfile(state, dir.file("a.dat").c_str());
+    testing::internal::GetCapturedStdout();
+    std::vector<double> cells;
+    while (readblock(state, reader)) {
+        const double* block = state.data.row(0);
+        cells.insert(cells.end(), block, block + state.datarows * columns);
+        if (block_rows)
+            block_rows->push_back(state.datarows);
     }
-    return out;
-}
-
-std::vector<double> cells(const Read& read)
-{
-    return read.cells;
+    return cells;
 }
 
 }  // namespace
 
 TEST(DataFile, EveryNonCommentLineIsARowZeroFilled)
 {
-    Read read = read_text("1 2 3\n\n   \nname size weight\n# comment\n1 2 word 3\n4", 3);
-    EXPECT_EQ(read.rows, 6);
-    EXPECT_EQ(cells(read), (std::vector<double>{1, 2, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 0, 4, 0, 0}));
-    EXPECT_EQ(read.state.result.cols, 3);
+    const std::tuple<std::string, int, std::optional<std::vector<int>>, std::vector<double>> cases[] = {
+        {"1 2 3\n\n   \nname size weight\n# comment\n1 2 word 3\n4", 3, {},
+         {1, 2, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 0, 4, 0, 0}},
+        {"", 2, {}, {}},
+        {"# a\n; b\n", 2, {}, {}},
+        {"7 8 9\n1 2 3\n", 3, std::vector<int>{1, 0, 1}, {7, 0, 9, 1, 0, 3}},
+        {std::string(20000, ' ') + "5 6\n1\n", 2, {}, {5, 6, 1, 0}},
+    };
+    for (const auto& [text, columns, flags, expected] : cases)
+        EXPECT_EQ(read_cells(text, columns, flags), expected) << "[" << text.substr(0, 40) << "]";
 }
 
-TEST(DataFile, ConsoleLinesInNormalAndQuietMode)
+// Wide rows make blocks of a few rows; a short row in a later block must not
+// show what an earlier block left in its slot.
+TEST(DataFile, StreamsRowsAcrossBlocksInOrder)
 {
-    Read normal = read_text("1\n2\n", 1);
-    EXPECT_NE(normal.console.find("Rows:      2\n"), std::string::npos);
-    EXPECT_EQ(normal.console.rfind("File:      ", 0), 0u);
-    Read quiet = read_text("1\n2\n", 1, {}, true);
-    EXPECT_EQ(quiet.console.rfind("rows:2 file:", 0), 0u);
-    EXPECT_EQ(quiet.console.back(), 't') << "no line end after the path";
+    const int columns = 50'000;
+    std::string text;
+    auto is_short = [](int r) { return r / 2 % 2 == 1; };  // rows 2, 3 and 6, in slots a long row used
+    for (int r = 0; r < 7; ++r)
+        text += std::to_string(r) + (is_short(r) ? "\n" : " 1 2\n");
+    std::vector<int> block_rows;
+    std::vector<double> cells = read_cells(text, columns, {}, &block_rows);
+    EXPECT_EQ(block_rows, (std::vector<int>{2, 2, 2, 1}));
+    ASSERT_EQ(cells.size(), 7u * columns);
+    for (int r = 0; r < 7; ++r) {
+        EXPECT_EQ(cells[r * columns], r);
+        EXPECT_EQ(cells[r * columns + 1], is_short(r) ? 0 : 1) << "row " << r;
+    }
 }
 
-TEST(DataFile, EmptyAndCommentOnlyFilesHaveNoRows)
-{
-    EXPECT_EQ(read_text("", 2).rows, 0);
-    EXPECT_EQ(read_text("# a\n; b\n", 2).rows, 0);
-}
-
-TEST(DataFile, UnselectedColumnsReadAsZero)
-{
-    Read read = read_text("7 8 9\n1 2 3\n", 3, std::vector<int>{1, 0, 1});
-    EXPECT_EQ(cells(read), (std::vector<double>{7, 0, 9, 1, 0, 3}));
-}
-
-TEST(DataFile, LongLinesAreOneRow)
-{
-    std::string line(20000, ' ');
-    line += "5 6\n";
-    Read read = read_text(line + "1\n", 2);
-    EXPECT_EQ(read.rows, 2);
-    EXPECT_EQ(cells(read), (std::vector<double>{5, 6, 1, 0}));
-}
-
-TEST(DataFile, FailuresNameTheirSiteAndFile)
-{
-    ScratchDir dir;
-    dir.write("wide.dat", "1 2\n1 2 3\n");
-    RunState state;
-    state.datacols = 2;
-    std::string wide = dir.file("wide.dat");
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(fatal_text([&] { readfile(state, wide.c_str()); }),
-              "Error src/scorix 655:\nnumber of variables in std (2)\nand in " + wide + " (3) mismatch.\n");
-    EXPECT_EQ(fatal_text([&] { readfile(state, "/nonexistent/x"); }), "Error src/scorix 646:opening /nonexistent/x\n");
-    std::string directory = dir.path().string();
-    EXPECT_EQ(fatal_text([&] { readfile(state, directory.c_str()); }),
-              "Error src/scorix 647:reading " + directory + "\n");
-    std::string console = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(console.find("Rows:"), std::string::npos) << "errors come before the row count";
-    EXPECT_NE(console.find("File:      /nonexistent/x\n"), std::string::npos);
-}
-
-TEST(DataFile, AnErrorInTheReadPassLeavesNoOutput)
+TEST(DataFile, ReadErrorsNameTheirSite)
 {
     ScratchDir dir;
     dir.write("g.dat", "1 2\n3 4\n");
     RunState state;
     state.datacols = 2;
+    std::string directory = dir.path().string(), path = dir.file("g.dat");
+    testing::internal::CaptureStdout();  // the console line comes before the error
+    EXPECT_EQ(fatal_text([&] { readfile(state, directory.c_str()); }),
+              "Error src/scorix 647:reading " + directory + "\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "File:      " + directory + "\n");
+
+    // A file that changes between the count and the read pass.
     state.quiet = 1;
-    std::string path = dir.file("g.dat");
     testing::internal::CaptureStdout();
     DataReader reader = readfile(state, path.c_str());
-    dir.write("g.dat", "1 2\n3 4 5\n");  // changed between the two passes
+    dir.write("g.dat", "1 2\n3 4 5\n");
     OutputFile output = writefile(state, path.c_str());
     EXPECT_EQ(fatal_text([&] {
                   while (readblock(state, reader))
@@ -121,20 +95,18 @@ TEST(DataFile, AnErrorInTheReadPassLeavesNoOutput)
               }),
               "Error src/scorix 691:\nnumber of variables in std (2)\nand in " + path + " (3) mismatch.\n");
     testing::internal::GetCapturedStdout();
-    EXPECT_FALSE(dir.exists("g.sco"));
+    EXPECT_FALSE(dir.exists("g.sco")) << "no output is left behind";
 }
 
 TEST(OutputName, ReplacesTheExtensionOfTheLastComponentOnly)
 {
-    const std::pair<const char*, const char*> names[] = {
-        {"data.dat", "data.sco"}, {"data", "data.sco"},       {"a.b.c", "a.b.sco"},
-        {"run.old/data", "run.old/data.sco"}, {"./data", "./data.sco"}, {"../x", "../x.sco"},
-        {".hidden", ".hidden.sco"}, {"dir/.hidden", "dir/.hidden.sco"}, {"x.", "x.sco"},
-    };
-    for (auto [input, output] : names)
+    const std::string long_path(300, 'a');
+    const std::pair<std::string, std::string> names[] = {
+        {"data.dat", "data.sco"}, {"data", "data.sco"}, {"a.b.c", "a.b.sco"}, {"run.old/data", "run.old/data.sco"},
+        {"./data", "./data.sco"}, {"../x", "../x.sco"}, {".hidden", ".hidden.sco"}, {"dir/.hidden", "dir/.hidden.sco"},
+        {"x.", "x.sco"}, {long_path + ".dat", long_path + ".sco"}};
+    for (const auto& [input, output] : names)
         EXPECT_EQ(output_name(input, ".sco"), output) << input;
-    std::string long_path(300, 'a');
-    EXPECT_EQ(output_name(long_path + ".dat", ".tad"), long_path + ".tad");
 }
 
 namespace {
