@@ -17,39 +17,53 @@ RunState two_by_two()
     state.fsc = std::vector<double>{0.1, 0.2, 0.3, 0.7};
     state.datarows = 1;
     state.data = RowMatrix{1, 2, {1.0, 5.0}};
-    state.result = RowMatrix{1, 2, {0.0, 0.0}};
+    state.result = RowMatrix{1, 2, {0.3, 1.3}};
     return state;
 }
 
 }  // namespace
 
-TEST(Numerics, StandardizeSubtractsThenDividesRoundingEach)
+// Both are two rounded operations; 0.3 * 3.0 + 0.1 and 1.3 * 0.1 - 2.0
+// round differently when fused.
+TEST(Numerics, StandardizeAndUnstandardizeRoundEachStep)
 {
-    RunState state = two_by_two();
-    standardize(state);
-    EXPECT_BITS_EQ((1.0 - 0.1) / 3.0, state.data.row(0)[0]);
-    EXPECT_BITS_EQ((5.0 - -2.0) / 0.1, state.data.row(0)[1]);
-
-    RunState no_mean = two_by_two();
-    no_mean.sub_mean_from_input = 0;
-    standardize(no_mean);
-    EXPECT_BITS_EQ(1.0 / 3.0, no_mean.data.row(0)[0]);
+    for (int with_mean : {1, 0}) {
+        SCOPED_TRACE(with_mean ? "with the means" : "without the means");
+        RunState state = two_by_two();
+        state.sub_mean_from_input = state.add_mean_to_output = with_mean;
+        const double mean0 = with_mean ? 0.1 : 0.0, mean1 = with_mean ? -2.0 : 0.0;
+        standardize(state);
+        EXPECT_BITS_EQ((1.0 - mean0) / 3.0, state.data.row(0)[0]);
+        EXPECT_BITS_EQ((5.0 - mean1) / 0.1, state.data.row(0)[1]);
+        unstandardize(state);
+        EXPECT_BITS_EQ(0.3 * 3.0 + mean0, state.result.row(0)[0]);
+        EXPECT_BITS_EQ(1.3 * 0.1 + mean1, state.result.row(0)[1]);
+    }
+    RunState zero_deviation = two_by_two();
+    zero_deviation.std = std::vector<double>{0.0, 0.0};
+    zero_deviation.data.row(0)[1] = -2.0;
+    standardize(zero_deviation);
+    EXPECT_TRUE(std::isinf(zero_deviation.data.row(0)[0])) << "no guard against a zero deviation";
+    EXPECT_TRUE(std::isnan(zero_deviation.data.row(0)[1]));
 }
 
-TEST(Numerics, ProjectionFusesEachTermInOrder)
+TEST(Numerics, ProjectionFusesEachTermInOrderFromPlusZero)
 {
     // 0.1*0.1 + 0.3*0.3 rounds differently fused than unfused.
-    const double row[2] = {0.1, 0.3};
+    const double row[2] = {0.1, 0.3}, negative_zeros[2] = {-0.0, -0.0};
     const double fsc[4] = {0.1, 0.0, 0.3, 0.0};
     double out[2];
     project_row(row, fsc, 2, 2, out);
     EXPECT_BITS_EQ(std::fma(0.3, 0.3, std::fma(0.1, 0.1, 0.0)), out[0]);
-    EXPECT_NE(bits(out[0]), bits(0.1 * 0.1 + 0.3 * 0.3));
     EXPECT_BITS_EQ(+0.0, out[1]) << "a sum of zero products starts at +0.0";
-
-    const double negative_zero_row[2] = {-0.0, -0.0};
-    project_row(negative_zero_row, fsc, 2, 2, out);
+    project_row(negative_zeros, fsc, 2, 2, out);
     EXPECT_BITS_EQ(+0.0, out[0]);
+
+    RunState state = two_by_two();
+    state.scores = 1;
+    scorix(state);
+    EXPECT_BITS_EQ(std::fma(5.0, 0.3, std::fma(1.0, 0.1, 0.0)), state.result.row(0)[0]);
+    EXPECT_BITS_EQ(1.3, state.result.row(0)[1]) << "only the requested scores are computed";
 }
 
 TEST(Numerics, BlockProjectionHasTheBitsOfTheRowByRowOne)
@@ -63,15 +77,13 @@ TEST(Numerics, BlockProjectionHasTheBitsOfTheRowByRowOne)
             if (scores < 1 || scores > cols)
                 continue;
             const int rows = cols > 256 ? 5 : 11;
-            std::vector<double> fsc(static_cast<std::size_t>(cols) * cols);
-            std::vector<double> data(static_cast<std::size_t>(rows) * cols);
+            std::vector<double> fsc(static_cast<std::size_t>(cols) * cols), data(static_cast<std::size_t>(rows) * cols);
             for (double& v : fsc)
                 v = any(rng);
             for (double& v : data)
                 v = any(rng);
             data[0] = -0.0;
-            std::vector<double> expected(data.size(), 42.0);
-            std::vector<double> actual(data.size(), 42.0);
+            std::vector<double> expected(data.size(), 42.0), actual(data.size(), 42.0);
             for (int r = 0; r < rows; ++r)
                 project_row(&data[r * cols], fsc.data(), cols, scores, &expected[r * cols]);
             project_rows(data.data(), rows, fsc.data(), cols, scores, actual.data());
@@ -81,40 +93,4 @@ TEST(Numerics, BlockProjectionHasTheBitsOfTheRowByRowOne)
                     << describe(expected[i]) << ", got " << describe(actual[i]);
         }
     }
-}
-
-TEST(Numerics, ProjectionComputesOnlyTheRequestedScores)
-{
-    RunState state = two_by_two();
-    state.scores = 1;
-    state.result.row(0)[1] = 42.0;
-    scorix(state);
-    EXPECT_BITS_EQ(std::fma(5.0, 0.3, std::fma(1.0, 0.1, 0.0)), state.result.row(0)[0]);
-    EXPECT_EQ(state.result.row(0)[1], 42.0);
-}
-
-TEST(Numerics, UnstandardizeMultipliesThenAddsUnfused)
-{
-    RunState state = two_by_two();
-    state.result.row(0)[0] = 0.7;
-    state.result.row(0)[1] = 1.1;
-    unstandardize(state);
-    EXPECT_BITS_EQ(0.7 * 3.0 + 0.1, state.result.row(0)[0]);
-    EXPECT_BITS_EQ(1.1 * 0.1 + -2.0, state.result.row(0)[1]);
-
-    RunState no_mean = two_by_two();
-    no_mean.add_mean_to_output = 0;
-    no_mean.result.row(0)[0] = 0.7;
-    unstandardize(no_mean);
-    EXPECT_BITS_EQ(0.7 * 3.0, no_mean.result.row(0)[0]);
-}
-
-TEST(Numerics, ZeroDeviationGivesInfinityOrNan)
-{
-    RunState state = two_by_two();
-    state.std = std::vector<double>{0.0, 0.0};
-    state.data.row(0)[1] = -2.0;
-    standardize(state);
-    EXPECT_TRUE(std::isinf(state.data.row(0)[0]));
-    EXPECT_TRUE(std::isnan(state.data.row(0)[1]));
 }
