@@ -5,8 +5,7 @@
 
 namespace {
 
-
-RunState load(const std::string& text, bool global = false)
+RunState load(const std::string& text, int global = 0)
 {
     ScratchDir dir;
     dir.write("c.fsc", text);
@@ -18,10 +17,7 @@ RunState load(const std::string& text, bool global = false)
 
 std::string load_error(const std::string& text)
 {
-    ScratchDir dir;
-    dir.write("c.fsc", text);
-    RunState state;
-    return fatal_text([&] { readfsc(state, dir.file("c.fsc").c_str()); });
+    return fatal_text([&] { load(text); });
 }
 
 std::string mismatch(int site, const char* first, int a, const char* second, int b)
@@ -32,57 +28,40 @@ std::string mismatch(int site, const char* first, int a, const char* second, int
 
 }  // namespace
 
-TEST(CoefficientFile, LoadsAllThreeSections)
+TEST(CoefficientFile, LoadsTheSectionsItFinds)
 {
-    for (const char* tail : {"", "\n", "\n\n", "\n# end\n"}) {
-        std::string text = "[STD]\n2 0.5 1.5\n[MEAN]\n1 2 3\n[FSC_SORTED]\n1 2 3\n4 5 6\n7 8 9";
-        RunState state = load(text + tail);
-        EXPECT_EQ(state.datacols, 3);
-        ASSERT_TRUE(state.std && state.mean && state.fsc);
-        EXPECT_EQ(*state.std, (std::vector<double>{2, 0.5, 1.5}));
-        EXPECT_EQ(*state.mean, (std::vector<double>{1, 2, 3}));
-        EXPECT_EQ(*state.fsc, (std::vector<double>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    using V = std::vector<double>;
+    const std::string full = "[STD]\n2 0.5 1.5\n[MEAN]\n1 2 3\n[FSC_SORTED]\n1 2 3\n4 5 6\n7 8 9";
+    const V std3{2, 0.5, 1.5}, mean3{1, 2, 3}, fsc3{1, 2, 3, 4, 5, 6, 7, 8, 9};
+    const struct {
+        std::string text;
+        int global, datacols;
+        std::optional<V> std, mean, fsc;
+    } cases[] = {
+        {full, 0, 3, std3, mean3, fsc3},
+        {full + "\n", 0, 3, std3, mean3, fsc3},
+        {full + "\n\n# end\n", 0, 3, std3, mean3, fsc3},
+        {full, 1, 3, V{0.5, 0.5, 0.5}, mean3, fsc3},  // -g: the smallest deviation for all
+        // Markers count alone on a line and in capitals; one right after the
+        // matrix is seen.
+        {"title [other]\n# [STD]\n[std]\nsome [STD] words\n; c\n! c\n1 2\n[FSC_SORTED]\n# c\n1 0\n;\n0 1\n"
+         "[MEAN]\n5 6,7\n",
+         0, 2, V{1, 2}, V{5, 6}, V{1, 0, 0, 1}},
+        {"[STD]\n1 2 3\n[STD]\n1 2 3 4\n", 0, 4, V{1, 2, 3, 4}, {}, {}},
+        // A marker at the end of the file scans the last line read.
+        {"x\n7 8 [STD]", 0, 2, V{7, 8}, {}, {}},
+        {"x\n7 8 [STD]\n# 1 2 3\n", 0, 0, V{}, {}, {}},
+        {"[STD]\n", 0, 0, V{}, {}, {}},
+        {"[FSC_SORTED]\n# nothing\n", 0, 0, {}, {}, V{}},
+        {"no markers\n", 0, 0, {}, {}, {}},
+    };
+    for (const auto& c : cases) {
+        RunState state = load(c.text, c.global);
+        EXPECT_EQ(state.datacols, c.datacols) << c.text;
+        EXPECT_EQ(state.std, c.std) << c.text;
+        EXPECT_EQ(state.mean, c.mean) << c.text;
+        EXPECT_EQ(state.fsc, c.fsc) << c.text;
     }
-}
-
-TEST(CoefficientFile, SkipsCommentsAndIgnoresOtherLines)
-{
-    RunState state = load(
-        "title [other]\n# [STD]\n[std]\nsome [STD] words\n; c\n! c\n1 2\n[FSC_SORTED]\n# c\n1 0\n;\n0 1\n[MEAN]\n5 6,7\n");
-    EXPECT_EQ(*state.std, (std::vector<double>{1, 2}));
-    EXPECT_EQ(*state.fsc, (std::vector<double>{1, 0, 0, 1}));
-    EXPECT_EQ(*state.mean, (std::vector<double>{5, 6})) << "a marker right after the matrix is seen";
-}
-
-TEST(CoefficientFile, GlobalTakesTheSmallestDeviation)
-{
-    EXPECT_EQ(*load("[STD]\n2.0 0.5 1.5\n", true).std, (std::vector<double>{0.5, 0.5, 0.5}));
-    EXPECT_EQ(*load("[STD]\n2.0 0.5 1.5\n", false).std, (std::vector<double>{2.0, 0.5, 1.5}));
-}
-
-TEST(CoefficientFile, LaterSectionsReplaceEarlierOnes)
-{
-    RunState state = load("[STD]\n1 2 3\n[STD]\n1 2 3 4\n");
-    EXPECT_EQ(state.datacols, 4);
-    EXPECT_EQ(state.std->size(), 4u);
-}
-
-TEST(CoefficientFile, MarkerAtTheEndScansTheLastLineReadAsTheVector)
-{
-    EXPECT_EQ(*load("x\n7 8 [STD]").std, (std::vector<double>{7, 8}));
-    EXPECT_TRUE(load("x\n7 8 [STD]\n# 1 2 3\n").std->empty()) << "the skipped comment is the last line read";
-}
-
-TEST(CoefficientFile, EmptyEndings)
-{
-    RunState empty_std = load("[STD]\n");
-    EXPECT_EQ(empty_std.datacols, 0);
-    EXPECT_TRUE(empty_std.std->empty());
-    RunState empty_fsc = load("[FSC_SORTED]\n# nothing\n");
-    EXPECT_EQ(empty_fsc.datacols, 0);
-    EXPECT_TRUE(empty_fsc.fsc->empty());
-    RunState none = load("no markers\n");
-    EXPECT_FALSE(none.std || none.mean || none.fsc);
 }
 
 TEST(CoefficientFile, ReportsEverySizeMismatch)
@@ -94,15 +73,11 @@ TEST(CoefficientFile, ReportsEverySizeMismatch)
     EXPECT_EQ(load_error("[FSC_SORTED]\n1 0 0\n0 1\n0 0 1\n"), mismatch(562, "read", 2, "expected", 3));
     EXPECT_EQ(load_error("[FSC_SORTED]\n1 0 0\n\n0 0 1\n"), mismatch(562, "read", 0, "expected", 3));
     EXPECT_EQ(load_error("[FSC_SORTED]\n1 0 0\n0 1 0\n"), mismatch(567, "columns", 3, "rows", 2));
-}
-
-TEST(CoefficientFile, ReportsFilesThatCannotBeOpenedOrRead)
-{
     RunState state;
-    EXPECT_EQ(fatal_text([&] { readfsc(state, "/nonexistent/c.fsc"); }), "Error: opening /nonexistent/c.fsc\n");
     ScratchDir dir;
     std::string path = dir.path().string();
     EXPECT_EQ(fatal_text([&] { readfsc(state, path.c_str()); }), "Error: reading " + path + "\n");
+    EXPECT_EQ(fatal_text([&] { readfsc(state, "/nonexistent/c.fsc"); }), "Error: opening /nonexistent/c.fsc\n");
 }
 
 TEST(CoefficientFile, LoadsLongMatrixRows)
