@@ -8,43 +8,32 @@
 #include "invocation_log.h"
 #include "support.h"
 
-namespace {
-
-std::string line_for(std::vector<std::string> args)
-{
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    return log_line("2026-12-06 10:00:00", static_cast<int>(argv.size()), argv.data());
-}
-
-}  // namespace
-
 TEST(InvocationLog, QuotesArgumentsWithBlanksCommasOrAsterisks)
 {
-    EXPECT_EQ(line_for({"scorix", "-f", "c.fsc", "a.dat"}), "2026-12-06 10:00:00 scorix -f c.fsc a.dat\n");
-    EXPECT_EQ(line_for({"s", "--include-scores=1, 2"}), "2026-12-06 10:00:00 s --include-scores=\"1, 2\"\n");
-    EXPECT_EQ(line_for({"s", "-b", "1,2"}), "2026-12-06 10:00:00 s -b \"1,2\"\n");
-    EXPECT_EQ(line_for({"s", "-b=1,2"}), "2026-12-06 10:00:00 s \"-b=1,2\"\n");
-    EXPECT_EQ(line_for({"s", "--extension=x"}), "2026-12-06 10:00:00 s --extension=x\n");
-    EXPECT_EQ(line_for({"s", "my file.dat", "*.dat"}), "2026-12-06 10:00:00 s \"my file.dat\" \"*.dat\"\n");
-    EXPECT_EQ(line_for({"s", "a\"b"}), "2026-12-06 10:00:00 s a\"b\n");
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{"scorix", "-f", "c.fsc", "a.dat"}, "scorix -f c.fsc a.dat"}, {{"s", "-b", "1,2"}, "s -b \"1,2\""},
+        {{"s", "--include-scores=1, 2"}, "s --include-scores=\"1, 2\""}, {{"s", "-b=1,2"}, "s \"-b=1,2\""},
+        {{"s", "my file.dat", "*.dat"}, "s \"my file.dat\" \"*.dat\""}, {{"s", "--extension=x"}, "s --extension=x"},
+        {{"s", "a\"b"}, "s a\"b"},
+    };
+    for (auto [args, expected] : cases) {
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        EXPECT_EQ(log_line("2026-12-06 10:00:00", static_cast<int>(argv.size()), argv.data()),
+                  std::string("2026-12-06 10:00:00 ") + expected + "\n");
+    }
 }
 
-TEST(InvocationLog, ShowsOptionsBeforeOperandsAsParsingLeavesThem)
+TEST(InvocationLog, LogsOptionsBeforeOperandsAndRunsOnWithoutALog)
 {
     ScratchDir dir;
     dir.write("c.fsc", kThreeVariableFsc);
     dir.write("a.dat", "1 2 3\n");
     ASSERT_EQ(run_scorix(dir, {"a.dat", "-q", "-f", "c.fsc"}).status, 0);
-    std::string log = dir.read("logfile");
-    EXPECT_EQ(log.substr(19), std::string(" ") + SCORIX_BINARY + " -q -f c.fsc a.dat\n");
-}
+    EXPECT_EQ(dir.read("logfile").substr(19), std::string(" ") + SCORIX_BINARY + " -q -f c.fsc a.dat\n");
 
-TEST(InvocationLog, ReportsALogThatCannotBeOpenedAndRunsOn)
-{
-    ScratchDir dir;
-    dir.write("c.fsc", kThreeVariableFsc);
+    std::filesystem::remove(dir.path() / "logfile");
     std::filesystem::create_directory(dir.path() / "logfile");
     RunResult run = run_scorix(dir, {"-q", "-f", "c.fsc"});
     EXPECT_EQ(run.status, 0);
@@ -54,8 +43,7 @@ TEST(InvocationLog, ReportsALogThatCannotBeOpenedAndRunsOn)
 TEST(InvocationLog, ConcurrentRunsAppendWholeLines)
 {
     ScratchDir dir;
-    const int runs = 16;
-    const int lines_each = 50;
+    const int runs = 16, lines_each = 50;
     std::string long_argument(3000, 'x');
     std::vector<pid_t> children;
     for (int i = 0; i < runs; ++i) {
@@ -74,10 +62,8 @@ TEST(InvocationLog, ConcurrentRunsAppendWholeLines)
     for (pid_t child : children)
         waitpid(child, nullptr, 0);
     std::istringstream log(dir.read("logfile"));
-    std::string line;
     int count = 0;
-    while (std::getline(log, line)) {
-        ++count;
+    for (std::string line; std::getline(log, line); ++count) {
         std::string id = line.substr(20, line.find(' ', 20) - 20);
         ASSERT_EQ(id.rfind("run", 0), 0u) << line.substr(0, 40);
         ASSERT_EQ(line.size(), 20 + id.size() + 1 + long_argument.size()) << line.substr(0, 40);

@@ -2,73 +2,45 @@
 #include "score_selection.h"
 #include "support.h"
 
-namespace {
-
-struct Selection {
-    std::vector<int> flags;
-    std::string echo;
-};
-
-Selection select(const char* list, int columns, bool quiet = false)
+TEST(ScoreSelection, ItemsRangesAndEveryWayAListEnds)
 {
-    RunState state;
-    state.datacols = columns;
-    state.quiet = quiet;
-    if (list)
-        state.flagline = list;
-    testing::internal::CaptureStdout();
-    parsereadflags(state);
-    return {*state.readflag, testing::internal::GetCapturedStdout()};
-}
-
-}  // namespace
-
-TEST(ScoreSelection, WithoutAListEveryColumnIsReadSilently)
-{
-    Selection all = select(nullptr, 4);
-    EXPECT_EQ(all.flags, (std::vector<int>{1, 1, 1, 1}));
-    EXPECT_EQ(all.echo, "");
-}
-
-TEST(ScoreSelection, ItemsAndRangesInAnySpelling)
-{
-    Selection mixed = select("1,2,5-6", 8);
-    EXPECT_EQ(mixed.flags, (std::vector<int>{1, 1, 0, 0, 1, 1, 0, 0}));
-    EXPECT_EQ(mixed.echo, "1, 2, 5-6, \n");
-    EXPECT_EQ(select("6-5", 8).echo, "5-6, \n");
-    EXPECT_EQ(select("3 5", 5).flags, (std::vector<int>{0, 0, 1, 0, 1}));
-    EXPECT_EQ(select("3 - 5", 5).flags, (std::vector<int>{0, 0, 1, 1, 1}));
-    EXPECT_EQ(select(" 2 ,, 4", 5).flags, (std::vector<int>{0, 1, 0, 1, 0}));
-    Selection quiet = select("1,2", 3, true);
-    EXPECT_EQ(quiet.flags, (std::vector<int>{1, 1, 0}));
-    EXPECT_EQ(quiet.echo, "");
-}
-
-TEST(ScoreSelection, RangesAreClippedToTheColumns)
-{
-    Selection clipped = select("4-9", 5);
-    EXPECT_EQ(clipped.flags, (std::vector<int>{0, 0, 0, 1, 1}));
-    EXPECT_EQ(clipped.echo, "4-9, \n");
-}
-
-TEST(ScoreSelection, EndConditionsEndTheWholeList)
-{
-    Selection beyond = select("2,9,3", 5);
-    EXPECT_EQ(beyond.flags, (std::vector<int>{0, 1, 0, 0, 0}));
-    EXPECT_EQ(beyond.echo, "2, 9, \n");
-    EXPECT_EQ(select("0,1", 3).echo, "\n");
-    EXPECT_EQ(select("-1,1", 3).flags, (std::vector<int>{0, 0, 0}));
-    EXPECT_EQ(select("", 3).echo, "\n");
-    EXPECT_EQ(select("3-5-7,1", 8).flags, (std::vector<int>{0, 0, 1, 1, 1, 0, 0, 0}));
-    EXPECT_EQ(select("3,-5,1", 5).flags, (std::vector<int>{0, 0, 1, 0, 0}));
-    EXPECT_EQ(select("3--5,1", 5).flags, (std::vector<int>{0, 0, 1, 0, 0}));
-    EXPECT_EQ(select("1", 0).echo, "1, \n");
-    EXPECT_EQ(select("99999999999999999999999", 3).echo, "9223372036854775807, \n");
-}
-
-TEST(ScoreSelection, RangeDownToZeroTouchesNoFlagOutside)
-{
-    Selection zero = select("4-0,1", 5);
-    EXPECT_EQ(zero.flags, (std::vector<int>{0, 0, 0, 0, 0}));
-    EXPECT_EQ(zero.echo, "0-4, \n");
+    const struct {
+        const char* list;  // nullptr: no -b given
+        int columns;
+        int quiet;
+        std::vector<int> flags;
+        const char* echo;
+    } cases[] = {
+        {nullptr, 4, 0, {1, 1, 1, 1}, ""},
+        {"1,2,5-6", 8, 0, {1, 1, 0, 0, 1, 1, 0, 0}, "1, 2, 5-6, \n"},
+        {"6-5", 8, 0, {0, 0, 0, 0, 1, 1, 0, 0}, "5-6, \n"},
+        {"3 5", 5, 0, {0, 0, 1, 0, 1}, "3, 5, \n"},
+        {"3 - 5", 5, 0, {0, 0, 1, 1, 1}, "3-5, \n"},
+        {" 2 ,, 4", 5, 0, {0, 1, 0, 1, 0}, "2, 4, \n"},
+        {"1,2", 3, 1, {1, 1, 0}, ""},
+        {"4-9", 5, 0, {0, 0, 0, 1, 1}, "4-9, \n"},
+        // Ends of the whole list: a column beyond the last, a zero or a
+        // sign where a number starts, a second hyphen, the end of the text.
+        {"2,9,3", 5, 0, {0, 1, 0, 0, 0}, "2, 9, \n"},
+        {"0,1", 3, 0, {0, 0, 0}, "\n"},
+        {"-1,1", 3, 0, {0, 0, 0}, "\n"},
+        {"", 3, 0, {0, 0, 0}, "\n"},
+        {"3-5-7,1", 8, 0, {0, 0, 1, 1, 1, 0, 0, 0}, "3-5, \n"},
+        {"3,-5,1", 5, 0, {0, 0, 1, 0, 0}, "3, \n"},
+        {"3--5,1", 5, 0, {0, 0, 1, 0, 0}, "3, \n"},
+        {"1", 0, 0, {}, "1, \n"},
+        {"99999999999999999999999", 3, 0, {0, 0, 0}, "9223372036854775807, \n"},
+        {"4-0,1", 5, 0, {0, 0, 0, 0, 0}, "0-4, \n"},  // touches no flag outside the columns
+    };
+    for (const auto& c : cases) {
+        RunState state;
+        state.datacols = c.columns;
+        state.quiet = c.quiet;
+        if (c.list)
+            state.flagline = c.list;
+        testing::internal::CaptureStdout();
+        parsereadflags(state);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.echo) << "[" << (c.list ? c.list : "no list") << "]";
+        EXPECT_EQ(*state.readflag, c.flags) << "[" << (c.list ? c.list : "no list") << "]";
+    }
 }
