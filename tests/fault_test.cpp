@@ -11,6 +11,7 @@
 
 #include <fstream>
 #include <functional>
+#include <random>
 #include <set>
 #include <sstream>
 
@@ -248,4 +249,51 @@ TEST(Load, ConcurrentRunsGiveTheSingleRunOutputsAndWholeLogLines)
     }
     EXPECT_EQ(lines, runs);
     EXPECT_EQ(seen.size(), static_cast<std::size_t>(runs)) << "one whole line per run";
+}
+
+// Hostile inputs in sizes that keep the suite quick; scripts/hostile.sh runs
+// the big ones. Each gives a clear error or the correct result.
+TEST(Hostile, InputsGiveAClearErrorOrTheCorrectResult)
+{
+    std::mt19937 bytes(5);
+    std::string garbage(1 << 20, '\0');
+    for (char& c : garbage)
+        c = static_cast<char>(bytes() & 0xff);
+    struct HostileCase {
+        const char* name;
+        std::string data;
+        std::vector<std::string> options;
+        int status;
+        std::string err;
+        std::string output;  // the whole .sco, or its first line when it has many
+    };
+    const HostileCase cases[] = {
+        {"a 2 MB line of numbers", numbers(1000000, "1"), {}, 1,
+         "Error src/scorix 655:\nnumber of variables in std (3)\nand in h.dat (1000000) mismatch.\n", ""},
+        {"a 2 MB number", std::string(2000000, '7') + "\n", {}, 0, "", "inf inf -inf\n"},
+        {"numbers out of range", "1e400 -1e400 1e-400\n1 2 4.9e-324\n", {}, 0, "", "-nan -nan -inf\n1.5 -1 -4\n"},
+        {"binary garbage with NUL bytes", garbage, {}, 0, "", "0.75 -5.125 -5.5\n"},
+        {"200000 short lines", [] { std::string s; for (int i = 0; i < 200000; ++i) s += "3 2.5 4.5\n"; return s; }(),
+         {}, 0, "", "-0.125 1.75 1.5\n"},
+        {"a -b list of huge numbers", "3 2.5 4.5\n", {"-b", "2-99999999999999999999999, 99999999999999999999"}, 0, "",
+         "-0.875 1.375 3\n"},
+    };
+    for (const HostileCase& hostile : cases) {
+        SCOPED_TRACE(hostile.name);
+        ScratchDir dir;
+        dir.write("c.fsc", kThreeVariableFsc);
+        dir.write("h.dat", hostile.data);
+        std::vector<std::string> args = hostile.options;
+        args.insert(args.end(), {"-q", "-f", "c.fsc", "h.dat"});
+        RunResult run = run_scorix(dir, args);
+        EXPECT_EQ(run.status, hostile.status);
+        EXPECT_EQ(run.err, hostile.err);
+        if (hostile.status == 0) {
+            std::string output = dir.read("h.sco");
+            EXPECT_EQ(output.substr(0, hostile.output.size()), hostile.output);
+            std::string rows = run.out.substr(run.out.find("rows:") + 5);
+            EXPECT_EQ(std::to_string(std::count(output.begin(), output.end(), '\n')), rows.substr(0, rows.find(' ')));
+        } else
+            EXPECT_FALSE(dir.exists("h.sco"));
+    }
 }
