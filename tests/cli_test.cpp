@@ -156,7 +156,7 @@ TEST(Cli, HelpIsPagedOtherwise)
 TEST(Cli, PagerRunsTheSameProgramThroughAnAwkwardPath)
 {
     Project p;
-    std::filesystem::path odd = p.dir.path() / "it's a $(touch pwned) `x`;dir";
+    std::filesystem::path odd = p.dir.path() / "it's a \"$(touch pwned)\" `x`;&|*?\\\n<dir>";
     std::filesystem::create_directory(odd);
     std::filesystem::copy_file(SCORIX_BINARY, odd / "scorix");
     RunResult run = run_scorix(p.dir, {"-h"}, {}, (odd / "scorix").string());
