@@ -8,6 +8,8 @@
 #include "console.h"
 #include "text_input.h"
 
+#include <sys/stat.h>
+
 namespace {
 
 using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
@@ -20,6 +22,15 @@ File open_data(const char* path)
     if (file)
         std::setvbuf(file.get(), nullptr, _IOFBF, kStreamBuffer);
     return file;
+}
+
+// A pipe, a FIFO or a socket gives its lines once: the read pass after the
+// count pass would find nothing and the rows would silently stay 0 (or, for
+// a FIFO without a writer, the second open would wait forever).
+bool readable_once(std::FILE* stream)
+{
+    struct stat status;
+    return ::fstat(::fileno(stream), &status) == 0 && (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode));
 }
 
 long long count_rows(const RunState& state, const char* path, std::FILE* stream)
@@ -81,6 +92,8 @@ void readfile(RunState& state, const char* path)
         message("scanning file\n");
     if (!file)
         error("Error %s %d:opening %s\n", kErrorLabel, 646, path);
+    if (readable_once(file.get()))
+        error("Error %s %d:%s is a pipe; a data file is read twice\n", kErrorLabel, 648, path);
     long long rows = count_rows(state, path, file.get());
     if (state.quiet)
         message("rows:%lld file:%s", rows, path);

@@ -22,9 +22,9 @@ namespace {
 namespace fs = std::filesystem;
 
 // How the program is started: directly, as an unprivileged user (root may
-// read and write anything), with standard input closed, or with its address
-// space limited to the given number of MiB.
-enum class Start { Directly, Unprivileged, StdinClosed, AddressSpace64, AddressSpace150 };
+// read and write anything), with standard input closed or a pipe, or with
+// its address space limited to the given number of MiB.
+enum class Start { Directly, Unprivileged, StdinClosed, StdinPipe, AddressSpace64, AddressSpace150 };
 
 // The way to drop root's privileges on this machine; empty when there is none.
 std::vector<std::string> unprivileged_prefix()
@@ -48,6 +48,7 @@ std::vector<std::string> prefix_for(Start start)
     switch (start) {
     case Start::Unprivileged: return unprivileged_prefix();
     case Start::StdinClosed: return {"/bin/sh", "-c", "exec \"$0\" \"$@\" <&-"};
+    case Start::StdinPipe: return {"/bin/sh", "-c", "printf '1 2 3\\n' | exec \"$0\" \"$@\""};
     case Start::AddressSpace64: return {"/usr/bin/prlimit", "--as=" + std::to_string(64 << 20)};
     case Start::AddressSpace150: return {"/usr/bin/prlimit", "--as=" + std::to_string(150 << 20)};
     default: return {};
@@ -117,6 +118,8 @@ const FaultCase kFaults[] = {
     {"logfile not writable", [](const ScratchDir& d) { d.write("logfile", "");
          chmod(d, "logfile", fs::perms::owner_read); },
      {"-q", "-f", "c.fsc", "a.dat"}, Start::Unprivileged, 0, "No logfile entry\n", {}},
+    {"a pipe as operand", nullptr, {"-q", "-f", "c.fsc", "/dev/stdin"}, Start::StdinPipe, 1,
+     "Error src/scorix 648:/dev/stdin is a pipe; a data file is read twice\n", {}},
     {"standard input closed", nullptr, {"-q", "-f", "c.fsc", "missing.dat"}, Start::StdinClosed, 1,
      "Error src/scorix 646:opening missing.dat\n", {"missing.sco"}},
     {"no room for the matrix",
