@@ -195,8 +195,12 @@ bool LineReader::myfgets()
 {
     for (;;) {
         ssize_t length = ::getline(&spare_, &spare_capacity_, stream_);
-        if (length < 0)
+        if (length < 0) {
+            // getline also gives up, without marking the stream, when a line
+            // does not fit in memory; that must not pass for the end.
+            failed_ = !std::feof(stream_);
             return false;
+        }
         std::swap(current_, spare_);
         std::swap(current_capacity_, spare_capacity_);
         current_length_ = static_cast<std::size_t>(length);

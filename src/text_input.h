@@ -42,7 +42,8 @@ public:
     // myfgets() finds no further line.
     std::string_view line() const { return {current_, current_length_}; }
 
-    bool failed() const { return std::ferror(stream_) != 0; }
+    // A read error, or a line that did not fit in memory.
+    bool failed() const { return failed_ || std::ferror(stream_) != 0; }
 
 private:
     std::FILE* stream_;
@@ -51,4 +52,5 @@ private:
     std::size_t current_length_ = 0;
     char* spare_ = nullptr;
     std::size_t spare_capacity_ = 0;
+    bool failed_ = false;
 };
