@@ -88,6 +88,13 @@ void chmod(const ScratchDir& dir, const std::string& name, fs::perms perms)
     fs::permissions(dir.path() / name, perms);
 }
 
+// 500 variables and 25000 rows: 100 MB for each of the two row matrices.
+void wide_rows(const ScratchDir& dir)
+{
+    dir.write("wide.fsc", identity_fsc(500));
+    dir.write("rows.dat", std::string(25000, '\n'));
+}
+
 struct FaultCase {
     const char* name;
     Setup setup;
@@ -99,8 +106,11 @@ struct FaultCase {
 };
 
 const FaultCase kFaults[] = {
-    {"unreadable operand", [](const ScratchDir& d) { d.write("u.dat", "1 2 3\n");
-         chmod(d, "u.dat", fs::perms::none); },
+    {"unreadable operand",
+     [](const ScratchDir& d) {
+         d.write("u.dat", "1 2 3\n");
+         chmod(d, "u.dat", fs::perms::none);
+     },
      {"-q", "-f", "c.fsc", "u.dat"}, Start::Unprivileged, 1, "Error src/scorix 646:opening u.dat\n", {"u.sco"}},
     {"directory operand", [](const ScratchDir& d) { fs::create_directory(d.path() / "d.dat"); },
      {"-q", "-f", "c.fsc", "a.dat", "d.dat"}, Start::Directly, 1, "Error src/scorix 647:reading d.dat\n", {"d.sco"}},
@@ -115,8 +125,11 @@ const FaultCase kFaults[] = {
          chmod(d, "ro", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read | fs::perms::others_exec);
      },
      {"-q", "-f", "c.fsc", "ro/a.dat"}, Start::Unprivileged, 1, "Error src/scorix 761:opening ro/a.sco\n", {"ro/a.sco"}},
-    {"logfile not writable", [](const ScratchDir& d) { d.write("logfile", "");
-         chmod(d, "logfile", fs::perms::owner_read); },
+    {"logfile not writable",
+     [](const ScratchDir& d) {
+         d.write("logfile", "");
+         chmod(d, "logfile", fs::perms::owner_read);
+     },
      {"-q", "-f", "c.fsc", "a.dat"}, Start::Unprivileged, 0, "No logfile entry\n", {}},
     {"a pipe as operand", nullptr, {"-q", "-f", "c.fsc", "/dev/stdin"}, Start::StdinPipe, 1,
      "Error src/scorix 648:/dev/stdin is a pipe; a data file is read twice\n", {}},
@@ -129,26 +142,18 @@ const FaultCase kFaults[] = {
     {"no room for the matrix",
      [](const ScratchDir& d) { d.write("wide.fsc", "[FSC_SORTED]\n" + numbers(20000, "1")); },
      {"-q", "-f", "wide.fsc"}, Start::AddressSpace64, 1, "Error src/scorix 558: allocating 3200000000 bytes\n", {}},
-    {"no room for the data rows",
-     [](const ScratchDir& d) { d.write("wide.fsc", identity_fsc(500));
-         d.write("rows.dat", std::string(25000, '\n')); },
-     {"-q", "-f", "wide.fsc", "rows.dat"}, Start::AddressSpace64, 1,
+    {"no room for the data rows", wide_rows, {"-q", "-f", "wide.fsc", "rows.dat"}, Start::AddressSpace64, 1,
      "Error src/scorix 624: allocating 100000000 bytes\n", {"rows.sco"}},
-    {"no room for the result rows",
-     [](const ScratchDir& d) { d.write("wide.fsc", identity_fsc(500));
-         d.write("rows.dat", std::string(25000, '\n')); },
-     {"-q", "-f", "wide.fsc", "rows.dat"}, Start::AddressSpace150, 1,
+    {"no room for the result rows", wide_rows, {"-q", "-f", "wide.fsc", "rows.dat"}, Start::AddressSpace150, 1,
      "Error src/scorix 627: allocating 100000000 bytes\n", {"rows.sco"}},
 };
 
-bool sanitized()
-{
+// The sanitizers reserve more address space than any limit here.
 #ifdef SCORIX_SANITIZED
-    return true;  // the sanitizers reserve more address space than any limit here
+constexpr bool kSanitized = true;
 #else
-    return false;
+constexpr bool kSanitized = false;
 #endif
-}
 
 }  // namespace
 
@@ -158,7 +163,7 @@ TEST(Faults, EachFailureGivesItsErrorAndLeavesNoOutput)
         SCOPED_TRACE(fault.name);
         std::vector<std::string> args = prefix_for(fault.start);
         bool limited = fault.start == Start::AddressSpace64 || fault.start == Start::AddressSpace150;
-        if ((!args.empty() && args[0] == "none") || (limited && sanitized())) {
+        if ((!args.empty() && args[0] == "none") || (limited && kSanitized)) {
             std::printf("skipped \"%s\": %s\n", fault.name, limited ? "sanitized build" : "no way to drop root");
             continue;
         }
