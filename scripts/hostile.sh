@@ -18,6 +18,7 @@ random.seed(5)
 open('line_of_numbers.dat', 'w').write('1 ' * 50_000_000 + '\n')
 open('line_one_number.dat', 'w').write('1' * 100_000_000 + '\n')
 open('line_of_letters.dat', 'w').write('x' * 100_000_000 + '\n')
+open('long_std.fsc', 'w').write('[STD]\n' + '1 ' * 50_000_000 + '\n[FSC_SORTED]\n1 0\n0 1\n')
 open('short_lines.dat', 'w').write('1 2 3 4\n' * 10_000_000)
 n = 3000
 with open('v3000.fsc', 'w') as f:
@@ -44,6 +45,7 @@ report() {
 report "100 MB line of numbers" -f iris.fsc line_of_numbers.dat
 report "100 MB single number" -f iris.fsc line_one_number.dat
 report "100 MB line without numbers" -f iris.fsc line_of_letters.dat
+report "100 MB [STD] line" -f long_std.fsc
 report "20 MB of binary garbage" -f iris.fsc garbage.dat
 report "10 million short lines" -f iris.fsc short_lines.dat
 report "3000 variables, forward" -a -f v3000.fsc v3000.dat
