@@ -7,6 +7,8 @@
 #include "allocation.h"
 #include "console.h"
 
+#include <sys/stat.h>
+
 namespace {
 
 // Rows per block: about a megabyte per matrix keeps a block in the second
@@ -17,6 +19,15 @@ constexpr long long kBlockBytes = 1 << 20;
 long long block_rows(int cols)
 {
     return std::max(1LL, kBlockBytes / (8LL * std::max(cols, 1)));
+}
+
+// A pipe, a FIFO or a socket gives its lines once: the read pass after the
+// count pass would find nothing and the rows would silently stay 0 (or, for
+// a FIFO without a writer, the second open would wait forever).
+bool readable_once(std::FILE* stream)
+{
+    struct stat status;
+    return ::fstat(::fileno(stream), &status) == 0 && (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode));
 }
 
 long long count_rows(const RunState& state, const char* path, std::FILE* stream)
@@ -68,6 +79,8 @@ DataReader readfile(RunState& state, const char* path)
         message("scanning file\n");
     if (!file)
         error("Error %s %d:opening %s\n", kErrorLabel, 646, path);
+    if (readable_once(file.get()))
+        error("Error %s %d:%s is a pipe; a data file is read twice\n", kErrorLabel, 648, path);
     long long rows = count_rows(state, path, file.get());
     file.reset();
     if (state.quiet)

@@ -1,6 +1,8 @@
 #include "driver.h"
 
 #include <cctype>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -69,12 +71,19 @@ void act_on_option(RunState& state, int option, const char* program_path)
     }
 }
 
+}  // namespace
+
 void check_vector_lengths(const RunState& state)
 {
     if (!state.std || !state.fsc)
         error("Error %s %d: no [STD] or [FSC_SORTED] in %s\n", kErrorLabel, 217, state.fscname->c_str());
-    // Sections of different sizes can pass the reader in some orders; no
-    // step may read past a vector.
+    // Sections of different sizes can pass the reader in some orders (an
+    // empty matrix followed by vectors, say); no step may read past a vector
+    // or the matrix.
+    std::uint64_t order = static_cast<std::uint64_t>(std::llround(std::sqrt(static_cast<double>(state.fsc->size()))));
+    if (order * order != static_cast<std::uint64_t>(state.datacols) * static_cast<std::uint64_t>(state.datacols))
+        error("Error %s %d:\nnumber of std (%d) and\nnumber of fsc (%d) is missmatched\n", kErrorLabel, 220,
+              state.datacols, static_cast<int>(order));
     if (static_cast<long long>(state.std->size()) != state.datacols)
         error("Error %s %d:\nnumber of fsc (%d) and\nnumber of std (%d) is missmatched\n", kErrorLabel, 218,
               state.datacols, static_cast<int>(state.std->size()));
@@ -82,6 +91,8 @@ void check_vector_lengths(const RunState& state)
         error("Error %s %d:\nnumber of fsc (%d) and\nnumber of mean (%d) is missmatched\n", kErrorLabel, 219,
               state.datacols, static_cast<int>(state.mean->size()));
 }
+
+namespace {
 
 void dump_matrix(const RunState& state)
 {

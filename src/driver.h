@@ -16,6 +16,10 @@ int run(int argc, char** argv);
 // transform, write its output file.
 void process_file(RunState& state, const char* path);
 
+// Stops the run unless the coefficient file gave [STD] and [FSC_SORTED] and
+// every loaded vector and the matrix fit the number of variables.
+void check_vector_lengths(const RunState& state);
+
 // Parses the options into `state`; the usage screen ends the process for
 // help and rejected options. Leaves optind at the first operand.
 void parse_options(RunState& state, int argc, char** argv);

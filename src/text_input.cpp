@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -334,6 +335,8 @@ bool LineReader::myfgets()
             searched = filled_ - line_begin_;
             begin -= line_begin_;
             refill();
+            if (failed_)
+                return false;
         }
         line_begin_ = begin;
         if (!iscomment(line()))
@@ -347,7 +350,14 @@ void LineReader::refill()
     std::size_t kept = filled_ - line_begin_;
     if (capacity_ - kept < kBlock / 2) {
         std::size_t capacity = std::max(kBlock, 2 * capacity_);
-        auto larger = std::make_unique_for_overwrite<char[]>(capacity);
+        std::unique_ptr<char[]> larger;
+        try {
+            larger = std::make_unique_for_overwrite<char[]>(capacity);
+        } catch (const std::bad_alloc&) {
+            // A line that does not fit in memory must not pass for the end.
+            failed_ = true;
+            return;
+        }
         if (kept)
             std::memcpy(larger.get(), buffer_.get() + line_begin_, kept);
         buffer_ = std::move(larger);

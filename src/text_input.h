@@ -44,7 +44,8 @@ public:
     // myfgets() finds no further line.
     std::string_view line() const { return {buffer_.get() + line_begin_, line_end_ - line_begin_}; }
 
-    bool failed() const { return std::ferror(stream_) != 0; }
+    // A read error, or a line that did not fit in memory.
+    bool failed() const { return failed_ || std::ferror(stream_) != 0; }
 
 private:
     // Keeps the current line and the bytes after it, moved to the front,
@@ -58,4 +59,5 @@ private:
     std::size_t line_begin_ = 0;  // the current line within the buffer
     std::size_t line_end_ = 0;
     bool at_end_ = false;         // the stream has nothing more to give
+    bool failed_ = false;         // a line did not fit in memory
 };

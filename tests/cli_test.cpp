@@ -180,7 +180,7 @@ TEST(Cli, HelpIsPagedOtherwise)
 TEST(Cli, PagerRunsTheSameProgramThroughAnAwkwardPath)
 {
     Project p;
-    std::filesystem::path odd = p.dir.path() / "it's a $(touch pwned) `x`;dir";
+    std::filesystem::path odd = p.dir.path() / "it's a \"$(touch pwned)\" `x`;&|*?\\\n<dir>";
     std::filesystem::create_directory(odd);
     std::filesystem::copy_file(SCORIX_BINARY, odd / "scorix");
     RunResult run = run_scorix(p.dir, {"-h"}, {}, (odd / "scorix").string());
@@ -273,6 +273,9 @@ TEST(Cli, CoefficientProblemsStopBeforeAnyDataFile)
     EXPECT_EQ(p.run({"-f", "shortmean.fsc"}).err,
               "Error src/scorix 219:\nnumber of fsc (4) and\nnumber of mean (3) is missmatched\n");
 
+    p.dir.write("emptymatrix.fsc", "[FSC_SORTED]\n\n[STD]\n1 2\n");
+    EXPECT_EQ(p.run({"-f", "emptymatrix.fsc", "a.dat"}).err,
+              "Error src/scorix 220:\nnumber of std (2) and\nnumber of fsc (0) is missmatched\n");
     p.dir.write("singular.fsc", "[STD]\n1 1\n[FSC_SORTED]\n1 2\n2 4\n");
     RunResult singular = p.run({"-i", "-f", "singular.fsc", "a.dat"});
     EXPECT_EQ(singular.status, 1);

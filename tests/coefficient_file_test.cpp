@@ -72,6 +72,8 @@ TEST(CoefficientFile, ReportsEverySizeMismatch)
     EXPECT_EQ(load_error("[STD]\n1 2 3\n[FSC_SORTED]\n1 0 0 0\n"), mismatch(554, "std", 3, "fsc", 4));
     EXPECT_EQ(load_error("[FSC_SORTED]\n1 0 0\n0 1\n0 0 1\n"), mismatch(562, "read", 2, "expected", 3));
     EXPECT_EQ(load_error("[FSC_SORTED]\n1 0 0\n\n0 0 1\n"), mismatch(562, "read", 0, "expected", 3));
+    EXPECT_EQ(load_error("[FSC_SORTED]\n1 0 0\n0 1#0\n0 0 1\n"), mismatch(562, "read", 2, "expected", 3))
+        << "a comment character cuts the row";
     EXPECT_EQ(load_error("[FSC_SORTED]\n1 0 0\n0 1 0\n"), mismatch(567, "columns", 3, "rows", 2));
     RunState state;
     ScratchDir dir;
