@@ -37,40 +37,50 @@ void smallest_for_all(std::vector<double>& values)
 
 }  // namespace
 
-void initStd(RunState& state, std::string_view line)
+namespace {
+
+// Counts the numbers of a vector line, which must match a matrix already
+// loaded; the count becomes datacols.
+int count_vector(RunState& state, std::string_view line, int site, const char* name)
 {
     int n = checkline(line);
     if (state.datacols != 0 && state.fsc && state.datacols != n)
-        error("Error %s %d:\nnumber of fsc (%d) and\nnumber of std (%d) is missmatched\n", kErrorLabel, 487,
-              state.datacols, n);
+        error("Error %s %d:\nnumber of fsc (%d) and\nnumber of %s (%d) is missmatched\n", kErrorLabel, site,
+              state.datacols, name, n);
     state.datacols = n;
+    return n;
+}
+
+void store_vector(const RunState& state, std::string_view line, std::vector<double>& values, int site)
+{
+    int stored = readline(line, values.data(), static_cast<int>(values.size()), nullptr);
+    if (stored != state.datacols)
+        error("Error %s %d:\nnumber of tested (%d) and\nnumber of read (%d) is missmatched\n", kErrorLabel, site,
+              state.datacols, stored);
+}
+
+}  // namespace
+
+void initStd(RunState& state, std::string_view line)
+{
+    int n = count_vector(state, line, 487, "std");
     state.std.reset();
     state.std = allocate_zeroed<double>(static_cast<unsigned>(n), 493);
-    int stored = readline(line, state.std->data(), n, nullptr);
-    if (stored != state.datacols)
-        error("Error %s %d:\nnumber of tested (%d) and\nnumber of read (%d) is missmatched\n", kErrorLabel, 496,
-              state.datacols, stored);
+    store_vector(state, line, *state.std, 496);
     if (state.global)
         smallest_for_all(*state.std);
 }
 
 void initMean(RunState& state, std::string_view line)
 {
-    int n = checkline(line);
-    if (state.datacols != 0 && state.fsc && state.datacols != n)
-        error("Error %s %d:\nnumber of fsc (%d) and\nnumber of mean (%d) is missmatched\n", kErrorLabel, 524,
-              state.datacols, n);
-    state.datacols = n;
+    int n = count_vector(state, line, 524, "mean");
     state.mean.reset();
     try {
         state.mean.emplace(static_cast<std::size_t>(n));
     } catch (const std::bad_alloc&) {
         return;  // the run goes on without means
     }
-    int stored = readline(line, state.mean->data(), n, nullptr);
-    if (stored != state.datacols)
-        error("Error %s %d:\nnumber of tested (%d) and\nnumber of read (%d) is missmatched\n", kErrorLabel, 534,
-              state.datacols, stored);
+    store_vector(state, line, *state.mean, 534);
 }
 
 void initFsc(RunState& state, LineReader& reader, const char* path)
