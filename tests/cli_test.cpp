@@ -87,6 +87,7 @@ std::string garbage()
 // read and write anything), from a directory with a hostile name, with
 // standard input closed or a pipe, or in a 64 MiB address space.
 enum class Start { Directly, Unprivileged, OddPath, StdinClosed, StdinPipe, AddressSpace64 };
+const char* const kStartNames[] = {"directly", "unprivileged", "odd path", "stdin closed", "stdin pipe", "64 MiB"};
 
 // The command that starts the program in `dir`, ending in its path; empty
 // when this machine or build cannot start it that way.
@@ -295,7 +296,7 @@ std::vector<Case> cases()
 TEST(Cli, EachRunGivesItsConsoleStatusAndFiles)
 {
     for (const Case& c : cases()) {
-        std::string trace = testing::PrintToString(c.args) + " started as " + std::to_string(static_cast<int>(c.start));
+        std::string trace = testing::PrintToString(c.args) + " started " + kStartNames[static_cast<int>(c.start)];
         SCOPED_TRACE(trace);
         ScratchDir dir;
         dir.write("c.fsc", kThreeVariableFsc);
