@@ -4,8 +4,8 @@
 # measurements come back to the seven digits the scores carry.
 # usage: leak_check.sh PROGRAM EXAMPLES_DIR sanitized|plain
 set -euo pipefail
-program=$1 build=$3
-cd "$(mktemp -d)" && trap 'rm -rf "$PWD"' EXIT && cp "$2/iris.fsc" "$2/iris.dat" .
+program=$(realpath "$1") examples=$(realpath "$2") build=$3
+cd "$(mktemp -d)" && trap 'rm -rf "$PWD"' EXIT && cp "$examples/iris.fsc" "$examples/iris.dat" .
 check=(valgrind -q --leak-check=full --error-exitcode=1)
 [ "$build" = sanitized ] && check=(env ASAN_OPTIONS=detect_leaks=1:halt_on_error=1)
 "${check[@]}" "$program" -q -a -f iris.fsc iris.dat </dev/null >/dev/null
