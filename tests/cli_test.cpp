@@ -1,9 +1,12 @@
-// The whole program as a user runs it: console, files and exit status of
-// every route through a run.
+// The whole program as a user runs it: console, exit status and files of
+// every route through a run, including the ones where the outside world says
+// no (unreadable files, a full address space, no pager, no standard input).
 #include <unistd.h>
 
-#include <cmath>
 #include <cstdio>
+#include <functional>
+#include <random>
+#include <set>
 #include <sstream>
 
 #include "driver.h"
@@ -11,336 +14,344 @@
 
 namespace {
 
-const std::string kBanner = std::string(Version) + "\n";
+namespace fs = std::filesystem;
+using Files = std::vector<std::pair<std::string, std::string>>;
 
+const std::string kAbsent = "<absent>", kExists = "<exists>";
+const std::string kBanner = std::string(Version) + "\n";
+const std::string kHead = kBanner + "Extension: .sco\nColumns:   3\nScores:    3\n";
 // Rows whose scores are exact in binary: the mean row, a row one deviation
 // above the mean everywhere, and a blank line.
-const char* const kData = "1 2 3\n3 2.5 4.5\n\n";
-const char* const kScores = "0 0 0\n-0.125 1.75 1.5\n0.75 -5.125 -5.5\n";
+const std::string kData = "1 2 3\n3 2.5 4.5\n\n", kScores = "0 0 0\n-0.125 1.75 1.5\n0.75 -5.125 -5.5\n";
+const std::string kDump = "matinv()\nfsc matrix after inverse:\n -1.86667e+01  1.06667e+01 -1.20000e+01\n"
+                          "  6.66667e+00 -2.66667e+00  4.00000e+00\n -8.66667e+00  4.66667e+00 -5.00000e+00\n";
+const std::string kHelp = R"(
+Usage: scorix -i -s # -f <file.fsc> file1 [file2 ...]
+options:
+  -a, --all                 Get as many scores in output as nr. of variables.
+                            (Applies to normal scorix).
+  -f, --fsc-file=file.fsc   File with factor score coefficients from corr.
+  -i, --inverse             Reverses the action.
+  -e, --extension=ext       New extension for score files.
+                            Default .sco  or .tad for inverse.
+  -b, --include-scores="1,2,5-6"
+                            Include only supplied scores and
+                            zero remaining scores (applies to inverse scorix).
+  -m, --no-mean-output      Don't add mean to output (inverse).
+  -n, --no-mean-input       Don't subtract mean from input (forward).
+  -g, --global              Use the smallest std.dev. for normalization
+  -q, --quiet,--silence     Make the program quiet
+  -h, --help                Shows this help.
+  -s, --scores=#            How many scores we get (default 3).
 
-struct Project {
-    ScratchDir dir;
-    Project()
-    {
-        dir.write("c.fsc", kThreeVariableFsc);
-        dir.write("a.dat", kData);
+Takes a data file and a file with
+factor score coefficients and
+produces eigenvalues.
+With option -i this process is reversed.
+The program takes a file with eigenvalues
+and a file with factor score coefficients and
+produces a data file.
+Scorix is free to use; report problems to the Scorix developers.
+)";
+
+std::string repeat(const std::string& text, int times)
+{
+    std::string all;
+    for (int i = 0; i < times; ++i)
+        all += text;
+    return all;
+}
+
+std::string numbers(int count, const char* value)
+{
+    std::string line = value;
+    return repeat(line.append(" "), count - 1).append(value).append("\n");
+}
+
+// The opening of a quiet run's one console line.
+std::string quiet(const char* ext = ".sco", int scores = 3)
+{
+    return std::string("Scorix: ext:").append(ext).append(" cols:3 scores:").append(std::to_string(scores)) + " ";
+}
+
+std::string garbage()
+{
+    std::mt19937 bytes(5);
+    std::string text(1 << 20, '\0');
+    for (char& c : text)
+        c = static_cast<char>(bytes() & 0xff);
+    return text;
+}
+
+// How the program is started: directly, as an unprivileged user (root may
+// read and write anything), from a directory with a hostile name, with
+// standard input closed or a pipe, or in a 64 MiB address space.
+enum class Start { Directly, Unprivileged, OddPath, StdinClosed, StdinPipe, AddressSpace64 };
+const char* const kStartNames[] = {"directly", "unprivileged", "odd path", "stdin closed", "stdin pipe", "64 MiB"};
+
+// The command that starts the program in `dir`, ending in its path; empty
+// when this machine or build cannot start it that way.
+std::vector<std::string> command(Start start, const fs::path& dir)
+{
+    const std::string program = SCORIX_BINARY;
+    switch (start) {
+    case Start::Unprivileged: {
+        if (geteuid() != 0)
+            return {program};
+        fs::permissions(dir, fs::perms::all);  // the user runs its own copy there
+        fs::copy_file(program, dir / "scorix");
+        return {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", (dir / "scorix").string()};
     }
-    RunResult run(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) const
-    {
-        return run_scorix(dir, args, env);
+    case Start::OddPath: {
+        fs::path odd = dir / "it's a \"$(touch pwned)\" `x`;&|*?\\\n<dir>";
+        fs::create_directory(odd);
+        fs::copy_file(program, odd / "scorix");
+        return {(odd / "scorix").string()};
     }
+    case Start::StdinClosed: return {"/bin/sh", "-c", "exec \"$0\" \"$@\" <&-", program};
+    case Start::StdinPipe: return {"/bin/sh", "-c", "printf '1 2 3\\n' | exec \"$0\" \"$@\"", program};
+#ifdef SCORIX_SANITIZED
+    case Start::AddressSpace64: return {};  // the sanitizers reserve more than that
+#else
+    case Start::AddressSpace64: return {"/usr/bin/prlimit", "--as=67108864", program};
+#endif
+    default: return {program};
+    }
+}
+
+// One run in a fresh directory holding c.fsc and a.dat: its whole console,
+// status, and afterwards the whole contents of the named files.
+struct Case {
+    std::vector<std::string> args = {};
+    std::string out = {}, err = {};
+    int status = 0;
+    Files expect = {};  // whole contents, or kAbsent / kExists
+    Files files = {};   // written before the run
+    std::function<void(const fs::path&)> setup = nullptr;
+    Start start = Start::Directly;
+    std::vector<std::string> env = {};
 };
 
-std::string help_screen()
+std::vector<Case> cases()
 {
-    std::string text = "\nUsage: scorix -i -s # -f <file.fsc> file1 [file2 ...]\noptions:\n";
-    return text;
+    const std::string bin = SCORIX_BINARY, ext = kBanner + "Extension: .sco\n";
+    const std::string no_mean = "No mean available for this data!\n";
+    const std::string bad_b = " holds illegal characters; only digits, '-', ',' and ' ' may stand in it.\n";
+    const std::string e655 = "Error src/scorix 655:\nnumber of variables in std (3)\nand in ";
+    const std::string id4 = "[FSC_SORTED]\n1 0 0 0\n0 1 0 0\n0 0 1 0\n0 0 0 1\n";
+    const std::string head500 = "[STD]\n" + numbers(500, "1") + "[MEAN]\n" + numbers(500, "0") + "[FSC_SORTED]\n";
+    const Files no_log = {{"logfile", kAbsent}};
+    auto make_dir = [](const char* name) { return [name](const fs::path& d) { fs::create_directory(d / name); }; };
+    auto take_rights = [](const char* name, fs::perms left) {
+        return [name, left](const fs::path& d) { fs::permissions(d / name, left); };
+    };
+    return {
+        // A forward run, quietly, with its steps traced, and the inverse.
+        {{"-f", "c.fsc", "a.dat"}, kHead + "File:      a.dat\nRows:      3\n", "", 0, {{"a.sco", kScores}}},
+        {{"-q", "-s", "1", "-f", "c.fsc", "a.dat", "b.dat"}, quiet(".sco", 1) + "rows:3 file:a.datrows:1 file:b.dat\n",
+         "", 0, {{"a.sco", "0\n-0.125\n0.75\n"}, {"b.sco", "0\n"}}, {{"b.dat", "1 2 3\n"}}},
+        {{"--debug", "-f", "c.fsc", "a.dat"},
+         kHead + "File:      a.dat\nscanning file\nRows:      3\nreading file\nstandardize()\nscorix()\nwritefile()\n"},
+        {{"-i", "-a", "--debug", "-f", "c.fsc", "a.sco"},
+         kBanner + "Extension: .tad\nColumns:   3\nScores:    3\n" + kDump +
+             "File:      a.sco\nscanning file\nRows:      3\nreading file\nscorix()\nunstandardize()\nwritefile()\n",
+         "", 0, {{"a.tad", "1 2 3\n3 2.5 4.5\n3.552714e-15 -1.776357e-15 5.329071e-15\n"}}, {{"a.sco", kScores}}},
+        {{"-q", "-i", "--debug", "-f", "c.fsc"}, quiet(".tad") + kDump + "\n", "", 0, {{"logfile", kExists}}},
+        {{"-q", "--no-mean-input", "-s", "1", "-f", "c.fsc", "a.dat"}, quiet(".sco", 1) + "rows:3 file:a.dat\n", "", 0,
+         {{"a.sco", "-0.75\n-0.875\n0\n"}}},
+        {{"-q", "-f", "n.fsc", "b.dat"}, "Scorix: ext:.sco " + no_mean + "cols:2 scores:2 rows:1 file:b.dat\n", "", 0,
+         {{"b.sco", "3 4\n"}}, {{"n.fsc", "[STD]\n1 1\n[FSC_SORTED]\n1 0\n0 1\n"}, {"b.dat", "3 4\n"}}},
+        // The extension, the number of scores, and the upper-case aliases.
+        {{"-i", "-q", "-f", "c.fsc"}, quiet(".tad") + "\n"},
+        {{"-i", "-e", ".sco", "-q", "-f", "c.fsc"}, quiet(".tad") + "\n"},
+        {{"-i", "-e", "sco", "-q", "-f", "c.fsc"}, quiet(".tad") + "\n"},
+        {{"-I", "-E", "dat", "-q", "-f", "c.fsc"}, quiet(".dat") + "\n"},
+        {{"-e", "sco", "-q", "-f", "c.fsc"}, quiet(".sco") + "\n"},
+        {{"--extension=out", "-q", "-f", "c.fsc"}, quiet(".out") + "\n"},
+        {{"-e", "", "-q", "-f", "c.fsc"}, quiet(".") + "\n"},
+        {{"-s", "0", "-Q", "-f", "c.fsc"}, quiet() + "\n"},
+        {{"-s", "-4", "-q", "-f", "c.fsc"}, quiet() + "\n"},
+        {{"-s", "abc", "-q", "-f", "c.fsc"}, quiet() + "\n"},
+        {{"-S", "2x", "-q", "-f", "c.fsc"}, quiet(".sco", 2) + "\n"},
+        {{"--scores=7", "-q", "-f", "c.fsc"}, quiet() + "\n"},
+        {{"-a", "-s", "2", "-q", "-f", "c.fsc"}, quiet(".sco", 2) + "\n"},
+        {{"-s", "2", "-A", "-q", "-f", "c.fsc"}, quiet() + "\n"},
+        {{"--all", "-s", "1", "-q", "-f", "c.fsc"}, quiet(".sco", 1) + "\n"},
+        // Options after operands, "--", and POSIXLY_CORRECT.
+        {{"a.dat", "-q", "-f", "c.fsc"}, quiet() + "rows:3 file:a.dat\n", "", 0, {{"a.sco", kScores}}},
+        {{"-q", "-f", "c.fsc", "--", "-x.dat"}, quiet() + "rows:1 file:-x.dat\n", "", 0, {{"-x.sco", "0 0 0\n"}},
+         {{"-x.dat", "1 2 3\n"}}},
+        {{"--more", "a.dat", "-f", "c.fsc"}, ext + kHelp, "", 0, {{"a.sco", kAbsent}}, {}, nullptr, Start::Directly,
+         {"POSIXLY_CORRECT=1"}},
+        // The help: printed directly with --more, else paged through more by
+        // the same program, however odd its path; a rejected option or a
+        // missing -f shows it too.
+        {{"--more", "-h", "-f", "c.fsc"}, kHelp, "", 0, no_log},
+        {{"--more", "-H"}, kHelp, "", 0, no_log},
+        {{"--more", "-?"}, kHelp, "", 0, no_log},
+        {{"--more", "--help"}, kHelp, "", 0, no_log},
+        {{"--he", "--more"}, kHelp, "", 1, no_log},
+        {{"-h"}, kHelp, "", 1, no_log},
+        {{"-h"}, kHelp, "", 1, {{"pwned", kAbsent}}, {}, nullptr, Start::OddPath},
+        {{"-h"}, "", "sh: 1: more: not found\n", 1, {}, {}, nullptr, Start::Directly, {"PATH=/nonexistent"}},
+        {{"--more", "-n", "-f", "c.fsc"}, kHelp, bin + ": invalid option -- 'n'\n"},
+        {{"--more", "-f"}, kHelp, bin + ": option requires an argument -- 'f'\n"},
+        {{"--more", "a.dat"}, ext + kHelp, "", 0, no_log},
+        {{"a.dat"}, ext + kHelp, "", 1, no_log},
+        // -b is screened while the options are read.
+        {{"-b", "3, 1", "-f", "c.fsc", "a.dat"},
+         ext + "3, 1, \nColumns:   3\nScores:    3\nFile:      a.dat\nRows:      3\n", "", 0,
+         {{"a.sco", "-0.5 -4 -2\n-0.75 -3.25 -1\n0.75 -5.125 -5.5\n"}}},
+        {{"-b", "1;2", "-f", "c.fsc", "a.dat"}, "Option -b: the list \"1;2\"" + bad_b, "", 1, {{"a.sco", kAbsent}}},
+        {{"-b", "1\t2", "-f", "c.fsc"}, "Option -b: the list \"1\t2\"" + bad_b, "", 1},
+        // Faulty coefficients stop the run before any data file.
+        {{"-f", "x.fsc", "a.dat"}, ext + no_mean + "Columns:   1\nScores:    1\n",
+         "Error src/scorix 217: no [STD] or [FSC_SORTED] in x.fsc\n", 1, {{"a.sco", kAbsent}},
+         {{"x.fsc", "[FSC_SORTED]\n1\n"}}},
+        {{"-q", "-f", "x.fsc"}, "Scorix: ext:.sco cols:4 scores:3 ",
+         "Error src/scorix 218:\nnumber of fsc (4) and\nnumber of std (3) is missmatched\n", 1, {},
+         {{"x.fsc", "[STD]\n1 2 3\n[MEAN]\n1 2 3 4\n" + id4}}},
+        {{"-q", "-f", "x.fsc"}, "Scorix: ext:.sco cols:4 scores:3 ",
+         "Error src/scorix 219:\nnumber of fsc (4) and\nnumber of mean (3) is missmatched\n", 1, {},
+         {{"x.fsc", "[MEAN]\n1 2 3\n" + id4 + "[STD]\n1 1 1 1\n"}}},
+        {{"-q", "-f", "x.fsc", "a.dat"}, "Scorix: ext:.sco " + no_mean + "cols:2 scores:2 ",
+         "Error src/scorix 220:\nnumber of std (2) and\nnumber of fsc (0) is missmatched\n", 1, {{"a.sco", kAbsent}},
+         {{"x.fsc", "[FSC_SORTED]\n\n[STD]\n1 2\n"}}},
+        {{"-q", "-i", "-f", "x.fsc", "a.dat"}, "Scorix: ext:.tad " + no_mean + "cols:2 scores:2 ",
+         "Error src/scorix 232: [FSC_SORTED] in x.fsc is singular, no inverse\n", 1, {{"a.tad", kAbsent}},
+         {{"x.fsc", "[STD]\n1 1\n[FSC_SORTED]\n1 2\n2 4\n"}}},
+        {{"-q", "-f", "absent.fsc"}, "Scorix: ext:.sco ", "Error: opening absent.fsc\n", 1},
+        {{"-q", "-f", "x.fsc", "a.dat"}, "Scorix: ext:.sco ", "Error: reading x.fsc\n", 1, {{"a.sco", kAbsent}}, {},
+         make_dir("x.fsc")},
+        {{"-q", "-f", "c.fsc", "a.dat"}, "Scorix: ext:.sco ", "Error: opening c.fsc\n", 1, {{"a.sco", kAbsent}}, {},
+         take_rights("c.fsc", fs::perms::owner_write), Start::Unprivileged},
+        // A failing data file ends the run, keeping the outputs before it and
+        // leaving no incomplete output of its own.
+        {{"-q", "-f", "c.fsc", "a.dat", "missing.dat", "a.dat"}, quiet() + "rows:3 file:a.dat",
+         "Error src/scorix 646:opening missing.dat\n", 1, {{"a.sco", kScores}}},
+        {{"-q", "-f", "c.fsc", "a.dat", "u.dat"}, quiet() + "rows:3 file:a.dat", "Error src/scorix 646:opening u.dat\n",
+         1, {{"a.sco", kScores}, {"u.sco", kAbsent}}, {{"u.dat", kData}}, take_rights("u.dat", fs::perms::none),
+         Start::Unprivileged},
+        {{"-q", "-f", "c.fsc", "d.dat"}, quiet(), "Error src/scorix 647:reading d.dat\n", 1, {{"d.sco", kAbsent}}, {},
+         make_dir("d.dat")},
+        {{"-q", "-f", "c.fsc", "/dev/stdin"}, quiet(),
+         "Error src/scorix 648:/dev/stdin is a pipe; a data file is read twice\n", 1, {}, {}, nullptr,
+         Start::StdinPipe},
+        {{"-q", "-f", "c.fsc", "missing.dat"}, quiet(), "Error src/scorix 646:opening missing.dat\n", 1,
+         {{"missing.sco", kAbsent}}, {}, nullptr, Start::StdinClosed},
+        {{"-f", "c.fsc", "w.dat"}, kHead + "File:      w.dat\n", e655 + "w.dat (4) mismatch.\n", 1,
+         {{"w.sco", kAbsent}}, {{"w.dat", "1 2 3\n1 2 3 4\n"}}},
+        {{"-q", "-f", "c.fsc", "a.dat"}, quiet() + "rows:3 file:a.dat", "Error src/scorix 761:opening a.sco\n", 1, {},
+         {}, make_dir("a.sco")},
+        {{"-q", "-f", "c.fsc", "ro/a.dat"}, quiet() + "rows:3 file:ro/a.dat",
+         "Error src/scorix 761:opening ro/a.sco\n", 1, {{"ro/a.sco", kAbsent}}, {},
+         [](const fs::path& d) {
+             fs::create_directory(d / "ro");
+             fs::copy_file(d / "a.dat", d / "ro/a.dat");
+             fs::permissions(d / "ro", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                             fs::perm_options::remove);
+         },
+         Start::Unprivileged},
+        {{"-q", "-f", "c.fsc", "f.dat"}, quiet() + "rows:20000 file:f.dat", "Error src/scorix 762:writing f.sco\n", 1,
+         {{"f.sco", kAbsent}}, {{"f.dat", repeat("1 2 3\n", 20000)}},
+         [](const fs::path& d) { fs::create_symlink("/dev/full", d / "f.sco"); }},
+        {{"-q", "-f", "c.fsc", "a.dat"}, quiet() + "rows:3 file:a.dat\n", "No logfile entry\n", 0, {{"a.sco", kScores}},
+         {{"logfile", ""}}, take_rights("logfile", fs::perms::owner_read), Start::Unprivileged},
+        // An input with the output extension is read to its end before its
+        // output replaces it, over more than one block; a link is written
+        // through.
+        {{"-q", "-f", "c.fsc", "x.sco", "link.sco"}, quiet() + "rows:60000 file:x.scorows:3 file:link.sco\n", "", 0,
+         {{"x.sco", repeat(kScores, 20000)}, {"t.dat", kScores}, {"link.sco", kScores}},
+         {{"x.sco", repeat(kData, 20000)}, {"t.dat", kData}},
+         [](const fs::path& d) { fs::create_symlink("t.dat", d / "link.sco"); }},
+        // No room: a 40 MB line, a matrix; rows stream in blocks where
+        // whole-file matrices would need 200 MB.
+        {{"-q", "-f", "c.fsc", "h.dat"}, quiet(), "Error src/scorix 647:reading h.dat\n", 1, {{"h.sco", kAbsent}},
+         {{"h.dat", "1 2 3\n" + std::string(40 << 20, 'x') + "\n1 2 3\n"}}, nullptr, Start::AddressSpace64},
+        {{"-q", "-f", "x.fsc"}, "Scorix: ext:.sco ", "Error src/scorix 558: allocating 3200000000 bytes\n", 1, {},
+         {{"x.fsc", "[FSC_SORTED]\n" + numbers(20000, "1")}}, nullptr, Start::AddressSpace64},
+        {{"-q", "-f", "x.fsc", "h.dat"}, "Scorix: ext:.sco cols:500 scores:3 rows:25000 file:h.dat\n", "", 0,
+         {{"h.sco", repeat("0 0 0\n", 25000)}},
+         {{"x.fsc", head500 + repeat(numbers(500, "1"), 500)}, {"h.dat", std::string(25000, '\n')}}, nullptr,
+         Start::AddressSpace64},
+        // Hostile inputs in sizes that keep the suite quick (scripts/hostile.sh
+        // runs the big ones).
+        {{"-q", "-f", "c.fsc", "h.dat"}, quiet(), e655 + "h.dat (1000000) mismatch.\n", 1, {{"h.sco", kAbsent}},
+         {{"h.dat", numbers(1000000, "1")}}},
+        {{"-q", "-f", "c.fsc", "h.dat"}, quiet() + "rows:1 file:h.dat\n", "", 0, {{"h.sco", "inf inf -inf\n"}},
+         {{"h.dat", std::string(2000000, '7') + "\n"}}},
+        {{"-q", "-f", "c.fsc", "h.dat"}, quiet() + "rows:2 file:h.dat\n", "", 0,
+         {{"h.sco", "-nan -nan -inf\n1.5 -1 -4\n"}},         {{"h.dat", "1e400 -1e400 1e-400\n1 2 4.9e-324\n"}}},
+        {{"-q", "-f", "c.fsc", "h.dat"}, quiet() + "rows:4061 file:h.dat\n", "", 0, {{"h.sco", kExists}},
+         {{"h.dat", garbage()}}},
+        {{"-q", "-f", "c.fsc", "h.dat"}, quiet() + "rows:200000 file:h.dat\n", "", 0,
+         {{"h.sco", repeat("-0.125 1.75 1.5\n", 200000)}}, {{"h.dat", repeat("3 2.5 4.5\n", 200000)}}},
+        {{"-b", "2-99999999999999999999999, 99999999999999999999", "-q", "-f", "c.fsc", "h.dat"},
+         quiet() + "rows:1 file:h.dat\n", "", 0, {{"h.sco", "-0.875 1.375 3\n"}}, {{"h.dat", "3 2.5 4.5\n"}}},
+    };
 }
 
 }  // namespace
 
-TEST(Cli, ForwardRunPrintsItsStepsAndWritesScores)
+TEST(Cli, EachRunGivesItsConsoleStatusAndFiles)
 {
-    Project p;
-    RunResult run = p.run({"-f", "c.fsc", "a.dat"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.out, kBanner + "Extension: .sco\nColumns:   3\nScores:    3\nFile:      a.dat\nRows:      3\n");
-    EXPECT_EQ(p.dir.read("a.sco"), kScores);
-}
-
-TEST(Cli, QuietRunPrintsOneLine)
-{
-    Project p;
-    p.dir.write("b.dat", "1 2 3\n");
-    RunResult run = p.run({"-q", "-s", "1", "-f", "c.fsc", "a.dat", "b.dat"});
-    EXPECT_EQ(run.out, "Scorix: ext:.sco cols:3 scores:1 rows:3 file:a.datrows:1 file:b.dat\n");
-    EXPECT_EQ(p.dir.read("a.sco"), "0\n-0.125\n0.75\n");
-}
-
-TEST(Cli, DebugTracesEachStep)
-{
-    Project p;
-    RunResult run = p.run({"--debug", "-f", "c.fsc", "a.dat"});
-    EXPECT_EQ(run.out, kBanner +
-                           "Extension: .sco\nColumns:   3\nScores:    3\nFile:      a.dat\nscanning file\nRows:      3\n"
-                           "reading file\nstandardize()\nscorix()\nwritefile()\n");
-}
-
-TEST(Cli, InverseRunRestoresTheData)
-{
-    Project p;
-    ASSERT_EQ(p.run({"-a", "-f", "c.fsc", "a.dat"}).status, 0);
-    RunResult run = p.run({"-i", "-a", "--debug", "-f", "c.fsc", "a.sco"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.out.find("Extension: .tad\n"), std::string::npos);
-    EXPECT_NE(run.out.find("matinv()\nfsc matrix after inverse:\n"), std::string::npos);
-    EXPECT_NE(run.out.find("File:      a.sco\nscanning file\nRows:      3\nreading file\nscorix()\nunstandardize()\n"),
-              std::string::npos);
-    std::string restored = p.dir.read("a.tad");
-    EXPECT_EQ(restored.substr(0, 16), "1 2 3\n3 2.5 4.5\n");
-    double blank[3];
-    ASSERT_EQ(std::sscanf(restored.c_str() + 16, "%lg %lg %lg", &blank[0], &blank[1], &blank[2]), 3);
-    for (double value : blank)
-        EXPECT_LT(std::fabs(value), 1e-13) << "the blank line comes back as zeros";
-}
-
-TEST(Cli, ExampleComesBackFromAllItsScores)
-{
-    Project p;
-    std::filesystem::copy_file(SCORIX_EXAMPLES "/iris.fsc", p.dir.path() / "iris.fsc");
-    std::filesystem::copy_file(SCORIX_EXAMPLES "/iris.dat", p.dir.path() / "iris.dat");
-    ASSERT_EQ(p.run({"-q", "-a", "-f", "iris.fsc", "iris.dat"}).status, 0);
-    ASSERT_EQ(p.run({"-q", "-i", "-a", "-f", "iris.fsc", "iris.sco"}).status, 0);
-    std::istringstream original(p.dir.read("iris.dat"));
-    std::istringstream restored(p.dir.read("iris.tad"));
-    std::string line;
-    std::getline(original, line);  // the column names
-    double want;
-    double got;
-    int values = 0;
-    for (; restored >> got; ++values) {
-        if (values % 4 == 0 && values > 0)
-            original >> line;  // the species after each flower's four values
-        ASSERT_TRUE(original >> want);
-        // The scores carry seven digits; the inverse loses at most one more.
-        EXPECT_NEAR(got, want, 5e-6 * std::fabs(want)) << "value " << values;
-    }
-    EXPECT_EQ(values, 600);
-}
-
-TEST(Cli, ExtensionRules)
-{
-    const std::tuple<std::vector<std::string>, const char*> cases[] = {
-        {{"-i"}, ".tad"},          {{"-i", "-e", ".sco"}, ".tad"}, {{"-i", "-e", "sco"}, ".tad"},
-        {{"-I", "-E", "dat"}, ".dat"}, {{"-e", "sco"}, ".sco"},    {{"--extension=out"}, ".out"},
-        {{"-e", ""}, "."},
-    };
-    for (const auto& [options, ext] : cases) {
-        Project p;
-        std::vector<std::string> args = options;
-        args.insert(args.end(), {"-q", "-f", "c.fsc"});
-        EXPECT_EQ(p.run(args).out, std::string("Scorix: ext:") + ext + " cols:3 scores:3 \n") << options[0];
+    for (const Case& c : cases()) {
+        std::string trace = testing::PrintToString(c.args) + " started " + kStartNames[static_cast<int>(c.start)];
+        SCOPED_TRACE(trace);
+        ScratchDir dir;
+        dir.write("c.fsc", kThreeVariableFsc);
+        dir.write("a.dat", kData);
+        for (const auto& [name, bytes] : c.files)
+            dir.write(name, bytes);
+        if (c.setup)
+            c.setup(dir.path());
+        std::vector<std::string> args = command(c.start, dir.path());
+        if (args.empty()) {
+            std::printf("skipped: %s\n", trace.c_str());
+            continue;
+        }
+        std::string program = args.front();
+        args.erase(args.begin());
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        RunResult run = run_scorix(dir, args, c.env, program);
+        EXPECT_EQ(run.out, c.out);
+        EXPECT_EQ(run.err, c.err);
+        EXPECT_EQ(run.status, c.status);
+        for (const auto& [name, bytes] : c.expect) {
+            if (bytes == kAbsent || bytes == kExists)
+                EXPECT_EQ(dir.exists(name), bytes == kExists) << name;
+            else
+                EXPECT_TRUE(dir.read(name) == bytes) << name << ": expected\n" << bytes.substr(0, 300) << "\ngot\n"
+                                                     << dir.read(name).substr(0, 300);
+        }
     }
 }
 
-TEST(Cli, ScoreCountRules)
+// 32 runs at once in one directory, each on its own data file: every output
+// equals that of the file's run alone, and the log holds one whole line each.
+TEST(Cli, ConcurrentRunsGiveTheSingleRunOutputsAndWholeLogLines)
 {
-    const std::tuple<std::vector<std::string>, int> cases[] = {
-        {{"-s", "0"}, 3}, {{"-s", "-4"}, 3}, {{"-s", "abc"}, 3},   {{"-S", "2x"}, 2},
-        {{"--scores=7"}, 3}, {{"-a", "-s", "2"}, 2}, {{"-s", "2", "-A"}, 3}, {{"--all"}, 3},
-        {{"-s", "1"}, 1},
-    };
-    for (const auto& [options, scores] : cases) {
-        Project p;
-        std::vector<std::string> args = options;
-        args.insert(args.end(), {"-Q", "-f", "c.fsc"});
-        EXPECT_EQ(p.run(args).out, "Scorix: ext:.sco cols:3 scores:" + std::to_string(scores) + " \n") << options[0];
+    ScratchDir dir;
+    fs::copy_file(SCORIX_EXAMPLES "/iris.fsc", dir.path() / "iris.fsc");
+    std::vector<std::string> alone;
+    std::multiset<std::string> expected_log, log;
+    const std::string iris = dir.read(SCORIX_EXAMPLES "/iris.dat");  // an absolute name reads from outside
+    for (int i = 0; i < 32; ++i) {
+        std::string name = std::to_string(i), text = "# copy ";
+        dir.write(name + ".dat", text.append(name + "\n") + repeat(iris, i % 7 + 20));
+        ASSERT_EQ(run_scorix(dir, {"-q", "-a", "-f", "iris.fsc", name + ".dat"}).status, 0);
+        alone.push_back(dir.read(name + ".sco"));
+        fs::remove(dir.path() / (name + ".sco"));
+        expected_log.insert(std::string(" ") + SCORIX_BINARY + " -q -a -f iris.fsc " + name + ".dat");
     }
-}
-
-TEST(Cli, OperandsMayComeBeforeOptionsUnlessPosixlyCorrect)
-{
-    Project p;
-    EXPECT_EQ(p.run({"a.dat", "-q", "-f", "c.fsc"}).status, 0);
-    EXPECT_EQ(p.dir.read("a.sco"), kScores);
-    std::filesystem::remove(p.dir.path() / "a.sco");
-    RunResult posix = p.run({"--more", "a.dat", "-f", "c.fsc"}, {"POSIXLY_CORRECT=1"});
-    EXPECT_NE(posix.out.find("Usage: scorix"), std::string::npos) << "-f is an operand there";
-    EXPECT_FALSE(p.dir.exists("a.sco"));
-    p.dir.write("-x.dat", "1 2 3\n");
-    EXPECT_EQ(p.run({"-q", "-f", "c.fsc", "--", "-x.dat"}).status, 0);
-    EXPECT_TRUE(p.dir.exists("-x.sco"));
-}
-
-TEST(Cli, HelpIsPrintedDirectlyWithMore)
-{
-    Project p;
-    for (const char* help : {"-h", "-H", "-?", "--help", "--he"}) {
-        RunResult run = p.run({"--more", help, "-f", "c.fsc"});
-        EXPECT_EQ(run.status, 0) << help;
-        EXPECT_EQ(run.out.rfind(help_screen(), 0), 0u) << help;
-        EXPECT_NE(run.out.find("  -s, --scores=#            How many scores we get (default 3).\n\nTakes a data"),
-                  std::string::npos);
-        EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 27);
-    }
-    EXPECT_FALSE(p.dir.exists("logfile"));
-}
-
-TEST(Cli, HelpIsPagedOtherwise)
-{
-    Project p;
-    RunResult run = p.run({"-h"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out.rfind(help_screen(), 0), 0u);
-    RunResult late_more = p.run({"-?", "--more"});
-    EXPECT_EQ(late_more.status, 1) << "options after the help are not looked at";
-}
-
-TEST(Cli, PagerRunsTheSameProgramThroughAnAwkwardPath)
-{
-    Project p;
-    std::filesystem::path odd = p.dir.path() / "it's a \"$(touch pwned)\" `x`;&|*?\\\n<dir>";
-    std::filesystem::create_directory(odd);
-    std::filesystem::copy_file(SCORIX_BINARY, odd / "scorix");
-    RunResult run = run_scorix(p.dir, {"-h"}, {}, (odd / "scorix").string());
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out.rfind(help_screen(), 0), 0u);
-    EXPECT_FALSE(p.dir.exists("pwned"));
-}
-
-TEST(Cli, RejectedOptionsAndMissingCoefficientsShowTheHelp)
-{
-    Project p;
-    RunResult rejected = p.run({"--more", "-n", "-f", "c.fsc"});
-    EXPECT_EQ(rejected.status, 0);
-    EXPECT_EQ(rejected.err, std::string(SCORIX_BINARY) + ": invalid option -- 'n'\n");
-    EXPECT_EQ(rejected.out.rfind(help_screen(), 0), 0u);
-
-    RunResult missing_argument = p.run({"--more", "-f"});
-    EXPECT_NE(missing_argument.err.find("requires an argument"), std::string::npos);
-
-    RunResult no_fsc = p.run({"--more", "a.dat"});
-    EXPECT_EQ(no_fsc.status, 0);
-    EXPECT_EQ(no_fsc.out.rfind(kBanner + "Extension: .sco\n" + help_screen(), 0), 0u);
-    EXPECT_EQ(p.run({"a.dat"}).status, 1);
-    EXPECT_FALSE(p.dir.exists("logfile"));
-}
-
-TEST(Cli, NoMeanInputKeepsTheMeansInTheData)
-{
-    Project p;
-    EXPECT_EQ(p.run({"-q", "--no-mean-input", "-s", "1", "-f", "c.fsc", "a.dat"}).status, 0);
-    EXPECT_EQ(p.dir.read("a.sco"), "-0.75\n-0.875\n0\n");
-}
-
-TEST(Cli, ScoreListIsScreenedAndApplied)
-{
-    Project p;
-    RunResult run = p.run({"-b", "3, 1", "-f", "c.fsc", "a.dat"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.out.find("3, 1, \nColumns:   3\n"), std::string::npos);
-    RunResult bad = p.run({"-b", "1;2", "-f", "c.fsc", "a.dat"});
-    EXPECT_EQ(bad.status, 1);
-    EXPECT_EQ(bad.err, "");
-    EXPECT_NE(bad.out.find("\"1;2\""), std::string::npos);
-    EXPECT_EQ(bad.out.find("Scorix Version"), std::string::npos) << "screening happens while parsing";
-    EXPECT_EQ(p.run({"-b", "1\t2", "-f", "c.fsc"}).status, 1);
-}
-
-TEST(Cli, NoOperandsStillLoadsLogsAndInverts)
-{
-    Project p;
-    RunResult run = p.run({"-q", "-i", "--debug", "-f", "c.fsc"});
-    EXPECT_EQ(run.status, 0);
-    const std::string head = "Scorix: ext:.tad cols:3 scores:3 matinv()\nfsc matrix after inverse:\n";
-    ASSERT_EQ(run.out.substr(0, head.size()), head);
-    std::istringstream dump(run.out.substr(head.size()));
-    std::string line;
-    for (int row = 0; row < 3; ++row) {
-        ASSERT_TRUE(std::getline(dump, line));
-        EXPECT_EQ(line.size(), 3 * 13u) << "three \" % .5e\" values: " << line;
-    }
-    EXPECT_TRUE(std::getline(dump, line));
-    EXPECT_EQ(line, "") << "the quiet line ends after the dump";
-    EXPECT_TRUE(p.dir.exists("logfile"));
-}
-
-TEST(Cli, MissingMeanIsReportedEvenWhenQuiet)
-{
-    Project p;
-    p.dir.write("n.fsc", "[STD]\n1 1\n[FSC_SORTED]\n1 0\n0 1\n");
-    p.dir.write("b.dat", "3 4\n");
-    RunResult run = p.run({"-q", "-f", "n.fsc", "b.dat"});
-    EXPECT_EQ(run.out, "Scorix: ext:.sco No mean available for this data!\ncols:2 scores:2 rows:1 file:b.dat\n");
-    EXPECT_EQ(p.dir.read("b.sco"), "3 4\n");
-}
-
-TEST(Cli, CoefficientProblemsStopBeforeAnyDataFile)
-{
-    Project p;
-    p.dir.write("nostd.fsc", "[FSC_SORTED]\n1\n");
-    RunResult missing = p.run({"-f", "nostd.fsc", "a.dat"});
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.err, "Error src/scorix 217: no [STD] or [FSC_SORTED] in nostd.fsc\n");
-    EXPECT_EQ(missing.out.find("File:"), std::string::npos);
-    EXPECT_NE(missing.out.find("Scores:    1\n"), std::string::npos);
-
-    p.dir.write("short.fsc", "[STD]\n1 2 3\n[MEAN]\n1 2 3 4\n[FSC_SORTED]\n1 0 0 0\n0 1 0 0\n0 0 1 0\n0 0 0 1\n");
-    EXPECT_EQ(p.run({"-f", "short.fsc"}).err,
-              "Error src/scorix 218:\nnumber of fsc (4) and\nnumber of std (3) is missmatched\n");
-    p.dir.write("shortmean.fsc", "[MEAN]\n1 2 3\n[FSC_SORTED]\n1 0 0 0\n0 1 0 0\n0 0 1 0\n0 0 0 1\n[STD]\n1 1 1 1\n");
-    EXPECT_EQ(p.run({"-f", "shortmean.fsc"}).err,
-              "Error src/scorix 219:\nnumber of fsc (4) and\nnumber of mean (3) is missmatched\n");
-
-    p.dir.write("emptymatrix.fsc", "[FSC_SORTED]\n\n[STD]\n1 2\n");
-    EXPECT_EQ(p.run({"-f", "emptymatrix.fsc", "a.dat"}).err,
-              "Error src/scorix 220:\nnumber of std (2) and\nnumber of fsc (0) is missmatched\n");
-    p.dir.write("singular.fsc", "[STD]\n1 1\n[FSC_SORTED]\n1 2\n2 4\n");
-    RunResult singular = p.run({"-i", "-f", "singular.fsc", "a.dat"});
-    EXPECT_EQ(singular.status, 1);
-    EXPECT_EQ(singular.err, "Error src/scorix 232: [FSC_SORTED] in singular.fsc is singular, no inverse\n");
-    EXPECT_FALSE(p.dir.exists("a.tad"));
-    EXPECT_EQ(p.run({"-f", "absent.fsc"}).err, "Error: opening absent.fsc\n");
-}
-
-TEST(Cli, AFailingFileEndsTheRunKeepingEarlierOutputs)
-{
-    Project p;
-    RunResult run = p.run({"-q", "-f", "c.fsc", "a.dat", "missing.dat", "a.dat"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, "Scorix: ext:.sco cols:3 scores:3 rows:3 file:a.dat");
-    EXPECT_EQ(run.err, "Error src/scorix 646:opening missing.dat\n");
-    EXPECT_EQ(p.dir.read("a.sco"), kScores);
-}
-
-TEST(Cli, OutputFailuresLeaveNoIncompleteFile)
-{
-    Project p;
-    std::filesystem::create_directory(p.dir.path() / "d.sco");
-    p.dir.write("d.dat", "1 2 3\n");
-    EXPECT_EQ(p.run({"-q", "-f", "c.fsc", "d.dat"}).err, "Error src/scorix 761:opening d.sco\n");
-
-    std::string big;
-    for (int i = 0; i < 20000; ++i)
-        big += "1 2 3\n";
-    p.dir.write("full.dat", big);
-    std::filesystem::create_symlink("/dev/full", p.dir.path() / "full.sco");
-    RunResult full = p.run({"-q", "-f", "c.fsc", "full.dat"});
-    EXPECT_EQ(full.status, 1);
-    EXPECT_EQ(full.err, "Error src/scorix 762:writing full.sco\n");
-    EXPECT_FALSE(std::filesystem::is_symlink(p.dir.path() / "full.sco"));
-}
-
-TEST(Cli, AnInputWithTheOutputExtensionIsOverwrittenByItsOutput)
-{
-    // 60000 rows: more than one block, which come out in order, and the
-    // input must be read to its end before its contents give way; the
-    // symlinked one is written through its link.
-    Project p;
-    std::string data, scores;
-    for (int i = 0; i < 20000; ++i) {
-        data += kData;
-        scores += kScores;
-    }
-    p.dir.write("x.sco", data);
-    p.dir.write("big.dat", data);
-    p.dir.write("target.dat", kData);
-    std::filesystem::create_symlink("target.dat", p.dir.path() / "link.sco");
-    EXPECT_EQ(p.run({"-q", "-f", "c.fsc", "x.sco", "big.dat", "link.sco"}).status, 0);
-    EXPECT_EQ(p.dir.read("x.sco"), scores);
-    EXPECT_EQ(p.dir.read("big.sco"), scores);
-    EXPECT_EQ(p.dir.read("target.dat"), kScores);
-    EXPECT_TRUE(std::filesystem::is_symlink(p.dir.path() / "link.sco"));
-}
-
-TEST(Cli, TooManyNumbersOnALineStopsBeforeTheRowCount)
-{
-    Project p;
-    p.dir.write("wide.dat", "1 2 3\n1 2 3 4\n");
-    RunResult run = p.run({"-f", "c.fsc", "wide.dat"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "Error src/scorix 655:\nnumber of variables in std (3)\nand in wide.dat (4) mismatch.\n");
-    EXPECT_EQ(run.out.find("Rows:"), std::string::npos);
-    EXPECT_FALSE(p.dir.exists("wide.sco"));
+    fs::remove(dir.path() / "logfile");
+    const char* all_at_once = "seq 0 31 | xargs -P 32 -I @ \"$0\" -q -a -f iris.fsc @.dat";
+    RunResult together = run_scorix(dir, {"-c", all_at_once, SCORIX_BINARY}, {}, "/bin/sh");
+    EXPECT_EQ(together.status, 0) << together.err;
+    for (std::size_t i = 0; i < alone.size(); ++i)
+        EXPECT_TRUE(dir.read(std::to_string(i) + ".sco") == alone[i]) << i;
+    std::istringstream lines(dir.read("logfile"));
+    for (std::string line; std::getline(lines, line);)
+        log.insert(line.substr(std::min<std::size_t>(19, line.size())));
+    EXPECT_EQ(log, expected_log);
 }

@@ -11,6 +11,8 @@
 
 #include "console.h"
 
+namespace fs = std::filesystem;
+
 namespace {
 
 [[noreturn]] void throw_fatal()
@@ -19,14 +21,6 @@ namespace {
 }
 
 const bool handler_installed = (set_fatal_handler(throw_fatal), true);
-
-std::string slurp(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
 
 }  // namespace
 
@@ -38,49 +32,50 @@ const char* const kThreeVariableFsc =
 
 ScratchDir::ScratchDir()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "scorix-test-XXXXXX").string();
+    std::string pattern = (fs::temp_directory_path() / "scorix-test-XXXXXX").string();
     if (!mkdtemp(pattern.data()))
         throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
 }
 
+// Tests take permissions away; give them back (not through links, which may
+// point at device files) so that everything can be removed.
 ScratchDir::~ScratchDir()
 {
     std::error_code ignored;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
-    std::filesystem::remove_all(path_, ignored);
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    auto options = fs::directory_options::skip_permission_denied;
+    for (const auto& entry : fs::recursive_directory_iterator(path_, options, ignored))
+        if (!entry.is_symlink())
+            fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(path_, ignored);
 }
 
 void ScratchDir::write(const std::string& name, const std::string& bytes) const
 {
-    std::ofstream out(path_ / name, std::ios::binary | std::ios::trunc);
-    out << bytes;
+    std::ofstream(path_ / name, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 std::string ScratchDir::read(const std::string& name) const
 {
-    return slurp(path_ / name);
+    std::ostringstream bytes;
+    bytes << std::ifstream(path_ / name, std::ios::binary).rdbuf();
+    return bytes.str();
 }
 
 RunResult run_scorix(const ScratchDir& dir, const std::vector<std::string>& args, const std::vector<std::string>& env,
                      const std::string& program)
 {
-    std::string out_path = dir.file(".stdout");
-    std::string err_path = dir.file(".stderr");
     pid_t child = fork();
     if (child == 0) {
-        if (chdir(dir.path().c_str()) != 0)
-            _exit(127);
         int in = open("/dev/null", O_RDONLY);
-        int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(err, 2);
+        int out = open(dir.file(".stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open(dir.file(".stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (chdir(dir.path().c_str()) != 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
+            _exit(127);
         for (const std::string& entry : env)
             putenv(const_cast<char*>(entry.c_str()));
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
+        std::vector<char*> argv = {const_cast<char*>(program.c_str())};
         for (const std::string& arg : args)
             argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
@@ -89,12 +84,10 @@ RunResult run_scorix(const ScratchDir& dir, const std::vector<std::string>& args
     }
     int status = 0;
     waitpid(child, &status, 0);
-    RunResult result;
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.out = slurp(out_path);
-    result.err = slurp(err_path);
-    std::filesystem::remove(out_path);
-    std::filesystem::remove(err_path);
+    RunResult result{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), dir.read(".stdout"),
+                     dir.read(".stderr")};
+    fs::remove(dir.path() / ".stdout");
+    fs::remove(dir.path() / ".stderr");
     return result;
 }
 

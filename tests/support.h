@@ -20,9 +20,9 @@ public:
     ~ScratchDir();
     const std::filesystem::path& path() const { return path_; }
     std::string file(const std::string& name) const { return (path_ / name).string(); }
+    bool exists(const std::string& name) const { return std::filesystem::exists(path_ / name); }
     void write(const std::string& name, const std::string& bytes) const;
     std::string read(const std::string& name) const;
-    bool exists(const std::string& name) const { return std::filesystem::exists(path_ / name); }
 
 private:
     std::filesystem::path path_;
@@ -30,17 +30,15 @@ private:
 
 struct RunResult {
     int status = -1;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
-// Runs the built program in `dir` with standard input from /dev/null.
-// `env` entries ("NAME=value") are added to the environment.
+// Runs `program` in `dir` with standard input from /dev/null and `env`
+// entries ("NAME=value") added to the environment.
 RunResult run_scorix(const ScratchDir& dir, const std::vector<std::string>& args,
                      const std::vector<std::string>& env = {}, const std::string& program = SCORIX_BINARY);
 
-// Runs `call`, which must end in a fatal error; returns what it printed on
-// standard error.
+// Runs `call`, which must end in a fatal error; returns its standard error.
 template <class Call>
 std::string fatal_text(Call call)
 {
@@ -63,9 +61,8 @@ inline std::uint64_t bits(double value)
     return b;
 }
 
-std::string describe(double value);
+std::string describe(double value);  // hex and decimal
 
-// Equality of the bit patterns, with both values shown in hex and decimal.
 #define EXPECT_BITS_EQ(expected, actual) \
     EXPECT_EQ(bits(expected), bits(actual)) << "expected " << describe(expected) << ", got " << describe(actual)
 
