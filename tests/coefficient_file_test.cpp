@@ -75,11 +75,6 @@ TEST(CoefficientFile, ReportsEverySizeMismatch)
     EXPECT_EQ(load_error("[FSC_SORTED]\n1 0 0\n0 1#0\n0 0 1\n"), mismatch(562, "read", 2, "expected", 3))
         << "a comment character cuts the row";
     EXPECT_EQ(load_error("[FSC_SORTED]\n1 0 0\n0 1 0\n"), mismatch(567, "columns", 3, "rows", 2));
-    RunState state;
-    ScratchDir dir;
-    std::string path = dir.path().string();
-    EXPECT_EQ(fatal_text([&] { readfsc(state, path.c_str()); }), "Error: reading " + path + "\n");
-    EXPECT_EQ(fatal_text([&] { readfsc(state, "/nonexistent/c.fsc"); }), "Error: opening /nonexistent/c.fsc\n");
 }
 
 TEST(CoefficientFile, LoadsLongMatrixRows)

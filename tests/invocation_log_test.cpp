@@ -1,10 +1,4 @@
-// The invocation log: how arguments are quoted, and that concurrent runs
-// append whole lines.
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <sstream>
-
+// The invocation log: how arguments are quoted and in which order they stand.
 #include "invocation_log.h"
 #include "support.h"
 
@@ -25,48 +19,13 @@ TEST(InvocationLog, QuotesArgumentsWithBlanksCommasOrAsterisks)
     }
 }
 
-TEST(InvocationLog, LogsOptionsBeforeOperandsAndRunsOnWithoutALog)
+// Concurrent runs and a log that cannot be opened are run end to end in
+// cli_test.cpp.
+TEST(InvocationLog, LogsOptionsBeforeOperands)
 {
     ScratchDir dir;
     dir.write("c.fsc", kThreeVariableFsc);
     dir.write("a.dat", "1 2 3\n");
     ASSERT_EQ(run_scorix(dir, {"a.dat", "-q", "-f", "c.fsc"}).status, 0);
     EXPECT_EQ(dir.read("logfile").substr(19), std::string(" ") + SCORIX_BINARY + " -q -f c.fsc a.dat\n");
-
-    std::filesystem::remove(dir.path() / "logfile");
-    std::filesystem::create_directory(dir.path() / "logfile");
-    RunResult run = run_scorix(dir, {"-q", "-f", "c.fsc"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.err, "No logfile entry\n");
-}
-
-TEST(InvocationLog, ConcurrentRunsAppendWholeLines)
-{
-    ScratchDir dir;
-    const int runs = 16, lines_each = 50;
-    std::string long_argument(3000, 'x');
-    std::vector<pid_t> children;
-    for (int i = 0; i < runs; ++i) {
-        pid_t child = fork();
-        if (child == 0) {
-            if (chdir(dir.path().c_str()) != 0)
-                _exit(1);
-            std::string id = "run" + std::to_string(i);
-            char* argv[] = {id.data(), long_argument.data(), nullptr};
-            for (int n = 0; n < lines_each; ++n)
-                logfile(2, argv);
-            _exit(0);
-        }
-        children.push_back(child);
-    }
-    for (pid_t child : children)
-        waitpid(child, nullptr, 0);
-    std::istringstream log(dir.read("logfile"));
-    int count = 0;
-    for (std::string line; std::getline(log, line); ++count) {
-        std::string id = line.substr(20, line.find(' ', 20) - 20);
-        ASSERT_EQ(id.rfind("run", 0), 0u) << line.substr(0, 40);
-        ASSERT_EQ(line.size(), 20 + id.size() + 1 + long_argument.size()) << line.substr(0, 40);
-    }
-    EXPECT_EQ(count, runs * lines_each);
 }
