@@ -20,24 +20,30 @@ namespace {
 FatalHandler fatal_handler = wait_and_exit;
 std::string incomplete_output;
 
+// Every text is flushed at once, so the console keeps program order even
+// where standard error comes between standard output.
+void print(std::FILE* stream, const char* format, va_list args)
+{
+    std::vfprintf(stream, format, args);
+    std::fflush(stream);
+}
+
 }  // namespace
 
 void message(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    std::vfprintf(stdout, format, args);
+    print(stdout, format, args);
     va_end(args);
-    std::fflush(stdout);
 }
 
 void error(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    std::vfprintf(stderr, format, args);
+    print(stderr, format, args);
     va_end(args);
-    std::fflush(stderr);
     if (!incomplete_output.empty()) {
         ::unlink(incomplete_output.c_str());
         incomplete_output.clear();
