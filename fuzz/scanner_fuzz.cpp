@@ -1,92 +1,111 @@
 // The number scanner against the C library: for any bytes, scan_number must
 // consume what sscanf "%lg%n" consumes and give the same bits, and
 // checkline/readline must agree with a scan of one number at a time.
-#include <cstdint>
+#include <bit>
 #include <cstdio>
-#include <cstring>
-#include <string>
-#include <vector>
+#include <cstdlib>
+#include <random>
 
-#include "fuzz_support.h"
+#include "harness.h"
 #include "text_input.h"
 
 namespace {
-
-std::uint64_t bits(double value)
-{
-    std::uint64_t b;
-    std::memcpy(&b, &value, sizeof b);
-    return b;
-}
 
 // What the C library reads at `text`: consumed length (0 on failure) and value.
 std::size_t library_scan(const char* text, double& value)
 {
     int consumed = 0;
-    if (std::sscanf(text, "%lg%n", &value, &consumed) != 1)
-        return 0;
-    return static_cast<std::size_t>(consumed);
+    return std::sscanf(text, "%lg%n", &value, &consumed) == 1 ? static_cast<std::size_t>(consumed) : 0;
 }
 
 void compare_one_number(const std::string& text)
 {
-    double expected = 0.0;
-    double actual = 0.0;
+    double expected = 0.0, actual = 0.0;
     std::size_t expected_length = library_scan(text.c_str(), expected);
     std::size_t actual_length = scan_number(text, actual);
-    if (expected_length != actual_length || (expected_length != 0 && bits(expected) != bits(actual))) {
-        std::fprintf(stderr, "input \"%s\": sscanf %zu %a, scan_number %zu %a\n", text.c_str(), expected_length,
-                     expected, actual_length, actual);
-        check_failed("scan_number differs from sscanf");
-    }
+    if (expected_length != actual_length || (expected_length != 0 && bits(expected) != bits(actual)))
+        check_failed("scan_number differs from sscanf on [" + text + "]: sscanf " + std::to_string(expected_length) +
+                     " " + describe(expected) + ", scan_number " + std::to_string(actual_length) + " " +
+                     describe(actual));
 }
 
-// The numbers at the start of the line, one sscanf at a time.
-std::vector<double> library_numbers(const std::string& line)
-{
-    std::vector<double> numbers;
-    const char* cursor = line.c_str();
-    double value;
-    while (std::size_t used = library_scan(cursor, value)) {
-        numbers.push_back(value);
-        cursor += used;
-    }
-    return numbers;
-}
-
+// checkline counts the numbers at the start of the line; readline stores
+// them into a row smaller than the line, guarded by its exact allocation,
+// with the flags dropping every column whose bit in the selector is clear.
 void compare_line(const std::string& line, std::uint8_t selector)
 {
-    std::vector<double> expected = library_numbers(line);
+    std::vector<double> expected;
+    double value;
+    for (const char* cursor = line.c_str(); std::size_t used = library_scan(cursor, value); cursor += used)
+        expected.push_back(value);
     int count = checkline(line);
     FUZZ_CHECK(count == static_cast<int>(expected.size()));
-
-    // A row smaller than the line, guarded by its exact allocation; flags
-    // drop every column whose bit in the selector is clear.
     int capacity = selector % 9;
     std::vector<double> row(static_cast<std::size_t>(capacity), -1.0);
     std::vector<int> flags(static_cast<std::size_t>(capacity));
     for (int k = 0; k < capacity; ++k)
         flags[static_cast<std::size_t>(k)] = (selector >> (k % 8)) & 1;
     bool use_flags = selector & 0x80;
-    int stored = readline(line, row.data(), capacity, use_flags ? flags.data() : nullptr);
-    FUZZ_CHECK(stored == count);
-    for (int k = 0; k < capacity; ++k) {
-        std::size_t i = static_cast<std::size_t>(k);
-        double want = k >= count ? -1.0 : (use_flags && !flags[i]) ? +0.0 : expected[i];
-        FUZZ_CHECK(bits(row[i]) == bits(want));
+    FUZZ_CHECK(readline(line, row.data(), capacity, use_flags ? flags.data() : nullptr) == count);
+    for (std::size_t k = 0; k < row.size(); ++k) {
+        double want = static_cast<int>(k) >= count ? -1.0 : (use_flags && !flags[k]) ? +0.0 : expected[k];
+        FUZZ_CHECK(bits(row[k]) == bits(want));
     }
+}
+
+// The first byte selects the row; the scanners get every other byte. A NUL
+// byte must end the text for them as it does for the C library.
+void one_input(const std::uint8_t* data, std::size_t size)
+{
+    if (size == 0)
+        return;
+    std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
+    compare_one_number(text);
+    compare_line(text, data[0]);
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+FUZZ_TARGET(scanner, one_input)
+
+#ifndef SCORIX_FUZZ
+// Random tokens of number fragments, random doubles printed to 7 and 17
+// digits (every exponent, the rounding boundaries), and lines of tokens.
+TEST(ScannerOracle, SeededSweep)
 {
-    if (size == 0)
-        return 0;
-    // The scanners get every byte; a NUL byte must end the text for them as
-    // it does for the C library, which sees only the text before it.
-    std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
-    compare_one_number(text);
-    compare_line(text, data[0]);
-    return 0;
+    static const char* const pieces[] = {"0",       "1",        "7",
+                                         "9",       ".",        "e",
+                                         "E",       "+",        "-",
+                                         "x",       "X",        "p",
+                                         "P",       "a",        "n",
+                                         "N",       "i",        "I",
+                                         "f",       "t",        "y",
+                                         " ",       "\t",       "inf",
+                                         "nan",     "infinity", "0x",
+                                         "1e",      "e-",       "(",
+                                         ")",       "\n",       "\r",
+                                         "\v",      "d",        "A",
+                                         "1e400",   "1e-400",   "123456789012345678901234567890",
+                                         "\f",      ",",        "#",
+                                         "4.9e-324"};
+    std::mt19937_64 rng(20261206);
+    auto token = [&] {
+        std::string text;
+        for (std::size_t length = rng() % 9 + 1; length > 0; --length)
+            text += pieces[rng() % std::size(pieces)];
+        return text;
+    };
+    char printed[64];
+    for (long i = 0, n = std::getenv("SCORIX_LONG_SWEEP") ? 20'000'000 : 300'000; i < n; ++i) {
+        feed(one_input, static_cast<char>(rng()) + token());
+        std::snprintf(printed, sizeof printed, i % 2 ? "\x01%.17g" : "\x01%.7g", std::bit_cast<double>(rng()));
+        feed(one_input, printed);
+        if (i % 10)
+            continue;
+        std::string line(1, static_cast<char>(rng()));
+        for (std::size_t tokens = rng() % 6; tokens > 0; --tokens)
+            line += token() + (rng() % 3 ? " " : "");
+        feed(one_input, line);
+    }
 }
+#endif

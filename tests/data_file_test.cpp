@@ -1,12 +1,5 @@
 // Reading data files: what makes a row, what a row holds, block by block, and
-// the failures the end-to-end tests do not reach; output names and the value
-// printer of the writer.
-#include <bit>
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <random>
-
+// the failure the end-to-end tests do not reach; output names.
 #include "data_file.h"
 #include "output_writer.h"
 #include "support.h"
@@ -46,7 +39,8 @@ TEST(DataFile, EveryNonCommentLineIsARowZeroFilled)
         {"", 2, {}, {}},
         {"# a\n; b\n", 2, {}, {}},
         {"7 8 9\n1 2 3\n", 3, std::vector<int>{1, 0, 1}, {7, 0, 9, 1, 0, 3}},
-        {std::string(20000, ' ') + "5 6\n1\n", 2, {}, {5, 6, 1, 0}},
+        // Lines longer than the first megabyte read are read whole.
+        {"#" + std::string(3 << 20, '7') + "\n" + std::string(2 << 20, ' ') + "5 6\n1\n", 2, {}, {5, 6, 1, 0}},
     };
     for (const auto& [text, columns, flags, expected] : cases)
         EXPECT_EQ(read_cells(text, columns, flags), expected) << "[" << text.substr(0, 40) << "]";
@@ -103,39 +97,4 @@ TEST(OutputName, ReplacesTheExtensionOfTheLastComponentOnly)
         {"x.", "x.sco"}, {long_path + ".dat", long_path + ".sco"}};
     for (const auto& [input, output] : names)
         EXPECT_EQ(output_name(input, ".sco"), output) << input;
-}
-
-namespace {
-
-void expect_printed_as_printf(double value)
-{
-    char expected[64];
-    char actual[kValueChars];
-    int length = std::snprintf(expected, sizeof expected, "%-.7g", value);
-    std::string got(actual, format_value(actual, value));
-    ASSERT_EQ(got, std::string(expected, length)) << describe(value);
-}
-
-}  // namespace
-
-TEST(ValuePrinter, PrintsAsPrintfDoes)
-{
-    const double edges[] = {0.0, -0.0, 1.0, -1.0, 0.5, 2.0 / 3, 100, 1e7, 9999999, 9999999.5, 9999998.5,
-                            99999995, 0.0001, 0.00009999995, 1e-5, 123456.75, 1e-21, 1e-22, 1e22, 1e300,
-                            5e-324, 2.2250738585072014e-308, 2.2250738585072009e-308, 1.7976931348623157e308,
-                            HUGE_VAL, -HUGE_VAL, std::nan(""), -std::nan(""), 0.1, 1.0 / 3e-10};
-    for (double value : edges)
-        expect_printed_as_printf(value);
-    // Random bit patterns reach every exponent, mostly beyond the exact
-    // integer path; the scaled mantissas and the ties (n + 0.5) x 10^j and
-    // x 2^j stay on it.
-    std::mt19937_64 rng(314);
-    long count = std::getenv("SCORIX_LONG_SWEEP") ? 10'000'000 : 200'000;
-    for (long i = 0; i < count && !HasFatalFailure(); ++i) {
-        expect_printed_as_printf(std::bit_cast<double>(rng()));
-        expect_printed_as_printf(std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 130) - 130));
-        double tie = static_cast<double>(1000000 + rng() % 9000000) + 0.5;
-        expect_printed_as_printf(tie * std::pow(10.0, static_cast<int>(rng() % 9)));
-        expect_printed_as_printf(-std::ldexp(tie, static_cast<int>(rng() % 40) - 30));
-    }
 }
