@@ -14,46 +14,37 @@ namespace {
 // The first input byte picks the set-up: bits 0-1 the number of variables
 // (1 to 4), bit 2 the inverse direction, bits 3-4 the scores (0 = all),
 // bit 5 a column selection, bit 6 no means, bit 7 no mean arithmetic.
-RunState make_state(std::uint8_t setup)
+void one_input(const std::uint8_t* data, std::size_t size)
 {
+    static ScratchDir dir;
+    if (size == 0)
+        return;
+    const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
+    dir.write("rows.dat", text);
+    const int setup = data[0], n = (setup & 3) + 1, scores = (setup >> 3) & 3;
     RunState state;
-    int n = (setup & 3) + 1, scores = (setup >> 3) & 3;
     state.datacols = n;
     state.reverse = (setup >> 2) & 1;
     state.EXT = state.reverse ? ".tad" : ".sco";
     state.scores = scores == 0 ? n : std::min(scores, n);
     state.quiet = 1;
     state.std = std::vector<double>{2.0, 0.5, 1.5, 4.0};
-    state.std->resize(static_cast<std::size_t>(n));
+    state.std->resize(n);
     if (!(setup & 0x40))
-        state.mean = std::vector<double>{1.0, -2.0, 3.0, 0.25};
-    if (state.mean)
-        state.mean->resize(static_cast<std::size_t>(n));
+        state.mean = std::vector<double>(n, -1.5);
     state.sub_mean_from_input = state.add_mean_to_output = !(setup & 0x80);
+    state.readflag = std::vector<int>(n, 1);
+    state.readflag->at(0) = !(setup & 0x20);
     // A well-conditioned matrix: 2 on the diagonal, small values elsewhere.
-    state.fsc = std::vector<double>(static_cast<std::size_t>(n * n));
-    for (int r = 0; r < n; ++r)
-        for (int c = 0; c < n; ++c)
-            (*state.fsc)[static_cast<std::size_t>(r * n + c)] = r == c ? 2.0 : 0.125 * (r - c);
-    state.readflag = std::vector<int>(static_cast<std::size_t>(n), 1);
-    (*state.readflag)[0] = !(setup & 0x20);
-    std::vector<int> pivots(static_cast<std::size_t>(n));
+    state.fsc = std::vector<double>(n * n);
+    for (int k = 0; k < n * n; ++k)
+        state.fsc->at(k) = k / n == k % n ? 2.0 : 0.125 * (k / n - k % n);
+    std::vector<int> pivots(n);
     int status = 1, flag = 0;
     double det = 0.0;
     if (state.reverse)
         matinv(&status, &flag, n, n, state.fsc->data(), n, pivots.data(), &det);
     FUZZ_CHECK(status == 1);
-    return state;
-}
-
-void one_input(const std::uint8_t* data, std::size_t size)
-{
-    static ScratchDir dir;
-    if (size == 0)
-        return;
-    std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
-    dir.write("rows.dat", text);
-    RunState state = make_state(data[0]);
     try {
         process_file(state, dir.file("rows.dat").c_str());
     } catch (const FatalStop&) {

@@ -1,10 +1,11 @@
 // Shared by the unit tests and the fuzz harnesses: a fatal error of the
-// program becomes a FatalStop exception, scratch directories hold input
-// files, and doubles are compared and shown by their bits.
+// program throws FatalStop, scratch directories hold the input files, and
+// doubles are compared and shown by their bits.
 //
-// Each harness source has two drivers. Built for libFuzzer (SCORIX_FUZZ) its
-// one_input is LLVMFuzzerTestOneInput; in the unit tests it runs over the
-// corpus in tests/corpus/NAME (plus the seeded sweep the source may add).
+// A harness source defines one_input for any bytes and names it with
+// FUZZ_TARGET: built for libFuzzer (SCORIX_FUZZ) that is
+// LLVMFuzzerTestOneInput; in the unit tests a test that feeds it every file
+// of tests/corpus/NAME. A source may add a seeded sweep as a unit test.
 #pragma once
 
 #include <cstdint>
@@ -13,8 +14,9 @@
 #include <string>
 #include <vector>
 
-// Thrown by the installed fatal handler where the program would exit.
 struct FatalStop {};
+
+std::string read_file(const std::filesystem::path& path);  // "" when it cannot be read
 
 // A fresh directory, removed with everything in it.
 class ScratchDir {
@@ -25,7 +27,7 @@ public:
     std::string file(const std::string& name) const { return (path_ / name).string(); }
     bool exists(const std::string& name) const { return std::filesystem::exists(path_ / name); }
     void write(const std::string& name, const std::string& bytes) const;
-    std::string read(const std::string& name) const;
+    std::string read(const std::string& name) const { return read_file(path_ / name); }
 
 private:
     std::filesystem::path path_;
@@ -41,11 +43,7 @@ std::string describe(double value);  // hex and decimal
 
 // A failed harness check: aborts under libFuzzer, throws in the unit tests.
 [[noreturn]] void check_failed(const std::string& what);
-#define FUZZ_CHECK(condition)         \
-    do {                              \
-        if (!(condition))             \
-            check_failed(#condition); \
-    } while (0)
+#define FUZZ_CHECK(condition) ((condition) ? void() : check_failed(#condition))
 
 using OneInput = void (*)(const std::uint8_t* data, std::size_t size);
 inline void feed(OneInput one_input, const std::string& bytes)
@@ -53,18 +51,10 @@ inline void feed(OneInput one_input, const std::string& bytes)
     one_input(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
 #ifdef SCORIX_FUZZ
-#define FUZZ_TARGET(name, one_input)                                                  \
-    extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) \
-    {                                                                                 \
-        one_input(data, size);                                                        \
-        return 0;                                                                     \
-    }
+#define FUZZ_TARGET(name, one_input) \
+    extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) { return one_input(data, size), 0; }
 #else
 #include <gtest/gtest.h>
 void replay_corpus(const char* name, OneInput one_input);
-#define FUZZ_TARGET(name, one_input)     \
-    TEST(Corpus, name)                   \
-    {                                    \
-        replay_corpus(#name, one_input); \
-    }
+#define FUZZ_TARGET(name, one_input) TEST(Corpus, name) { replay_corpus(#name, one_input); }
 #endif

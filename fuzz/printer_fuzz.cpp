@@ -11,28 +11,25 @@
 
 namespace {
 
-// Eight bytes are the bits of a double; the byte before them picks how they
-// are used: as they are (every exponent, mostly beyond the exact integer
-// path), or as the scaled mantissas and the ties (n + 0.5) x 10^j and x 2^j
-// that stay on it.
+// Eight bytes after the first are the bits of a double, used as they are
+// (every exponent, mostly beyond the exact integer path) or, by the first
+// byte, as the scaled mantissas and the ties (n + 0.5) x 10^j and x 2^j that
+// stay on that path.
 void one_input(const std::uint8_t* data, std::size_t size)
 {
     if (size < 9)
         return;
-    std::uint64_t r = 0;
+    std::uint64_t r;
     std::memcpy(&r, data + 1, sizeof r);
-    double tie = static_cast<double>(1000000 + r % 9000000) + 0.5, value = std::bit_cast<double>(r);
-    if (data[0] % 4 == 1)
-        value = std::ldexp(static_cast<double>(r >> 11), static_cast<int>(r % 130) - 130);
-    else if (data[0] % 4 == 2)
-        value = tie * std::pow(10.0, static_cast<int>(r >> 40) % 9);
-    else if (data[0] % 4 == 3)
-        value = -std::ldexp(tie, static_cast<int>(r >> 40) % 40 - 30);
+    const double tie = static_cast<double>(1000000 + r % 9000000) + 0.5;
+    const double value = data[0] % 4 == 1   ? std::ldexp(static_cast<double>(r >> 11), static_cast<int>(r % 130) - 130)
+                         : data[0] % 4 == 2 ? tie * std::pow(10.0, static_cast<int>(r >> 40) % 9)
+                         : data[0] % 4 == 3 ? -std::ldexp(tie, static_cast<int>(r >> 40) % 40 - 30)
+                                            : std::bit_cast<double>(r);
     char expected[64], actual[kValueChars];
-    std::string want(expected, static_cast<std::size_t>(std::snprintf(expected, sizeof expected, "%-.7g", value)));
-    std::string got(actual, format_value(actual, value));
-    if (got != want)
-        check_failed("format_value(" + describe(value) + ") gives " + got + ", printf " + want);
+    const std::string want(expected, std::snprintf(expected, sizeof expected, "%-.7g", value));
+    if (std::string(actual, format_value(actual, value)) != want)
+        check_failed("format_value(" + describe(value) + ") differs from printf's " + want);
 }
 
 }  // namespace

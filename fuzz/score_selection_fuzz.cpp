@@ -22,43 +22,21 @@ long read_number(const char*& p)
     return value;
 }
 
-// Parses the echo and returns the flags its items stand for.
-std::vector<int> flags_from_echo(const std::string& echo, int datacols)
-{
-    std::vector<int> flags(static_cast<std::size_t>(datacols), 0);
-    FUZZ_CHECK(!echo.empty() && echo.back() == '\n');
-    const char* p = echo.c_str();
-    while (*p != '\n') {
-        long lo = read_number(p), hi = lo;
-        if (*p == '-')
-            hi = read_number(++p);
-        FUZZ_CHECK(lo <= hi && p[0] == ',' && p[1] == ' ');
-        p += 2;
-        // A range from 0 ends the list without setting anything.
-        for (long c = lo; lo >= 1 && c <= hi && c <= datacols; ++c)
-            flags[static_cast<std::size_t>(c - 1)] = 1;
-    }
-    FUZZ_CHECK(p[1] == '\0');
-    return flags;
-}
-
 void one_input(const std::uint8_t* data, std::size_t size)
 {
     if (size == 0)
         return;
     static const char kScreened[] = "0123456789-, ";
-    bool screened = data[0] & 0x80;
     RunState state;
     state.datacols = data[0] & 0x3f;
     state.flagline = "";
     for (std::size_t i = 1; i < size && data[i] != 0; ++i)
-        *state.flagline += screened ? kScreened[data[i] % (sizeof kScreened - 1)] : static_cast<char>(data[i]);
+        *state.flagline += data[0] & 0x80 ? kScreened[data[i] % (sizeof kScreened - 1)] : static_cast<char>(data[i]);
     // The echo goes to standard output, here a memory file for the parse.
-    static const int echo = memfd_create("echo", 0);
+    static const int memory = memfd_create("echo", 0);
     std::fflush(stdout);
     const int saved = dup(STDOUT_FILENO);
-    FUZZ_CHECK(echo >= 0 && saved >= 0 && ftruncate(echo, 0) == 0 && lseek(echo, 0, SEEK_SET) == 0 &&
-               dup2(echo, STDOUT_FILENO) >= 0);
+    FUZZ_CHECK(saved >= 0 && ftruncate(memory, 0) == 0 && lseek(memory, 0, SEEK_SET) == 0 && dup2(memory, 1) == 1);
     bool stopped = false;
     try {
         parsereadflags(state);
@@ -68,10 +46,21 @@ void one_input(const std::uint8_t* data, std::size_t size)
     std::fflush(stdout);
     dup2(saved, STDOUT_FILENO);
     close(saved);
-    std::string text(static_cast<std::size_t>(lseek(echo, 0, SEEK_END)), '\0');
-    FUZZ_CHECK(!stopped && pread(echo, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()));
+    std::string echo(lseek(memory, 0, SEEK_END), '\0');
+    FUZZ_CHECK(!stopped && pread(memory, echo.data(), echo.size(), 0) == static_cast<ssize_t>(echo.size()));
     FUZZ_CHECK(state.readflag && state.readflag->size() == static_cast<std::size_t>(state.datacols));
-    FUZZ_CHECK(*state.readflag == flags_from_echo(text, state.datacols));
+
+    // The flags the echoed items stand for; a range from 0 ends the list
+    // without setting anything.
+    std::vector<int> flags(state.datacols, 0);
+    FUZZ_CHECK(!echo.empty() && echo.back() == '\n');
+    for (const char* p = echo.c_str(); *p != '\n'; p += 2) {
+        long lo = read_number(p), hi = *p == '-' ? read_number(++p) : lo;
+        FUZZ_CHECK(lo <= hi && p[0] == ',' && p[1] == ' ');
+        for (long c = lo; lo >= 1 && c <= hi && c <= state.datacols; ++c)
+            flags[c - 1] = 1;
+    }
+    FUZZ_CHECK(*state.readflag == flags);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Reading data files: what makes a row, what a row holds, block by block, and
-// the failure the end-to-end tests do not reach; output names.
+// Reading data files: what makes a row and what a row holds (rows streamed
+// across blocks are run end to end in cli_test.cpp), and the failure the end-to-end tests do not reach; output names.
 #include "data_file.h"
 #include "output_writer.h"
 #include "support.h"
@@ -7,8 +7,7 @@
 namespace {
 
 // Every block's rows of `text` read through readfile/readblock, in order.
-std::vector<double> read_cells(const std::string& text, int columns, std::optional<std::vector<int>> flags = {},
-                               std::vector<int>* block_rows = nullptr)
+std::vector<double> read_cells(const std::string& text, int columns, std::optional<std::vector<int>> flags)
 {
     ScratchDir dir;
     dir.write("a.dat", text);
@@ -20,12 +19,8 @@ std::vector<double> read_cells(const std::string& text, int columns, std::option
     DataReader reader = readfile(state, dir.file("a.dat").c_str());
     testing::internal::GetCapturedStdout();
     std::vector<double> cells;
-    while (readblock(state, reader)) {
-        const double* block = state.data.row(0);
-        cells.insert(cells.end(), block, block + state.datarows * columns);
-        if (block_rows)
-            block_rows->push_back(state.datarows);
-    }
+    while (readblock(state, reader))
+        cells.insert(cells.end(), state.data.row(0), state.data.row(0) + state.datarows * columns);
     return cells;
 }
 
@@ -44,25 +39,6 @@ TEST(DataFile, EveryNonCommentLineIsARowZeroFilled)
     };
     for (const auto& [text, columns, flags, expected] : cases)
         EXPECT_EQ(read_cells(text, columns, flags), expected) << "[" << text.substr(0, 40) << "]";
-}
-
-// Wide rows make blocks of a few rows; a short row in a later block must not
-// show what an earlier block left in its slot.
-TEST(DataFile, StreamsRowsAcrossBlocksInOrder)
-{
-    const int columns = 50'000;
-    std::string text;
-    auto is_short = [](int r) { return r / 2 % 2 == 1; };  // rows 2, 3 and 6, in slots a long row used
-    for (int r = 0; r < 7; ++r)
-        text += std::to_string(r) + (is_short(r) ? "\n" : " 1 2\n");
-    std::vector<int> block_rows;
-    std::vector<double> cells = read_cells(text, columns, {}, &block_rows);
-    EXPECT_EQ(block_rows, (std::vector<int>{2, 2, 2, 1}));
-    ASSERT_EQ(cells.size(), 7u * columns);
-    for (int r = 0; r < 7; ++r) {
-        EXPECT_EQ(cells[r * columns], r);
-        EXPECT_EQ(cells[r * columns + 1], is_short(r) ? 0 : 1) << "row " << r;
-    }
 }
 
 // A file that changes between the count and the read pass (the other read

@@ -43,10 +43,9 @@ RunResult run_scorix(const ScratchDir& dir, const std::vector<std::string>& args
 void replay_corpus(const char* name, OneInput one_input)
 {
     int inputs = 0;
-    ScratchDir reader;
     for (const auto& entry : fs::directory_iterator(fs::path(SCORIX_CORPUS) / name)) {
         try {
-            feed(one_input, reader.read(entry.path().string()));
+            feed(one_input, read_file(entry.path()));
         } catch (const std::exception& failure) {
             ADD_FAILURE() << entry.path().string() << ": " << failure.what();
         }
