@@ -3,7 +3,7 @@
 # tests/corpus. New inputs go to build-fuzz/corpus, never into the source tree.
 #   scripts/fuzz.sh short                 every target for 15 s (as CI does)
 #   scripts/fuzz.sh long SECONDS [TARGET...]  a long run, one target after another
-# Targets: scanner score_selection coefficient_file data_file. A crash leaves
+# Targets: scanner printer score_selection coefficient_file data_file. A crash leaves
 # its input as build-fuzz/crash-* and ends the script with status 1.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,7 +14,7 @@ long) seconds=${2:?"usage: $0 long SECONDS [TARGET...]"}; shift 2 ;;
 *) echo "usage: $0 short | long SECONDS [TARGET...]" >&2; exit 2 ;;
 esac
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(scanner score_selection coefficient_file data_file)
+[ ${#targets[@]} -gt 0 ] || targets=(scanner printer score_selection coefficient_file data_file)
 
 bash "$top/scripts/deps.sh" clang-14 libclang-rt-14-dev
 build="$top/build-fuzz"
@@ -22,6 +22,8 @@ CC=clang-14 CXX=clang++-14 cmake -S "$top/fuzz" -B "$build" >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
 
 cd "$build"
+# The harnesses write their inputs to scratch files: in memory when possible.
+[ -d /dev/shm ] && export TMPDIR=/dev/shm
 for target in "${targets[@]}"; do
   mkdir -p "corpus/$target"
   echo "fuzzing $target for ${seconds}s"
