@@ -29,7 +29,8 @@ void one_input(const std::uint8_t* data, std::size_t size)
     double expected = 0.0, actual = 0.0;
     std::size_t length = library_scan(text.c_str(), expected);
     if (length != scan_number(text, actual) || (length != 0 && bits(expected) != bits(actual)))
-        check_failed("scan_number on [" + text + "]: sscanf " + describe(expected) + ", scan_number " + describe(actual));
+        check_failed("scan_number on [" + text + "]: sscanf " + describe(expected) + ", scan_number " +
+                     describe(actual));
 
     // checkline counts the numbers at the start of the line; readline stores
     // them into a row smaller than the line, guarded by its exact size, the
@@ -45,7 +46,9 @@ void one_input(const std::uint8_t* data, std::size_t size)
     const bool use_flags = data[0] & 0x80;
     FUZZ_CHECK(readline(text, row.data(), static_cast<int>(row.size()), use_flags ? flags.data() : nullptr) == count);
     for (std::size_t k = 0; k < row.size(); ++k)
-        FUZZ_CHECK(bits(row[k]) == bits(static_cast<int>(k) >= count ? -1.0 : use_flags && !flags[k] ? 0.0 : numbers[k]));
+        FUZZ_CHECK(bits(row[k]) == bits(static_cast<int>(k) >= count ? -1.0
+                                        : use_flags && !flags[k]     ? 0.0
+                                                                     : numbers[k]));
 }
 
 }  // namespace
@@ -57,10 +60,12 @@ FUZZ_TARGET(scanner, one_input)
 // digits (every exponent, the rounding boundaries), and lines of tokens.
 TEST(ScannerOracle, SeededSweep)
 {
-    static const char* const pieces[] = {"0", "1", "7", "9", ".", "e", "E", "+", "-", "x", "X", "p", "P", "a", "n",
-                                         "N", "i", "I", "f", "t", "y", " ", "\t", "inf", "nan", "infinity", "0x",
-                                         "1e", "e-", "(", ")", "\n", "\r", "\v", "d", "A", "1e400", "1e-400", "\f",
-                                         "123456789012345678901234567890", ",", "#", "4.9e-324"};
+    static const char* const pieces[] = {
+        "0", "1",  "7",       "9",   ".",   "e",        "E",     "+",      "-",  "x",
+        "X", "p",  "P",       "a",   "n",   "N",        "i",     "I",      "f",  "t",
+        "y", " ",  "\t",      "inf", "nan", "infinity", "0x",    "1e",     "e-", "(",
+        ")", "\n", "\r",      "\v",  "d",   "A",        "1e400", "1e-400", "\f", "123456789012345678901234567890",
+        ",", "#",  "4.9e-324"};
     std::mt19937_64 rng(20261206);
     auto tokens = [&](std::size_t count, const char* separator) {
         std::string text(1, static_cast<char>(rng()));  // the selector

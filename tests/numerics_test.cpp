@@ -78,8 +78,8 @@ TEST(Numerics, BlockProjectionHasTheBitsOfTheRowByRowOne)
             if (scores >= 1 && scores <= cols)
                 project_rows(data.data(), rows, fsc.data(), cols, scores, actual.data());
             for (std::size_t i = 0; i < data.size(); ++i)
-                ASSERT_EQ(bits(expected[i]), bits(actual[i])) << cols << " columns, " << scores << " scores, cell "
-                                                              << i << ": " << describe(actual[i]);
+                ASSERT_EQ(bits(expected[i]), bits(actual[i]))
+                    << cols << " columns, " << scores << " scores, cell " << i << ": " << describe(actual[i]);
         }
     }
 }
