@@ -49,7 +49,7 @@ long long count_rows(const RunState& state, const char* path, std::FILE* stream)
 }  // namespace
 
 DataReader::DataReader(File stream, long long rows, const char* path)
-    : stream_(std::move(stream)), lines_(stream_.get()), rows_left_(rows), path_(path)
+    : stream_(std::move(stream)), lines_(stream_.get()), rows_(rows), rows_left_(rows), path_(path)
 {
 }
 
@@ -104,19 +104,20 @@ bool readblock(RunState& state, DataReader& reader)
     state.datarows = 0;
     for (int r = 0; r < rows; ++r) {
         double* row = state.data.row(r);
-        int stored = 0;
         // Lines beyond the counted rows (the file grew meanwhile) are never
-        // read; rows missing at the end (it shrank) stay zero.
-        if (reader.lines_.myfgets()) {
-            int count = readline(reader.lines_.line(), row, cols, flags);
-            if (count > cols)
-                error("Error %s %d:\nnumber of variables in std (%d)\nand in %s (%d) mismatch.\n", kErrorLabel, 691,
-                      cols, reader.path_, count);
-            stored = count;
-        } else if (reader.lines_.failed()) {
-            error("Error %s %d:reading %s\n", kErrorLabel, 689, reader.path_);
+        // read; a file that lost rows since they were counted is an error,
+        // not rows of zeros.
+        if (!reader.lines_.myfgets()) {
+            if (reader.lines_.failed())
+                error("Error %s %d:reading %s\n", kErrorLabel, 689, reader.path_);
+            error("Error %s %d:%s changed while it was read (%d of %d rows)\n", kErrorLabel, 692, reader.path_,
+                  static_cast<int>(reader.rows_ - reader.rows_left_ + r), static_cast<int>(reader.rows_));
         }
-        std::fill(row + stored, row + cols, 0.0);
+        int count = readline(reader.lines_.line(), row, cols, flags);
+        if (count > cols)
+            error("Error %s %d:\nnumber of variables in std (%d)\nand in %s (%d) mismatch.\n", kErrorLabel, 691, cols,
+                  reader.path_, count);
+        std::fill(row + count, row + cols, 0.0);
     }
     reader.rows_left_ -= rows;
     state.datarows = rows;

@@ -21,6 +21,7 @@ private:
     friend bool readblock(RunState& state, DataReader& reader);
     File stream_;
     LineReader lines_;
+    long long rows_;       // rows the count pass found
     long long rows_left_;  // counted rows the read pass has still to hand on
     const char* path_;
 };
