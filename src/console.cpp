@@ -40,6 +40,15 @@ void message(const char* format, ...)
     va_end(args);
 }
 
+void warning(const char* format, ...)
+{
+    std::fputs("scorix: warning: ", stderr);
+    va_list args;
+    va_start(args, format);
+    print(stderr, format, args);
+    va_end(args);
+}
+
 void error(const char* format, ...)
 {
     va_list args;

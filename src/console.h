@@ -9,6 +9,10 @@ inline constexpr const char* kErrorLabel = "src/scorix";
 // Prints printf-style onto standard output and flushes it.
 void message(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// Prints "scorix: warning: " and the text printf-style onto standard error
+// and flushes it; the run goes on.
+void warning(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // Prints printf-style onto standard error, removes a temporary output file,
 // waits for one character when standard input is a terminal and ends the
 // process with status 1. Never returns.

@@ -151,6 +151,7 @@ void process_file(RunState& state, const char* path)
         output.write(state);
     }
     output.finish();
+    warn_text_rows(input);
 }
 
 void parse_options(RunState& state, int argc, char** argv)

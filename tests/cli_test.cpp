@@ -282,8 +282,10 @@ std::vector<Case> cases()
          {{"h.dat", std::string(2000000, '7') + "\n"}}},
         {{"-q", "-f", "c.fsc", "h.dat"}, quiet() + "rows:2 file:h.dat\n", "", 0,
          {{"h.sco", "-nan -nan -inf\n1.5 -1 -4\n"}},         {{"h.dat", "1e400 -1e400 1e-400\n1 2 4.9e-324\n"}}},
-        {{"-q", "-f", "c.fsc", "h.dat"}, quiet() + "rows:4061 file:h.dat\n", "", 0, {{"h.sco", kExists}},
-         {{"h.dat", garbage()}}},
+        {{"-q", "-f", "c.fsc", "h.dat"}, quiet() + "rows:4062 file:h.dat\n",
+         "scorix: warning: h.dat: 4046 rows hold text where numbers were expected (first at line 1: \"x?\"); their "
+         "missing values were read as 0\n",
+         0, {{"h.sco", kExists}}, {{"h.dat", "x\1\n" + garbage()}}},
         {{"-q", "-f", "c.fsc", "h.dat"}, quiet() + "rows:200000 file:h.dat\n", "", 0,
          {{"h.sco", repeat("-0.125 1.75 1.5\n", 200000)}}, {{"h.dat", repeat("3 2.5 4.5\n", 200000)}}},
         {{"-b", "2-99999999999999999999999, 99999999999999999999", "-q", "-f", "c.fsc", "h.dat"},
