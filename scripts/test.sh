@@ -7,7 +7,7 @@
 # Skipped checks (a tool missing) are named on the line before.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-bash "$top/scripts/deps.sh" || exit 1
+bash "$top/scripts/deps.sh" || { echo "FAILED: installing the packages"; echo "0 passed, 1 failed"; exit 1; }
 jobs=$(nproc)
 passed=0 failed=0 skipped=()
 
