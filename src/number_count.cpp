@@ -25,34 +25,25 @@ constexpr int kBlock = 64;
 // the next block, and so are the carries of the two additions.
 class PlainLine {
 public:
-    // False as soon as a block shows that the line is not plain.
+    // False as soon as a block shows that the line is not plain. Seven
+    // rules make every run of non-white bytes a plain number: signs stand
+    // only at the start or after the 'e'; after the 'e' come only digits
+    // (no second 'e', no dot, no further sign); the mantissa has a digit
+    // (an 'e' needs one before it, a dot without one before it needs one
+    // after it, and a run cannot end in a sign or an 'e').
     [[gnu::always_inline]] bool add(const Classes& c)
     {
         const std::uint64_t word = ~c.space;
         const std::uint64_t sign = c.minus | c.plus;
         const std::uint64_t start = word & ~follow(word, last_word_);
         const std::uint64_t after_digit = follow(c.digit, last_digit_);
-        const std::uint64_t after_e = follow(c.e, last_e_);
-        const std::uint64_t exponent_sign = sign & after_e;
-        const std::uint64_t leading_minus = c.minus & start;
-        const std::uint64_t bare_dot = c.dot & ~after_digit;
         const std::uint64_t digit_dot = c.dot & after_digit;
-        const std::uint64_t no_ending = word & ~(c.digit | c.dot);
 
         std::uint64_t bad = word & ~(c.digit | c.dot | sign | c.e);
-        // A sign opens a number ('-' only) or follows its 'e'.
-        bad |= sign & ~(exponent_sign | leading_minus);
-        // An 'e' follows a digit, or a dot after a digit ("5.e3"), and is
-        // followed by a digit or a sign; that sign by a digit.
+        bad |= sign & ~((c.minus & start) | follow(c.e, last_e_));
         bad |= c.e & ~(after_digit | follow(digit_dot, last_digit_dot_));
-        bad |= after_e & ~(c.digit | sign);
-        bad |= follow(exponent_sign, last_exponent_sign_) & ~c.digit;
-        // A leading '-' is followed by a digit or a dot; a dot without a
-        // digit before it by a digit: the mantissa has a digit.
-        bad |= follow(leading_minus, last_leading_minus_) & ~(c.digit | c.dot);
-        bad |= follow(bare_dot, last_bare_dot_) & ~c.digit;
-        // A number ends in a digit or a dot, never in a sign or an 'e'.
-        bad |= follow(no_ending, last_no_ending_) & c.space;
+        bad |= follow(c.dot & ~after_digit, last_bare_dot_) & ~c.digit;
+        bad |= follow(word & ~(c.digit | c.dot), last_no_ending_) & c.space;
         // Adding a mask of bits within the runs of `word` clears each run
         // from its first such bit on and leaves every later one of them set:
         // so at most one 'e' per number, and a dot only when no dot or 'e'
@@ -85,8 +76,8 @@ private:
     }
 
     int count_ = 0;
-    std::uint64_t last_word_ = 0, last_digit_ = 0, last_e_ = 0, last_digit_dot_ = 0, last_exponent_sign_ = 0,
-                  last_leading_minus_ = 0, last_bare_dot_ = 0, last_no_ending_ = 0;
+    std::uint64_t last_word_ = 0, last_digit_ = 0, last_e_ = 0, last_digit_dot_ = 0, last_bare_dot_ = 0,
+                  last_no_ending_ = 0;
     bool carry_e_ = false, carry_dot_e_ = false;
 };
 
