@@ -94,7 +94,8 @@ inline int count_blocks(std::string_view line)
             return -1;
     char tail[kBlock];
     std::memset(tail, ' ', sizeof tail);
-    std::memcpy(tail, p, left);
+    if (left)  // an empty view may have no data at all
+        std::memcpy(tail, p, left);
     return plain.add(kClassify(tail)) ? plain.count() : -1;
 }
 
