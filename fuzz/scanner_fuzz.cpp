@@ -1,12 +1,14 @@
 // The number scanner against the C library: for any bytes, scan_number must
 // consume what sscanf "%lg%n" consumes and give the same bits, and
-// checkline/readline must agree with a scan of one number at a time.
+// checkline/readline and the count-only recognizer (both classifiers) must
+// agree with a scan of one number at a time.
 #include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
 
 #include "harness.h"
+#include "number_count.h"
 #include "text_input.h"
 
 namespace {
@@ -40,6 +42,9 @@ void one_input(const std::uint8_t* data, std::size_t size)
         numbers.push_back(actual);
     const int count = checkline(text);
     FUZZ_CHECK(count == static_cast<int>(numbers.size()));
+    const int plain = count_plain_numbers(text, false);
+    FUZZ_CHECK(plain == -1 || plain == count);
+    FUZZ_CHECK(!vector_count_available() || count_plain_numbers(text, true) == plain);
     std::vector<int> flags(row.size());
     for (std::size_t k = 0; k < row.size(); ++k)
         flags[k] = (data[0] >> (k % 8)) & 1;
@@ -73,13 +78,38 @@ TEST(ScannerOracle, SeededSweep)
             text += pieces[rng() % std::size(pieces)] + std::string(rng() % 3 ? "" : separator);
         return text;
     };
+    // Lines of printed doubles with near misses of plain numbers glued on or
+    // bytes overwritten, of every length across the recognizer's 64-byte blocks.
+    static const char* const near_misses[] = {"1e5e3", "1.2.3", "5.e3", ".e3", "-.5", "1e", "1e+", "-", "+1", "1-2",
+                                              "e5", "1e5.3", "1.5e-3", "0x1", "-e", "5.", ".", "1e+-5", "inf", "1x", "7,"};
+    static const char noise[] = "0123456789.-+eE \t\n\v\f\rxin,\0";
+    long recognized = 0;
+    auto plain_line = [&] {
+        std::string line(1, '\0');  // no row to store
+        line.append(rng() % 70, ' ');
+        char number[40];
+        for (std::size_t count = rng() % 30; count > 0; --count) {
+            std::snprintf(number, sizeof number, "%.*g", static_cast<int>(rng() % 18), std::bit_cast<double>(rng()));
+            line += rng() % 16 ? std::string(number) : near_misses[rng() % std::size(near_misses)];
+            line += rng() % 32 ? " " : rng() % 2 ? "\t" : "";
+        }
+        for (std::size_t changes = rng() % 4 / 3; changes > 0 && line.size() > 1; --changes)
+            line[1 + rng() % (line.size() - 1)] = noise[rng() % (sizeof noise - 1)];
+        line += rng() % 2 ? "\n" : "";
+        recognized += count_plain_numbers(line.substr(1), false) >= 0;
+        return line;
+    };
     char printed[64];
-    for (long i = 0, n = std::getenv("SCORIX_LONG_SWEEP") ? 20'000'000 : 300'000; i < n; ++i) {
+    const long n = std::getenv("SCORIX_LONG_SWEEP") ? 20'000'000 : 300'000;
+    for (long i = 0; i < n; ++i) {
         feed(one_input, tokens(rng() % 9 + 1, ""));
         std::snprintf(printed, sizeof printed, i % 2 ? "\x01%.17g" : "\x01%.7g", std::bit_cast<double>(rng()));
         feed(one_input, printed);
         if (i % 10 == 0)
             feed(one_input, tokens(rng() % 40, " "));
+        if (i % 10 == 5)
+            feed(one_input, plain_line());
     }
+    EXPECT_GT(recognized, n / 50) << "the count-only recognizer counted too few lines to be tested";
 }
 #endif

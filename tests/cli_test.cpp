@@ -216,7 +216,7 @@ std::vector<Case> cases()
                              fs::perm_options::remove);
          }, Start::Unprivileged},
         {"output_full_762", {"-q", "-f", "c.fsc", "f.dat"}, quiet() + "rows:20000 file:f.dat",
-         "Error src/scorix 762:writing f.sco\n", 1, {{"f.sco", kAbsent}}, {{"f.dat", repeat("1 2 3\n", 20000)}},
+         "Error src/scorix 762:writing f.sco\n", 1, {{"f.sco", kExists}}, {{"f.dat", repeat("1 2 3\n", 20000)}},
          [](const fs::path& d) { fs::create_symlink("/dev/full", d / "f.sco"); }},
         {"log_unwritable", {"-q", "-f", "c.fsc", "a.dat"}, quiet() + "rows:3 file:a.dat\n", "No logfile entry\n", 0,
          {{"a.sco", kScores}}, {{"logfile", ""}}, take_rights("logfile", fs::perms::owner_read), Start::Unprivileged},
@@ -232,8 +232,10 @@ std::vector<Case> cases()
         // whole-file matrices would need 200 MB.
         {"no_room_long_line", {"-q", "-f", "c.fsc", "h.dat"}, quiet(), "Error src/scorix 647:reading h.dat\n", 1,
          {{"h.sco", kAbsent}},
-         {}, [](const fs::path& d) { std::ofstream(d / "h.dat") << "1 2 3\n" << std::string(40 << 20,
-         'x') << "\n1 2 3\n"; }, Start::AddressSpace64},
+         {}, [](const fs::path& d) {
+             std::ofstream(d / "h.dat") << "1 2 3\n" << std::string(40 << 20, 'x') << "\n1 2 3\n";
+         },
+         Start::AddressSpace64},
         {"no_room_matrix_558", {"-q", "-f", "x.fsc"}, "Scorix: ext:.sco ",
          "Error src/scorix 558: allocating 3200000000 bytes\n", 1, {},
          {{"x.fsc", "[FSC_SORTED]\n" + numbers(20000, "1")}}, nullptr, Start::AddressSpace64},
@@ -241,9 +243,14 @@ std::vector<Case> cases()
          "Scorix: ext:.sco cols:500 scores:3 rows:25000 file:h.dat\n", "", 0, {{"h.sco", repeat("0 0 0\n", 25000)}},
          {{"x.fsc", head500 + repeat(numbers(500, "1"), 500)}, {"h.dat", std::string(25000, '\n')}}, nullptr,
          Start::AddressSpace64},
-        // Values beyond the double range, -b numbers beyond a long.
+        // Values beyond the double range, text among the numbers, -b numbers
+        // beyond a long.
         {"out_of_range_values", {"-q", "-f", "c.fsc", "h.dat"}, quiet() + "rows:2 file:h.dat\n", "", 0,
          {{"h.sco", "-nan -nan -inf\n1.5 -1 -4\n"}},         {{"h.dat", "1e400 -1e400 1e-400\n1 2 4.9e-324\n"}}},
+        {"text_where_numbers_expected", {"-q", "-f", "c.fsc", "h.dat"}, quiet() + "rows:4 file:h.dat\n",
+         "scorix: warning: h.dat: 2 rows hold text where numbers were expected (first at line 1: \"x?\"); their "
+         "missing values were read as 0\n",
+         0, {{"h.sco", kExists}}, {{"h.dat", "x\1\n1 2 3\n4 five 6\n# comment\n\n"}}},
         {"b_huge_numbers", {"-b", "2-99999999999999999999999, 99999999999999999999", "-q", "-f", "c.fsc", "h.dat"},
          quiet() + "rows:1 file:h.dat\n", "", 0, {{"h.sco", "-0.875 1.375 3\n"}}, {{"h.dat", "3 2.5 4.5\n"}}},
     };
