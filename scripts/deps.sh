@@ -3,7 +3,7 @@
 # the machine lacks. Needs root (or sudo) only when something is missing.
 set -euo pipefail
 
-packages=(cmake make g++ libgtest-dev libgmock-dev dpkg-dev mandoc groff-base valgrind "$@")
+packages=(cmake make g++ libeigen3-dev libgtest-dev libgmock-dev dpkg-dev mandoc groff-base valgrind "$@")
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

@@ -35,6 +35,9 @@ DataReader readfile(RunState& state, const char* path);
 // line's numbers and unselected columns are 0.
 bool readblock(RunState& state, DataReader& reader);
 
+// Rows per block for rows of `cols` values.
+long long block_rows(int cols);
+
 // Replaces the data/result pair by a zero-filled pair with room for a block
 // of at most `rows` rows (the row count of a file); datarows becomes 0.
 void allocate(RunState& state, long long rows);

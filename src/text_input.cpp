@@ -339,6 +339,7 @@ bool LineReader::myfgets()
                 return false;
         }
         line_begin_ = begin;
+        ++line_number_;
         if (!iscomment(line()))
             return true;
     }

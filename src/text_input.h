@@ -44,6 +44,10 @@ public:
     // myfgets() finds no further line.
     std::string_view line() const { return {buffer_.get() + line_begin_, line_end_ - line_begin_}; }
 
+    // The number of the last line read, counting every line from 1
+    // (comment lines included): what an error message names.
+    long long line_number() const { return line_number_; }
+
     // A read error, or a line that did not fit in memory.
     bool failed() const { return failed_ || std::ferror(stream_) != 0; }
 
@@ -58,6 +62,7 @@ private:
     std::size_t filled_ = 0;      // bytes of the buffer holding input
     std::size_t line_begin_ = 0;  // the current line within the buffer
     std::size_t line_end_ = 0;
+    long long line_number_ = 0;
     bool at_end_ = false;         // the stream has nothing more to give
     bool failed_ = false;         // a line did not fit in memory
 };
