@@ -28,7 +28,29 @@ bool readable_once(std::FILE* stream)
     return ::fstat(::fileno(stream), &status) == 0 && (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode));
 }
 
-long long count_rows(const RunState& state, const char* path, std::FILE* stream)
+// A line that stops its numbers short of `cols` at something other than
+// white space: "1,2,3", "height weight", "NA".
+bool holds_text(std::string_view line)
+{
+    line = line.substr(0, line.find('\0'));
+    std::string_view rest = line.substr(numbers_end(line));
+    return rest.find_first_not_of(" \t\n\v\f\r") != std::string_view::npos;
+}
+
+void note_text_row(DataReader::TextRows& rows, const LineReader& reader)
+{
+    if (rows.count++ > 0)
+        return;
+    constexpr std::size_t kShown = 60;
+    std::string_view line = reader.line();
+    line = line.substr(0, std::min(line.find_first_of(std::string_view("\0\r\n", 3)), line.size()));
+    rows.first_line = reader.line_number();
+    rows.first = line.size() > kShown ? std::string(line.substr(0, kShown)) + "..." : std::string(line);
+    // Control bytes of a binary file would play tricks on a terminal.
+    std::replace_if(rows.first.begin(), rows.first.end(), [](char c) { return c >= 0 && c < ' '; }, '?');
+}
+
+long long count_rows(const RunState& state, const char* path, std::FILE* stream, DataReader::TextRows& text_rows)
 {
     LineReader reader(stream);
     long long rows = 0;
@@ -37,6 +59,8 @@ long long count_rows(const RunState& state, const char* path, std::FILE* stream)
         if (count > state.datacols)
             error("Error %s %d:\nnumber of variables in std (%d)\nand in %s (%d) mismatch.\n", kErrorLabel, 655,
                   state.datacols, path, count);
+        if (count < state.datacols && holds_text(reader.line()))
+            note_text_row(text_rows, reader);
         ++rows;
     }
     if (reader.failed())
@@ -47,7 +71,7 @@ long long count_rows(const RunState& state, const char* path, std::FILE* stream)
 }  // namespace
 
 DataReader::DataReader(File stream, long long rows, const char* path)
-    : stream_(std::move(stream)), lines_(stream_.get()), rows_left_(rows), path_(path)
+    : stream_(std::move(stream)), lines_(stream_.get()), rows_(rows), rows_left_(rows), path_(path)
 {
 }
 
@@ -79,7 +103,8 @@ DataReader readfile(RunState& state, const char* path)
         error("Error %s %d:opening %s\n", kErrorLabel, 646, path);
     if (readable_once(file.get()))
         error("Error %s %d:%s is a pipe; a data file is read twice\n", kErrorLabel, 648, path);
-    long long rows = count_rows(state, path, file.get());
+    DataReader::TextRows text_rows;
+    long long rows = count_rows(state, path, file.get(), text_rows);
     file.reset();
     if (state.quiet)
         message("rows:%lld file:%s", rows, path);
@@ -91,7 +116,9 @@ DataReader readfile(RunState& state, const char* path)
     file.reset(std::fopen(path, "r"));
     if (!file)
         error("Error %s %d:opening %s\n", kErrorLabel, 676, path);
-    return DataReader(std::move(file), rows, path);
+    DataReader reader(std::move(file), rows, path);
+    reader.text_rows = std::move(text_rows);
+    return reader;
 }
 
 bool readblock(RunState& state, DataReader& reader)
@@ -102,21 +129,32 @@ bool readblock(RunState& state, DataReader& reader)
     state.datarows = 0;
     for (int r = 0; r < rows; ++r) {
         double* row = state.data.row(r);
-        int stored = 0;
         // Lines beyond the counted rows (the file grew meanwhile) are never
-        // read; rows missing at the end (it shrank) stay zero.
-        if (reader.lines_.myfgets()) {
-            int count = readline(reader.lines_.line(), row, cols, flags);
-            if (count > cols)
-                error("Error %s %d:\nnumber of variables in std (%d)\nand in %s (%d) mismatch.\n", kErrorLabel, 691,
-                      cols, reader.path_, count);
-            stored = count;
-        } else if (reader.lines_.failed()) {
-            error("Error %s %d:reading %s\n", kErrorLabel, 689, reader.path_);
+        // read; a file that lost rows since they were counted is an error,
+        // not rows of zeros.
+        if (!reader.lines_.myfgets()) {
+            if (reader.lines_.failed())
+                error("Error %s %d:reading %s\n", kErrorLabel, 689, reader.path_);
+            error("Error %s %d:%s changed while it was read (%d of %d rows)\n", kErrorLabel, 692, reader.path_,
+                  static_cast<int>(reader.rows_ - reader.rows_left_ + r), static_cast<int>(reader.rows_));
         }
-        std::fill(row + stored, row + cols, 0.0);
+        int count = readline(reader.lines_.line(), row, cols, flags);
+        if (count > cols)
+            error("Error %s %d:\nnumber of variables in std (%d)\nand in %s (%d) mismatch.\n", kErrorLabel, 691, cols,
+                  reader.path_, count);
+        std::fill(row + count, row + cols, 0.0);
     }
     reader.rows_left_ -= rows;
     state.datarows = rows;
     return rows > 0;
+}
+
+void warn_text_rows(const DataReader& reader)
+{
+    const DataReader::TextRows& rows = reader.text_rows;
+    if (rows.count > 0)
+        warning("%s: %lld %s text where numbers were expected (first at line %lld: \"%s\"); their missing values "
+                "were read as 0\n",
+                reader.path_, rows.count, rows.count == 1 ? "row holds" : "rows hold", rows.first_line,
+                rows.first.c_str());
 }

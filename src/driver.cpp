@@ -10,6 +10,7 @@
 #include <getopt.h>
 
 #include "allocation.h"
+#include "atomic_file.h"
 #include "coefficient_file.h"
 #include "console.h"
 #include "data_file.h"
@@ -150,6 +151,7 @@ void process_file(RunState& state, const char* path)
         output.write(state);
     }
     output.finish();
+    warn_text_rows(input);
 }
 
 void parse_options(RunState& state, int argc, char** argv)
@@ -181,6 +183,7 @@ int run(int argc, char** argv)
 {
     RunState state;
     state.EXT = ".sco";
+    install_signal_cleanup();
     parse_options(state, argc, argv);
     if (state.quiet)
         message("Scorix: ");

@@ -22,6 +22,9 @@ std::size_t scan_number(std::string_view text, double& value);
 // How many numbers stand at the start of the line.
 int checkline(std::string_view line);
 
+// Where the run of numbers at the start of the line ends.
+std::size_t numbers_end(std::string_view line);
+
 // Stores the numbers at the start of the line into row[0], row[1], ... up to
 // `capacity` of them and returns how many the line holds (as checkline does).
 // With `flags`, a value whose column flag is 0 is stored as +0.0.
@@ -44,8 +47,7 @@ public:
     // myfgets() finds no further line.
     std::string_view line() const { return {buffer_.get() + line_begin_, line_end_ - line_begin_}; }
 
-    // The number of the last line read, counting every line from 1
-    // (comment lines included): what an error message names.
+    // The number of the last line read in the stream, comment lines counted.
     long long line_number() const { return line_number_; }
 
     // A read error, or a line that did not fit in memory.
