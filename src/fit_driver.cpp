@@ -12,7 +12,9 @@
 #include <vector>
 
 #include <getopt.h>
+#include <unistd.h>
 
+#include "atomic_file.h"
 #include "data_file.h"
 #include "fit_report.h"
 #include "output_writer.h"
@@ -204,22 +206,20 @@ const Moments& RowPool::finish()
     return *moments_;
 }
 
-// Puts the text in place as the output file, or on standard output for "-".
+// Puts the text in place as the output file, whole or not at all, or on
+// standard output for "-".
 void write_output(const std::string& name, const std::string& text)
 {
     if (name == "-") {
-        if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
+        if (!write_all(STDOUT_FILENO, text.data(), text.size()))
             throw FitError(std::string("standard output: ") + std::strerror(errno));
         return;
     }
-    File file(std::fopen(name.c_str(), "w"), std::fclose);
-    bool written = file && std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
-    written = file && std::fclose(file.release()) == 0 && written;
-    if (!written) {
-        const int cause = errno;
-        std::remove(name.c_str());
-        throw FitError(name + ": " + std::strerror(cause));
-    }
+    AtomicFile file(name);
+    if (file.fd() < 0)
+        throw FitError(name + ": " + std::strerror(errno));
+    if (!write_all(file.fd(), text.data(), text.size()) || !file.commit())
+        throw FitError(name + ": " + std::strerror(errno));
 }
 
 int fit_files(const Options& options)
@@ -245,6 +245,7 @@ int fit_files(const Options& options)
 
 int run_fit(int argc, char** argv)
 {
+    install_signal_cleanup();
     try {
         std::optional<Options> options = parse_options(argc, argv);
         return options ? fit_files(*options) : 0;
