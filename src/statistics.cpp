@@ -27,7 +27,22 @@ void Moments::add(const double* rows, int count)
         return;
     const Eigen::Index variables = mean_.size();
     Eigen::Map<const Block> block(rows, count, variables);
-    const Eigen::RowVectorXd block_mean = block.colwise().sum() / static_cast<double>(count);
+    // Sums and ranges in one pass along the rows, which the compiler
+    // vectorizes across the columns: three column-wise reductions took
+    // twice as long.
+    Eigen::RowVectorXd block_mean = Eigen::RowVectorXd::Zero(variables);
+    double* sum = block_mean.data();
+    double* low = low_.data();
+    double* high = high_.data();
+    for (int r = 0; r < count; ++r) {
+        const double* row = rows + r * variables;
+        for (Eigen::Index c = 0; c < variables; ++c) {
+            sum[c] += row[c];
+            low[c] = row[c] < low[c] ? row[c] : low[c];
+            high[c] = row[c] > high[c] ? row[c] : high[c];
+        }
+    }
+    block_mean /= static_cast<double>(count);
     // The co-moments of the block about its own mean as one matrix product
     // (lower triangle only): this is where the time of wide tables goes.
     centred_ = block.rowwise() - block_mean;
@@ -40,8 +55,6 @@ void Moments::add(const double* rows, int count)
         comoments_.selfadjointView<Eigen::Lower>().rankUpdate(delta, static_cast<double>(rows_) * count / total);
     mean_ += delta * (count / total);
     rows_ += count;
-    low_ = low_.cwiseMin(block.colwise().minCoeff().transpose());
-    high_ = high_.cwiseMax(block.colwise().maxCoeff().transpose());
 }
 
 MatrixXd Moments::comoments() const
