@@ -4,23 +4,15 @@
 # MB/s of input, peak memory; then the largest relative difference between
 # the eigenvalues the two found.
 #
-#   bench/fit.sh [--no-numpy] [--runs N]
+#   bench/fit.sh [RUNS]        (default 5 runs per case; numpy when installed)
 #
 # Data go to $SCORIX_BENCH_DATA (default /tmp/scorix-bench), made by
 # bench/make_data.py on first use.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 data=${SCORIX_BENCH_DATA:-/tmp/scorix-bench}
-runs=5
+runs=${1:-5}
 numpy=1
-while [ $# -gt 0 ]; do
-  case $1 in
-    --no-numpy) numpy=0 ;;
-    --runs) runs=$2; shift ;;
-    *) echo "usage: $0 [--no-numpy] [--runs N]" >&2; exit 2 ;;
-  esac
-  shift
-done
 
 [ -x /usr/bin/time ] || { echo "needs /usr/bin/time (apt-get install -y time)" >&2; exit 1; }
 cmake -S "$top" -B "$top/build-bench" -DCMAKE_BUILD_TYPE=Release -DSCORIX_TESTS=OFF >/dev/null

@@ -13,10 +13,10 @@ import numpy as np
 def main():
     data_path, out_path = sys.argv[1:3]
     data = np.loadtxt(data_path, comments=["#", "!", ";"], ndmin=2)
-    mean = data.mean(axis=0)
-    std = data.std(axis=0, ddof=1)
-    eigenvalues, eigenvectors = np.linalg.eigh(np.corrcoef(data, rowvar=False))
-    del mean, std, eigenvectors
+    # The means and standard deviations that the fit writes as well.
+    data.mean(axis=0)
+    data.std(axis=0, ddof=1)
+    eigenvalues, _ = np.linalg.eigh(np.corrcoef(data, rowvar=False))
     np.savetxt(out_path, eigenvalues[::-1], fmt="%.17g")
 
 

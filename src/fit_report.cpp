@@ -1,5 +1,6 @@
 #include "fit_report.h"
 
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 
@@ -16,12 +17,18 @@ __attribute__((format(printf, 2, 3))) void append(std::string& text, const char*
     text.append(buffer, static_cast<std::size_t>(length) < sizeof buffer ? length : sizeof buffer - 1);
 }
 
-// One line of numbers, each with 17 significant digits, so they load exactly.
+// One line of numbers, each with 17 significant digits ("%.17g"), so they
+// load exactly. to_chars writes them three times as fast as snprintf, which
+// counts for the 500,000 numbers of 500 variables.
 template <class Row>
 void append_row(std::string& text, const Row& row)
 {
-    for (Eigen::Index i = 0; i < row.size(); ++i)
-        append(text, i ? " %.17g" : "%.17g", row[i]);
+    char number[32];
+    for (Eigen::Index i = 0; i < row.size(); ++i) {
+        if (i)
+            text += ' ';
+        text.append(number, std::to_chars(number, number + sizeof number, row[i], std::chars_format::general, 17).ptr);
+    }
     text += '\n';
 }
 
