@@ -29,10 +29,7 @@ MatrixXd sample(int rows, int cols, double offset, unsigned seed)
 std::string text(const MatrixXd& x)
 {
     std::ostringstream out;
-    out.precision(17);
-    for (Eigen::Index r = 0; r < x.rows(); ++r)
-        for (Eigen::Index c = 0; c < x.cols(); ++c)
-            out << x(r, c) << (c + 1 < x.cols() ? ' ' : '\n');
+    out << x.format(Eigen::IOFormat(17, Eigen::DontAlignCols, " ", "\n")) << '\n';
     return out.str();
 }
 
