@@ -4,7 +4,7 @@
 # the scores to the data.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-bash "$top/scripts/deps.sh"
+bash "$top/scripts/deps.sh" tool
 cmake -S "$top" -B "$top/build" >/dev/null
 cmake --build "$top/build" --target scorix scorix-fit -j"$(nproc)" >/dev/null
 
