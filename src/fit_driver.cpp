@@ -145,7 +145,7 @@ public:
     const Moments& finish();
 
 private:
-    void start(std::string_view line, const std::string& where);
+    void start(std::string_view line, const std::string& path, long long line_number);
 
     std::optional<Moments> moments_;
     std::vector<double> block_;
@@ -155,13 +155,13 @@ private:
     std::string first_row_;  // "file:line" of the first data row
 };
 
-void RowPool::start(std::string_view line, const std::string& where)
+void RowPool::start(std::string_view line, const std::string& path, long long line_number)
 {
     variables_ = checkline(line);
     block_rows_ = static_cast<int>(block_rows(variables_));
     block_.assign(static_cast<std::size_t>(block_rows_) * variables_, 0.0);
     moments_.emplace(variables_);
-    first_row_ = where.substr(0, where.size() - 2);
+    first_row_ = path + ":" + std::to_string(line_number);
 }
 
 void RowPool::read(const std::string& path)
@@ -169,6 +169,7 @@ void RowPool::read(const std::string& path)
     File file = open_data(path);
     if (!file)
         throw FitError(path + ": " + std::strerror(errno));
+    errno = 0;  // what a failed read leaves here names the cause
     LineReader lines(file.get());
     while (lines.myfgets()) {
         const std::string_view line = lines.line();
@@ -176,7 +177,7 @@ void RowPool::read(const std::string& path)
         if (text.empty())
             throw FitError(place(path, lines.line_number()) + "empty line (scorix would read it as a row of zeros)");
         if (variables_ == 0)
-            start(line, place(path, lines.line_number()));
+            start(line, path, lines.line_number());
         double* row = block_.data() + static_cast<std::size_t>(filled_) * variables_;
         const int count = readline(line, row, variables_, nullptr);
         if (count == 0)
