@@ -9,17 +9,15 @@
 
 #include <sys/stat.h>
 
-namespace {
-
-// Rows per block: about a megabyte per matrix keeps a block in the second
-// level cache for the projection and the memory small; larger blocks gain
-// nothing measurable.
-constexpr long long kBlockBytes = 1 << 20;
-
+// About a megabyte per matrix keeps a block in the second level cache for
+// the projection and the memory small; larger blocks gain nothing measurable.
 long long block_rows(int cols)
 {
+    constexpr long long kBlockBytes = 1 << 20;
     return std::max(1LL, kBlockBytes / (8LL * std::max(cols, 1)));
 }
+
+namespace {
 
 // A pipe, a FIFO or a socket gives its lines once: the read pass after the
 // count pass would find nothing and the rows would silently stay 0 (or, for
