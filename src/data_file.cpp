@@ -7,8 +7,6 @@
 #include "allocation.h"
 #include "console.h"
 
-#include <sys/stat.h>
-
 namespace {
 
 // Rows per block: about a megabyte per matrix keeps a block in the second
@@ -21,18 +19,9 @@ long long block_rows(int cols)
     return std::max(1LL, kBlockBytes / (8LL * std::max(cols, 1)));
 }
 
-// A pipe, a FIFO or a socket gives its lines once: the read pass after the
-// count pass would find nothing and the rows would silently stay 0 (or, for
-// a FIFO without a writer, the second open would wait forever).
-bool readable_once(std::FILE* stream)
+// The count pass reads the stream to its end and closes it.
+long long count_rows(const RunState& state, const char* path, LineReader reader)
 {
-    struct stat status;
-    return ::fstat(::fileno(stream), &status) == 0 && (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode));
-}
-
-long long count_rows(const RunState& state, const char* path, std::FILE* stream)
-{
-    LineReader reader(stream);
     long long rows = 0;
     while (reader.myfgets()) {
         int count = checkline(reader.line());
@@ -48,8 +37,8 @@ long long count_rows(const RunState& state, const char* path, std::FILE* stream)
 
 }  // namespace
 
-DataReader::DataReader(File stream, long long rows, const char* path)
-    : stream_(std::move(stream)), lines_(stream_.get()), rows_left_(rows), path_(path)
+DataReader::DataReader(ByteStream stream, long long rows, const char* path)
+    : lines_(std::move(stream)), rows_left_(rows), path_(path)
 {
 }
 
@@ -72,17 +61,19 @@ void allocate(RunState& state, long long rows)
 
 DataReader readfile(RunState& state, const char* path)
 {
-    File file(std::fopen(path, "r"), std::fclose);
+    ByteStream counted = ByteStream::open(path);
     if (!state.quiet)
         message("File:      %s\n", path);
     if (state.debug)
         message("scanning file\n");
-    if (!file)
+    if (!counted.is_open())
         error("Error %s %d:opening %s\n", kErrorLabel, 646, path);
-    if (readable_once(file.get()))
+    // A pipe, a FIFO or a socket gives its lines once: the read pass after
+    // the count pass would find nothing and the rows would silently stay 0
+    // (or, for a FIFO without a writer, the second open would wait forever).
+    if (counted.readable_once())
         error("Error %s %d:%s is a pipe; a data file is read twice\n", kErrorLabel, 648, path);
-    long long rows = count_rows(state, path, file.get());
-    file.reset();
+    long long rows = count_rows(state, path, LineReader(std::move(counted)));
     if (state.quiet)
         message("rows:%lld file:%s", rows, path);
     else
@@ -90,10 +81,10 @@ DataReader readfile(RunState& state, const char* path)
     allocate(state, rows);
     if (state.debug)
         message("reading file\n");
-    file.reset(std::fopen(path, "r"));
-    if (!file)
+    ByteStream read = ByteStream::open(path);
+    if (!read.is_open())
         error("Error %s %d:opening %s\n", kErrorLabel, 676, path);
-    return DataReader(std::move(file), rows, path);
+    return DataReader(std::move(read), rows, path);
 }
 
 bool readblock(RunState& state, DataReader& reader)
