@@ -3,7 +3,10 @@
 # the machine lacks. Needs root (or sudo) only when something is missing.
 set -euo pipefail
 
-packages=(cmake make g++ libgtest-dev libgmock-dev dpkg-dev mandoc groff-base valgrind "$@")
+# libarchive-dev builds the reading of compressed data files; the four
+# compressors make the compressed inputs of the tests.
+packages=(cmake make g++ libgtest-dev libgmock-dev libarchive-dev dpkg-dev mandoc groff-base valgrind
+  gzip bzip2 xz-utils zstd "$@")
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
