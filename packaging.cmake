@@ -23,16 +23,18 @@ install(FILES
           "${CMAKE_CURRENT_SOURCE_DIR}/examples/iris.fsc"
           "${CMAKE_CURRENT_SOURCE_DIR}/examples/README.md"
           "${CMAKE_CURRENT_SOURCE_DIR}/examples/plot_scores.gp"
+          "${CMAKE_CURRENT_SOURCE_DIR}/examples/scorix_array.sbatch"
         DESTINATION "${SCORIX_DOC_EXAMPLES_DIR}")
 
 # --- Debian package ---------------------------------------------------------
 
 set(CPACK_GENERATOR "DEB")
 set(CPACK_PACKAGE_NAME "scorix")
-set(CPACK_PACKAGE_VERSION "1.12.0")
-set(CPACK_PACKAGE_VERSION_MAJOR "1")
-set(CPACK_PACKAGE_VERSION_MINOR "12")
-set(CPACK_PACKAGE_VERSION_PATCH "0")
+# The version is the one of project() in CMakeLists.txt.
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_PACKAGE_VERSION_MAJOR "${PROJECT_VERSION_MAJOR}")
+set(CPACK_PACKAGE_VERSION_MINOR "${PROJECT_VERSION_MINOR}")
+set(CPACK_PACKAGE_VERSION_PATCH "${PROJECT_VERSION_PATCH}")
 set(CPACK_PACKAGE_CONTACT "Scorix developers <maintainers@users.noreply.c-seed-7d2374bc.example>")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
@@ -56,6 +58,8 @@ set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 # files) are found by dpkg-shlibdeps, from the dpkg-dev package, which must
 # be installed where cpack runs.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The completion it installs takes effect with the bash-completion package.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bash-completion")
 
 find_program(SCORIX_DPKG dpkg)
 if(SCORIX_DPKG)

@@ -1,12 +1,23 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, whatever the build and the tests need and
 # the machine lacks. Needs root (or sudo) only when something is missing.
+#   scripts/deps.sh          everything the full test run uses
+#   scripts/deps.sh tool     only what building the tool needs
+# Further package names on the command line are installed as well.
 set -euo pipefail
 
-# libarchive-dev builds the reading of compressed data files; the four
-# compressors make the compressed inputs of the tests.
-packages=(cmake make g++ libgtest-dev libgmock-dev libarchive-dev dpkg-dev mandoc groff-base valgrind
-  gzip bzip2 xz-utils zstd "$@")
+# libarchive-dev builds the reading of compressed data files.
+packages=(cmake make g++ libarchive-dev)
+if [ "${1:-}" = tool ]; then
+  shift
+else
+  # GoogleTest; the checks: leaks, man page lint, the Debian package, the
+  # libFuzzer targets, the GNU parallel recipe (rsync carries its files);
+  # the compressors make the compressed inputs of the tests.
+  packages+=(libgtest-dev libgmock-dev valgrind mandoc groff-base dpkg-dev clang-14 libclang-rt-14-dev parallel rsync
+    gzip bzip2 xz-utils zstd)
+fi
+packages+=("$@")
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

@@ -3,7 +3,7 @@
 # scores, then all four, then back from the scores to the data.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-bash "$top/scripts/deps.sh"
+bash "$top/scripts/deps.sh" tool
 cmake -S "$top" -B "$top/build" >/dev/null
 cmake --build "$top/build" --target scorix -j"$(nproc)" >/dev/null
 

@@ -55,3 +55,21 @@ a = [list(map(float, l.split())) for l in open('v3000.dat')]
 b = [list(map(float, l.split())) for l in open('v3000.tad')]
 print('3000 variables round trip: largest difference %.3g' % max(abs(x - y) for r, s in zip(a, b) for x, y in zip(r, s)))
 PY
+
+# Interrupted and failing writes: an earlier output stays as it was and no
+# temporary file is left (SIGTERM in the middle of a 100 MB output; an input
+# replaced by its own output on a 2 MB file system that fills, as root).
+echo old >short_lines.sco
+"$program" -q -f iris.fsc short_lines.dat </dev/null >/dev/null 2>&1 & pid=$!
+sleep 0.3; kill -TERM $pid; status=0; wait $pid || status=$?
+printf '%-34s status %d, earlier output %s, files %s\n' "SIGTERM while writing" "$status" \
+  "$(cat short_lines.sco)" "$(ls -A | grep -c '^\.short_lines' || true)"
+if [ "$(id -u)" -eq 0 ] && mkdir small && mount -t tmpfs -o size=2m tmpfs small 2>/dev/null; then
+  python3 -c "open('small/a.sco', 'w').write('1 2 \n' * 112000)"
+  printf '[STD]\n3 7 11\n[MEAN]\n0.1 0.2 0.3\n[FSC_SORTED]\n1.1 0.3 0.7\n0.2 1.3 0.9\n0.5 0.1 1.7\n' >small/c.fsc
+  before=$(md5sum <small/a.sco)
+  (cd small && "$program" -q -s 3 -f c.fsc a.sco </dev/null >/dev/null 2>../err.txt) && status=0 || status=$?
+  printf '%-34s status %d, input kept: %s, %s\n' "in place on a full 2 MB tmpfs" "$status" \
+    "$([ "$(md5sum <small/a.sco)" = "$before" ] && echo yes || echo NO)" "$(cat err.txt)"
+  umount small
+fi

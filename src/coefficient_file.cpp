@@ -12,9 +12,10 @@ namespace {
 
 using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
+// A marker counts only before a NUL byte, where the line ends as text.
 bool contains(std::string_view line, std::string_view marker)
 {
-    return line.find(marker) != std::string_view::npos;
+    return line.substr(0, line.find('\0')).find(marker) != std::string_view::npos;
 }
 
 void check_read(const LineReader& reader, const char* path)

@@ -3,22 +3,24 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <utility>
 
 #include <unistd.h>
+
+#include "atomic_file.h"
 
 namespace {
 
 [[noreturn]] void wait_and_exit()
 {
-    // Holds a terminal user's window until a line is entered; with standard
-    // input at its end or closed it returns at once.
-    std::getchar();
+    // Holds a terminal user's window until a line is entered. Standard input
+    // that is not a terminal belongs to the caller's script (the next name of
+    // a `while read` loop, say): not a byte of it is taken.
+    if (::isatty(STDIN_FILENO))
+        std::getchar();
     std::exit(1);
 }
 
 FatalHandler fatal_handler = wait_and_exit;
-std::string incomplete_output;
 
 // Every text is flushed at once, so the console keeps program order even
 // where standard error comes between standard output.
@@ -38,16 +40,22 @@ void message(const char* format, ...)
     va_end(args);
 }
 
+void warning(const char* format, ...)
+{
+    std::fputs("scorix: warning: ", stderr);
+    va_list args;
+    va_start(args, format);
+    print(stderr, format, args);
+    va_end(args);
+}
+
 void error(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
     print(stderr, format, args);
     va_end(args);
-    if (!incomplete_output.empty()) {
-        ::unlink(incomplete_output.c_str());
-        incomplete_output.clear();
-    }
+    discard_pending_files();
     fatal_handler();
     std::abort();  // a handler that returns breaks the contract
 }
@@ -55,9 +63,4 @@ void error(const char* format, ...)
 void set_fatal_handler(FatalHandler handler)
 {
     fatal_handler = handler ? handler : wait_and_exit;
-}
-
-void set_incomplete_output(std::string path)
-{
-    incomplete_output = std::move(path);
 }

@@ -3,26 +3,24 @@
 // the program after a failure goes through `error`.
 #pragma once
 
-#include <string>
-
 // Source-location label that opens every numbered error text.
 inline constexpr const char* kErrorLabel = "src/scorix";
 
 // Prints printf-style onto standard output and flushes it.
 void message(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Prints printf-style onto standard error, removes an output file that was
-// being written, waits for one character on standard input and ends the
+// Prints "scorix: warning: " and the text printf-style onto standard error
+// and flushes it; the run goes on.
+void warning(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Prints printf-style onto standard error, removes a temporary output file,
+// waits for one character when standard input is a terminal and ends the
 // process with status 1. Never returns.
 [[noreturn]] void error(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// What `error` does once the text is printed and any incomplete output is
-// gone. The default waits for one character on standard input and exits with
+// What `error` does once the text is printed and any temporary output is
+// gone. The default waits for one character on a terminal and exits with
 // status 1. A test or fuzz harness installs its own, which must not return
 // (it may throw or jump).
 using FatalHandler = void (*)();
 void set_fatal_handler(FatalHandler handler);
-
-// Names the output file being written, so that a fatal error removes it
-// instead of leaving it half-written; an empty name clears it.
-void set_incomplete_output(std::string path);

@@ -5,6 +5,8 @@
 // file is decompressed in both passes (see byte_stream.h).
 #pragma once
 
+#include <string>
+
 #include "byte_stream.h"
 #include "run_state.h"
 #include "text_input.h"
@@ -14,9 +16,21 @@ class DataReader {
 public:
     DataReader(ByteStream stream, long long rows, const char* path);
 
+    // Rows that end their numbers early with text after them (a header, a
+    // CSV line): their missing values are read as 0, which the user should
+    // hear of once the file is done.
+    struct TextRows {
+        long long count = 0;
+        long long first_line = 0;
+        std::string first;  // that line, cut short
+    };
+    TextRows text_rows;
+
 private:
     friend bool readblock(RunState& state, DataReader& reader);
+    friend void warn_text_rows(const DataReader& reader);
     LineReader lines_;
+    long long rows_;       // rows the count pass found
     long long rows_left_;  // counted rows the read pass has still to hand on
     const char* path_;
 };
@@ -30,6 +44,9 @@ DataReader readfile(RunState& state, const char* path);
 // count; false once every counted row has been handed on. Cells beyond a
 // line's numbers and unselected columns are 0.
 bool readblock(RunState& state, DataReader& reader);
+
+// The warning about rows that hold text where numbers were expected, if any.
+void warn_text_rows(const DataReader& reader);
 
 // Replaces the data/result pair by a zero-filled pair with room for a block
 // of at most `rows` rows (the row count of a file); datarows becomes 0.

@@ -10,6 +10,7 @@
 #include <getopt.h>
 
 #include "allocation.h"
+#include "atomic_file.h"
 #include "coefficient_file.h"
 #include "console.h"
 #include "data_file.h"
@@ -45,7 +46,7 @@ std::string extension_from(const char* argument)
 int score_count_from(const char* argument)
 {
     int count = static_cast<int>(std::strtol(argument, nullptr, 10));
-    return count <= 0 ? 3 : count;
+    return count <= 0 ? kDefaultScores : count;
 }
 
 void act_on_option(RunState& state, int option, const char* program_path)
@@ -71,28 +72,33 @@ void act_on_option(RunState& state, int option, const char* program_path)
     }
 }
 
-}  // namespace
-
-void check_vector_lengths(const RunState& state)
+// Parses the options into `state`; the usage screen ends the process for
+// help and rejected options. Returns the index of the first operand.
+int parse_options(RunState& state, int argc, char** argv)
 {
-    if (!state.std || !state.fsc)
-        error("Error %s %d: no [STD] or [FSC_SORTED] in %s\n", kErrorLabel, 217, state.fscname->c_str());
-    // Sections of different sizes can pass the reader in some orders (an
-    // empty matrix followed by vectors, say); no step may read past a vector
-    // or the matrix.
-    std::uint64_t order = static_cast<std::uint64_t>(std::llround(std::sqrt(static_cast<double>(state.fsc->size()))));
-    if (order * order != static_cast<std::uint64_t>(state.datacols) * static_cast<std::uint64_t>(state.datacols))
-        error("Error %s %d:\nnumber of std (%d) and\nnumber of fsc (%d) is missmatched\n", kErrorLabel, 220,
-              state.datacols, static_cast<int>(order));
-    if (static_cast<long long>(state.std->size()) != state.datacols)
-        error("Error %s %d:\nnumber of fsc (%d) and\nnumber of std (%d) is missmatched\n", kErrorLabel, 218,
-              state.datacols, static_cast<int>(state.std->size()));
-    if (state.mean && static_cast<long long>(state.mean->size()) != state.datacols)
-        error("Error %s %d:\nnumber of fsc (%d) and\nnumber of mean (%d) is missmatched\n", kErrorLabel, 219,
-              state.datacols, static_cast<int>(state.mean->size()));
+    const option long_opts[] = {
+        {"all", no_argument, nullptr, 'a'},
+        {"include-scores", required_argument, nullptr, 'b'},
+        {"debug", no_argument, &state.debug, 1},
+        {"extension", required_argument, nullptr, 'e'},
+        {"fsc-file", required_argument, nullptr, 'f'},
+        {"no-mean-output", no_argument, nullptr, 'm'},
+        {"no-mean-input", no_argument, nullptr, 'n'},
+        {"global", no_argument, nullptr, 'g'},
+        {"inverse", no_argument, nullptr, 'i'},
+        {"quiet", no_argument, nullptr, 'q'},
+        {"silence", no_argument, nullptr, 'q'},
+        {"scores", required_argument, nullptr, 's'},
+        {"allow_fewer_scores", no_argument, nullptr, 'x'},
+        {"help", no_argument, nullptr, '?'},
+        {"more", no_argument, &state.more, 1},
+        {nullptr, 0, nullptr, 0},
+    };
+    int option;
+    while ((option = getopt_long(argc, argv, kShortOptions, long_opts, nullptr)) != -1)
+        act_on_option(state, std::tolower(option), argv[0]);
+    return optind;
 }
-
-namespace {
 
 void dump_matrix(const RunState& state)
 {
@@ -122,10 +128,6 @@ void invert_coefficients(RunState& state)
         dump_matrix(state);
 }
 
-}  // namespace
-
-namespace {
-
 // The transform steps of each direction in their order, with their traces.
 struct Step {
     const char* trace;
@@ -134,7 +136,30 @@ struct Step {
 constexpr Step kForward[] = {{"standardize()\n", standardize}, {"scorix()\n", scorix}};
 constexpr Step kInverse[] = {{"scorix()\n", scorix}, {"unstandardize()\n", unstandardize}};
 
+// Sites 218, 219 and 220: two counts of the coefficient file disagree.
+[[noreturn]] void count_mismatch(int site, const char* first, int first_count, const char* second, int second_count)
+{
+    error("Error %s %d:\nnumber of %s (%d) and\nnumber of %s (%d) is missmatched\n", kErrorLabel, site, first,
+          first_count, second, second_count);
+}
+
 }  // namespace
+
+void check_vector_lengths(const RunState& state)
+{
+    if (!state.std || !state.fsc)
+        error("Error %s %d: no [STD] or [FSC_SORTED] in %s\n", kErrorLabel, 217, state.fscname->c_str());
+    // Sections of different sizes can pass the reader in some orders (an
+    // empty matrix followed by vectors, say); no step may read past a vector
+    // or the matrix.
+    std::uint64_t order = static_cast<std::uint64_t>(std::llround(std::sqrt(static_cast<double>(state.fsc->size()))));
+    if (order * order != static_cast<std::uint64_t>(state.datacols) * static_cast<std::uint64_t>(state.datacols))
+        count_mismatch(220, "std", state.datacols, "fsc", static_cast<int>(order));
+    if (static_cast<long long>(state.std->size()) != state.datacols)
+        count_mismatch(218, "fsc", state.datacols, "std", static_cast<int>(state.std->size()));
+    if (state.mean && static_cast<long long>(state.mean->size()) != state.datacols)
+        count_mismatch(219, "fsc", state.datacols, "mean", static_cast<int>(state.mean->size()));
+}
 
 void process_file(RunState& state, const char* path)
 {
@@ -150,43 +175,19 @@ void process_file(RunState& state, const char* path)
         output.write(state);
     }
     output.finish();
-}
-
-void parse_options(RunState& state, int argc, char** argv)
-{
-    const option long_opts[] = {
-        {"all", no_argument, nullptr, 'a'},
-        {"include-scores", required_argument, nullptr, 'b'},
-        {"debug", no_argument, &state.debug, 1},
-        {"extension", required_argument, nullptr, 'e'},
-        {"fsc-file", required_argument, nullptr, 'f'},
-        {"no-mean-output", no_argument, nullptr, 'm'},
-        {"no-mean-input", no_argument, nullptr, 'n'},
-        {"global", no_argument, nullptr, 'g'},
-        {"inverse", no_argument, nullptr, 'i'},
-        {"quiet", no_argument, nullptr, 'q'},
-        {"silence", no_argument, nullptr, 'q'},
-        {"scores", required_argument, nullptr, 's'},
-        {"allow_fewer_scores", no_argument, nullptr, 'x'},
-        {"help", no_argument, nullptr, '?'},
-        {"more", no_argument, &state.more, 1},
-        {nullptr, 0, nullptr, 0},
-    };
-    int option;
-    while ((option = getopt_long(argc, argv, kShortOptions, long_opts, nullptr)) != -1)
-        act_on_option(state, std::tolower(option), argv[0]);
+    warn_text_rows(input);
 }
 
 int run(int argc, char** argv)
 {
     RunState state;
-    state.EXT = ".sco";
-    parse_options(state, argc, argv);
+    install_signal_cleanup();
+    const int first_operand = parse_options(state, argc, argv);
     if (state.quiet)
         message("Scorix: ");
     else
         message("%s\n", Version);
-    if (state.reverse && state.EXT == ".sco")
+    if (state.reverse && state.EXT == kDefaultExtension)
         state.EXT = ".tad";
     message(state.quiet ? "ext:%s " : "Extension: %s\n", state.EXT.c_str());
     if (!state.fscname)
@@ -202,7 +203,7 @@ int run(int argc, char** argv)
     check_vector_lengths(state);
     if (state.reverse)
         invert_coefficients(state);
-    for (int i = optind; i < argc; ++i)
+    for (int i = first_operand; i < argc; ++i)
         process_file(state, argv[i]);
     if (state.quiet)
         message("\n");

@@ -13,13 +13,10 @@ extern const char* const Version;
 int run(int argc, char** argv);
 
 // One data file through the forward or the inverse pipeline: read,
-// transform, write its output file.
+// transform, write its output file. Public for the data file fuzz target.
 void process_file(RunState& state, const char* path);
 
 // Stops the run unless the coefficient file gave [STD] and [FSC_SORTED] and
-// every loaded vector and the matrix fit the number of variables.
+// every loaded vector and the matrix fit the number of variables. Public for
+// the coefficient file fuzz target.
 void check_vector_lengths(const RunState& state);
-
-// Parses the options into `state`; the usage screen ends the process for
-// help and rejected options. Leaves optind at the first operand.
-void parse_options(RunState& state, int argc, char** argv);

@@ -8,8 +8,6 @@
 #include <cstdio>
 #include <utility>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "console.h"
@@ -27,6 +25,22 @@ std::string output_name(std::string_view path, std::string_view ext)
 }
 
 namespace {
+
+constexpr std::size_t kBufferBytes = 1 << 20;
+
+bool write_all(int fd, const char* bytes, std::size_t count)
+{
+    while (count > 0) {
+        ssize_t written = ::write(fd, bytes, count);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        bytes += written;
+        count -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
 
 // 5^k for k < 28, the powers whose product with a 53-bit mantissa fits in
 // 128 bits.
@@ -150,82 +164,14 @@ char* format_value(char* text, double value)
     return std::to_chars(text, text + kValueChars, value, std::chars_format::general, 7).ptr;
 }
 
-namespace {
-
-constexpr std::size_t kBufferBytes = 1 << 20;
-
-bool write_all(int fd, const char* bytes, std::size_t count)
+OutputFile::OutputFile(AtomicFile file)
+    : file_(std::move(file)), buffer_(std::make_unique_for_overwrite<char[]>(kBufferBytes))
 {
-    while (count > 0) {
-        ssize_t written = ::write(fd, bytes, count);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        bytes += written;
-        count -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-// The same file as the input: writing it directly would truncate the input
-// before its rows are read.
-bool is_input(const std::string& name, const char* path)
-{
-    struct stat output, input;
-    return name == path || (::stat(name.c_str(), &output) == 0 && ::stat(path, &input) == 0 &&
-                            output.st_dev == input.st_dev && output.st_ino == input.st_ino);
-}
-
-// An unnamed file next to the output, or in the temporary directory when
-// that directory takes none; it vanishes with the process.
-int open_temporary(const std::string& name)
-{
-    std::size_t slash = name.rfind('/');
-    std::string directory = slash == std::string::npos ? "." : name.substr(0, slash + 1);
-    int fd = ::open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0)
-        return fd;
-    std::FILE* file = std::tmpfile();
-    if (!file)
-        return -1;
-    fd = ::dup(fileno(file));
-    std::fclose(file);
-    return fd;
-}
-
-}  // namespace
-
-OutputFile::OutputFile(std::string name, int fd, int temporary)
-    : name_(std::move(name)),
-      fd_(fd),
-      temporary_(temporary),
-      buffer_(std::make_unique_for_overwrite<char[]>(kBufferBytes))
-{
-}
-
-OutputFile::OutputFile(OutputFile&& other) noexcept
-    : name_(std::move(other.name_)),
-      fd_(std::exchange(other.fd_, -1)),
-      temporary_(std::exchange(other.temporary_, -1)),
-      buffer_(std::move(other.buffer_)),
-      used_(other.used_),
-      failed_(other.failed_)
-{
-}
-
-OutputFile::~OutputFile()
-{
-    if (fd_ >= 0)
-        ::close(fd_);
-    if (temporary_ >= 0)
-        ::close(temporary_);
 }
 
 void OutputFile::flush()
 {
-    int target = temporary_ >= 0 ? temporary_ : fd_;
-    if (!failed_ && !write_all(target, buffer_.get(), used_))
+    if (!failed_ && !write_all(file_.fd(), buffer_.get(), used_))
         failed_ = true;
     used_ = 0;
 }
@@ -251,36 +197,17 @@ void OutputFile::write(const RunState& state)
 void OutputFile::finish()
 {
     flush();
-    if (temporary_ >= 0 && !failed_) {
-        // The input is read: now its contents give way to the rows.
-        set_incomplete_output(name_);
-        failed_ = ::ftruncate(fd_, 0) != 0 || ::lseek(temporary_, 0, SEEK_SET) != 0;
-        for (ssize_t got; !failed_ && (got = ::read(temporary_, buffer_.get(), kBufferBytes)) != 0;)
-            failed_ = got < 0 ? errno != EINTR : !write_all(fd_, buffer_.get(), static_cast<std::size_t>(got));
-    }
-    failed_ = ::close(std::exchange(fd_, -1)) != 0 || failed_;
-    if (temporary_ >= 0)
-        ::close(std::exchange(temporary_, -1));
-    if (failed_)
-        error("Error %s %d:writing %s\n", kErrorLabel, 762, name_.c_str());
-    set_incomplete_output({});
+    // A file whose writing failed never takes the place of the old one.
+    if (failed_ || !file_.commit())
+        error("Error %s %d:writing %s\n", kErrorLabel, 762, file_.name().c_str());
 }
 
 OutputFile writefile(RunState& state, const char* path)
 {
     if (state.debug)
         message("writefile()\n");
-    std::string name = output_name(path, state.EXT);
-    bool in_place = is_input(name, path);
-    int fd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC | (in_place ? 0 : O_CREAT | O_TRUNC), 0666);
-    int temporary = (fd >= 0 && in_place) ? open_temporary(name) : -1;
-    if (in_place && fd >= 0 && temporary < 0) {
-        ::close(fd);
-        fd = -1;
-    }
-    if (fd < 0)
-        error("Error %s %d:opening %s\n", kErrorLabel, 761, name.c_str());
-    if (!in_place)
-        set_incomplete_output(name);
-    return OutputFile(std::move(name), fd, temporary);
+    AtomicFile file(output_name(path, state.EXT));
+    if (file.fd() < 0)
+        error("Error %s %d:opening %s\n", kErrorLabel, 761, file.name().c_str());
+    return OutputFile(std::move(file));
 }

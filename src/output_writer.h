@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "atomic_file.h"
 #include "run_state.h"
 
 // The output name for an input path: the last "." of the last path
@@ -22,36 +23,30 @@ inline constexpr int kValueChars = 24;
 // of what it wrote (no terminator).
 char* format_value(char* text, double value);
 
-// The output file of one data file while its rows are written.
+// The output file of one data file while its rows are written; it takes
+// its name only when finish() finds every row written.
 class OutputFile {
 public:
-    // `fd` is the output opened for writing; with `temporary` (the output
-    // is the input itself) the rows collect there until finish().
-    OutputFile(std::string name, int fd, int temporary);
-    OutputFile(OutputFile&& other) noexcept;
-    OutputFile& operator=(OutputFile&&) = delete;
-    ~OutputFile();
+    explicit OutputFile(AtomicFile file);
 
     // Appends rows 0 to datarows - 1 of state.result.
     void write(const RunState& state);
 
-    // Writes out what is buffered and closes the file; ends the run through
-    // `error` (removing the incomplete output) when any write failed.
+    // Writes out what is buffered and puts the file in place; ends the run
+    // through `error` when any write, the close or the rename failed, with
+    // any earlier file of that name left as it was.
     void finish();
 
 private:
     void flush();
 
-    std::string name_;
-    int fd_;
-    int temporary_;
+    AtomicFile file_;
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
     bool failed_ = false;  // a write failed; reported by finish()
 };
 
-// Opens the output file for the input `path`: a fresh or truncated file, or,
-// when the output is the input file itself, a temporary one that replaces
-// its contents at the end, after the input is read. Ends the run through
-// `error` when the output cannot be opened.
+// Starts the output file for the input `path`; it replaces an earlier file
+// of its name (the input itself, too) only when it is complete. Ends the run
+// through `error` when the output cannot be created.
 OutputFile writefile(RunState& state, const char* path);

@@ -8,6 +8,11 @@
 
 #include "row_matrix.h"
 
+// Defaults of the command line: the extension of output names (which the
+// inverse turns into ".tad") and the number of scores written.
+inline constexpr const char* kDefaultExtension = ".sco";
+inline constexpr int kDefaultScores = 3;
+
 // One include flag per column: 1 = read, 0 = read as 0.
 using ScoreSelection = std::vector<int>;
 
@@ -22,7 +27,7 @@ struct RunState {
     std::optional<std::string> flagline;      // the -b list as given
     int datarows = 0;                         // rows in the current block
     int datacols = 0;                         // number of variables
-    int scores = 3;                           // score columns written; -1 = all
+    int scores = kDefaultScores;              // score columns written; -1 = all
     int add_mean_to_output = 1;               // inverse: add the means back
     int sub_mean_from_input = 1;              // forward: subtract the means
     int reverse = 0;                          // inverse transform (-i)
@@ -31,5 +36,5 @@ struct RunState {
     int quiet = 0;                            // one-line console summary (-q)
     int debug = 0;                            // step traces and matrix dump (--debug)
     int more = 0;                             // print help directly (--more)
-    std::string EXT = ".sco";                 // extension of output names
+    std::string EXT = kDefaultExtension;      // extension of output names
 };

@@ -301,6 +301,16 @@ int checkline(std::string_view line)
     return count;
 }
 
+std::size_t numbers_end(std::string_view line)
+{
+    double value;
+    const char* end = line.data() + line.size();
+    const char* stop = line.data();
+    for (const char* p = stop; (p = next_number<false>(p, end, value)); stop = p) {
+    }
+    return static_cast<std::size_t>(stop - line.data());
+}
+
 int readline(std::string_view line, double* row, int capacity, const int* flags)
 {
     int count = 0;
@@ -339,6 +349,7 @@ bool LineReader::myfgets()
                 return false;
         }
         line_begin_ = begin;
+        ++line_number_;
         if (!iscomment(line()))
             return true;
     }

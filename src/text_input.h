@@ -25,6 +25,9 @@ std::size_t scan_number(std::string_view text, double& value);
 // How many numbers stand at the start of the line.
 int checkline(std::string_view line);
 
+// Where the run of numbers at the start of the line ends.
+std::size_t numbers_end(std::string_view line);
+
 // Stores the numbers at the start of the line into row[0], row[1], ... up to
 // `capacity` of them and returns how many the line holds (as checkline does).
 // With `flags`, a value whose column flag is 0 is stored as +0.0.
@@ -49,6 +52,9 @@ public:
     // myfgets() finds no further line.
     std::string_view line() const { return {buffer_.get() + line_begin_, line_end_ - line_begin_}; }
 
+    // The number of the last line read in the stream, comment lines counted.
+    long long line_number() const { return line_number_; }
+
     // A read error, damaged compressed data, or a line that did not fit in
     // memory.
     bool failed() const { return failed_ || stream_.failed(); }
@@ -64,6 +70,7 @@ private:
     std::size_t filled_ = 0;      // bytes of the buffer holding input
     std::size_t line_begin_ = 0;  // the current line within the buffer
     std::size_t line_end_ = 0;
+    long long line_number_ = 0;
     bool at_end_ = false;         // the stream has nothing more to give
     bool failed_ = false;         // a line did not fit in memory
 };

@@ -7,6 +7,7 @@
 set -euo pipefail
 program=$(realpath "$1") examples=$(realpath "$2") build=$3
 cd "$(mktemp -d)" && trap 'rm -rf "$PWD"' EXIT && cp "$examples/iris.fsc" "$examples/iris.dat" .
+[ "$build" = sanitized ] || command -v valgrind >/dev/null || { echo "skipped: needs valgrind"; exit 77; }
 check=(valgrind -q --leak-check=full --error-exitcode=1)
 [ "$build" = sanitized ] && check=(env ASAN_OPTIONS=detect_leaks=1:halt_on_error=1)
 gzip -c iris.dat >iris.gz

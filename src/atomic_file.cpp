@@ -1,0 +1,183 @@
+#include "atomic_file.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The one temporary file that has a name at a time: from its link into the
+// directory until the rename that puts it in place. A signal handler reads it.
+std::atomic<const char*> pending{nullptr};
+
+// Where a write to `name` lands: the final target of a chain of symbolic
+// links, so that the link stays and its target is replaced.
+std::string follow_links(std::string name)
+{
+    namespace fs = std::filesystem;
+    for (int hops = 0; hops < 40; ++hops) {
+        std::error_code failed;
+        fs::path link = fs::read_symlink(name, failed);
+        if (failed)
+            break;
+        name = link.is_absolute() ? link.string() : (fs::path(name).parent_path() / link).string();
+    }
+    return name;
+}
+
+std::string directory_of(const std::string& path)
+{
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A name beside `target` that no file has: ".NAME.PID.N".
+std::string free_name(const std::string& target, int attempt)
+{
+    std::size_t slash = target.rfind('/');
+    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+    return dir + "." + base + "." + std::to_string(::getpid()) + "." + std::to_string(attempt);
+}
+
+mode_t current_umask()
+{
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
+void end_by_signal(int signal)
+{
+    discard_pending_files();
+    // The handler was reset to the default action on entry: the signal,
+    // raised again, ends the process as soon as the handler returns.
+    ::raise(signal);
+}
+
+}  // namespace
+
+AtomicFile::AtomicFile(std::string name) : name_(std::move(name)), target_(follow_links(name_))
+{
+    struct stat old;
+    bool replaces = ::stat(target_.c_str(), &old) == 0;
+    if (replaces && !S_ISREG(old.st_mode)) {
+        // A device or a FIFO has no contents to keep; a directory fails here.
+        direct_ = true;
+        fd_ = ::open(target_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        return;
+    }
+    mode_t mode = replaces ? (old.st_mode & 07777) : (0666 & ~current_umask());
+    fd_ = ::open(directory_of(target_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd_ < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        // A file system without unnamed files: a named one, removed on every
+        // way out but SIGKILL.
+        for (int attempt = 0; fd_ < 0 && attempt < 100; ++attempt) {
+            temporary_ = free_name(target_, attempt);
+            fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            if (fd_ < 0 && errno != EEXIST)
+                break;
+        }
+        if (fd_ < 0) {
+            temporary_.clear();
+            return;
+        }
+        pending.store(temporary_.c_str());
+    }
+    if (fd_ < 0)
+        return;
+    if (replaces && ::fchown(fd_, old.st_uid, old.st_gid) != 0) {
+        // Only a privileged user can give the file another owner; the new
+        // file is then the caller's, as a rewritten file would be.
+    }
+    ::fchmod(fd_, mode);
+}
+
+AtomicFile::AtomicFile(AtomicFile&& other) noexcept
+    : name_(std::move(other.name_)),
+      target_(std::move(other.target_)),
+      fd_(std::exchange(other.fd_, -1)),
+      direct_(other.direct_),
+      temporary_(std::move(other.temporary_))
+{
+    other.temporary_.clear();
+    if (!temporary_.empty())
+        pending.store(temporary_.c_str());
+}
+
+AtomicFile::~AtomicFile()
+{
+    discard();
+}
+
+void AtomicFile::discard()
+{
+    if (fd_ >= 0)
+        ::close(std::exchange(fd_, -1));
+    if (!temporary_.empty()) {
+        pending.store(nullptr);
+        ::unlink(temporary_.c_str());
+        temporary_.clear();
+    }
+}
+
+bool AtomicFile::commit()
+{
+    if (direct_)
+        return ::close(std::exchange(fd_, -1)) == 0;
+    if (temporary_.empty()) {
+        // Give the unnamed file a name beside its target, then rename it
+        // over the target: the name it replaces changes in one step.
+        std::string descriptor = "/proc/self/fd/" + std::to_string(fd_);
+        for (int attempt = 0; temporary_.empty() && attempt < 100; ++attempt) {
+            std::string candidate = free_name(target_, attempt);
+            if (::linkat(AT_FDCWD, descriptor.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
+                ::linkat(fd_, "", AT_FDCWD, candidate.c_str(), AT_EMPTY_PATH) == 0) {
+                temporary_ = std::move(candidate);
+                pending.store(temporary_.c_str());
+            } else if (errno != EEXIST) {
+                break;
+            }
+        }
+        if (temporary_.empty()) {
+            discard();
+            return false;
+        }
+    }
+    bool placed = ::close(std::exchange(fd_, -1)) == 0 && ::rename(temporary_.c_str(), target_.c_str()) == 0;
+    if (placed) {
+        pending.store(nullptr);
+        temporary_.clear();
+    }
+    discard();
+    return placed;
+}
+
+void discard_pending_files()
+{
+    if (const char* name = pending.exchange(nullptr))
+        ::unlink(name);
+}
+
+void install_signal_cleanup()
+{
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+        struct sigaction action {};
+        if (::sigaction(signal, nullptr, &action) != 0 || action.sa_handler == SIG_IGN)
+            continue;
+        action = {};
+        action.sa_handler = end_by_signal;
+        action.sa_flags = SA_RESETHAND;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(signal, &action, nullptr);
+    }
+}

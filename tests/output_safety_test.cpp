@@ -1,0 +1,129 @@
+// Nothing lost, nothing consumed: outputs appear whole or not at all, signals
+// and full disks leave earlier files as they were, a file that shrinks
+// between the passes is an error, and a failing run leaves the caller's
+// standard input alone.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+
+#include "data_file.h"
+#include "support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Runs a shell script in `dir` with $S the program under test.
+RunResult shell(const ScratchDir& dir, const std::string& script)
+{
+    return run_scorix(dir, {"-c", "S='" SCORIX_BINARY "'; " + script}, {}, "/bin/sh");
+}
+
+std::vector<std::string> listing(const ScratchDir& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string rows(const std::string& row, int count)
+{
+    std::string all;
+    for (int i = 0; i < count; ++i)
+        all += row;
+    return all;
+}
+
+
+// Starts the program on a.dat in `dir` and sends `signal` 50 ms later;
+// returns the wait status.
+int interrupted_run(const ScratchDir& dir, int signal)
+{
+    const char* argv[] = {SCORIX_BINARY, "-q", "-f", "c.fsc", "a.dat", nullptr};
+    pid_t child = fork();
+    if (child == 0) {
+        int null = open("/dev/null", O_RDWR);
+        if (chdir(dir.path().c_str()) == 0 && dup2(null, 0) == 0 && dup2(null, 1) == 1)
+            execv(argv[0], const_cast<char**>(argv));
+        _exit(127);
+    }
+    usleep(50000);
+    kill(child, signal);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return status;
+}
+
+}  // namespace
+
+TEST(OutputSafety, InterruptedOrFailedRunsLeaveEarlierFilesAsTheyWere)
+{
+    const std::string input = rows("1 2 \n", 2000000);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, 0}) {
+        SCOPED_TRACE(signal ? strsignal(signal) : "full disk");
+        ScratchDir dir;
+        dir.write("c.fsc", kThreeVariableFsc);
+        // An earlier output, or the input that is its own output.
+        dir.write("a.sco", signal ? "old\n" : input);
+        if (signal) {
+            dir.write("a.dat", input);
+            int status = interrupted_run(dir, signal);
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+            EXPECT_EQ(dir.read("a.sco"), "old\n");
+        } else {
+            RunResult run = shell(dir, "trap '' XFSZ; ulimit -f 20000; $S -q -a -f c.fsc a.sco >/dev/null");
+            EXPECT_EQ(run.status, 1);
+            EXPECT_EQ(run.err, "Error src/scorix 762:writing a.sco\n");
+            EXPECT_TRUE(dir.read("a.sco") == input);
+            dir.write("a.dat", "");
+        }
+        EXPECT_EQ(listing(dir), (std::vector<std::string>{"a.dat", "a.sco", "c.fsc", "logfile"}));
+    }
+}
+
+TEST(OutputSafety, ReplacedFilesKeepModeAndLinksTheirTargets)
+{
+    ScratchDir dir;
+    dir.write("c.fsc", kThreeVariableFsc);
+    dir.write("a.dat", "1 2 3\n");
+    dir.write("b.dat", "1 2 3\n");
+    dir.write("a.sco", "old\n");
+    fs::permissions(dir.path() / "a.sco", fs::perms(0604));
+    fs::create_symlink("t/b.out", dir.path() / "b.sco");
+    fs::create_directory(dir.path() / "t");
+    RunResult run = shell(dir, "umask 077; $S -q -f c.fsc a.dat b.dat c.dat; $S -q -f c.fsc b.dat");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(dir.read("a.sco"), "0 0 0\n");
+    EXPECT_EQ(fs::status(dir.path() / "a.sco").permissions(), fs::perms(0604));
+    EXPECT_TRUE(fs::is_symlink(dir.path() / "b.sco"));
+    EXPECT_EQ(dir.read("t/b.out"), "0 0 0\n");
+    EXPECT_EQ(fs::status(dir.path() / "t/b.out").permissions(), fs::perms(0600));
+}
+
+TEST(OutputSafety, FailedRunsLeaveTheCallersStandardInput)
+{
+    ScratchDir dir;
+    RunResult run = shell(dir, "printf 'next.dat\\n' | { $S -q -f missing.fsc x.dat 2>/dev/null; cat; }");
+    EXPECT_EQ(run.out, "Scorix: ext:.sco next.dat\n");
+}
+
+TEST(OutputSafety, AFileThatLostRowsSinceTheyWereCountedStopsTheRun)
+{
+    ScratchDir dir;
+    dir.write("a.dat", "1 2 3\n4 5 6\n7 8 9\n");
+    RunState state;
+    state.quiet = 1;
+    state.datacols = 3;
+    testing::internal::CaptureStdout();
+    const std::string path = dir.file("a.dat");
+    DataReader reader = readfile(state, path.c_str());
+    testing::internal::GetCapturedStdout();
+    fs::resize_file(dir.path() / "a.dat", 6);
+    EXPECT_EQ(fatal_text([&] { readblock(state, reader); }),
+              "Error src/scorix 692:" + path + " changed while it was read (1 of 3 rows)\n");
+}

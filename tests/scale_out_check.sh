@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# The README's recipes for many files give the outputs of a plain run: GNU parallel through a fake
+# ssh whose host is a directory (so transfer, return and cleanup happen), and two Slurm array tasks.
+# Status 77 (skipped) without parallel or rsync.  usage: scale_out_check.sh PROGRAM EXAMPLES_DIR
+set -euo pipefail
+for tool in parallel rsync; do command -v $tool >/dev/null || { echo "skipped: needs $tool"; exit 77; }; done
+program=$(realpath "$1") examples=$(realpath "$2")
+cd "$(mktemp -d)" && trap 'rm -rf "$PWD"' EXIT && mkdir host plain data && export PATH=${program%/*}:$PATH
+printf '#!/bin/sh\nshift; [ "$1" = -- ] && shift; cd %s/host && exec sh -c "$*"\n' "$PWD" >ssh && chmod +x ssh
+for n in 40 90 151; do head -n $n "$examples/iris.dat" >data/d$n.dat; done
+cp "$examples/iris.fsc" data/d*.dat plain/ && (cd plain && scorix -q -f iris.fsc d*.dat </dev/null >/dev/null)
+echo 2/somehost >hosts && cp "$examples/iris.fsc" coef.fsc && ls data/*.dat >files.txt
+parallel --ssh "$PWD/ssh" --sshloginfile hosts --basefile coef.fsc --transferfile {} --return {.}.sco --cleanup \
+  'scorix -q -f coef.fsc {} </dev/null' ::: data/*.dat >/dev/null
+for n in 40 90 151; do cmp data/d$n.sco plain/d$n.sco; done
+[ "$(ls -A host)" = logfile ] && rm data/*.sco
+for task in 1 2; do SLURM_ARRAY_TASK_ID=$task bash "$examples/scorix_array.sbatch" coef.fsc files.txt >/dev/null; done
+cmp data/d151.sco plain/d151.sco; cmp data/d40.sco plain/d40.sco; [ ! -e data/d90.sco ]
