@@ -13,9 +13,10 @@ if [ "${1:-}" = tool ]; then
 else
   # GoogleTest; the checks: leaks, man page lint, the Debian package, the
   # libFuzzer targets, the GNU parallel recipe (rsync carries its files);
-  # the compressors make the compressed inputs of the tests.
+  # the compressors make the compressed inputs of the tests, zlib those of
+  # the data file fuzz target.
   packages+=(libgtest-dev libgmock-dev valgrind mandoc groff-base dpkg-dev clang-14 libclang-rt-14-dev parallel rsync
-    gzip bzip2 xz-utils zstd)
+    gzip bzip2 xz-utils zstd zlib1g-dev)
 fi
 packages+=("$@")
 missing=()
