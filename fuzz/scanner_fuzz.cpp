@@ -1,6 +1,7 @@
 // The number scanner against the C library: for any bytes, scan_number must
 // consume what sscanf "%lg%n" consumes and give the same bits, and
-// checkline/readline must agree with a scan of one number at a time.
+// checkline/readline and the count-only recognizer (both classifiers) must
+// agree with a scan of one number at a time.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "number_count.h"
 #include "text_input.h"
 
 namespace {
@@ -59,6 +61,9 @@ void compare_line(const std::string& line, std::uint8_t selector)
     std::vector<double> expected = library_numbers(line);
     int count = checkline(line);
     FUZZ_CHECK(count == static_cast<int>(expected.size()));
+    int plain = count_plain_numbers(line, false);
+    FUZZ_CHECK(plain == -1 || plain == count);
+    FUZZ_CHECK(!vector_count_available() || count_plain_numbers(line, true) == plain);
 
     // A row smaller than the line, guarded by its exact allocation; flags
     // drop every column whose bit in the selector is clear.

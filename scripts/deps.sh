@@ -7,7 +7,7 @@
 set -euo pipefail
 
 # libarchive-dev builds the reading of compressed data files.
-packages=(cmake make g++ libarchive-dev)
+packages=(cmake make g++ libeigen3-dev libarchive-dev)
 if [ "${1:-}" = tool ]; then
   shift
 else

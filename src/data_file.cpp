@@ -7,17 +7,15 @@
 #include "allocation.h"
 #include "console.h"
 
-namespace {
-
-// Rows per block: about a megabyte per matrix keeps a block in the second
-// level cache for the projection and the memory small; larger blocks gain
-// nothing measurable.
-constexpr long long kBlockBytes = 1 << 20;
-
+// About a megabyte per matrix keeps a block in the second level cache for
+// the projection and the memory small; larger blocks gain nothing measurable.
 long long block_rows(int cols)
 {
+    constexpr long long kBlockBytes = 1 << 20;
     return std::max(1LL, kBlockBytes / (8LL * std::max(cols, 1)));
 }
+
+namespace {
 
 // A line that stops its numbers short of `cols` at something other than
 // white space: "1,2,3", "height weight", "NA".

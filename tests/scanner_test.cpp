@@ -6,6 +6,7 @@
 #include <random>
 #include <string>
 
+#include "number_count.h"
 #include "support.h"
 #include "text_input.h"
 
@@ -36,6 +37,11 @@ void expect_counting_and_storing_agree(const std::string& line)
         expected.push_back(value);
     int counted = checkline(line);
     ASSERT_EQ(counted, static_cast<int>(expected.size())) << "[" << line << "]";
+    // The count-only recognizer counts the line or leaves it to the scanner;
+    // its vector and portable classifiers decide alike.
+    int plain = count_plain_numbers(line, false);
+    ASSERT_TRUE(plain == -1 || plain == counted) << "[" << line << "] recognizer " << plain;
+    ASSERT_EQ(vector_count_available() ? count_plain_numbers(line, true) : plain, plain) << "[" << line << "]";
     std::vector<double> stored(expected.size() + 1, -1.0);
     ASSERT_EQ(readline(line, stored.data(), counted, nullptr), counted) << "[" << line << "]";
     for (int k = 0; k < counted; ++k)
@@ -120,6 +126,31 @@ TEST(LineScan, CountingAndStoringAgreeWithTheScanner)
         EXPECT_EQ(checkline(line), count) << "[" << line << "]";
         expect_counting_and_storing_agree(line);
     }
+}
+
+// Lines of printed doubles with near misses of plain numbers glued on or
+// bytes overwritten, of every length across the recognizer's 64-byte blocks.
+TEST(LineScan, CountOnlyRecognizerAgreesWithTheScanner)
+{
+    const char* const near_misses[] = {"1e5e3", "1.2.3", "5.e3", ".e3", "-.5", "1e", "1e+", "-", "+1", "1-2", "e5",
+                                       "1e5.3", "1.5e-3", "0x1", "-e", "5.", ".", "1e+-5", "inf", "1x", "7,"};
+    const char noise[] = "0123456789.-+eE \t\n\v\f\rxin,\0";
+    std::mt19937_64 rng(1206);
+    long accepted = 0;
+    char text[40];
+    for (long i = 0; i < sweep_size() / 10 && !HasFatalFailure(); ++i) {
+        std::string line(rng() % 70, ' ');
+        for (std::size_t tokens = rng() % 30; tokens > 0; --tokens) {
+            std::snprintf(text, sizeof text, "%.*g", static_cast<int>(rng() % 18), std::bit_cast<double>(rng()));
+            line += rng() % 16 ? std::string(text) : near_misses[rng() % std::size(near_misses)];
+            line += rng() % 32 ? " " : rng() % 2 ? "\t" : "";
+        }
+        for (std::size_t changes = rng() % 4 / 3; changes > 0 && !line.empty(); --changes)
+            line[rng() % line.size()] = noise[rng() % (sizeof noise - 1)];
+        expect_counting_and_storing_agree(line + (rng() % 2 ? "\n" : ""));
+        accepted += count_plain_numbers(line, false) >= 0;
+    }
+    EXPECT_GT(accepted, sweep_size() / 50) << "the recognizer counted too few lines to be tested";
 }
 
 TEST(LineScan, StoresWithinCapacityAndAppliesTheSelection)
