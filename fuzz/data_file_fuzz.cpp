@@ -1,15 +1,42 @@
 // A data file of any bytes through the forward or the inverse pipeline with
-// a small coefficient set: it is transformed or stops with a fatal error,
-// nothing is read or written out of bounds, and a written output has one
-// line per row, each of `scores` values.
+// a small coefficient set: it is transformed or stops with a fatal error that
+// leaves no output behind, nothing is read or written out of bounds, and a
+// written output has one line per row, each of `scores` values. The same
+// bytes compressed with gzip give the same output or the same failure; an
+// input that is itself compressed runs the decompressor on damaged data.
 #include <algorithm>
+#include <optional>
 #include <sstream>
 
+#include <zlib.h>
+
+#include "byte_stream.h"
 #include "driver.h"
 #include "harness.h"
 #include "matinv.h"
 
 namespace {
+
+// The output of rows.dat in `dir`, or nothing after a fatal error.
+std::optional<std::string> transform(RunState state, const ScratchDir& dir)
+{
+    const std::string output = state.reverse ? "rows.tad" : "rows.sco";
+    std::filesystem::remove(dir.file(output));
+    try {
+        process_file(state, dir.file("rows.dat").c_str());
+    } catch (const FatalStop&) {
+        FUZZ_CHECK(!std::filesystem::exists(dir.file(output)));
+        return std::nullopt;
+    }
+    return dir.read(output);
+}
+
+void write_gzip(const std::string& path, const std::string& text)
+{
+    gzFile out = gzopen(path.c_str(), "wb");
+    FUZZ_CHECK(out && gzwrite(out, text.data(), static_cast<unsigned>(text.size())) == static_cast<int>(text.size()));
+    FUZZ_CHECK(gzclose(out) == Z_OK);
+}
 
 // The first input byte picks the set-up: bits 0-1 the number of variables
 // (1 to 4), bit 2 the inverse direction, bits 3-4 the scores (0 = all),
@@ -45,28 +72,30 @@ void one_input(const std::uint8_t* data, std::size_t size)
     if (state.reverse)
         matinv(&status, &flag, n, n, state.fsc->data(), n, pivots.data(), &det);
     FUZZ_CHECK(status == 1);
-    try {
-        process_file(state, dir.file("rows.dat").c_str());
-    } catch (const FatalStop&) {
+    const std::optional<std::string> plain = transform(state, dir);
+    if (ByteStream::open(dir.file("rows.dat").c_str()).compressed())
         return;
+    if (plain) {
+        // Every line is a row but the comment lines (first byte one of "!#;"
+        // or NUL); a last line without a newline counts.
+        int rows = 0;
+        for (std::size_t start = 0; start < text.size(); start = text.find('\n', start) + 1) {
+            rows += std::string_view("!#;", 4).find(text[start]) == std::string_view::npos;
+            if (text.find('\n', start) == std::string::npos)
+                break;
+        }
+        std::istringstream output(*plain);
+        for (std::string line; std::getline(output, line); --rows) {
+            std::istringstream values(line);
+            int count = 0;
+            for (std::string value; values >> value;)
+                ++count;
+            FUZZ_CHECK(count == state.scores);
+        }
+        FUZZ_CHECK(rows == 0);
     }
-    // Every line is a row but the comment lines (first byte one of "!#;" or
-    // NUL); a last line without a newline counts.
-    int rows = 0;
-    for (std::size_t start = 0; start < text.size(); start = text.find('\n', start) + 1) {
-        rows += std::string_view("!#;", 4).find(text[start]) == std::string_view::npos;
-        if (text.find('\n', start) == std::string::npos)
-            break;
-    }
-    std::istringstream output(dir.read(state.reverse ? "rows.tad" : "rows.sco"));
-    for (std::string line; std::getline(output, line); --rows) {
-        std::istringstream values(line);
-        int count = 0;
-        for (std::string value; values >> value;)
-            ++count;
-        FUZZ_CHECK(count == state.scores);
-    }
-    FUZZ_CHECK(rows == 0);
+    write_gzip(dir.file("rows.dat"), text);
+    FUZZ_CHECK(transform(state, dir) == plain);
 }
 
 }  // namespace

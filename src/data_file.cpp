@@ -7,8 +7,6 @@
 #include "allocation.h"
 #include "console.h"
 
-#include <sys/stat.h>
-
 // About a megabyte per matrix keeps a block in the second level cache for
 // the projection and the memory small; larger blocks gain nothing measurable.
 long long block_rows(int cols)
@@ -18,15 +16,6 @@ long long block_rows(int cols)
 }
 
 namespace {
-
-// A pipe, a FIFO or a socket gives its lines once: the read pass after the
-// count pass would find nothing and the rows would silently stay 0 (or, for
-// a FIFO without a writer, the second open would wait forever).
-bool readable_once(std::FILE* stream)
-{
-    struct stat status;
-    return ::fstat(::fileno(stream), &status) == 0 && (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode));
-}
 
 // A line that stops its numbers short of `cols` at something other than
 // white space: "1,2,3", "height weight", "NA".
@@ -50,9 +39,9 @@ void note_text_row(DataReader::TextRows& rows, const LineReader& reader)
     std::replace_if(rows.first.begin(), rows.first.end(), [](char c) { return c >= 0 && c < ' '; }, '?');
 }
 
-long long count_rows(const RunState& state, const char* path, std::FILE* stream, DataReader::TextRows& text_rows)
+// The count pass reads the stream to its end and closes it.
+long long count_rows(const RunState& state, const char* path, LineReader reader, DataReader::TextRows& text_rows)
 {
-    LineReader reader(stream);
     long long rows = 0;
     while (reader.myfgets()) {
         int count = checkline(reader.line());
@@ -70,8 +59,8 @@ long long count_rows(const RunState& state, const char* path, std::FILE* stream,
 
 }  // namespace
 
-DataReader::DataReader(File stream, long long rows, const char* path)
-    : stream_(std::move(stream)), lines_(stream_.get()), rows_(rows), rows_left_(rows), path_(path)
+DataReader::DataReader(ByteStream stream, long long rows, const char* path)
+    : lines_(std::move(stream)), rows_(rows), rows_left_(rows), path_(path)
 {
 }
 
@@ -94,18 +83,20 @@ void allocate(RunState& state, long long rows)
 
 DataReader readfile(RunState& state, const char* path)
 {
-    File file(std::fopen(path, "r"), std::fclose);
+    ByteStream counted = ByteStream::open(path);
     if (!state.quiet)
         message("File:      %s\n", path);
     if (state.debug)
         message("scanning file\n");
-    if (!file)
+    if (!counted.is_open())
         error("Error %s %d:opening %s\n", kErrorLabel, 646, path);
-    if (readable_once(file.get()))
+    // A pipe, a FIFO or a socket gives its lines once: the read pass after
+    // the count pass would find nothing and the rows would silently stay 0
+    // (or, for a FIFO without a writer, the second open would wait forever).
+    if (counted.readable_once())
         error("Error %s %d:%s is a pipe; a data file is read twice\n", kErrorLabel, 648, path);
     DataReader::TextRows text_rows;
-    long long rows = count_rows(state, path, file.get(), text_rows);
-    file.reset();
+    long long rows = count_rows(state, path, LineReader(std::move(counted)), text_rows);
     if (state.quiet)
         message("rows:%lld file:%s", rows, path);
     else
@@ -113,10 +104,10 @@ DataReader readfile(RunState& state, const char* path)
     allocate(state, rows);
     if (state.debug)
         message("reading file\n");
-    file.reset(std::fopen(path, "r"));
-    if (!file)
+    ByteStream read = ByteStream::open(path);
+    if (!read.is_open())
         error("Error %s %d:opening %s\n", kErrorLabel, 676, path);
-    DataReader reader(std::move(file), rows, path);
+    DataReader reader(std::move(read), rows, path);
     reader.text_rows = std::move(text_rows);
     return reader;
 }

@@ -1,22 +1,20 @@
 // Data files: one observation per line, one variable per column. A file is
 // read twice: a count pass that vets every line and counts the rows, then a
 // read pass that hands the rows on block by block through the run's `data`
-// matrix, so memory does not grow with the length of the file.
+// matrix, so memory does not grow with the length of the file. A compressed
+// file is decompressed in both passes (see byte_stream.h).
 #pragma once
 
-#include <cstdio>
-#include <memory>
 #include <string>
 
+#include "byte_stream.h"
 #include "run_state.h"
 #include "text_input.h"
-
-using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
 // A data file between its count pass and the end of its read pass.
 class DataReader {
 public:
-    DataReader(File stream, long long rows, const char* path);
+    DataReader(ByteStream stream, long long rows, const char* path);
 
     // Rows that end their numbers early with text after them (a header, a
     // CSV line): their missing values are read as 0, which the user should
@@ -31,7 +29,6 @@ public:
 private:
     friend bool readblock(RunState& state, DataReader& reader);
     friend void warn_text_rows(const DataReader& reader);
-    File stream_;
     LineReader lines_;
     long long rows_;       // rows the count pass found
     long long rows_left_;  // counted rows the read pass has still to hand on

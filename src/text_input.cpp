@@ -388,7 +388,7 @@ void LineReader::refill()
     line_begin_ = 0;
     filled_ = kept;
     std::size_t wanted = capacity_ - filled_;
-    std::size_t got = std::fread(buffer_.get() + filled_, 1, wanted, stream_);
+    std::size_t got = stream_.read(buffer_.get() + filled_, wanted);
     filled_ += got;
     at_end_ = got < wanted;
 }
