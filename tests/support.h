@@ -36,5 +36,13 @@ std::string fatal_text(Call call)
 #define EXPECT_BITS_EQ(expected, actual) \
     EXPECT_EQ(bits(expected), bits(actual)) << "expected " << describe(expected) << ", got " << describe(actual)
 
+inline std::string repeat(const std::string& text, int times)
+{
+    std::string all;
+    for (int i = 0; i < times; ++i)
+        all += text;
+    return all;
+}
+
 // A coefficient file for three variables with a well-conditioned matrix.
 extern const char* const kThreeVariableFsc;
