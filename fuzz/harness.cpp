@@ -11,14 +11,7 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-[[noreturn]] void throw_fatal()
-{
-    throw FatalStop{};
-}
-
-const bool handler_installed = (set_fatal_handler(throw_fatal), true);
-
+const bool handler_installed = (set_fatal_handler([] { throw FatalStop{}; }), true);
 }  // namespace
 
 ScratchDir::ScratchDir()

@@ -1,13 +1,12 @@
 // Shared by the unit tests and the fuzz harnesses: a fatal error of the
 // program throws FatalStop, scratch directories hold the input files, and
-// doubles are compared and shown by their bits.
-//
-// A harness source defines one_input for any bytes and names it with
-// FUZZ_TARGET: built for libFuzzer (SCORIX_FUZZ) that is
-// LLVMFuzzerTestOneInput; in the unit tests a test that feeds it every file
-// of tests/corpus/NAME. A source may add a seeded sweep as a unit test.
+// doubles are compared and shown by their bits. A harness source defines
+// one_input for any bytes and names it with FUZZ_TARGET: for libFuzzer
+// (SCORIX_FUZZ) that is LLVMFuzzerTestOneInput, in the unit tests a test that
+// feeds it every file of tests/corpus/NAME. It may add a seeded sweep.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -33,12 +32,7 @@ private:
     std::filesystem::path path_;
 };
 
-inline std::uint64_t bits(double value)
-{
-    std::uint64_t b;
-    std::memcpy(&b, &value, sizeof b);
-    return b;
-}
+inline std::uint64_t bits(double value) { return std::bit_cast<std::uint64_t>(value); }
 std::string describe(double value);  // hex and decimal
 
 // A failed harness check: aborts under libFuzzer, throws in the unit tests.
@@ -51,17 +45,11 @@ inline void feed(OneInput one_input, const std::string& bytes)
     one_input(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
 #ifdef SCORIX_FUZZ
-#define FUZZ_TARGET(name, one_input)                                                  \
-    extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) \
-    {                                                                                 \
-        return one_input(data, size), 0;                                              \
-    }
+#define FUZZ_TARGET(name, one_input) \
+    extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) { return one_input(data, size), 0; }
 #else
 #include <gtest/gtest.h>
 void replay_corpus(const char* name, OneInput one_input);
-#define FUZZ_TARGET(name, one_input)     \
-    TEST(Corpus, name)                   \
-    {                                    \
-        replay_corpus(#name, one_input); \
-    }
+#define FUZZ_TARGET(name, one_input) \
+    TEST(Corpus, name) { replay_corpus(#name, one_input); }
 #endif

@@ -1,8 +1,8 @@
 #include "support.h"
 
-#include <fcntl.h>
 #include <sys/wait.h>
-#include <unistd.h>
+
+#include <cstdlib>
 
 namespace fs = std::filesystem;
 
@@ -15,24 +15,18 @@ const char* const kThreeVariableFsc =
 RunResult run_scorix(const ScratchDir& dir, const std::vector<std::string>& args, const std::vector<std::string>& env,
                      const std::string& program)
 {
-    pid_t child = fork();
-    if (child == 0) {
-        int in = open("/dev/null", O_RDONLY);
-        int out = open(dir.file(".stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int err = open(dir.file(".stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (chdir(dir.path().c_str()) != 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
-            _exit(127);
-        for (const std::string& entry : env)
-            putenv(const_cast<char*>(entry.c_str()));
-        std::vector<char*> argv = {const_cast<char*>(program.c_str())};
-        for (const std::string& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
+    auto quoted = [](std::string text) {
+        for (std::size_t at = 0; (at = text.find('\'', at)) != std::string::npos; at += 4)
+            text.replace(at, 1, "'\\''");
+        return "'" + text + "' ";
+    };
+    std::string command = "cd " + quoted(dir.path()) + "&& exec env ";
+    for (const std::string& entry : env)
+        command += quoted(entry);
+    command += quoted(program);
+    for (const std::string& arg : args)
+        command += quoted(arg);
+    int status = std::system((command + "</dev/null >.stdout 2>.stderr").c_str());
     RunResult result{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), dir.read(".stdout"),
                      dir.read(".stderr")};
     fs::remove(dir.path() / ".stdout");
