@@ -21,8 +21,7 @@ std::size_t library_scan(const char* text, double& value)
 }
 
 // The first byte selects the row size and flags of readline; the scanners
-// get every other byte, and a NUL byte must end the text for them as it does
-// for the C library.
+// get the other bytes, where a NUL ends the text as it does for sscanf.
 void one_input(const std::uint8_t* data, std::size_t size)
 {
     if (size == 0)
@@ -34,9 +33,8 @@ void one_input(const std::uint8_t* data, std::size_t size)
         check_failed("scan_number on [" + text + "]: sscanf " + describe(expected) + ", scan_number " +
                      describe(actual));
 
-    // checkline counts the numbers at the start of the line; readline stores
-    // them into a row smaller than the line, guarded by its exact size, the
-    // flags dropping each column whose bit in the selector is clear.
+    // readline stores the numbers into a row that may be smaller, guarded by
+    // its exact size, dropping the columns whose selector bit is clear.
     std::vector<double> numbers, row(data[0] % 9, -1.0);
     for (const char* cursor = text.c_str(); std::size_t used = library_scan(cursor, actual); cursor += used)
         numbers.push_back(actual);
@@ -50,10 +48,10 @@ void one_input(const std::uint8_t* data, std::size_t size)
         flags[k] = (data[0] >> (k % 8)) & 1;
     const bool use_flags = data[0] & 0x80;
     FUZZ_CHECK(readline(text, row.data(), static_cast<int>(row.size()), use_flags ? flags.data() : nullptr) == count);
-    for (std::size_t k = 0; k < row.size(); ++k)
-        FUZZ_CHECK(bits(row[k]) == bits(static_cast<int>(k) >= count ? -1.0
-                                        : use_flags && !flags[k]     ? 0.0
-                                                                     : numbers[k]));
+    for (std::size_t k = 0; k < row.size(); ++k) {
+        const double expected_cell = static_cast<int>(k) >= count ? -1.0 : use_flags && !flags[k] ? 0.0 : numbers[k];
+        FUZZ_CHECK(bits(row[k]) == bits(expected_cell));
+    }
 }
 
 }  // namespace
@@ -65,12 +63,9 @@ FUZZ_TARGET(scanner, one_input)
 // digits (every exponent, the rounding boundaries), and lines of tokens.
 TEST(ScannerOracle, SeededSweep)
 {
-    static const char* const pieces[] = {
-        "0", "1",  "7",       "9",   ".",   "e",        "E",     "+",      "-",  "x",
-        "X", "p",  "P",       "a",   "n",   "N",        "i",     "I",      "f",  "t",
-        "y", " ",  "\t",      "inf", "nan", "infinity", "0x",    "1e",     "e-", "(",
-        ")", "\n", "\r",      "\v",  "d",   "A",        "1e400", "1e-400", "\f", "123456789012345678901234567890",
-        ",", "#",  "4.9e-324"};
+    static const char* const pieces[] = {"0", "1", "7", "9", ".", "e", "E", "+", "-", "x", "X", "p", "P", "a", "n",
+        "N", "i", "I", "f", "t", "y", " ", "\t", "inf", "nan", "infinity", "0x", "1e", "e-", "(", ")", "\n", "\r", "\v",
+        "d", "A", "1e400", "1e-400", "\f", "123456789012345678901234567890", ",", "#", "4.9e-324"};
     std::mt19937_64 rng(20261206);
     auto tokens = [&](std::size_t count, const char* separator) {
         std::string text(1, static_cast<char>(rng()));  // the selector

@@ -43,7 +43,8 @@ std::string quiet(const char* ext = ".sco", int scores = 3)
 const std::string kBin = SCORIX_BINARY, kOdd = "it's a \"$(touch pwned)\" `x`;&|*?\\\n<dir>";
 const std::vector<std::string> kStdinClosed = {"/bin/sh", "-c", "exec \"$0\" \"$@\" <&-", kBin},
                                kStdinPipe = {"/bin/sh", "-c", "printf '1 2 3\\n' | exec \"$0\" \"$@\"", kBin},
-                               kSmallMemory = {"/usr/bin/prlimit", "--as=67108864", kBin}, kOddPath = {"./" + kOdd + "/scorix"};
+                               kSmallMemory = {"/usr/bin/prlimit", "--as=67108864", kBin},
+                               kOddPath = {"./" + kOdd + "/scorix"};
 
 // One run in a fresh directory holding c.fsc and a.dat: its whole console,
 // status, and afterwards the whole contents of the named files (the log's
@@ -56,8 +57,7 @@ struct Case {
     Files expect = {};  // whole contents, or kAbsent / kExists
     Files files = {};   // written before the run
     std::function<void(const fs::path&)> setup = nullptr;
-    std::vector<std::string> command = {kBin};
-    std::vector<std::string> env = {};
+    std::vector<std::string> command = {kBin};  // the program's path last, or env settings before it
 };
 
 void PrintTo(const Case& c, std::ostream* out)
@@ -101,7 +101,7 @@ std::vector<Case> cases()
         {"double_dash", {"-q", "-f", "c.fsc", "--", "-x.dat"}, quiet() + "rows:1 file:-x.dat\n", "", 0,
          {{"-x.sco", "0 0 0\n"}}, {{"-x.dat", "1 2 3\n"}}},
         {"posixly_correct", {"--more", "a.dat", "-f", "c.fsc"}, ext + kHelp, "", 0, {{"a.sco", kAbsent}}, {}, nullptr,
-         {kBin}, {"POSIXLY_CORRECT=1"}},
+         {"/usr/bin/env", "POSIXLY_CORRECT=1", kBin}},
         // The help: printed directly with --more, else paged through more by
         // the same program, however odd its path; a rejected option or a
         // missing -f shows it too.
@@ -109,7 +109,8 @@ std::vector<Case> cases()
         {"help_abbreviated", {"--he", "--more"}, kHelp, "", 1, no_log},
         {"help_paged_odd_path", {"-h"}, kHelp, "", 1, {{"pwned", kAbsent}}, {},
          [](const fs::path& d) { fs::create_directory(d / kOdd), fs::copy_file(kBin, d / kOdd / "scorix"); }, kOddPath},
-        {"help_no_pager", {"-h"}, "", "sh: 1: more: not found\n", 1, {}, {}, nullptr, {kBin}, {"PATH=/nonexistent"}},
+        {"help_no_pager", {"-h"}, "", "sh: 1: more: not found\n", 1, {}, {}, nullptr,
+         {"/usr/bin/env", "PATH=/nonexistent", kBin}},
         {"invalid_option", {"--more", "-n", "-f", "c.fsc"}, kHelp, kBin + ": invalid option -- 'n'\n"},
         {"more_without_fsc", {"--more", "a.dat"}, ext + kHelp, "", 0, no_log},
         {"no_fsc", {"a.dat"}, ext + kHelp, "", 1, no_log},
@@ -169,7 +170,7 @@ std::vector<Case> cases()
         // whole-file matrices would need 200 MB.
         {"no_room_long_line", {"-q", "-f", "c.fsc", "h.dat"}, quiet(), "Error src/scorix 647:reading h.dat\n", 1,
          {{"h.sco", kAbsent}}, {},
-         [](const fs::path& d) { std::ofstream(d / "h.dat") << "1 2 3\n" << std::string(40 << 20, 'x') << "\n1 2 3\n"; },
+         [](const fs::path& d) { std::ofstream(d / "h.dat") << "1 2 3\n" + std::string(40 << 20, 'x') + "\n1 2 3\n"; },
          kSmallMemory},
         {"no_room_matrix_558", {"-q", "-f", "x.fsc"}, "Scorix: ext:.sco ",
          "Error src/scorix 558: allocating 3200000000 bytes\n", 1, {},
@@ -211,7 +212,7 @@ TEST_P(Cli, GivesItsConsoleStatusAndFiles)
 #endif
     std::vector<std::string> args(c.command.begin() + 1, c.command.end());
     args.insert(args.end(), c.args.begin(), c.args.end());
-    RunResult run = run_scorix(dir, args, c.env, c.command.front());
+    RunResult run = run_scorix(dir, args, c.command.front());
     EXPECT_EQ(run.out, c.out);
     EXPECT_EQ(run.err, c.err);
     EXPECT_EQ(run.status, c.status);
@@ -245,7 +246,7 @@ TEST(Cli, ConcurrentRunsGiveTheSingleRunOutputsAndWholeLogLines)
     }
     fs::remove(dir.path() / "logfile");
     const char* all_at_once = "seq 0 31 | xargs -P 32 -I @ \"$0\" -q -a -f iris.fsc @.dat";
-    RunResult together = run_scorix(dir, {"-c", all_at_once, kBin}, {}, "/bin/sh");
+    RunResult together = run_scorix(dir, {"-c", all_at_once, kBin}, "/bin/sh");
     EXPECT_EQ(together.status, 0) << together.err;
     for (int i = 0; i < 32; ++i)
         EXPECT_TRUE(dir.read(std::to_string(i) + ".sco") == repeat(alone, i % 7 + 20)) << i;

@@ -15,17 +15,6 @@ RunState load(const std::string& text, int global = 0)
     return state;
 }
 
-std::string load_error(const std::string& text)
-{
-    return fatal_text([&] { load(text); });
-}
-
-std::string mismatch(int site, const char* first, int a, const char* second, int b)
-{
-    return "Error src/scorix " + std::to_string(site) + ":\nnumber of " + first + " (" + std::to_string(a) +
-           ") and\nnumber of " + second + " (" + std::to_string(b) + ") is missmatched\n";
-}
-
 }  // namespace
 
 TEST(CoefficientFile, LoadsTheSectionsItFinds)
@@ -39,7 +28,6 @@ TEST(CoefficientFile, LoadsTheSectionsItFinds)
         std::optional<V> std, mean, fsc;
     } cases[] = {
         {full, 0, 3, std3, mean3, fsc3},
-        {full + "\n", 0, 3, std3, mean3, fsc3},
         {full + "\n\n# end\n", 0, 3, std3, mean3, fsc3},
         {full, 1, 3, V{0.5, 0.5, 0.5}, mean3, fsc3},  // -g: the smallest deviation for all
         // Markers count alone on a line and in capitals; one right after the
@@ -67,12 +55,19 @@ TEST(CoefficientFile, LoadsTheSectionsItFinds)
 TEST(CoefficientFile, ReportsEverySizeMismatch)
 {
     const std::string matrix3 = "[FSC_SORTED]\n1 0 0\n0 1 0\n0 0 1\n";
-    EXPECT_EQ(load_error(matrix3 + "[STD]\n1 2 3 4\n"), mismatch(487, "fsc", 3, "std", 4));
-    EXPECT_EQ(load_error(matrix3 + "[MEAN]\n1 2\n"), mismatch(524, "fsc", 3, "mean", 2));
-    EXPECT_EQ(load_error("[STD]\n1 2 3\n[FSC_SORTED]\n1 0 0 0\n"), mismatch(554, "std", 3, "fsc", 4));
-    EXPECT_EQ(load_error("[FSC_SORTED]\n1 0 0\n0 1\n0 0 1\n"), mismatch(562, "read", 2, "expected", 3));
-    EXPECT_EQ(load_error("[FSC_SORTED]\n1 0 0\n\n0 0 1\n"), mismatch(562, "read", 0, "expected", 3));
-    EXPECT_EQ(load_error("[FSC_SORTED]\n1 0 0\n0 1#0\n0 0 1\n"), mismatch(562, "read", 2, "expected", 3))
-        << "a comment character cuts the row";
-    EXPECT_EQ(load_error("[FSC_SORTED]\n1 0 0\n0 1 0\n"), mismatch(567, "columns", 3, "rows", 2));
+    const std::tuple<std::string, int, const char*, int, const char*, int> cases[] = {
+        {matrix3 + "[STD]\n1 2 3 4\n", 487, "fsc", 3, "std", 4},
+        {matrix3 + "[MEAN]\n1 2\n", 524, "fsc", 3, "mean", 2},
+        {"[STD]\n1 2 3\n[FSC_SORTED]\n1 0 0 0\n", 554, "std", 3, "fsc", 4},
+        {"[FSC_SORTED]\n1 0 0\n0 1\n0 0 1\n", 562, "read", 2, "expected", 3},
+        {"[FSC_SORTED]\n1 0 0\n\n0 0 1\n", 562, "read", 0, "expected", 3},
+        {"[FSC_SORTED]\n1 0 0\n0 1#0\n0 0 1\n", 562, "read", 2, "expected", 3},  // '#' cuts the row
+        {"[FSC_SORTED]\n1 0 0\n0 1 0\n", 567, "columns", 3, "rows", 2},
+    };
+    for (const auto& [text, site, first, a, second, b] : cases) {
+        const std::string expected = "Error src/scorix " + std::to_string(site) + ":\nnumber of " + first + " (" +
+                                     std::to_string(a) + ") and\nnumber of " + second + " (" + std::to_string(b) +
+                                     ") is missmatched\n";
+        EXPECT_EQ(fatal_text([&] { load(text); }), expected);
+    }
 }

@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 // Runs a shell script in `dir` with $S the program under test.
 RunResult shell(const ScratchDir& dir, const std::string& script)
 {
-    return run_scorix(dir, {"-c", "S='" SCORIX_BINARY "'; " + script}, {}, "/bin/sh");
+    return run_scorix(dir, {"-c", "S='" SCORIX_BINARY "'; " + script}, "/bin/sh");
 }
 
 // Starts the program on a.dat in `dir` and sends `signal` 50 ms later;
