@@ -23,7 +23,7 @@ RunResult run_scorix(const ScratchDir& dir, const std::vector<std::string>& args
     for (const std::string& arg : args)
         command += quoted(arg);
     int status = std::system((command + "</dev/null >.stdout 2>.stderr").c_str());
-    RunResult result{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), dir.read(".stdout"),
+    RunResult result{WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status), dir.read(".stdout"),
                      dir.read(".stderr")};
     fs::remove(dir.path() / ".stdout");
     fs::remove(dir.path() / ".stderr");

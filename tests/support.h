@@ -8,7 +8,7 @@
 #include "harness.h"
 
 struct RunResult {
-    int status = -1;
+    int status = -1;  // the exit status, or minus the signal that ended the run
     std::string out, err;
 };
 
