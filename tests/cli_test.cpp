@@ -1,6 +1,5 @@
-// The whole program as a user runs it: console, exit status and files of
-// every route through a run, including the ones where the outside world says
-// no (unreadable files, a full address space, no pager, no standard input).
+// The whole program as a user runs it: console, exit status and files of every
+// route through a run, also where the world says no (no room, pager or input).
 #include <fstream>
 #include <functional>
 #include <set>
@@ -17,12 +16,10 @@ using Files = std::vector<std::pair<std::string, std::string>>;
 const std::string kAbsent = "<absent>", kExists = "<exists>";
 const std::string kBanner = std::string(Version) + "\n";
 const std::string kHead = kBanner + "Extension: .sco\nColumns:   3\nScores:    3\n";
-// Rows whose scores are exact in binary: the mean row, a row one deviation
-// above the mean everywhere, and a blank line.
+// Rows with exact scores: the mean, one deviation above it, a blank line.
 const std::string kData = "1 2 3\n3 2.5 4.5\n\n", kScores = "0 0 0\n-0.125 1.75 1.5\n0.75 -5.125 -5.5\n";
 const std::string kDump = "matinv()\nfsc matrix after inverse:\n -1.86667e+01  1.06667e+01 -1.20000e+01\n"
                           "  6.66667e+00 -2.66667e+00  4.00000e+00\n -8.66667e+00  4.66667e+00 -5.00000e+00\n";
-// The help screen, as printed.
 const std::string kHelp = read_file(SCORIX_HELP);
 
 std::string numbers(int count, const char* value)
@@ -37,18 +34,16 @@ std::string quiet(const char* ext = ".sco", int scores = 3)
     return std::string("Scorix: ext:").append(ext).append(" cols:3 scores:").append(std::to_string(scores)) + " ";
 }
 
-// Starts other than the plain one: the command ends in the program's path
-// (standard input closed or a pipe, a 64 MiB address space), or is a copy of
-// the program in a directory with a hostile name.
+// Other starts: through a command that ends in the program's path, or from a
+// copy of the program in a directory with a hostile name.
 const std::string kBin = SCORIX_BINARY, kOdd = "it's a \"$(touch pwned)\" `x`;&|*?\\\n<dir>";
 const std::vector<std::string> kStdinClosed = {"/bin/sh", "-c", "exec \"$0\" \"$@\" <&-", kBin},
                                kStdinPipe = {"/bin/sh", "-c", "printf '1 2 3\\n' | exec \"$0\" \"$@\"", kBin},
                                kSmallMemory = {"/usr/bin/prlimit", "--as=67108864", kBin},
                                kOddPath = {"./" + kOdd + "/scorix"};
 
-// One run in a fresh directory holding c.fsc and a.dat: its whole console,
-// status, and afterwards the whole contents of the named files (the log's
-// after its time stamp).
+// One run in a fresh directory holding c.fsc and a.dat: its whole console and
+// status, then the whole contents of the named files (the log's after its date).
 struct Case {
     std::string name;
     std::vector<std::string> args = {};
@@ -112,7 +107,6 @@ std::vector<Case> cases()
         {"help_no_pager", {"-h"}, "", "sh: 1: more: not found\n", 1, {}, {}, nullptr,
          {"/usr/bin/env", "PATH=/nonexistent", kBin}},
         {"invalid_option", {"--more", "-n", "-f", "c.fsc"}, kHelp, kBin + ": invalid option -- 'n'\n"},
-        {"more_without_fsc", {"--more", "a.dat"}, ext + kHelp, "", 0, no_log},
         {"no_fsc", {"a.dat"}, ext + kHelp, "", 1, no_log},
         // -b is screened while the options are read.
         {"b_list", {"-b", "3, 1", "-f", "c.fsc", "a.dat"},

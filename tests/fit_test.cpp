@@ -45,10 +45,9 @@ RunResult run_fit(const ScratchDir& dir, std::vector<std::string> args)
     return run_scorix(dir, args, SCORIX_FIT_BINARY);
 }
 
-// Each method: scorix-fit writes the same bytes twice, and the scores scorix
-// computes from them on the fitted rows have mean 0 and unit covariance. The
-// eigenpairs solve the analysed matrix, and rows moved 1e8 away give that
-// matrix again.
+// Each method: scorix-fit writes the same bytes twice, scorix's scores of the
+// fitted rows are white, the eigenpairs solve the analysed matrix, and rows
+// moved 1e8 away give that matrix again.
 TEST(Fit, EachMethodGivesWhiteScoresAndLosesNoPrecisionFarFromZero)
 {
     const MatrixXd x = sample(200, 4, 50, 1);

@@ -17,8 +17,7 @@ for f in bin/scorix{,-fit} share/man/man1/scorix{,-fit}.1 share/bash-completion/
     [ -s "$prefix/$f" ] || fail "not installed: $f"
 done
 grep -q '^\.TH SCORIX 1' "$prefix/share/man/man1/scorix.1" || fail "scorix.1 has no .TH SCORIX 1 header"
-bash -n "$prefix/share/bash-completion/completions/scorix" || fail "the completion has a syntax error"
-bash -n "$prefix/share/bash-completion/completions/scorix-fit" || fail "the fit's completion has a syntax error"
+for f in scorix scorix-fit; do bash -n "$prefix/share/bash-completion/completions/$f" || fail "$f's completion: syntax"; done
 
 # The installed program on the installed example: 150 rows of three scores.
 mkdir "$tmp/run" && cp "$prefix"/share/doc/scorix/examples/iris.{dat,fsc} "$tmp/run" || fail "no installed example"
