@@ -70,13 +70,13 @@ std::vector<Case> cases()
     const Files no_log = {{"logfile", kAbsent}};
     auto make_dir = [](const char* name) { return [name](const fs::path& d) { fs::create_directory(d / name); }; };
     return {
-        // A forward run, quietly, with its steps traced, and the inverse.
-        {"forward", {"-f", "c.fsc", "a.dat"}, kHead + "File:      a.dat\nRows:      3\n", "", 0, {{"a.sco", kScores}}},
+        // A forward run with its steps traced, quietly, and the inverse.
+        {"forward_traced", {"--debug", "-f", "c.fsc", "a.dat"},
+         kHead + "File:      a.dat\nscanning file\nRows:      3\nreading file\nstandardize()\nscorix()\nwritefile()\n",
+         "", 0, {{"a.sco", kScores}}},
         {"quiet_two_files", {"-q", "-s", "1", "-f", "c.fsc", "a.dat", "b.dat"},
          quiet(".sco", 1) + "rows:3 file:a.datrows:1 file:b.dat\n",
          "", 0, {{"a.sco", "0\n-0.125\n0.75\n"}, {"b.sco", "0\n"}}, {{"b.dat", "1 2 3\n"}}},
-        {"debug_trace", {"--debug", "-f", "c.fsc", "a.dat"},
-         kHead + "File:      a.dat\nscanning file\nRows:      3\nreading file\nstandardize()\nscorix()\nwritefile()\n"},
         {"inverse_debug", {"-i", "-a", "--debug", "-f", "c.fsc", "a.sco"},
          kBanner + "Extension: .tad\nColumns:   3\nScores:    3\n" + kDump +
              "File:      a.sco\nscanning file\nRows:      3\nreading file\nscorix()\nunstandardize()\nwritefile()\n",
@@ -91,10 +91,10 @@ std::vector<Case> cases()
         // The extension gets its dot, the scores are at most the columns;
         // options after operands, "--", and POSIXLY_CORRECT.
         {"extension_dot_and_score_limit", {"-e", "sco", "--scores=7", "-q", "-f", "c.fsc"}, quiet() + "\n"},
-        {"options_after_operands", {"a.dat", "-q", "-f", "c.fsc"}, quiet() + "rows:3 file:a.dat\n", "", 0,
-         {{"a.sco", kScores}, {"logfile", " " + kBin + " -q -f c.fsc a.dat\n"}}},
-        {"double_dash", {"-q", "-f", "c.fsc", "--", "-x.dat"}, quiet() + "rows:1 file:-x.dat\n", "", 0,
-         {{"-x.sco", "0 0 0\n"}}, {{"-x.dat", "1 2 3\n"}}},
+        {"options_after_operands_and_double_dash", {"a.dat", "-q", "-f", "c.fsc", "--", "-x.dat"},
+         quiet() + "rows:3 file:a.datrows:1 file:-x.dat\n", "", 0,
+         {{"a.sco", kScores}, {"-x.sco", "0 0 0\n"}, {"logfile", " " + kBin + " -q -f c.fsc -- a.dat -x.dat\n"}},
+         {{"-x.dat", "1 2 3\n"}}},
         {"posixly_correct", {"--more", "a.dat", "-f", "c.fsc"}, ext + kHelp, "", 0, {{"a.sco", kAbsent}}, {}, nullptr,
          {"/usr/bin/env", "POSIXLY_CORRECT=1", kBin}},
         // The help: printed directly with --more, else paged through more by

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <random>
 #include <sstream>
+#include <tuple>
 
 #include "statistics.h"
 #include "support.h"
@@ -138,13 +139,11 @@ TEST(Fit, BadInputStopsWithFileLineAndNoOutput)
     for (const auto& c : cases) {
         ScratchDir dir;
         dir.write("d.dat", c.data);
-        const RunResult result = run_fit(dir, c.options);
-        EXPECT_EQ(result.status, c.status) << c.data;
+        const RunResult run = run_fit(dir, c.options);
         // The eigenvalues that end the rank message are left out.
-        EXPECT_EQ(result.err.substr(0, c.error.size() + 12), "scorix-fit: " + c.error);
-        EXPECT_EQ(result.err.back(), '\n');
-        EXPECT_EQ(result.out, "");
-        EXPECT_FALSE(dir.exists("d.fsc")) << c.data;
+        EXPECT_EQ(run.err.substr(0, c.error.size() + 12), "scorix-fit: " + c.error);
+        EXPECT_EQ(std::tuple(run.status, run.err.back(), run.out, dir.exists("d.fsc")),
+                  std::tuple(c.status, '\n', std::string(), false)) << c.data;
     }
 }
 
