@@ -1,7 +1,6 @@
 // The coefficient file reader on any bytes: it loads or stops with a fatal
-// error, never reads or writes out of bounds, and a set that the driver
-// accepts has the shapes the transforms rely on. An accepted set is also
-// inverted, as the inverse transform does.
+// error; a set the driver accepts has the shapes the transforms rely on and
+// is inverted as the inverse transform does.
 #include "coefficient_file.h"
 #include "driver.h"
 #include "harness.h"

@@ -1,9 +1,7 @@
-// A data file of any bytes through the forward or the inverse pipeline with
-// a small coefficient set: it is transformed or stops with a fatal error that
-// leaves no output behind, nothing is read or written out of bounds, and a
-// written output has one line per row, each of `scores` values. The same
-// bytes compressed with gzip give the same output or the same failure; an
-// input that is itself compressed runs the decompressor on damaged data.
+// A data file of any bytes, forward or inverse with a small coefficient set:
+// transformed, or stopped by a fatal error that leaves no output; an output
+// has one line of `scores` values per row. Gzipped, the same bytes give the
+// same output or failure; a compressed input tries the decompressor.
 #include <algorithm>
 #include <iterator>
 #include <optional>

@@ -22,16 +22,9 @@ ScratchDir::ScratchDir()
     path_ = pattern;
 }
 
-// Tests take permissions away; give them back (not through links, which may
-// point at device files) so that everything can be removed.
 ScratchDir::~ScratchDir()
 {
     std::error_code ignored;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
-    for (const auto& entry :
-         fs::recursive_directory_iterator(path_, fs::directory_options::skip_permission_denied, ignored))
-        if (!entry.is_symlink())
-            fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
     fs::remove_all(path_, ignored);
 }
 

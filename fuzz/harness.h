@@ -1,9 +1,8 @@
-// Shared by the unit tests and the fuzz harnesses: a fatal error of the
-// program throws FatalStop, scratch directories hold the input files, and
-// doubles are compared and shown by their bits. A harness source defines
-// one_input for any bytes and names it with FUZZ_TARGET: for libFuzzer
-// (SCORIX_FUZZ) that is LLVMFuzzerTestOneInput, in the unit tests a test that
-// feeds it every file of tests/corpus/NAME. It may add a seeded sweep.
+// Shared by the unit tests and the fuzz harnesses: a fatal error throws
+// FatalStop, scratch directories hold input files, doubles go by their bits.
+// A harness defines one_input for any bytes and names it with FUZZ_TARGET:
+// LLVMFuzzerTestOneInput for libFuzzer (SCORIX_FUZZ), else a unit test that
+// feeds it every file of tests/corpus/NAME (a seeded sweep may follow).
 #pragma once
 
 #include <bit>

@@ -11,10 +11,9 @@
 
 namespace {
 
-// Eight bytes after the first are the bits of a double, used as they are
-// (every exponent, mostly beyond the exact integer path) or, by the first
-// byte, as the scaled mantissas and the ties (n + 0.5) x 10^j and x 2^j that
-// stay on that path.
+// Eight bytes after the first are a double's bits, used as they are or, by
+// the first byte, as scaled mantissas and ties (n + 0.5) x 10^j and x 2^j,
+// which stay on the exact integer path.
 void one_input(const std::uint8_t* data, std::size_t size)
 {
     if (size < 9)

@@ -1,6 +1,5 @@
-// The number scanner against the C library: for any bytes, scan_number must
-// consume what sscanf "%lg%n" consumes and give the same bits, and
-// checkline/readline and the count-only recognizer (both classifiers) must
+// The number scanner against sscanf "%lg%n" (what it consumes, the bits);
+// checkline, readline and the count-only recognizer (both classifiers) must
 // agree with a scan of one number at a time.
 #include <bit>
 #include <cstdio>
@@ -59,8 +58,7 @@ void one_input(const std::uint8_t* data, std::size_t size)
 FUZZ_TARGET(scanner, one_input)
 
 #ifndef SCORIX_FUZZ
-// Random tokens of number fragments, random doubles printed to 7 and 17
-// digits (every exponent, the rounding boundaries), and lines of tokens.
+// Tokens of number fragments, doubles printed to 7 and 17 digits, lines.
 TEST(ScannerOracle, SeededSweep)
 {
     static const char* const pieces[] = {"0", "1", "7", "9", ".", "e", "E", "+", "-", "x", "X", "p", "P", "a", "n",
@@ -73,8 +71,8 @@ TEST(ScannerOracle, SeededSweep)
             text += pieces[rng() % std::size(pieces)] + std::string(rng() % 3 ? "" : separator);
         return text;
     };
-    // Lines of printed doubles with near misses of plain numbers glued on or
-    // bytes overwritten, of every length across the recognizer's 64-byte blocks.
+    // Printed doubles, near misses of plain numbers, bytes overwritten: lines
+    // of every length across the recognizer's 64-byte blocks.
     static const char* const near_misses[] = {"1e5e3", "1.2.3", "5.e3", ".e3", "-.5", "1e", "1e+", "-", "+1", "1-2",
                                               "e5", "1e5.3", "1.5e-3", "0x1", "-e", "5.", ".", "1e+-5", "inf", "1x", "7,"};
     static const char noise[] = "0123456789.-+eE \t\n\v\f\rxin,\0";

@@ -1,7 +1,5 @@
-// The -b list parser on any text, and on texts of the characters that pass
-// the command line's screening: it must end, touch no flag past datacols,
-// echo each item it looked at as "N, " or "N-M, " and set exactly the
-// columns of the items it echoed.
+// The -b list parser on any text, or one of the screened characters: it ends,
+// echoes each item it read as "N, " or "N-M, " and sets exactly their columns.
 #include <climits>
 #include <cstdio>
 

@@ -97,9 +97,8 @@ std::vector<Case> cases()
          {{"-x.dat", "1 2 3\n"}}},
         {"posixly_correct", {"--more", "a.dat", "-f", "c.fsc"}, ext + kHelp, "", 0, {{"a.sco", kAbsent}}, {}, nullptr,
          {"/usr/bin/env", "POSIXLY_CORRECT=1", kBin}},
-        // The help: printed directly with --more, else paged through more by
-        // the same program, however odd its path; a rejected option or a
-        // missing -f shows it too.
+        // The help: direct with --more, else paged through more by the same
+        // program, however odd its path; also after a bad option or no -f.
         {"help_more_h", {"--more", "-H", "-f", "c.fsc"}, kHelp, "", 0, no_log},
         {"help_abbreviated", {"--he", "--more"}, kHelp, "", 1, no_log},
         {"help_paged_odd_path", {"-h"}, kHelp, "", 1, {{"pwned", kAbsent}}, {},
@@ -133,8 +132,7 @@ std::vector<Case> cases()
         {"fsc_absent", {"-q", "-f", "absent.fsc"}, "Scorix: ext:.sco ", "Error: opening absent.fsc\n", 1},
         {"fsc_directory", {"-q", "-f", "x.fsc", "a.dat"}, "Scorix: ext:.sco ", "Error: reading x.fsc\n", 1,
          {{"a.sco", kAbsent}}, {}, make_dir("x.fsc")},
-        // A failing data file ends the run, keeping the outputs before it and
-        // leaving no incomplete output of its own.
+        // A failing data file ends the run; earlier outputs stay, its own is not left.
         {"data_missing_646", {"-q", "-f", "c.fsc", "a.dat", "missing.dat", "a.dat"}, quiet() + "rows:3 file:a.dat",
          "Error src/scorix 646:opening missing.dat\n", 1, {{"a.sco", kScores}, {"missing.sco", kAbsent}}},
         {"data_directory_647", {"-q", "-f", "c.fsc", "d.dat"}, quiet(), "Error src/scorix 647:reading d.dat\n", 1,
@@ -152,9 +150,8 @@ std::vector<Case> cases()
          [](const fs::path& d) { fs::create_symlink("/dev/full", d / "f.sco"); }},
         {"log_unwritable", {"-q", "-f", "c.fsc", "a.dat"}, quiet() + "rows:3 file:a.dat\n", "No logfile entry\n", 0,
          {{"a.sco", kScores}}, {}, make_dir("logfile")},
-        // An input with the output extension is read to its end before its
-        // output replaces it, over more than one block; a link is written
-        // through.
+        // An input that is its own output is read over blocks to its end
+        // before it is replaced; a link is written through.
         {"input_replaced_by_output", {"-q", "-f", "c.fsc", "x.sco", "link.sco"},
          quiet() + "rows:60000 file:x.scorows:3 file:link.sco\n", "", 0,
          {{"x.sco", repeat(kScores, 20000)}, {"t.dat", kScores}, {"link.sco", kScores}},
@@ -173,8 +170,7 @@ std::vector<Case> cases()
          "Scorix: ext:.sco cols:500 scores:3 rows:25000 file:h.dat\n", "", 0, {{"h.sco", repeat("0 0 0\n", 25000)}},
          {{"x.fsc", head500 + repeat(numbers(500, "1"), 500)}, {"h.dat", std::string(25000, '\n')}}, nullptr,
          kSmallMemory},
-        // Values beyond the double range, text among the numbers, -b numbers
-        // beyond a long.
+        // Values beyond the double range, text among numbers, -b beyond a long.
         {"out_of_range_values", {"-q", "-f", "c.fsc", "h.dat"}, quiet() + "rows:2 file:h.dat\n", "", 0,
          {{"h.sco", "-nan -nan -inf\n1.5 -1 -4\n"}}, {{"h.dat", "1e400 -1e400 1e-400\n1 2 4.9e-324\n"}}},
         {"text_where_numbers_expected", {"-q", "-f", "c.fsc", "h.dat"}, quiet() + "rows:4 file:h.dat\n",
@@ -223,9 +219,8 @@ TEST_P(Cli, GivesItsConsoleStatusAndFiles)
 
 INSTANTIATE_TEST_SUITE_P(Runs, Cli, testing::ValuesIn(cases()), [](const auto& info) { return info.param.name; });
 
-// 32 runs at once in one directory, each on its own copies of the iris
-// rows: every output is the one of a single run, and the log holds one
-// whole line each.
+// 32 runs at once in one directory, on copies of the iris rows: each output
+// is that of a single run, and the log holds one whole line each.
 TEST(Cli, ConcurrentRunsGiveTheSingleRunOutputsAndWholeLogLines)
 {
     ScratchDir dir;

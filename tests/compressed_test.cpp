@@ -1,6 +1,5 @@
-// Compressed data files as a user runs them: each format gives the output
-// bytes and the console of the plain file, and a damaged file stops with the
-// read error and leaves no output.
+// Compressed data files: each format runs as the plain file, a damaged one
+// stops with the read error and leaves no output.
 #include <cstdlib>
 #include <tuple>
 

@@ -1,6 +1,5 @@
-// scorix-fit: properties of the fit that catch real faults, every bad
-// input's error, and one small case against reference values computed once
-// with numpy.
+// scorix-fit: properties that catch real faults, every bad input's error, and
+// a small case against reference values computed once with numpy.
 #include <cmath>
 #include <random>
 #include <sstream>
@@ -78,9 +77,8 @@ TEST(Fit, EachMethodGivesWhiteScoresAndLosesNoPrecisionFarFromZero)
     }
 }
 
-// The rotation raises the varimax criterion (the summed variance of the
-// squared row-normalized loadings of each factor), keeps the communalities
-// and does not depend on the order of the columns.
+// The criterion: the summed variance of the squared row-normalized loadings
+// of each factor.
 TEST(Fit, VarimaxRaisesItsCriterionKeepsCommunalitiesAndIgnoresColumnOrder)
 {
     const MatrixXd x = sample(300, 6, 0, 4);

@@ -1,7 +1,5 @@
-// Nothing lost, nothing consumed: outputs appear whole or not at all, signals
-// and full disks leave earlier files as they were, a file that shrinks
-// between the passes is an error, and a failing run leaves the caller's
-// standard input alone.
+// Nothing lost, nothing consumed: outputs appear whole or not at all, a file
+// that shrinks between the passes is an error, standard input is left alone.
 #include <csignal>
 #include <cstring>
 #include <set>

@@ -1,6 +1,5 @@
-// Helpers of the unit and end-to-end tests beyond the ones shared with the
-// fuzz harnesses: running the built program, catching a fatal error
-// in-process, comparing doubles by their bits.
+// Test helpers beyond those shared with the fuzz harnesses: running the
+// built program, catching a fatal error in-process, comparing by bits.
 #pragma once
 
 #include <gtest/gtest.h>
