@@ -170,15 +170,13 @@ std::vector<Case> cases()
          "Scorix: ext:.sco cols:500 scores:3 rows:25000 file:h.dat\n", "", 0, {{"h.sco", repeat("0 0 0\n", 25000)}},
          {{"x.fsc", head500 + repeat(numbers(500, "1"), 500)}, {"h.dat", std::string(25000, '\n')}}, nullptr,
          kSmallMemory},
-        // Values beyond the double range, text among numbers, -b beyond a long.
+        // Values beyond the double range, text among the numbers.
         {"out_of_range_values", {"-q", "-f", "c.fsc", "h.dat"}, quiet() + "rows:2 file:h.dat\n", "", 0,
          {{"h.sco", "-nan -nan -inf\n1.5 -1 -4\n"}}, {{"h.dat", "1e400 -1e400 1e-400\n1 2 4.9e-324\n"}}},
         {"text_where_numbers_expected", {"-q", "-f", "c.fsc", "h.dat"}, quiet() + "rows:4 file:h.dat\n",
          "scorix: warning: h.dat: 2 rows hold text where numbers were expected (first at line 1: \"x?\"); their "
          "missing values were read as 0\n",
          0, {{"h.sco", kExists}}, {{"h.dat", "x\1\n1 2 3\n4 five 6\n# comment\n\n"}}},
-        {"b_huge_numbers", {"-b", "2-99999999999999999999999, 99999999999999999999", "-q", "-f", "c.fsc", "h.dat"},
-         quiet() + "rows:1 file:h.dat\n", "", 0, {{"h.sco", "-0.875 1.375 3\n"}}, {{"h.dat", "3 2.5 4.5\n"}}},
     };
 }
 
