@@ -1,7 +1,7 @@
 // The -b list parser on any text, or one of the screened characters: it ends,
 // echoes each item it read as "N, " or "N-M, " and sets exactly their columns.
-#include <climits>
 #include <cstdio>
+#include <cstdlib>
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -11,13 +11,11 @@
 
 namespace {
 
+// strtol saturates as the parser does.
 long read_number(const char*& p)
 {
     FUZZ_CHECK(*p >= '0' && *p <= '9');
-    long value = 0;
-    for (; *p >= '0' && *p <= '9'; ++p)
-        value = value > (LONG_MAX - 9) / 10 ? LONG_MAX : value * 10 + (*p - '0');
-    return value;
+    return std::strtol(p, const_cast<char**>(&p), 10);
 }
 
 void one_input(const std::uint8_t* data, std::size_t size)

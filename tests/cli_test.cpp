@@ -38,6 +38,7 @@ std::string quiet(const char* ext = ".sco", int scores = 3)
 // copy of the program in a directory with a hostile name.
 const std::string kBin = SCORIX_BINARY, kOdd = "it's a \"$(touch pwned)\" `x`;&|*?\\\n<dir>";
 const std::vector<std::string> kStdinClosed = {"/bin/sh", "-c", "exec \"$0\" \"$@\" <&-", kBin},
+                               kStdinKept = {"/bin/sh", "-c", "printf 'next.dat\\n' | { \"$0\" \"$@\"; cat; }", kBin},
                                kStdinPipe = {"/bin/sh", "-c", "printf '1 2 3\\n' | exec \"$0\" \"$@\"", kBin},
                                kSmallMemory = {"/usr/bin/prlimit", "--as=67108864", kBin},
                                kOddPath = {"./" + kOdd + "/scorix"};
@@ -129,7 +130,8 @@ std::vector<Case> cases()
         {"fsc_singular_232", {"-q", "-i", "-f", "x.fsc", "a.dat"}, "Scorix: ext:.tad " + no_mean + "cols:2 scores:2 ",
          "Error src/scorix 232: [FSC_SORTED] in x.fsc is singular, no inverse\n", 1, {{"a.tad", kAbsent}},
          {{"x.fsc", "[STD]\n1 1\n[FSC_SORTED]\n1 2\n2 4\n"}}},
-        {"fsc_absent", {"-q", "-f", "absent.fsc"}, "Scorix: ext:.sco ", "Error: opening absent.fsc\n", 1},
+        {"fsc_absent_leaves_stdin", {"-q", "-f", "absent.fsc"}, "Scorix: ext:.sco next.dat\n",
+         "Error: opening absent.fsc\n", 0, {}, {}, nullptr, kStdinKept},
         {"fsc_directory", {"-q", "-f", "x.fsc", "a.dat"}, "Scorix: ext:.sco ", "Error: reading x.fsc\n", 1,
          {{"a.sco", kAbsent}}, {}, make_dir("x.fsc")},
         // A failing data file ends the run; earlier outputs stay, its own is not left.

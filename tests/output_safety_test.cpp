@@ -1,5 +1,5 @@
-// Nothing lost, nothing consumed: outputs appear whole or not at all, a file
-// that shrinks between the passes is an error, standard input is left alone.
+// Nothing lost: outputs appear whole or not at all, and a file that shrinks
+// between the passes is an error (standard input: cli_test.cpp).
 #include <csignal>
 #include <cstring>
 #include <set>
@@ -60,13 +60,6 @@ TEST(OutputSafety, ReplacedFilesKeepModeAndLinksTheirTargets)
     EXPECT_TRUE(fs::is_symlink(dir.path() / "b.sco"));
     EXPECT_EQ(dir.read("t/b.out"), "0 0 0\n");
     EXPECT_EQ(fs::status(dir.path() / "t/b.out").permissions(), fs::perms(0600));
-}
-
-TEST(OutputSafety, FailedRunsLeaveTheCallersStandardInput)
-{
-    ScratchDir dir;
-    RunResult run = shell(dir, "printf 'next.dat\\n' | { $S -q -f missing.fsc x.dat 2>/dev/null; cat; }");
-    EXPECT_EQ(run.out, "Scorix: ext:.sco next.dat\n");
 }
 
 TEST(OutputSafety, AFileThatLostRowsSinceTheyWereCountedStopsTheRun)
