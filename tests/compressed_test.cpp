@@ -15,7 +15,7 @@ TEST(CompressedData, EveryFormatReadsAsThePlainFileAndDamageStopsTheRun)
     for (int i = 0; i < 100'000; ++i)
         blocks += std::to_string(i % 97 - 40) + " " + std::to_string(i % 13) + ".25 " + std::to_string(-i) + "e-3\n";
     const std::pair<std::string, std::string> cases[] = {
-        {kThreeVariableFsc, ""}, {kThreeVariableFsc, blocks}, {dir.read(iris + ".fsc"), dir.read(iris + ".dat")}};
+        {kThreeVariableFsc, ""}, {dir.read(iris + ".fsc"), dir.read(iris + ".dat")}, {kThreeVariableFsc, blocks}};
     std::vector<std::string> forms;  // the content decides: each goes under the plain name
     for (const auto& [fsc, rows] : cases) {
         dir.write("c.fsc", fsc);
@@ -39,11 +39,12 @@ TEST(CompressedData, EveryFormatReadsAsThePlainFileAndDamageStopsTheRun)
         }
     }
 
-    // Gzip's magic bytes alone, a gzip header before junk, each format cut short.
+    // Gzip's magic bytes alone, a gzip header before junk, each format cut
+    // short in its header or halfway.
     std::filesystem::remove(dir.file("in.sco"));
     std::vector<std::string> damaged = {"\x1f\x8b", std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10) + "\xff\xff\xff"};
     for (const std::string& form : forms)
-        damaged.push_back(form.substr(0, 300));
+        damaged.insert(damaged.end(), {form.substr(0, 300), form.substr(0, form.size() / 2)});
     for (const std::string& bytes : damaged) {
         dir.write("in.dat", bytes);
         RunResult run = run_scorix(dir, {"-q", "-f", "c.fsc", "in.dat"});
