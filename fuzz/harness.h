@@ -44,11 +44,8 @@ inline void feed(OneInput one_input, const std::string& bytes)
     one_input(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
 #ifdef SCORIX_FUZZ
-#define FUZZ_TARGET(name, one_input)                                                  \
-    extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) \
-    {                                                                                 \
-        return one_input(data, size), 0;                                              \
-    }
+#define FUZZ_TARGET(name, one_input) \
+    extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* in, std::size_t size) { return one_input(in, size), 0; }
 #else
 #include <gtest/gtest.h>
 void replay_corpus(const char* name, OneInput one_input);

@@ -64,8 +64,8 @@ TEST(Fit, EachMethodGivesWhiteScoresAndLosesNoPrecisionFarFromZero)
         ASSERT_EQ(run_scorix(dir, {"-q", "-a", "-f", "d.fsc", "d.dat"}).status, 0);
         std::istringstream in(dir.read("d.sco"));
         Moments::Block scores(200, 4);
-        for (double* v = scores.data(); v != scores.data() + scores.size(); ++v)
-            in >> *v;
+        for (double& v : scores.reshaped<Eigen::RowMajor>())
+            in >> v;
         const MatrixXd centred = scores.rowwise() - scores.colwise().mean();
         EXPECT_LT(scores.colwise().mean().cwiseAbs().maxCoeff(), 1e-6);
         EXPECT_LT((centred.transpose() * centred / 199.0 - MatrixXd::Identity(4, 4)).cwiseAbs().maxCoeff(), 1e-6);
