@@ -42,6 +42,7 @@ TEST(CoefficientFile, LoadsTheSectionsItFinds)
         {"[STD]\n", 0, 0, V{}, {}, {}},
         {"[FSC_SORTED]\n# nothing\n", 0, 0, {}, {}, V{}},
         {"no markers\n", 0, 0, {}, {}, {}},
+        {std::string("a\0[STD]\n1 2\n", 12), 0, 0, {}, {}, {}},  // a line ends as text at a NUL
     };
     for (const auto& c : cases) {
         RunState state = load(c.text, c.global);
