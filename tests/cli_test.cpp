@@ -53,7 +53,8 @@ struct Case {
     Files expect = {};  // whole contents, or kAbsent / kExists
     Files files = {};   // written before the run
     std::function<void(const fs::path&)> setup = nullptr;
-    std::vector<std::string> command = {kBin};  // the program's path last, or env settings before it
+    std::vector<std::string> command = {kBin};  // ending in the program's path
+    std::vector<std::string> env = {};
 };
 
 void PrintTo(const Case& c, std::ostream* out)
@@ -97,15 +98,14 @@ std::vector<Case> cases()
          {{"a.sco", kScores}, {"-x.sco", "0 0 0\n"}, {"logfile", " " + kBin + " -q -f c.fsc -- a.dat -x.dat\n"}},
          {{"-x.dat", "1 2 3\n"}}},
         {"posixly_correct", {"--more", "a.dat", "-f", "c.fsc"}, ext + kHelp, "", 0, {{"a.sco", kAbsent}}, {}, nullptr,
-         {"/usr/bin/env", "POSIXLY_CORRECT=1", kBin}},
+         {kBin}, {"POSIXLY_CORRECT=1"}},
         // The help: direct with --more, else paged through more by the same
         // program, however odd its path; also after a bad option or no -f.
         {"help_more_h", {"--more", "-H", "-f", "c.fsc"}, kHelp, "", 0, no_log},
         {"help_abbreviated", {"--he", "--more"}, kHelp, "", 1, no_log},
         {"help_paged_odd_path", {"-h"}, kHelp, "", 1, {{"pwned", kAbsent}}, {},
          [](const fs::path& d) { fs::create_directory(d / kOdd), fs::copy_file(kBin, d / kOdd / "scorix"); }, kOddPath},
-        {"help_no_pager", {"-h"}, "", "sh: 1: more: not found\n", 1, {}, {}, nullptr,
-         {"/usr/bin/env", "PATH=/nonexistent", kBin}},
+        {"help_no_pager", {"-h"}, "", "sh: 1: more: not found\n", 1, {}, {}, nullptr, {kBin}, {"PATH=/nonexistent"}},
         {"invalid_option", {"--more", "-n", "-f", "c.fsc"}, kHelp, kBin + ": invalid option -- 'n'\n"},
         {"no_fsc", {"a.dat"}, ext + kHelp, "", 1, no_log},
         // -b is screened while the options are read.
@@ -202,7 +202,7 @@ TEST_P(Cli, GivesItsConsoleStatusAndFiles)
 #endif
     std::vector<std::string> args(c.command.begin() + 1, c.command.end());
     args.insert(args.end(), c.args.begin(), c.args.end());
-    RunResult run = run_scorix(dir, args, c.command.front());
+    RunResult run = run_scorix(dir, args, c.env, c.command.front());
     EXPECT_EQ(run.out, c.out);
     EXPECT_EQ(run.err, c.err);
     EXPECT_EQ(run.status, c.status);
@@ -232,7 +232,7 @@ TEST(Cli, ConcurrentRunsGiveTheSingleRunOutputsAndWholeLogLines)
     }
     fs::remove(dir.path() / "logfile");
     const char* all_at_once = "seq 0 31 | xargs -P 32 -I @ \"$0\" -q -a -f iris.fsc @.dat";
-    RunResult together = run_scorix(dir, {"-c", all_at_once, kBin}, "/bin/sh");
+    RunResult together = run_scorix(dir, {"-c", all_at_once, kBin}, {}, "/bin/sh");
     EXPECT_EQ(together.status, 0) << together.err;
     for (int i = 0; i < 32; ++i)
         EXPECT_TRUE(dir.read(std::to_string(i) + ".sco") == repeat(alone, i % 7 + 20)) << i;

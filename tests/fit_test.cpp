@@ -42,7 +42,7 @@ Fit fitted(const MatrixXd& x, FitOptions options = {})
 RunResult run_fit(const ScratchDir& dir, std::vector<std::string> args)
 {
     args.push_back("d.dat");
-    return run_scorix(dir, args, SCORIX_FIT_BINARY);
+    return run_scorix(dir, args, {}, SCORIX_FIT_BINARY);
 }
 
 // Each method: scorix-fit writes the same bytes twice, scorix's scores of the

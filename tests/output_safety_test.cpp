@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 // Runs a shell script in `dir` with $S the program under test.
 RunResult shell(const ScratchDir& dir, const std::string& script)
 {
-    return run_scorix(dir, {"-c", "S='" SCORIX_BINARY "'; " + script}, "/bin/sh");
+    return run_scorix(dir, {"-c", "S='" SCORIX_BINARY "'; " + script}, {}, "/bin/sh");
 }
 
 }  // namespace

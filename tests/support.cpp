@@ -12,14 +12,18 @@ const char* const kThreeVariableFsc =
     "[MEAN]\n1 2 3\n"
     "[FSC_SORTED]\n0.5 0.25 -1\n0.125 1 0.5\n-0.75 0.5 2\n";
 
-RunResult run_scorix(const ScratchDir& dir, const std::vector<std::string>& args, const std::string& program)
+RunResult run_scorix(const ScratchDir& dir, const std::vector<std::string>& args, const std::vector<std::string>& env,
+                     const std::string& program)
 {
     auto quoted = [](std::string text) {
         for (std::size_t at = 0; (at = text.find('\'', at)) != std::string::npos; at += 4)
             text.replace(at, 1, "'\\''");
         return "'" + text + "' ";
     };
-    std::string command = "cd " + quoted(dir.path()) + "&& exec " + quoted(program);
+    std::string command = "cd " + quoted(dir.path()) + "&& exec env ";
+    for (const std::string& entry : env)
+        command += quoted(entry);
+    command += quoted(program);
     for (const std::string& arg : args)
         command += quoted(arg);
     int status = std::system((command + "</dev/null >.stdout 2>.stderr").c_str());

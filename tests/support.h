@@ -11,9 +11,10 @@ struct RunResult {
     std::string out, err;
 };
 
-// Runs `program` in `dir` with standard input from /dev/null.
+// Runs `program` in `dir` with standard input from /dev/null and `env`
+// entries ("NAME=value") added to the environment.
 RunResult run_scorix(const ScratchDir& dir, const std::vector<std::string>& args,
-                     const std::string& program = SCORIX_BINARY);
+                     const std::vector<std::string>& env = {}, const std::string& program = SCORIX_BINARY);
 
 // Runs `call`, which must end in a fatal error; returns its standard error.
 template <class Call>
