@@ -35,7 +35,8 @@ int readline(std::string_view line, double* row, int capacity, const int* flags)
 // instead of a library call per line.
 class LineReader {
 public:
-    explicit LineReader(std::FILE* stream) : stream_(stream) {}
+    // With a `limit`, at most that many bytes of the stream are read.
+    explicit LineReader(std::FILE* stream, long long limit = -1) : stream_(stream), left_(limit) {}
     LineReader(LineReader&&) = default;
     LineReader& operator=(LineReader&&) = default;
 
@@ -65,6 +66,7 @@ private:
     std::size_t line_begin_ = 0;  // the current line within the buffer
     std::size_t line_end_ = 0;
     long long line_number_ = 0;
+    long long left_;              // bytes the limit still allows; below 0 for none
     bool at_end_ = false;         // the stream has nothing more to give
     bool failed_ = false;         // a line did not fit in memory
 };
