@@ -215,6 +215,11 @@ void check_vector_lengths(const RunState& state)
 void process_file(RunState& state, const char* path)
 {
     DataReader input = readfile(state, path);
+    transform_file(state, input, path);
+}
+
+void transform_file(RunState& state, DataReader& input, const char* path)
+{
     const auto& steps = state.reverse ? kInverse : kForward;
     if (state.debug)
         for (const Step& step : steps)
