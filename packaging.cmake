@@ -1,7 +1,7 @@
 # Installation and Debian packaging for scorix.
 #
 # Include at the end of the top-level CMakeLists.txt, after the executable
-# target "scorix" is defined:
+# targets "scorix" and "scorix-fit" are defined:
 #
 #   include(packaging.cmake)
 #
@@ -13,16 +13,17 @@ include(GNUInstallDirs)
 
 set(SCORIX_DOC_EXAMPLES_DIR "${CMAKE_INSTALL_DATAROOTDIR}/doc/scorix/examples")
 
-install(TARGETS scorix RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
-install(FILES "${CMAKE_CURRENT_SOURCE_DIR}/doc/scorix.1"
+install(TARGETS scorix scorix-fit RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+install(FILES "${CMAKE_CURRENT_SOURCE_DIR}/doc/scorix.1" "${CMAKE_CURRENT_SOURCE_DIR}/doc/scorix-fit.1"
         DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
-install(FILES "${CMAKE_CURRENT_SOURCE_DIR}/completion/scorix"
+install(FILES "${CMAKE_CURRENT_SOURCE_DIR}/completion/scorix" "${CMAKE_CURRENT_SOURCE_DIR}/completion/scorix-fit"
         DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions")
 install(FILES
           "${CMAKE_CURRENT_SOURCE_DIR}/examples/iris.dat"
           "${CMAKE_CURRENT_SOURCE_DIR}/examples/iris.fsc"
           "${CMAKE_CURRENT_SOURCE_DIR}/examples/README.md"
           "${CMAKE_CURRENT_SOURCE_DIR}/examples/plot_scores.gp"
+          "${CMAKE_CURRENT_SOURCE_DIR}/examples/plot_scree.gp"
           "${CMAKE_CURRENT_SOURCE_DIR}/examples/scorix_array.sbatch"
         DESTINATION "${SCORIX_DOC_EXAMPLES_DIR}")
 
@@ -47,8 +48,10 @@ and a square matrix of factor score coefficients of N variables, and one or
 more text tables of observations. It standardizes every row, multiplies it
 by the matrix and writes the first scores to a .sco file. With -i it
 inverts the matrix and maps score files back to the units of the variables.
+Its companion scorix-fit makes the coefficient file from data: principal
+components of the correlation or covariance matrix, or varimax factors.
 
-The package holds the program, its manual page, bash completion and an
+The package holds both programs, their manual pages, bash completions and an
 example made from Fisher's iris measurements.")
 set(CPACK_DEBIAN_PACKAGE_SECTION "science")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")

@@ -1,5 +1,7 @@
 #!/usr/bin/python3
 """Write the benchmark inputs into a directory (default /tmp/scorix-bench).
+With --no-10m as second argument the 10M-row file is left out (the fit
+benchmark does not need it).
 
   c20.fsc   coefficients for 20 variables
   d1m.dat   1,000,000 rows x 20 columns (about 165 MB)
@@ -50,6 +52,8 @@ def main():
     write_data(os.path.join(where, "d1m.dat"), 1_000_000, std, mean, 2)
     std, mean = write_fsc(os.path.join(where, "c500.fsc"), 500, 3)
     write_data(os.path.join(where, "w20k.dat"), 20_000, std, mean, 4)
+    if sys.argv[2:3] == ["--no-10m"]:
+        return
     with open(os.path.join(where, "d1m.dat"), "rb") as one:
         rows = one.read()
     with open(os.path.join(where, "d10m.dat"), "wb") as ten:

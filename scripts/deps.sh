@@ -6,7 +6,7 @@
 # Further package names on the command line are installed as well.
 set -euo pipefail
 
-packages=(cmake make g++)
+packages=(cmake make g++ libeigen3-dev)
 if [ "${1:-}" = tool ]; then
   shift
 else

@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
-# Builds the tool and runs it on the bundled iris example: three factor
-# scores, then all four, then back from the scores to the data.
+# Builds both programs and runs them on the bundled iris example: the fit
+# of the coefficients, three factor scores, then all four, then back from
+# the scores to the data.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 bash "$top/scripts/deps.sh" tool
 cmake -S "$top" -B "$top/build" >/dev/null
-cmake --build "$top/build" --target scorix -j"$(nproc)" >/dev/null
+cmake --build "$top/build" --target scorix scorix-fit -j"$(nproc)" >/dev/null
 
 work="$top/build/example"
 rm -rf "$work" && mkdir -p "$work"
-cp "$top/examples/iris.fsc" "$top/examples/iris.dat" "$work/"
+cp "$top/examples/iris.dat" "$work/"
 cd "$work"
 scorix="$top/build/scorix"
+"$top/build/scorix-fit" iris.dat </dev/null
 "$scorix" -f iris.fsc iris.dat </dev/null
 head -n 3 iris.sco
 "$scorix" -q -a -e all -f iris.fsc iris.dat </dev/null

@@ -14,12 +14,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+// About a megabyte per matrix keeps a block in the second level cache for
+// the projection and the memory small; larger blocks gain nothing measurable.
+long long block_rows(int cols)
+{
+    constexpr long long kBlockBytes = 1 << 20;
+    return std::max(1LL, kBlockBytes / (8LL * std::max(cols, 1)));
+}
 
-// Rows per block: about a megabyte per matrix keeps a block in the second
-// level cache for the projection and the memory small; larger blocks gain
-// nothing measurable.
-constexpr long long kBlockBytes = 1 << 20;
+namespace {
 
 // The count pass gives each thread a part of a regular file of at least
 // this many bytes: a smaller file is counted on the calling thread alone.
@@ -27,11 +30,6 @@ constexpr long long kPartBytes = 1 << 20;
 
 // A read pass block stops taking lines once it holds this much text.
 constexpr std::size_t kBlockText = 1 << 20;
-
-long long block_rows(int cols)
-{
-    return std::max(1LL, kBlockBytes / (8LL * std::max(cols, 1)));
-}
 
 // A pipe, a FIFO or a socket gives its lines once: the read pass after the
 // count pass would find nothing and the rows would silently stay 0 (or, for

@@ -97,6 +97,9 @@ bool readblock(RunState& state, DataReader& reader);
 // The warning about rows that hold text where numbers were expected, if any.
 void warn_text_rows(const DataReader& reader);
 
+// Rows per block for rows of `cols` values.
+long long block_rows(int cols);
+
 // Replaces the data/result pair by a zero-filled pair with room for a block
 // of at most `rows` rows (the row count of a file); datarows becomes 0.
 void allocate(RunState& state, long long rows);

@@ -24,10 +24,6 @@ std::string output_name(std::string_view path, std::string_view ext)
     return name;
 }
 
-namespace {
-
-constexpr std::size_t kBufferBytes = 1 << 20;
-
 bool write_all(int fd, const char* bytes, std::size_t count)
 {
     while (count > 0) {
@@ -41,6 +37,10 @@ bool write_all(int fd, const char* bytes, std::size_t count)
     }
     return true;
 }
+
+namespace {
+
+constexpr std::size_t kBufferBytes = 1 << 20;
 
 // 5^k for k < 28, the powers whose product with a 53-bit mantissa fits in
 // 128 bits.

@@ -16,6 +16,10 @@
 // give way to `ext`; without such a "." `ext` is appended.
 std::string output_name(std::string_view path, std::string_view ext);
 
+// Writes all `count` bytes to `fd`, resuming after interruptions; false
+// when a write fails (errno says why).
+bool write_all(int fd, const char* bytes, std::size_t count);
+
 // Room that format_value needs: "-1.234568e-308" and its terminator fit.
 inline constexpr int kValueChars = 24;
 

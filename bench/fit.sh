@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Times scorix-fit on the benchmark shapes against numpy doing the same fit
+# (numpy_fit.py: loadtxt, corrcoef, eigh): median wall time of several runs,
+# MB/s of input, peak memory; then the largest relative difference between
+# the eigenvalues the two found.
+#
+#   bench/fit.sh [RUNS]        (default 5 runs per case; numpy when installed)
+#
+# Data go to $SCORIX_BENCH_DATA (default /tmp/scorix-bench), made by
+# bench/make_data.py on first use.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+data=${SCORIX_BENCH_DATA:-/tmp/scorix-bench}
+runs=${1:-5}
+numpy=1
+
+[ -x /usr/bin/time ] || { echo "needs /usr/bin/time (apt-get install -y time)" >&2; exit 1; }
+cmake -S "$top" -B "$top/build-bench" -DCMAKE_BUILD_TYPE=Release -DSCORIX_TESTS=OFF >/dev/null
+cmake --build "$top/build-bench" -j"$(nproc)" --target scorix-fit >/dev/null
+tool=$top/build-bench/scorix-fit
+[ -f "$data/w20k.dat" ] || /usr/bin/python3 "$top/bench/make_data.py" "$data" --no-10m
+/usr/bin/python3 -c 'import numpy' 2>/dev/null || numpy=0
+. "$top/bench/common.sh"
+
+case_run() {  # name input
+  # shellcheck disable=SC2046
+  set -- "$1" "$2" $(measure "$tool" -q -o fit.fsc "$2")
+  report "scorix-fit $1" "$2" "$3" "$4"
+  [ "$numpy" = 1 ] || return 0
+  # shellcheck disable=SC2046
+  set -- "$1" "$2" $(measure env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE /usr/bin/python3 \
+    "$top/bench/numpy_fit.py" "$2" numpy.eig)
+  report "numpy $1" "$2" "$3" "$4"
+  sed -n 's/^# eigenvalue [0-9]* \([^ ]*\) .*/\1/p' "$data/fit.fsc" | paste -d ' ' - "$data/numpy.eig" |
+    awk '{ d = ($1 - $2) / $2; d = d < 0 ? -d : d; if (d > m) m = d }
+         END { printf "  eigenvalues agree with numpy to %.2g (largest relative difference)\n", m }'
+}
+
+echo "$(nproc) cores, load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+case_run "1M x 20" d1m.dat
+case_run "20k x 500" w20k.dat
+rm -f "$data/fit.fsc" "$data/numpy.eig"
+echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"

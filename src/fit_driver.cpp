@@ -1,0 +1,262 @@
+#include "fit_driver.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <getopt.h>
+#include <unistd.h>
+
+#include "atomic_file.h"
+#include "data_file.h"
+#include "fit_report.h"
+#include "output_writer.h"
+#include "statistics.h"
+#include "text_input.h"
+
+#ifndef SCORIX_VERSION
+#define SCORIX_VERSION "unknown"
+#endif
+
+namespace {
+
+constexpr const char* kHelp = R"(Usage: scorix-fit [OPTION]... DATA...
+Fit principal components (or varimax factors) to the rows of the DATA files,
+pooled in order, and write the coefficient file that scorix reads: the means,
+the standard deviations and the score coefficients, with the eigenvalues and
+the loadings in comment lines.
+
+  -o, --output=FILE    write the coefficients to FILE ('-': standard output);
+                       default: the first DATA file with the extension .fsc
+      --covariance     components of the covariance matrix, not of the
+                       correlation matrix (the standard deviations are then 1)
+      --varimax        rotate the first components by varimax
+  -k, --factors=N      how many components --varimax rotates (default: the
+                       number of eigenvalues of at least 1)
+  -q, --quiet          no table of eigenvalues
+  -h, --help           display this help and exit
+      --version        output version information and exit
+
+A data row is a line of numbers separated by white space (text after them is
+ignored); lines starting with '#', '!' or ';' are comments. Exit status: 0 on
+success, 1 on bad input or a failed write, 2 on a bad command line.
+)";
+
+// A command line that cannot be run; the text says why.
+struct UsageError {
+    std::string text;
+};
+
+enum LongOnly { kVarimax = 256, kCovariance, kVersion };
+
+struct Options {
+    FitOptions fit;
+    std::optional<std::string> output;  // -o; "-" is standard output
+    bool quiet = false;                 // -q: no table
+    bool factors_given = false;         // -k was given
+    std::vector<std::string> files;     // the data files, in order
+};
+
+std::string rejected_option(int option, const char* word)
+{
+    std::string given = word;
+    const bool long_form = given.rfind("--", 0) == 0;
+    given = given.substr(0, given.find('='));
+    if (option == ':')
+        return long_form ? "option '" + given + "' requires an argument"
+                         : std::string("option requires an argument -- '") + static_cast<char>(optopt) + "'";
+    if (long_form)
+        return optopt ? "option '" + given + "' doesn't allow an argument" : "unrecognized option '" + given + "'";
+    return std::string("invalid option -- '") + static_cast<char>(optopt) + "'";
+}
+
+int factor_count(const char* text)
+{
+    char* end = nullptr;
+    errno = 0;
+    long count = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || errno != 0 || count < 1 || count > 1000000)
+        throw UsageError{std::string("invalid number of factors '") + text + "'"};
+    return static_cast<int>(count);
+}
+
+// Returns nothing when --help or --version has been answered.
+std::optional<Options> parse_options(int argc, char** argv)
+{
+    static const option kLong[] = {
+        {"output", required_argument, nullptr, 'o'},  {"factors", required_argument, nullptr, 'k'},
+        {"varimax", no_argument, nullptr, kVarimax},  {"covariance", no_argument, nullptr, kCovariance},
+        {"quiet", no_argument, nullptr, 'q'},         {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, kVersion},  {nullptr, 0, nullptr, 0},
+    };
+    Options options;
+    optind = 0;  // a full restart of getopt, for callers that run twice
+    opterr = 0;
+    int option;
+    while ((option = getopt_long(argc, argv, ":o:k:qh", kLong, nullptr)) != -1) {
+        switch (option) {
+        case 'o': options.output = optarg; break;
+        case 'k':
+            options.fit.factors = factor_count(optarg);
+            options.factors_given = true;
+            break;
+        case 'q': options.quiet = true; break;
+        case kVarimax: options.fit.varimax = true; break;
+        case kCovariance: options.fit.covariance = true; break;
+        case 'h': std::fputs(kHelp, stdout); return std::nullopt;
+        case kVersion: std::puts("scorix-fit (Scorix) " SCORIX_VERSION); return std::nullopt;
+        default: throw UsageError{rejected_option(option, argv[optind - 1])};
+        }
+    }
+    if (options.factors_given && !options.fit.varimax)
+        throw UsageError{"option -k needs --varimax"};
+    for (int i = optind; i < argc; ++i)
+        options.files.emplace_back(argv[i]);
+    if (options.files.empty())
+        throw UsageError{"no data file"};
+    return options;
+}
+
+// The one place where a data file becomes a stream.
+File open_data(const std::string& path)
+{
+    return File(std::fopen(path.c_str(), "r"), std::fclose);
+}
+
+std::string place(const std::string& path, long long line)
+{
+    return path + ":" + std::to_string(line) + ": ";
+}
+
+// Gathers the rows of every file into blocks for the moments. The first
+// data row fixes the number of variables.
+class RowPool {
+public:
+    void read(const std::string& path);
+    long long rows() const { return (moments_ ? moments_->rows() : 0) + filled_; }
+    // Hands on the rows of the last, partial block.
+    const Moments& finish();
+
+private:
+    void start(std::string_view line, const std::string& path, long long line_number);
+
+    std::optional<Moments> moments_;
+    std::vector<double> block_;
+    int variables_ = 0;
+    int block_rows_ = 0;
+    int filled_ = 0;
+    std::string first_row_;  // "file:line" of the first data row
+};
+
+void RowPool::start(std::string_view line, const std::string& path, long long line_number)
+{
+    variables_ = checkline(line);
+    block_rows_ = static_cast<int>(block_rows(variables_));
+    block_.assign(static_cast<std::size_t>(block_rows_) * variables_, 0.0);
+    moments_.emplace(variables_);
+    first_row_ = path + ":" + std::to_string(line_number);
+}
+
+void RowPool::read(const std::string& path)
+{
+    File file = open_data(path);
+    if (!file)
+        throw FitError(path + ": " + std::strerror(errno));
+    errno = 0;  // what a failed read leaves here names the cause
+    LineReader lines(file.get());
+    while (lines.myfgets()) {
+        const std::string_view line = lines.line();
+        const std::string_view text = line.substr(0, line.find_last_not_of(" \t\n\v\f\r") + 1);
+        if (text.empty())
+            throw FitError(place(path, lines.line_number()) + "empty line (scorix would read it as a row of zeros)");
+        if (variables_ == 0)
+            start(line, path, lines.line_number());
+        double* row = block_.data() + static_cast<std::size_t>(filled_) * variables_;
+        const int count = readline(line, row, variables_, nullptr);
+        if (count == 0)
+            throw FitError(place(path, lines.line_number()) +
+                           "no number at the start of the line (a header? mark it as a comment with '#')");
+        if (count != variables_)
+            throw FitError(place(path, lines.line_number()) + std::to_string(count) + " values, but the first data row (" +
+                           first_row_ + ") has " + std::to_string(variables_));
+        for (int i = 0; i < variables_; ++i)
+            if (!std::isfinite(row[i]))
+                throw FitError(place(path, lines.line_number()) + "value " + std::to_string(i + 1) + " is " +
+                               (std::isnan(row[i]) ? "nan" : row[i] > 0 ? "inf" : "-inf") +
+                               ", not a finite number");
+        if (++filled_ == block_rows_) {
+            moments_->add(block_.data(), filled_);
+            filled_ = 0;
+        }
+    }
+    if (lines.failed())
+        throw FitError(path + ": read error" + (errno ? std::string(": ") + std::strerror(errno) : ""));
+}
+
+const Moments& RowPool::finish()
+{
+    moments_->add(block_.data(), filled_);
+    filled_ = 0;
+    return *moments_;
+}
+
+// Puts the text in place as the output file, whole or not at all, or on
+// standard output for "-".
+void write_output(const std::string& name, const std::string& text)
+{
+    if (name == "-") {
+        if (!write_all(STDOUT_FILENO, text.data(), text.size()))
+            throw FitError(std::string("standard output: ") + std::strerror(errno));
+        return;
+    }
+    AtomicFile file(name);
+    if (file.fd() < 0)
+        throw FitError(name + ": " + std::strerror(errno));
+    if (!write_all(file.fd(), text.data(), text.size()) || !file.commit())
+        throw FitError(name + ": " + std::strerror(errno));
+}
+
+int fit_files(const Options& options)
+{
+    RowPool pool;
+    for (const std::string& path : options.files)
+        pool.read(path);
+    if (pool.rows() < 2)
+        throw FitError(options.files.back() + ": a fit needs at least 2 data rows, found " +
+                       std::to_string(pool.rows()));
+    const Fit result = fit(pool.finish(), options.fit);
+    const FitSource source{options.files, pool.rows()};
+    const std::string name = options.output.value_or(output_name(options.files.front(), ".fsc"));
+    write_output(name, coefficient_text(result, options.fit, source));
+    if (!options.quiet) {
+        const std::string table = eigenvalue_table(result, options.fit, source);
+        std::fputs(table.c_str(), name == "-" ? stderr : stdout);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int run_fit(int argc, char** argv)
+{
+    install_signal_cleanup();
+    try {
+        std::optional<Options> options = parse_options(argc, argv);
+        return options ? fit_files(*options) : 0;
+    } catch (const UsageError& rejected) {
+        std::fprintf(stderr, "scorix-fit: %s\nTry 'scorix-fit --help' for more information.\n", rejected.text.c_str());
+        return 2;
+    } catch (const FitError& failure) {
+        std::fprintf(stderr, "scorix-fit: %s\n", failure.what());
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "scorix-fit: out of memory\n");
+    }
+    return 1;
+}

@@ -1,0 +1,222 @@
+#include "statistics.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <numeric>
+#include <string>
+
+#include <Eigen/Eigenvalues>
+#include <Eigen/SVD>
+
+using Eigen::MatrixXd;
+using Eigen::VectorXd;
+
+Moments::Moments(int variables)
+    : mean_(VectorXd::Zero(variables)),
+      comoments_(MatrixXd::Zero(variables, variables)),
+      low_(VectorXd::Constant(variables, std::numeric_limits<double>::infinity())),
+      high_(VectorXd::Constant(variables, -std::numeric_limits<double>::infinity()))
+{
+}
+
+void Moments::add(const double* rows, int count)
+{
+    if (count <= 0)
+        return;
+    const Eigen::Index variables = mean_.size();
+    Eigen::Map<const Block> block(rows, count, variables);
+    // Sums and ranges in one pass along the rows, which the compiler
+    // vectorizes across the columns: three column-wise reductions took
+    // twice as long.
+    Eigen::RowVectorXd block_mean = Eigen::RowVectorXd::Zero(variables);
+    double* sum = block_mean.data();
+    double* low = low_.data();
+    double* high = high_.data();
+    for (int r = 0; r < count; ++r) {
+        const double* row = rows + r * variables;
+        for (Eigen::Index c = 0; c < variables; ++c) {
+            sum[c] += row[c];
+            low[c] = row[c] < low[c] ? row[c] : low[c];
+            high[c] = row[c] > high[c] ? row[c] : high[c];
+        }
+    }
+    block_mean /= static_cast<double>(count);
+    // The co-moments of the block about its own mean as one matrix product
+    // (lower triangle only): this is where the time of wide tables goes.
+    centred_ = block.rowwise() - block_mean;
+    comoments_.selfadjointView<Eigen::Lower>().rankUpdate(centred_.transpose());
+    // Pairwise merge: the co-moments about the pooled mean gain the outer
+    // product of the difference of the two means.
+    const double total = static_cast<double>(rows_) + count;
+    const VectorXd delta = block_mean.transpose() - mean_;
+    if (rows_ > 0)
+        comoments_.selfadjointView<Eigen::Lower>().rankUpdate(delta, static_cast<double>(rows_) * count / total);
+    mean_ += delta * (count / total);
+    rows_ += count;
+}
+
+MatrixXd Moments::comoments() const
+{
+    return comoments_.selfadjointView<Eigen::Lower>();
+}
+
+int Moments::constant_variable() const
+{
+    for (Eigen::Index k = 0; k < mean_.size(); ++k)
+        if (low_[k] == high_[k])
+            return static_cast<int>(k);
+    return -1;
+}
+
+namespace {
+
+// Flips column s of `columns` (and of `also`) so that its entry of largest
+// magnitude is positive; the lowest row wins a tie.
+void orient_by_largest(MatrixXd& columns, MatrixXd& also, Eigen::Index s)
+{
+    Eigen::Index largest = 0;
+    for (Eigen::Index k = 1; k < columns.rows(); ++k)
+        if (std::abs(columns(k, s)) > std::abs(columns(largest, s)))
+            largest = k;
+    if (columns(largest, s) < 0) {
+        columns.col(s) = -columns.col(s);
+        also.col(s) = -also.col(s);
+    }
+}
+
+// The varimax criterion of row-normalized loadings: the summed variance of
+// the squared loadings within each column.
+double varimax_criterion(const MatrixXd& loadings)
+{
+    const MatrixXd squares = loadings.array().square().matrix();
+    const double n = static_cast<double>(loadings.rows());
+    double total = 0;
+    for (Eigen::Index s = 0; s < loadings.cols(); ++s) {
+        const double mean = squares.col(s).sum() / n;
+        total += squares.col(s).squaredNorm() / n - mean * mean;
+    }
+    return total;
+}
+
+// Kaiser-normalized varimax: the orthogonal rotation of `loadings` that
+// maximizes the criterion of its rows scaled to unit length, found by the
+// usual iteration of singular value decompositions. Returns the rotation.
+MatrixXd varimax(const MatrixXd& loadings, int& iterations)
+{
+    const Eigen::Index k = loadings.cols();
+    VectorXd length = loadings.rowwise().norm();
+    for (Eigen::Index i = 0; i < length.size(); ++i)
+        length[i] = length[i] > 0 ? length[i] : 1.0;
+    const MatrixXd normalized = length.cwiseInverse().asDiagonal() * loadings;
+    const double n = static_cast<double>(loadings.rows());
+    MatrixXd rotation = MatrixXd::Identity(k, k);
+    double criterion = varimax_criterion(normalized);
+    for (iterations = 1; iterations <= 1000; ++iterations) {
+        const MatrixXd z = normalized * rotation;
+        const VectorXd column_squares = z.array().square().colwise().sum().transpose();
+        const MatrixXd target = z.array().cube().matrix() - z * (column_squares / n).asDiagonal();
+        Eigen::JacobiSVD<MatrixXd> svd(normalized.transpose() * target, Eigen::ComputeFullU | Eigen::ComputeFullV);
+        rotation = svd.matrixU() * svd.matrixV().transpose();
+        const double previous = criterion;
+        criterion = varimax_criterion(normalized * rotation);
+        if (std::abs(criterion - previous) <= 1e-10 * std::abs(criterion))
+            break;
+    }
+    iterations = std::min(iterations, 1000);
+    return rotation;
+}
+
+// The correlation matrix of co-moments, with an exact unit diagonal.
+MatrixXd correlation(const MatrixXd& comoments)
+{
+    const VectorXd scale = comoments.diagonal().cwiseSqrt().cwiseInverse();
+    MatrixXd r = scale.asDiagonal() * comoments * scale.asDiagonal();
+    r.diagonal().setOnes();
+    return r;
+}
+
+std::string rank_message(const Fit& result, const char* matrix)
+{
+    const Eigen::Index n = result.eigenvalues.size();
+    std::string names;
+    const auto last = result.eigenvectors.col(n - 1);
+    for (Eigen::Index k = 0; k < n; ++k)
+        if (std::abs(last[k]) >= 0.05)
+            names += (names.empty() ? "" : ", ") + std::to_string(k + 1);
+    char text[200];
+    std::snprintf(text, sizeof text, " (smallest eigenvalue %.3g, largest %.3g)", result.eigenvalues[n - 1],
+                  result.eigenvalues[0]);
+    return std::string("the ") + matrix + " matrix has lower rank than " + std::to_string(n) +
+           ": variables " + names + " are collinear" + text;
+}
+
+// Rotates the first `k` components and puts the rotated factors in front,
+// by decreasing variance explained; their coefficients are A^-1 L.
+void rotate(Fit& result, int k)
+{
+    const VectorXd root = result.eigenvalues.head(k).cwiseSqrt();
+    MatrixXd loadings = result.eigenvectors.leftCols(k) * root.asDiagonal();
+    loadings = loadings * varimax(loadings, result.iterations);
+    const VectorXd variance = loadings.array().square().colwise().sum().transpose();
+    std::vector<int> order(k);
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return variance[a] > variance[b]; });
+    const MatrixXd& v = result.eigenvectors;
+    const MatrixXd inverse = v * result.eigenvalues.cwiseInverse().asDiagonal() * v.transpose();
+    for (int s = 0; s < k; ++s) {
+        VectorXd column = loadings.col(order[s]);
+        if (column.sum() < 0)
+            column = -column;
+        result.coefficients.col(s) = inverse * column;
+    }
+    result.rotated = k;
+}
+
+}  // namespace
+
+Fit fit(const Moments& moments, const FitOptions& options)
+{
+    if (moments.rows() < 2)
+        throw FitError("a fit needs at least 2 data rows, found " + std::to_string(moments.rows()));
+    if (int k = moments.constant_variable(); k >= 0)
+        throw FitError("variable " + std::to_string(k + 1) + " is constant (its standard deviation is 0)");
+    const MatrixXd comoments = moments.comoments();
+    const Eigen::Index n = comoments.rows();
+    Fit result;
+    result.mean = moments.mean();
+    const double divisor = static_cast<double>(moments.rows() - 1);
+    if (options.covariance) {
+        result.std = VectorXd::Ones(n);
+        result.analysed = comoments / divisor;
+    } else {
+        result.std = (comoments.diagonal() / divisor).cwiseSqrt();
+        result.analysed = correlation(comoments);
+    }
+    Eigen::SelfAdjointEigenSolver<MatrixXd> solver(result.analysed);
+    if (solver.info() != Eigen::Success)
+        throw FitError("the eigenvalues did not converge");
+    result.eigenvalues = solver.eigenvalues().reverse();
+    result.eigenvectors = solver.eigenvectors().rowwise().reverse();
+    const char* matrix = options.covariance ? "covariance" : "correlation";
+    if (!(result.eigenvalues[n - 1] > static_cast<double>(n) * 0x1p-52 * result.eigenvalues[0]))
+        throw FitError(rank_message(result, matrix));
+    result.coefficients = result.eigenvectors * result.eigenvalues.cwiseSqrt().cwiseInverse().asDiagonal();
+    for (Eigen::Index s = 0; s < n; ++s)
+        orient_by_largest(result.coefficients, result.eigenvectors, s);
+    if (options.varimax) {
+        int k = options.factors;
+        if (k == 0)
+            k = std::max(1, static_cast<int>((result.eigenvalues.array() >= 1.0).count()));
+        if (k > n)
+            throw FitError(std::to_string(k) + " factors asked for, but there are only " + std::to_string(n) +
+                           " variables");
+        rotate(result, k);
+    }
+    // The correlation of each variable with each score: the covariances A F
+    // of the standardized variables with the unit-variance scores.
+    result.loadings = result.analysed.diagonal().cwiseSqrt().cwiseInverse().asDiagonal() *
+                      (result.analysed * result.coefficients);
+    return result;
+}
