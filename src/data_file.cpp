@@ -304,7 +304,9 @@ bool read_lines(DataReader& reader, LineBlock& block, int max_rows)
             block.failure = 689;
             break;
         }
-        std::size_t room = block.capacity - filled;
+        // Reads of a quarter of the block's text at most: what a block
+        // leaves for the next one stays small.
+        std::size_t room = std::min(block.capacity - filled, kBlockText / 4);
         std::size_t got = std::fread(block.text.get() + filled, 1, room, reader.stream_.get());
         filled += got;
         reader.at_end_ = got < room;

@@ -162,27 +162,26 @@ struct Block {
 };
 
 // Blocks in flight: one per thread and two more, so that the calling thread
-// can read and write while every thread converts; no more than the file
-// has. Their storage is taken before any thread starts: a failure to get it
-// is reported with no thread running. The first block takes over the pair
-// that readfile sized.
+// can read and write while every thread converts, and no more than the file
+// fills. Beyond four blocks each gets fewer rows, so that all take the
+// memory of four full ones (3 to 5 MB each). Their storage is taken before
+// any thread starts, so a failure to get it is reported with no thread
+// running; it replaces the pair that readfile sized.
 std::vector<Block> make_blocks(RunState& state, long long file_rows, int threads)
 {
-    const int block_rows = state.data.rows;
-    long long wanted = threads == 1 ? 1 : threads + 2;
-    if (block_rows > 0)
-        wanted = std::min(wanted, (file_rows + block_rows - 1) / block_rows);
-    std::vector<Block> blocks(static_cast<std::size_t>(std::max(wanted, 1LL)));
-    const std::uint64_t cells = state.data.cells.size();
+    const int full_rows = state.data.rows;
+    long long count = threads == 1 ? 1 : threads + 2;
+    if (full_rows > 0)
+        count = std::clamp((file_rows + full_rows - 1) / full_rows, 1LL, count);
+    const int rows = static_cast<int>(std::max(1LL, full_rows * 4 / std::max(count, 4LL)));
+    const std::uint64_t cells = static_cast<std::uint64_t>(full_rows > 0 ? rows : 0) * state.datacols;
+    state.data = RowMatrix{};
+    state.result = RowMatrix{};
+    std::vector<Block> blocks(static_cast<std::size_t>(count));
     for (Block& block : blocks) {
-        if (&block == &blocks.front()) {
-            block.data = std::move(state.data);
-            block.result = std::move(state.result);
-        } else {
-            block.data = RowMatrix{block_rows, state.datacols, allocate_zeroed<double>(cells, 624)};
-            block.result = RowMatrix{block_rows, state.datacols, allocate_zeroed<double>(cells, 627)};
-        }
-        block.printed = std::make_unique_for_overwrite<char[]>(printed_bytes(block_rows, state.scores));
+        block.data = RowMatrix{rows, state.datacols, allocate_zeroed<double>(cells, 624)};
+        block.result = RowMatrix{rows, state.datacols, allocate_zeroed<double>(cells, 627)};
+        block.printed = std::make_unique_for_overwrite<char[]>(printed_bytes(rows, state.scores));
     }
     return blocks;
 }
@@ -226,8 +225,8 @@ void transform_file(RunState& state, DataReader& input, const char* path)
             message("%s", step.trace);
     OutputFile output = writefile(state, path);
     const int threads = thread_count();
-    const int block_rows = state.data.rows;
     std::vector<Block> blocks = make_blocks(state, input.rows(), threads);
+    const int block_rows = blocks.front().data.rows;
     const Block* failed = nullptr;
     PipelineSteps pipeline;
     pipeline.read = [&](int slot) { return read_lines(input, blocks[slot].lines, block_rows); };
