@@ -163,24 +163,26 @@ struct Block {
 
 // Blocks in flight: one per thread and two more, so that the calling thread
 // can read and write while every thread converts, and no more than the file
-// fills. Beyond four blocks each gets fewer rows, so that all take the
+// fills. Beyond four blocks each gets fewer `rows`, so that all take the
 // memory of four full ones (3 to 5 MB each). Their storage is taken before
 // any thread starts, so a failure to get it is reported with no thread
-// running; it replaces the pair that readfile sized.
-std::vector<Block> make_blocks(RunState& state, long long file_rows, int threads)
+// running; the first block takes over the pair that readfile sized.
+std::vector<Block> make_blocks(RunState& state, long long file_rows, int threads, int& rows)
 {
     const int full_rows = state.data.rows;
     long long count = threads == 1 ? 1 : threads + 2;
     if (full_rows > 0)
         count = std::clamp((file_rows + full_rows - 1) / full_rows, 1LL, count);
-    const int rows = static_cast<int>(std::max(1LL, full_rows * 4 / std::max(count, 4LL)));
-    const std::uint64_t cells = static_cast<std::uint64_t>(full_rows > 0 ? rows : 0) * state.datacols;
-    state.data = RowMatrix{};
-    state.result = RowMatrix{};
+    rows = static_cast<int>(full_rows * 4 / std::max(count, 4LL));
+    const std::uint64_t cells = static_cast<std::uint64_t>(rows) * state.datacols;
     std::vector<Block> blocks(static_cast<std::size_t>(count));
+    blocks.front().data = std::move(state.data);
+    blocks.front().result = std::move(state.result);
     for (Block& block : blocks) {
-        block.data = RowMatrix{rows, state.datacols, allocate_zeroed<double>(cells, 624)};
-        block.result = RowMatrix{rows, state.datacols, allocate_zeroed<double>(cells, 627)};
+        if (&block != &blocks.front()) {
+            block.data = RowMatrix{rows, state.datacols, allocate_zeroed<double>(cells, 624)};
+            block.result = RowMatrix{rows, state.datacols, allocate_zeroed<double>(cells, 627)};
+        }
         block.printed = std::make_unique_for_overwrite<char[]>(printed_bytes(rows, state.scores));
     }
     return blocks;
@@ -225,8 +227,8 @@ void transform_file(RunState& state, DataReader& input, const char* path)
             message("%s", step.trace);
     OutputFile output = writefile(state, path);
     const int threads = thread_count();
-    std::vector<Block> blocks = make_blocks(state, input.rows(), threads);
-    const int block_rows = blocks.front().data.rows;
+    int block_rows = 0;
+    std::vector<Block> blocks = make_blocks(state, input.rows(), threads, block_rows);
     const Block* failed = nullptr;
     PipelineSteps pipeline;
     pipeline.read = [&](int slot) { return read_lines(input, blocks[slot].lines, block_rows); };
