@@ -136,13 +136,6 @@ struct Step {
 constexpr Step kForward[] = {{"standardize()\n", standardize}, {"scorix()\n", scorix}};
 constexpr Step kInverse[] = {{"scorix()\n", scorix}, {"unstandardize()\n", unstandardize}};
 
-// Sites 218, 219 and 220: two counts of the coefficient file disagree.
-[[noreturn]] void count_mismatch(int site, const char* first, int first_count, const char* second, int second_count)
-{
-    error("Error %s %d:\nnumber of %s (%d) and\nnumber of %s (%d) is missmatched\n", kErrorLabel, site, first,
-          first_count, second, second_count);
-}
-
 }  // namespace
 
 void check_vector_lengths(const RunState& state)
