@@ -2,59 +2,41 @@
 // error, never reads or writes out of bounds, and a set that the driver
 // accepts has the shapes the transforms rely on. An accepted set is also
 // inverted, as the inverse transform does.
-#include <cstdint>
-#include <vector>
-
 #include "coefficient_file.h"
 #include "driver.h"
-#include "fuzz_support.h"
+#include "harness.h"
 #include "matinv.h"
-#include "run_state.h"
 
 namespace {
 
-void check_shapes(const RunState& state)
+void one_input(const std::uint8_t* data, std::size_t size)
 {
-    std::size_t n = static_cast<std::size_t>(state.datacols);
-    FUZZ_CHECK(state.datacols >= 0);
-    FUZZ_CHECK(state.std->size() == n);
-    FUZZ_CHECK(state.fsc->size() == n * n);
-    FUZZ_CHECK(!state.mean || state.mean->size() == n);
-}
-
-void invert(RunState& state)
-{
-    std::size_t n = static_cast<std::size_t>(state.datacols);
+    static ScratchDir dir;
+    dir.write("c.fsc", std::string(reinterpret_cast<const char*>(data), size));
+    RunState state;
+    state.fscname = dir.file("c.fsc");
+    state.global = size > 0 && (data[size - 1] & 1);
+    try {
+        readfsc(state, state.fscname->c_str());
+        check_vector_lengths(state);
+    } catch (const FatalStop&) {
+        return;
+    }
+    int n = state.datacols;
+    FUZZ_CHECK(n >= 0 && state.std->size() == static_cast<std::size_t>(n));
+    FUZZ_CHECK(state.fsc->size() == static_cast<std::size_t>(n) * n &&
+               (!state.mean || state.mean->size() == state.std->size()));
     if (n == 0 || n > 64)  // big orders cost time, not coverage
         return;
-    std::vector<int> pivots(n);
-    int status = 0;
-    int flag = 0;
+    std::vector<int> pivots(static_cast<std::size_t>(n));
+    int status = 0, flag = 0;
     double det = 0.0;
-    matinv(&status, &flag, state.datacols, state.datacols, state.fsc->data(), state.datacols, pivots.data(), &det);
+    matinv(&status, &flag, n, n, state.fsc->data(), n, pivots.data(), &det);
     FUZZ_CHECK(status == 1 || status == 2);
-    if (status == 1)
-        for (std::size_t k = 0; k < n; ++k)
-            FUZZ_CHECK(pivots[k] >= static_cast<int>(k) && pivots[k] < state.datacols);
+    for (int k = 0; status == 1 && k < n; ++k)
+        FUZZ_CHECK(pivots[static_cast<std::size_t>(k)] >= k && pivots[static_cast<std::size_t>(k)] < n);
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
-    static InputFile input("coefficients.fsc");
-    catch_fatal_errors();
-    input.write(data, size);
-    RunState state;
-    state.fscname = input.path();
-    state.global = size > 0 && (data[size - 1] & 1);
-    try {
-        readfsc(state, input.path().c_str());
-        check_vector_lengths(state);
-    } catch (const FatalStop&) {
-        return 0;
-    }
-    check_shapes(state);
-    invert(state);
-    return 0;
-}
+FUZZ_TARGET(coefficient_file, one_input)

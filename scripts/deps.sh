@@ -6,13 +6,17 @@
 # Further package names on the command line are installed as well.
 set -euo pipefail
 
-packages=(cmake make g++ libeigen3-dev)
+# libarchive-dev builds the reading of compressed data files.
+packages=(cmake make g++ libeigen3-dev libarchive-dev)
 if [ "${1:-}" = tool ]; then
   shift
 else
   # GoogleTest; the checks: leaks, man page lint, the Debian package, the
-  # libFuzzer targets, the GNU parallel recipe (rsync carries its files).
-  packages+=(libgtest-dev libgmock-dev valgrind mandoc groff-base dpkg-dev clang-14 libclang-rt-14-dev parallel rsync)
+  # libFuzzer targets, the GNU parallel recipe (rsync carries its files);
+  # the compressors make the compressed inputs of the tests, zlib those of
+  # the data file fuzz target.
+  packages+=(libgtest-dev libgmock-dev valgrind mandoc groff-base dpkg-dev clang-14 libclang-rt-14-dev parallel rsync
+    gzip bzip2 xz-utils zstd zlib1g-dev)
 fi
 packages+=("$@")
 missing=()

@@ -3,11 +3,11 @@
 # tests/corpus. New inputs go to build-fuzz/corpus, never into the source tree.
 #   scripts/fuzz.sh short                 every target for 15 s (as CI does)
 #   scripts/fuzz.sh long SECONDS [TARGET...]  a long run, one target after another
-# Targets: scanner score_selection coefficient_file data_file. Prints one line
-# per target, "fuzz TARGET: ok" or "fuzz TARGET: FAILED"; a crash leaves its
-# input as build-fuzz/crash-* and the script goes on with the next target and
-# ends with status 1. Without clang-14 (and libclang-rt-14-dev; deps.sh
-# installs both) it skips the fuzzing with a message and status 77.
+# Targets: scanner printer score_selection coefficient_file data_file. Prints
+# one line per target, "fuzz TARGET: ok" or "fuzz TARGET: FAILED"; a crash
+# leaves its input as build-fuzz/crash-* and the script goes on with the next
+# target and ends with status 1. Without clang-14 (and libclang-rt-14-dev;
+# deps.sh installs both) it skips the fuzzing with a message and status 77.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 mode=${1:-short}
@@ -17,7 +17,7 @@ long) seconds=${2:?"usage: $0 long SECONDS [TARGET...]"}; shift 2 ;;
 *) echo "usage: $0 short | long SECONDS [TARGET...]" >&2; exit 2 ;;
 esac
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(scanner score_selection coefficient_file data_file)
+[ ${#targets[@]} -gt 0 ] || targets=(scanner printer score_selection coefficient_file data_file)
 
 if ! command -v clang++-14 >/dev/null; then
   echo "fuzz: skipped, clang++-14 is not installed (apt-get install clang-14 libclang-rt-14-dev)"
@@ -28,6 +28,8 @@ CC=clang-14 CXX=clang++-14 cmake -S "$top/fuzz" -B "$build" >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
 
 cd "$build"
+# The harnesses write their inputs to scratch files: in memory when possible.
+[ -d /dev/shm ] && export TMPDIR=/dev/shm
 failed=0
 for target in "${targets[@]}"; do
   mkdir -p "corpus/$target"

@@ -31,20 +31,11 @@ constexpr long long kPartBytes = 1 << 20;
 // A read pass block stops taking lines once it holds this much text.
 constexpr std::size_t kBlockText = 1 << 20;
 
-// A pipe, a FIFO or a socket gives its lines once: the read pass after the
-// count pass would find nothing and the rows would silently stay 0 (or, for
-// a FIFO without a writer, the second open would wait forever).
-bool readable_once(std::FILE* stream)
-{
-    struct stat status;
-    return ::fstat(::fileno(stream), &status) == 0 && (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode));
-}
-
 // The size of a regular file, which can be counted in parts; 0 otherwise.
-long long regular_size(std::FILE* stream)
+long long regular_size(const char* path)
 {
     struct stat status;
-    return ::fstat(::fileno(stream), &status) == 0 && S_ISREG(status.st_mode) ? status.st_size : 0;
+    return ::stat(path, &status) == 0 && S_ISREG(status.st_mode) ? status.st_size : 0;
 }
 
 // A line that stops its numbers short of `cols` at something other than
@@ -73,6 +64,7 @@ void note_text_row(DataReader::TextRows& rows, const LineReader& reader)
 // is counted in one piece).
 struct Tally {
     long long rows = 0;
+    long long bytes = 0;        // of the rows' lines
     long long lines = 0;        // lines read, comment lines included
     int too_many = -1;          // numbers of the first line with more than the variables
     bool failed = false;        // a read error
@@ -97,6 +89,7 @@ Tally count_lines(LineReader reader, int cols, int part, std::atomic<int>& first
         if (count < cols && holds_text(reader.line()))
             note_text_row(tally.text_rows, reader);
         ++tally.rows;
+        tally.bytes += static_cast<long long>(reader.line().size());
         if (first_bad.load(std::memory_order_relaxed) < part)
             break;
     }
@@ -131,28 +124,33 @@ std::vector<long long> part_starts(int fd, long long size, int parts)
     return starts;
 }
 
-// The count pass: a regular file large enough in parts on several threads,
-// any other in one piece. The parts' tallies add up in file order, and the
-// first part with a failure gives the failure a single pass would meet.
-Tally count_rows(const RunState& state, const char* path, std::FILE* stream)
+// The count pass: a plain regular file large enough in parts on several
+// threads, any other (a compressed one) in one piece. The parts' tallies
+// add up in file order, and the first part with a failure gives the failure
+// a single pass would meet.
+Tally count_rows(const RunState& state, const char* path, ByteStream counted)
 {
     std::atomic<int> first_bad{INT_MAX};
-    const long long size = regular_size(stream);
+    const long long size = counted.compressed() || thread_count() == 1 ? 0 : regular_size(path);
     const int parts = static_cast<int>(std::min<long long>(thread_count(), size / kPartBytes));
-    if (parts < 2)
-        return count_lines(LineReader(stream), state.datacols, 0, first_bad);
-    const std::vector<long long> starts = part_starts(::fileno(stream), size, parts);
+    File probe(parts > 1 ? std::fopen(path, "r") : nullptr, std::fclose);
+    if (!probe)
+        return count_lines(LineReader(std::move(counted)), state.datacols, 0, first_bad);
+    const std::vector<long long> starts = part_starts(::fileno(probe.get()), size, parts);
     std::vector<Tally> tallies(starts.size());
     run_parts(static_cast<int>(starts.size()), [&](int part) {
-        File own(part == 0 ? nullptr : std::fopen(path, "r"), std::fclose);
-        std::FILE* file = part == 0 ? stream : own.get();
         const std::size_t next = static_cast<std::size_t>(part) + 1;
-        if (!file || (part > 0 && ::fseeko(file, starts[part], SEEK_SET) != 0)) {
+        const long long limit = next < starts.size() ? starts[next] - starts[part] : -1;
+        if (part == 0) {
+            tallies[0] = count_lines(LineReader(std::move(counted), limit), state.datacols, 0, first_bad);
+            return;
+        }
+        File file(std::fopen(path, "r"), std::fclose);
+        if (!file || ::fseeko(file.get(), starts[part], SEEK_SET) != 0) {
             tallies[part].failed = true;
             return;
         }
-        long long limit = next < starts.size() ? starts[next] - starts[part] : -1;
-        tallies[part] = count_lines(LineReader(file, limit), state.datacols, part, first_bad);
+        tallies[part] = count_lines(LineReader(file.get(), limit), state.datacols, part, first_bad);
     });
     Tally total;
     for (Tally& tally : tallies) {
@@ -168,6 +166,7 @@ Tally count_rows(const RunState& state, const char* path, std::FILE* stream)
             total.text_rows.count += tally.text_rows.count;
         }
         total.rows += tally.rows;
+        total.bytes += tally.bytes;
         total.lines += tally.lines;
     }
     return total;
@@ -198,7 +197,7 @@ bool make_room(LineBlock& block, std::size_t size, const char* from, std::size_t
 
 }  // namespace
 
-DataReader::DataReader(File stream, long long rows, int cols, const char* path)
+DataReader::DataReader(ByteStream stream, long long rows, int cols, const char* path)
     : stream_(std::move(stream)), rows_(rows), rows_left_(rows), cols_(cols), path_(path)
 {
 }
@@ -222,22 +221,24 @@ void allocate(RunState& state, long long rows)
 
 DataReader readfile(RunState& state, const char* path)
 {
-    File file(std::fopen(path, "r"), std::fclose);
+    ByteStream counted = ByteStream::open(path);
     if (!state.quiet)
         message("File:      %s\n", path);
     if (state.debug)
         message("scanning file\n");
-    if (!file)
+    if (!counted.is_open())
         error("Error %s %d:opening %s\n", kErrorLabel, 646, path);
-    if (readable_once(file.get()))
+    // A pipe, a FIFO or a socket gives its lines once: the read pass after
+    // the count pass would find nothing and the rows would silently stay 0
+    // (or, for a FIFO without a writer, the second open would wait forever).
+    if (counted.readable_once())
         error("Error %s %d:%s is a pipe; a data file is read twice\n", kErrorLabel, 648, path);
-    Tally tally = count_rows(state, path, file.get());
+    Tally tally = count_rows(state, path, std::move(counted));
     if (tally.too_many >= 0)
         error("Error %s %d:\nnumber of variables in std (%d)\nand in %s (%d) mismatch.\n", kErrorLabel, 655,
               state.datacols, path, tally.too_many);
     if (tally.failed)
         error("Error %s %d:reading %s\n", kErrorLabel, 647, path);
-    file.reset();
     if (state.quiet)
         message("rows:%lld file:%s", tally.rows, path);
     else
@@ -245,11 +246,12 @@ DataReader readfile(RunState& state, const char* path)
     allocate(state, tally.rows);
     if (state.debug)
         message("reading file\n");
-    file.reset(std::fopen(path, "r"));
-    if (!file)
+    ByteStream read = ByteStream::open(path);
+    if (!read.is_open())
         error("Error %s %d:opening %s\n", kErrorLabel, 676, path);
-    DataReader reader(std::move(file), tally.rows, state.datacols, path);
+    DataReader reader(std::move(read), tally.rows, state.datacols, path);
     reader.text_rows = std::move(tally.text_rows);
+    reader.threads_ = tally.bytes > static_cast<long long>(kBlockText) ? thread_count() : 1;
     return reader;
 }
 
@@ -293,7 +295,7 @@ bool read_lines(DataReader& reader, LineBlock& block, int max_rows)
             if (begin < filled)
                 take(filled);
             if (block.rows() < wanted)
-                block.failure = std::ferror(reader.stream_.get()) ? 689 : 692;
+                block.failure = reader.stream_.failed() ? 689 : 692;
             break;
         }
         if (block.rows() > 0 && filled >= kBlockText)
@@ -307,7 +309,7 @@ bool read_lines(DataReader& reader, LineBlock& block, int max_rows)
         // Reads of a quarter of the block's text at most: what a block
         // leaves for the next one stays small.
         std::size_t room = std::min(block.capacity - filled, kBlockText / 4);
-        std::size_t got = std::fread(block.text.get() + filled, 1, room, reader.stream_.get());
+        std::size_t got = reader.stream_.read(block.text.get() + filled, room);
         filled += got;
         reader.at_end_ = got < room;
     }

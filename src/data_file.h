@@ -4,19 +4,18 @@
 // with the length of the file. A large regular file is counted in parts on
 // several threads; the read pass reads blocks of lines on the calling thread
 // that any thread may then convert. Failures found off the calling thread
-// are kept with their block and reported in file order.
+// are kept with their block and reported in file order. A compressed file is
+// decompressed in both passes (see byte_stream.h), as one stream.
 #pragma once
 
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "byte_stream.h"
 #include "run_state.h"
 #include "text_input.h"
-
-using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
 // The lines of one block of rows as the read pass found them.
 struct LineBlock {
@@ -37,7 +36,7 @@ struct LineBlock {
 // A data file between its count pass and the end of its read pass.
 class DataReader {
 public:
-    DataReader(File stream, long long rows, int cols, const char* path);
+    DataReader(ByteStream stream, long long rows, int cols, const char* path);
 
     // Rows that end their numbers early with text after them (a header, a
     // CSV line): their missing values are read as 0, which the user should
@@ -49,16 +48,21 @@ public:
     };
     TextRows text_rows;
     long long rows() const { return rows_; }
+    // Threads worth starting for the read pass: one for a file whose rows
+    // fill one block's text at most.
+    int threads() const { return threads_; }
 
 private:
+    friend DataReader readfile(RunState& state, const char* path);
     friend bool read_lines(DataReader& reader, LineBlock& block, int max_rows);
     friend void stop_on_failure(const DataReader& reader, const LineBlock& block);
     friend bool readblock(RunState& state, DataReader& reader);
     friend void warn_text_rows(const DataReader& reader);
-    File stream_;
+    ByteStream stream_;
     long long rows_;       // rows the count pass found
     long long rows_left_;  // counted rows the read pass has still to hand on
     int cols_;
+    int threads_ = 1;
     const char* path_;
     // Bytes read and not handed on yet, left at the end of the last block.
     const char* carried_ = nullptr;

@@ -188,13 +188,6 @@ std::vector<Block> make_blocks(RunState& state, long long file_rows, int threads
     return blocks;
 }
 
-// Sites 218, 219 and 220: two counts of the coefficient file disagree.
-[[noreturn]] void count_mismatch(int site, const char* first, int first_count, const char* second, int second_count)
-{
-    error("Error %s %d:\nnumber of %s (%d) and\nnumber of %s (%d) is missmatched\n", kErrorLabel, site, first,
-          first_count, second, second_count);
-}
-
 }  // namespace
 
 void check_vector_lengths(const RunState& state)
@@ -226,7 +219,7 @@ void transform_file(RunState& state, DataReader& input, const char* path)
         for (const Step& step : steps)
             message("%s", step.trace);
     OutputFile output = writefile(state, path);
-    const int threads = thread_count();
+    const int threads = input.threads();
     int block_rows = 0;
     std::vector<Block> blocks = make_blocks(state, input.rows(), threads, block_rows);
     const Block* failed = nullptr;

@@ -9,12 +9,14 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <getopt.h>
 #include <unistd.h>
 
 #include "atomic_file.h"
+#include "byte_stream.h"
 #include "data_file.h"
 #include "fit_report.h"
 #include "output_writer.h"
@@ -124,12 +126,6 @@ std::optional<Options> parse_options(int argc, char** argv)
     return options;
 }
 
-// The one place where a data file becomes a stream.
-File open_data(const std::string& path)
-{
-    return File(std::fopen(path.c_str(), "r"), std::fclose);
-}
-
 std::string place(const std::string& path, long long line)
 {
     return path + ":" + std::to_string(line) + ": ";
@@ -166,11 +162,13 @@ void RowPool::start(std::string_view line, const std::string& path, long long li
 
 void RowPool::read(const std::string& path)
 {
-    File file = open_data(path);
-    if (!file)
+    // A compressed data file is decompressed as scorix does it.
+    ByteStream file = ByteStream::open(path.c_str());
+    if (!file.is_open())
         throw FitError(path + ": " + std::strerror(errno));
+    const bool compressed = file.compressed();
     errno = 0;  // what a failed read leaves here names the cause
-    LineReader lines(file.get());
+    LineReader lines(std::move(file));
     while (lines.myfgets()) {
         const std::string_view line = lines.line();
         const std::string_view text = line.substr(0, line.find_last_not_of(" \t\n\v\f\r") + 1);
@@ -196,6 +194,8 @@ void RowPool::read(const std::string& path)
             filled_ = 0;
         }
     }
+    if (lines.failed() && compressed)
+        throw FitError(path + ": read error: compressed data damaged or cut short");
     if (lines.failed())
         throw FitError(path + ": read error" + (errno ? std::string(": ") + std::strerror(errno) : ""));
 }

@@ -390,7 +390,7 @@ void LineReader::refill()
     std::size_t wanted = capacity_ - filled_;
     if (left_ >= 0 && static_cast<unsigned long long>(left_) < wanted)
         wanted = static_cast<std::size_t>(left_);
-    std::size_t got = wanted ? std::fread(buffer_.get() + filled_, 1, wanted, stream_) : 0;
+    std::size_t got = wanted ? stream_.read(buffer_.get() + filled_, wanted) : 0;
     filled_ += got;
     if (left_ >= 0)
         left_ -= static_cast<long long>(got);

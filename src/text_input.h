@@ -7,6 +7,9 @@
 #include <cstdio>
 #include <memory>
 #include <string_view>
+#include <utility>
+
+#include "byte_stream.h"
 
 // Characters that open a comment line when they are its first byte.
 inline constexpr std::string_view strCommentChars = "!#;";
@@ -31,12 +34,14 @@ std::size_t numbers_end(std::string_view line);
 int readline(std::string_view line, double* row, int capacity, const int* flags);
 
 // Reads a stream in large blocks and hands out its lines whole, each with
-// its newline, however long: one fread per megabyte and a memchr per line
+// its newline, however long: one read per megabyte and a memchr per line
 // instead of a library call per line.
 class LineReader {
 public:
     // With a `limit`, at most that many bytes of the stream are read.
-    explicit LineReader(std::FILE* stream, long long limit = -1) : stream_(stream), left_(limit) {}
+    explicit LineReader(ByteStream stream, long long limit = -1) : stream_(std::move(stream)), left_(limit) {}
+    // A stream read as it is (the coefficient file), not closed here.
+    explicit LineReader(std::FILE* stream, long long limit = -1) : LineReader(ByteStream(stream), limit) {}
     LineReader(LineReader&&) = default;
     LineReader& operator=(LineReader&&) = default;
 
@@ -51,15 +56,16 @@ public:
     // The number of the last line read in the stream, comment lines counted.
     long long line_number() const { return line_number_; }
 
-    // A read error, or a line that did not fit in memory.
-    bool failed() const { return failed_ || std::ferror(stream_) != 0; }
+    // A read error, damaged compressed data, or a line that did not fit in
+    // memory.
+    bool failed() const { return failed_ || stream_.failed(); }
 
 private:
     // Keeps the current line and the bytes after it, moved to the front,
     // and reads more behind them, growing the buffer for a long line.
     void refill();
 
-    std::FILE* stream_;
+    ByteStream stream_;
     std::unique_ptr<char[]> buffer_;
     std::size_t capacity_ = 0;
     std::size_t filled_ = 0;      // bytes of the buffer holding input

@@ -76,17 +76,3 @@ TEST(CoefficientFile, ReportsEverySizeMismatch)
         << "a comment character cuts the row";
     EXPECT_EQ(load_error("[FSC_SORTED]\n1 0 0\n0 1 0\n"), mismatch(567, "columns", 3, "rows", 2));
 }
-
-TEST(CoefficientFile, LoadsLongMatrixRows)
-{
-    const int n = 1600;
-    std::string text = "[FSC_SORTED]\n";
-    for (int r = 0; r < n; ++r) {
-        for (int c = 0; c < n; ++c)
-            text += (r == c) ? "1 " : "0 ";
-        text += '\n';
-    }
-    RunState state = load(text);
-    EXPECT_EQ(state.datacols, n);
-    EXPECT_EQ((*state.fsc)[static_cast<std::size_t>(n) * n - 1], 1.0);
-}

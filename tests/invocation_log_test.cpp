@@ -1,4 +1,5 @@
-// The invocation log: how arguments are quoted and in which order they stand.
+// The invocation log: how arguments are quoted (their order is checked end
+// to end in cli_test.cpp).
 #include "invocation_log.h"
 #include "support.h"
 
@@ -17,15 +18,4 @@ TEST(InvocationLog, QuotesArgumentsWithBlanksCommasOrAsterisks)
         EXPECT_EQ(log_line("2026-12-06 10:00:00", static_cast<int>(argv.size()), argv.data()),
                   std::string("2026-12-06 10:00:00 ") + expected + "\n");
     }
-}
-
-// Concurrent runs and a log that cannot be opened are run end to end in
-// cli_test.cpp.
-TEST(InvocationLog, LogsOptionsBeforeOperands)
-{
-    ScratchDir dir;
-    dir.write("c.fsc", kThreeVariableFsc);
-    dir.write("a.dat", "1 2 3\n");
-    ASSERT_EQ(run_scorix(dir, {"a.dat", "-q", "-f", "c.fsc"}).status, 0);
-    EXPECT_EQ(dir.read("logfile").substr(19), std::string(" ") + SCORIX_BINARY + " -q -f c.fsc a.dat\n");
 }

@@ -4,10 +4,10 @@
 
 TEST(ScoreSelection, ItemsRangesAndEveryWayAListEnds)
 {
+    // The list (nullptr: no -b given), columns, quiet, flags and the echo.
     const struct {
-        const char* list;  // nullptr: no -b given
-        int columns;
-        int quiet;
+        const char* list;
+        int columns, quiet;
         std::vector<int> flags;
         const char* echo;
     } cases[] = {

@@ -1,32 +1,11 @@
-// Shared helpers of the tests: scratch directories, running the built
-// program, catching fatal errors in-process, comparing doubles by their bits.
+// Helpers of the unit and end-to-end tests beyond the ones shared with the
+// fuzz harnesses: running the built program, catching a fatal error
+// in-process, comparing doubles by their bits.
 #pragma once
-
-#include <cstdint>
-#include <cstring>
-#include <filesystem>
-#include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
-// Thrown by the tests' fatal handler in place of ending the process.
-struct FatalStop {};
-
-// A fresh directory, removed with everything in it.
-class ScratchDir {
-public:
-    ScratchDir();
-    ~ScratchDir();
-    const std::filesystem::path& path() const { return path_; }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-    bool exists(const std::string& name) const { return std::filesystem::exists(path_ / name); }
-    void write(const std::string& name, const std::string& bytes) const;
-    std::string read(const std::string& name) const;
-
-private:
-    std::filesystem::path path_;
-};
+#include "harness.h"
 
 struct RunResult {
     int status = -1;
@@ -53,15 +32,6 @@ std::string fatal_text(Call call)
     EXPECT_TRUE(stopped) << "no fatal error";
     return text;
 }
-
-inline std::uint64_t bits(double value)
-{
-    std::uint64_t b;
-    std::memcpy(&b, &value, sizeof b);
-    return b;
-}
-
-std::string describe(double value);  // hex and decimal
 
 #define EXPECT_BITS_EQ(expected, actual) \
     EXPECT_EQ(bits(expected), bits(actual)) << "expected " << describe(expected) << ", got " << describe(actual)
