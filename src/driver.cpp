@@ -170,9 +170,8 @@ struct Block {
 std::vector<Block> make_blocks(RunState& state, long long file_rows, int threads, int& rows)
 {
     const int full_rows = state.data.rows;
-    long long count = threads == 1 ? 1 : threads + 2;
-    if (full_rows > 0)
-        count = std::clamp((file_rows + full_rows - 1) / full_rows, 1LL, count);
+    long long count = threads == 1 || full_rows == 0 ? 1 : threads + 2;
+    count = std::clamp((file_rows + std::max(full_rows, 1) - 1) / std::max(full_rows, 1), 1LL, count);
     rows = static_cast<int>(full_rows * 4 / std::max(count, 4LL));
     const std::uint64_t cells = static_cast<std::uint64_t>(rows) * state.datacols;
     std::vector<Block> blocks(static_cast<std::size_t>(count));
