@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr int kMostThreads = 8;      // more gain nothing on a stream of rows
+constexpr int kMostThreads = 8;      // CPUs a run takes unless SCORIX_THREADS asks for more
 constexpr int kMostRequested = 256;  // SCORIX_THREADS beyond this is taken as this
 
 int threads_from_environment()
