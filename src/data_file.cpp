@@ -215,7 +215,7 @@ void allocate(RunState& state, long long rows)
         cells = UINT64_MAX;
     state.data.cells = allocate_zeroed<double>(cells, 624);
     state.result.cells = allocate_zeroed<double>(cells, 627);
-    state.data.rows = state.result.rows = static_cast<int>(block);
+    state.data.capacity = state.result.capacity = static_cast<int>(block);
     state.data.cols = state.result.cols = state.datacols;
 }
 
@@ -352,7 +352,7 @@ void stop_on_failure(const DataReader& reader, const LineBlock& block)
 bool readblock(RunState& state, DataReader& reader)
 {
     state.datarows = 0;
-    if (!read_lines(reader, reader.block_, state.data.rows))
+    if (!read_lines(reader, reader.block_, state.data.capacity))
         return false;
     convert_lines(state, reader.block_, state.data);
     stop_on_failure(reader, reader.block_);

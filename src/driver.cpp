@@ -169,7 +169,7 @@ struct Block {
 // running; the first block takes over the pair that readfile sized.
 std::vector<Block> make_blocks(RunState& state, long long file_rows, int threads, int& rows)
 {
-    const int full_rows = state.data.rows;
+    const int full_rows = state.data.capacity;
     long long count = threads == 1 || full_rows == 0 ? 1 : threads + 2;
     count = std::clamp((file_rows + std::max(full_rows, 1) - 1) / std::max(full_rows, 1), 1LL, count);
     rows = static_cast<int>(full_rows * 4 / std::max(count, 4LL));
