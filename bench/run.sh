@@ -3,7 +3,8 @@
 # (quiet mode, standard input from /dev/null), MB/s of input and peak memory,
 # and the same job in numpy when numpy is installed. The 1M x 20 job also
 # runs on gzip and zstd copies of its input, and with --before on another
-# build of scorix (an earlier version, say) in the same run.
+# build of scorix (an earlier version, say) in the same run. scorix uses the
+# threads SCORIX_THREADS gives (every CPU, at most 8, when it is unset).
 #
 #   bench/run.sh [--save-ref] [--no-numpy] [--runs N] [--before PROGRAM]
 #
@@ -72,7 +73,7 @@ same() {  # output plain_output
   cmp "$data/$1" "$data/$2" && echo "  $1 identical to $2"
 }
 
-echo "$(nproc) cores, load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "$(nproc) cores, SCORIX_THREADS=${SCORIX_THREADS-}, load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 [ -z "$before" ] || tool=$before case_run "1M x 20, 3 scores (--before)" d1m.dat d1m.sco -f c20.fsc
 case_run "1M x 20, 3 scores" d1m.dat d1m.sco -f c20.fsc
 numpy_run "1M x 20, 3 scores" d1m.dat -f c20.fsc

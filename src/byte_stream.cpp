@@ -70,13 +70,13 @@ bool enable_decompressors(archive* reader)
 
 }  // namespace
 
-ByteStream::ByteStream(std::FILE* file) : ByteStream(FileHandle(file, keep_open)) {}
+ByteStream::ByteStream(std::FILE* file) : ByteStream(File(file, keep_open)) {}
 
-ByteStream::ByteStream(FileHandle file) : file_(std::move(file)), archive_(nullptr, archive_read_free) {}
+ByteStream::ByteStream(File file) : file_(std::move(file)), archive_(nullptr, archive_read_free) {}
 
 ByteStream ByteStream::open(const char* path)
 {
-    ByteStream stream(FileHandle(std::fopen(path, "r"), std::fclose));
+    ByteStream stream(File(std::fopen(path, "r"), std::fclose));
     if (stream.file_) {
         int filter = filter_of(stream.file_.get());
         if (filter != ARCHIVE_FILTER_NONE)

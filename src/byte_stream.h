@@ -11,6 +11,9 @@
 
 struct archive;
 
+// A stream that closes itself.
+using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
 class ByteStream {
 public:
     // Reads `file` as it is, without taking it over.
@@ -39,14 +42,13 @@ public:
     bool failed() const { return failed_ || (file_ && std::ferror(file_.get()) != 0); }
 
 private:
-    using FileHandle = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
     using ArchiveHandle = std::unique_ptr<archive, int (*)(archive*)>;
 
-    explicit ByteStream(FileHandle file);
+    explicit ByteStream(File file);
     // Sets up the decompressor for the filter the magic number named.
     void start_decompression(int filter);
 
-    FileHandle file_;
+    File file_;
     ArchiveHandle archive_;    // null for a file read as it is
     bool compressed_ = false;
     bool failed_ = false;      // the decompressor failed

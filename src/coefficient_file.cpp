@@ -10,8 +10,6 @@
 
 namespace {
 
-using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
-
 // A marker counts only before a NUL byte, where the line ends as text.
 bool contains(std::string_view line, std::string_view marker)
 {
@@ -36,18 +34,13 @@ void smallest_for_all(std::vector<double>& values)
     std::fill(values.begin(), values.end(), smallest);
 }
 
-}  // namespace
-
-namespace {
-
 // Counts the numbers of a vector line, which must match a matrix already
 // loaded; the count becomes datacols.
 int count_vector(RunState& state, std::string_view line, int site, const char* name)
 {
     int n = checkline(line);
     if (state.datacols != 0 && state.fsc && state.datacols != n)
-        error("Error %s %d:\nnumber of fsc (%d) and\nnumber of %s (%d) is missmatched\n", kErrorLabel, site,
-              state.datacols, name, n);
+        count_mismatch(site, "fsc", state.datacols, name, n);
     state.datacols = n;
     return n;
 }
@@ -56,8 +49,7 @@ void store_vector(const RunState& state, std::string_view line, std::vector<doub
 {
     int stored = readline(line, values.data(), static_cast<int>(values.size()), nullptr);
     if (stored != state.datacols)
-        error("Error %s %d:\nnumber of tested (%d) and\nnumber of read (%d) is missmatched\n", kErrorLabel, site,
-              state.datacols, stored);
+        count_mismatch(site, "tested", state.datacols, "read", stored);
 }
 
 }  // namespace
@@ -89,8 +81,7 @@ void initFsc(RunState& state, LineReader& reader, const char* path)
     std::string_view first = reader.myfgets() ? reader.line() : std::string_view{};
     int n = checkline(first);
     if (state.datacols != 0 && state.std && state.datacols != n)
-        error("Error %s %d:\nnumber of std (%d) and\nnumber of fsc (%d) is missmatched\n", kErrorLabel, 554,
-              state.datacols, n);
+        count_mismatch(554, "std", state.datacols, "fsc", n);
     state.datacols = n;
     state.fsc.reset();
     std::uint64_t order = static_cast<unsigned>(n);
@@ -101,16 +92,14 @@ void initFsc(RunState& state, LineReader& reader, const char* path)
     while (rows < n) {
         int stored = readline(reader.line(), state.fsc->data() + order * rows, n, nullptr);
         if (stored != n)
-            error("Error %s %d:\nnumber of read (%d) and\nnumber of expected (%d) is missmatched\n", kErrorLabel,
-                  562, stored, n);
+            count_mismatch(562, "read", stored, "expected", n);
         ++rows;
         if (rows < n && !reader.myfgets())
             break;
     }
     check_read(reader, path);
     if (rows != n)
-        error("Error %s %d:\nnumber of columns (%d) and\nnumber of rows (%d) is missmatched\n", kErrorLabel, 567,
-              n, rows);
+        count_mismatch(567, "columns", n, "rows", rows);
 }
 
 void readfsc(RunState& state, const char* path)

@@ -60,6 +60,12 @@ void error(const char* format, ...)
     std::abort();  // a handler that returns breaks the contract
 }
 
+void count_mismatch(int site, const char* first, int first_count, const char* second, int second_count)
+{
+    error("Error %s %d:\nnumber of %s (%d) and\nnumber of %s (%d) is missmatched\n", kErrorLabel, site, first,
+          first_count, second, second_count);
+}
+
 void set_fatal_handler(FatalHandler handler)
 {
     fatal_handler = handler ? handler : wait_and_exit;

@@ -18,6 +18,10 @@ void warning(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // process with status 1. Never returns.
 [[noreturn]] void error(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// The error of two counts that disagree, as the coefficient file's checks
+// print it: "number of FIRST (N) and number of SECOND (M) is missmatched".
+[[noreturn]] void count_mismatch(int site, const char* first, int first_count, const char* second, int second_count);
+
 // What `error` does once the text is printed and any temporary output is
 // gone. The default waits for one character on a terminal and exits with
 // status 1. A test or fuzz harness installs its own, which must not return

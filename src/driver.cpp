@@ -1,11 +1,13 @@
 #include "driver.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include <getopt.h>
 
@@ -18,6 +20,7 @@
 #include "matinv.h"
 #include "numerics.h"
 #include "output_writer.h"
+#include "parallel.h"
 #include "score_selection.h"
 #include "usage.h"
 
@@ -131,16 +134,57 @@ void invert_coefficients(RunState& state)
 // The transform steps of each direction in their order, with their traces.
 struct Step {
     const char* trace;
-    void (*apply)(RunState&);
+    void (*apply)(const RunState& state, RowMatrix& data, RowMatrix& result, int rows);
 };
-constexpr Step kForward[] = {{"standardize()\n", standardize}, {"scorix()\n", scorix}};
-constexpr Step kInverse[] = {{"scorix()\n", scorix}, {"unstandardize()\n", unstandardize}};
-
-// Sites 218, 219 and 220: two counts of the coefficient file disagree.
-[[noreturn]] void count_mismatch(int site, const char* first, int first_count, const char* second, int second_count)
+void standardize_step(const RunState& state, RowMatrix& data, RowMatrix&, int rows)
 {
-    error("Error %s %d:\nnumber of %s (%d) and\nnumber of %s (%d) is missmatched\n", kErrorLabel, site, first,
-          first_count, second, second_count);
+    standardize(state, data, rows);
+}
+void scorix_step(const RunState& state, RowMatrix& data, RowMatrix& result, int rows)
+{
+    scorix(state, data, result, rows);
+}
+void unstandardize_step(const RunState& state, RowMatrix&, RowMatrix& result, int rows)
+{
+    unstandardize(state, result, rows);
+}
+constexpr Step kForward[] = {{"standardize()\n", standardize_step}, {"scorix()\n", scorix_step}};
+constexpr Step kInverse[] = {{"scorix()\n", scorix_step}, {"unstandardize()\n", unstandardize_step}};
+
+// One block of a file on its way from its lines through the steps to its
+// printed rows.
+struct Block {
+    LineBlock lines;
+    RowMatrix data;
+    RowMatrix result;
+    std::unique_ptr<char[]> printed;
+    std::size_t printed_size = 0;
+};
+
+// Blocks in flight: one per thread and two more, so that the calling thread
+// can read and write while every thread converts, and no more than the file
+// fills. Beyond four blocks each gets fewer `rows`, so that all take the
+// memory of four full ones (3 to 5 MB each). Their storage is taken before
+// any thread starts, so a failure to get it is reported with no thread
+// running; the first block takes over the pair that readfile sized.
+std::vector<Block> make_blocks(RunState& state, long long file_rows, int threads, int& rows)
+{
+    const int full_rows = state.data.capacity;
+    long long count = threads == 1 || full_rows == 0 ? 1 : threads + 2;
+    count = std::clamp((file_rows + std::max(full_rows, 1) - 1) / std::max(full_rows, 1), 1LL, count);
+    rows = static_cast<int>(full_rows * 4 / std::max(count, 4LL));
+    const std::uint64_t cells = static_cast<std::uint64_t>(rows) * state.datacols;
+    std::vector<Block> blocks(static_cast<std::size_t>(count));
+    blocks.front().data = std::move(state.data);
+    blocks.front().result = std::move(state.result);
+    for (Block& block : blocks) {
+        if (&block != &blocks.front()) {
+            block.data = RowMatrix{rows, state.datacols, allocate_zeroed<double>(cells, 624)};
+            block.result = RowMatrix{rows, state.datacols, allocate_zeroed<double>(cells, 627)};
+        }
+        block.printed = std::make_unique_for_overwrite<char[]>(printed_bytes(rows, state.scores));
+    }
+    return blocks;
 }
 
 }  // namespace
@@ -164,16 +208,48 @@ void check_vector_lengths(const RunState& state)
 void process_file(RunState& state, const char* path)
 {
     DataReader input = readfile(state, path);
+    transform_file(state, input, path);
+}
+
+void transform_file(RunState& state, DataReader& input, const char* path)
+{
     const auto& steps = state.reverse ? kInverse : kForward;
     if (state.debug)
         for (const Step& step : steps)
             message("%s", step.trace);
     OutputFile output = writefile(state, path);
-    while (readblock(state, input)) {
+    const int threads = input.threads();
+    int block_rows = 0;
+    std::vector<Block> blocks = make_blocks(state, input.rows(), threads, block_rows);
+    const Block* failed = nullptr;
+    PipelineSteps pipeline;
+    pipeline.read = [&](int slot) { return read_lines(input, blocks[slot].lines, block_rows); };
+    // Every row goes through the same code whichever thread takes its block.
+    pipeline.work = [&](int slot) {
+        Block& block = blocks[slot];
+        convert_lines(state, block.lines, block.data);
+        if (block.lines.too_many >= 0)
+            return;
         for (const Step& step : steps)
-            step.apply(state);
-        output.write(state);
-    }
+            step.apply(state, block.data, block.result, block.lines.rows());
+        char* printed = block.printed.get();
+        block.printed_size = static_cast<std::size_t>(
+            format_rows(block.result, block.lines.rows(), state.scores, printed) - printed);
+    };
+    pipeline.write = [&](int slot) {
+        const Block& block = blocks[slot];
+        if (block.lines.too_many < 0)
+            output.write({block.printed.get(), block.printed_size});
+        if (block.lines.too_many >= 0 || block.lines.failure) {
+            failed = &block;
+            return false;
+        }
+        return true;
+    };
+    run_pipeline(threads, static_cast<int>(blocks.size()), pipeline);
+    // Every thread has stopped: the first failure in file order is reported.
+    if (failed)
+        stop_on_failure(input, failed->lines);
     output.finish();
     warn_text_rows(input);
 }

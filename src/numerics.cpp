@@ -7,12 +7,12 @@
 #include <immintrin.h>
 #endif
 
-void standardize(RunState& state)
+void standardize(const RunState& state, RowMatrix& data, int rows)
 {
     const double* mean = (state.sub_mean_from_input && state.mean) ? state.mean->data() : nullptr;
     const double* std = state.std->data();
-    for (int r = 0; r < state.datarows; ++r) {
-        double* row = state.data.row(r);
+    for (int r = 0; r < rows; ++r) {
+        double* row = data.row(r);
         for (int c = 0; c < state.datacols; ++c) {
             double value = row[c];
             if (mean)
@@ -157,18 +157,17 @@ void project_rows(const double* data, int rows, const double* fsc, int cols, int
     }
 }
 
-void scorix(RunState& state)
+void scorix(const RunState& state, const RowMatrix& data, RowMatrix& result, int rows)
 {
-    project_rows(state.data.row(0), state.datarows, state.fsc->data(), state.datacols, state.scores,
-                 state.result.row(0));
+    project_rows(data.row(0), rows, state.fsc->data(), state.datacols, state.scores, result.row(0));
 }
 
-void unstandardize(RunState& state)
+void unstandardize(const RunState& state, RowMatrix& result, int rows)
 {
     const double* mean = (state.add_mean_to_output && state.mean) ? state.mean->data() : nullptr;
     const double* std = state.std->data();
-    for (int r = 0; r < state.datarows; ++r) {
-        double* row = state.result.row(r);
+    for (int r = 0; r < rows; ++r) {
+        double* row = result.row(r);
         for (int c = 0; c < state.scores; ++c) {
             double value = row[c] * std[c];
             if (mean)

@@ -1,21 +1,22 @@
 // The row-wise arithmetic between reading and writing: standardization,
 // the projection onto factor scores, and the undoing of standardization.
-// Each works on the rows of the current block, rows 0 to datarows - 1.
+// Each works on rows 0 to rows - 1 of a block with the run's settings and
+// coefficients, which it only reads: blocks may be worked on side by side.
 #pragma once
 
 #include "run_state.h"
 
 // data[r][c] = (data[r][c] - mean[c]) / std[c], the mean only when present
 // and subtracted by default.
-void standardize(RunState& state);
+void standardize(const RunState& state, RowMatrix& data, int rows);
 
 // result[r][s] = sum over k of data[r][k] * fsc[k][s] for s < scores, each
 // sum started at +0.0 and formed in k order with one fused step per term.
-void scorix(RunState& state);
+void scorix(const RunState& state, const RowMatrix& data, RowMatrix& result, int rows);
 
 // result[r][c] = result[r][c] * std[c] + mean[c] for c < scores, as two
 // rounded operations; the mean only when present and added by default.
-void unstandardize(RunState& state);
+void unstandardize(const RunState& state, RowMatrix& result, int rows);
 
 // The projection of one row: out[s] for s < scores from `row` of `cols`
 // values and the cols x cols matrix `fsc`, one std::fma per term. The

@@ -164,6 +164,20 @@ char* format_value(char* text, double value)
     return std::to_chars(text, text + kValueChars, value, std::chars_format::general, 7).ptr;
 }
 
+char* format_rows(const RowMatrix& result, int rows, int scores, char* text)
+{
+    for (int r = 0; r < rows; ++r) {
+        const double* row = result.row(r);
+        for (int c = 0; c < scores; ++c) {
+            if (c > 0)
+                *text++ = ' ';
+            text = format_value(text, row[c]);
+        }
+        *text++ = '\n';
+    }
+    return text;
+}
+
 OutputFile::OutputFile(AtomicFile file)
     : file_(std::move(file)), buffer_(std::make_unique_for_overwrite<char[]>(kBufferBytes))
 {
@@ -176,22 +190,17 @@ void OutputFile::flush()
     used_ = 0;
 }
 
-void OutputFile::write(const RunState& state)
+void OutputFile::write(std::string_view text)
 {
-    char* text = buffer_.get();
-    for (int r = 0; r < state.datarows; ++r) {
-        const double* row = state.result.row(r);
-        for (int c = 0; c < state.scores; ++c) {
-            if (used_ + kValueChars + 2 > kBufferBytes)
-                flush();
-            if (c > 0)
-                text[used_++] = ' ';
-            used_ = static_cast<std::size_t>(format_value(text + used_, row[c]) - text);
-        }
-        if (used_ + 1 > kBufferBytes)
-            flush();
-        text[used_++] = '\n';
+    if (used_ + text.size() > kBufferBytes)
+        flush();
+    if (text.size() >= kBufferBytes) {
+        if (!failed_ && !write_all(file_.fd(), text.data(), text.size()))
+            failed_ = true;
+        return;
     }
+    text.copy(buffer_.get() + used_, text.size());
+    used_ += text.size();
 }
 
 void OutputFile::finish()

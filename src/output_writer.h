@@ -1,7 +1,7 @@
 // Writes the computed rows of one data file to its output file: the input
 // name with its extension replaced by EXT, one line per row, the first
-// `scores` values in "%-.7g" separated by one blank. Rows arrive block by
-// block and leave through one large buffer.
+// `scores` values in "%-.7g" separated by one blank. Blocks of rows are
+// printed (on any thread) and written in file order through one buffer.
 #pragma once
 
 #include <memory>
@@ -27,14 +27,24 @@ inline constexpr int kValueChars = 24;
 // of what it wrote (no terminator).
 char* format_value(char* text, double value);
 
+// Room that format_rows needs for `rows` rows of `scores` values.
+inline std::size_t printed_bytes(int rows, int scores)
+{
+    return static_cast<std::size_t>(rows) * (static_cast<std::size_t>(scores) * (kValueChars + 1) + 1);
+}
+
+// Prints rows 0 to rows - 1 of `result`, the first `scores` values of each,
+// one line per row, into `text` and returns the end of what it wrote.
+char* format_rows(const RowMatrix& result, int rows, int scores, char* text);
+
 // The output file of one data file while its rows are written; it takes
 // its name only when finish() finds every row written.
 class OutputFile {
 public:
     explicit OutputFile(AtomicFile file);
 
-    // Appends rows 0 to datarows - 1 of state.result.
-    void write(const RunState& state);
+    // Appends printed rows.
+    void write(std::string_view text);
 
     // Writes out what is buffered and puts the file in place; ends the run
     // through `error` when any write, the close or the rename failed, with

@@ -7,9 +7,9 @@
 #include <vector>
 
 struct RowMatrix {
-    int rows = 0;
+    int capacity = 0;           // rows the block has room for
     int cols = 0;
-    std::vector<double> cells;  // rows x cols, row-major
+    std::vector<double> cells;  // capacity x cols, row-major
 
     double* row(int r) { return cells.data() + static_cast<std::size_t>(r) * cols; }
     const double* row(int r) const { return cells.data() + static_cast<std::size_t>(r) * cols; }

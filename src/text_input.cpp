@@ -388,7 +388,11 @@ void LineReader::refill()
     line_begin_ = 0;
     filled_ = kept;
     std::size_t wanted = capacity_ - filled_;
-    std::size_t got = stream_.read(buffer_.get() + filled_, wanted);
+    if (left_ >= 0 && static_cast<unsigned long long>(left_) < wanted)
+        wanted = static_cast<std::size_t>(left_);
+    std::size_t got = wanted ? stream_.read(buffer_.get() + filled_, wanted) : 0;
     filled_ += got;
-    at_end_ = got < wanted;
+    if (left_ >= 0)
+        left_ -= static_cast<long long>(got);
+    at_end_ = got < wanted || left_ == 0;
 }

@@ -31,10 +31,10 @@ TEST(Numerics, StandardizeAndUnstandardizeRoundEachStep)
         RunState state = two_by_two();
         state.sub_mean_from_input = state.add_mean_to_output = with_mean;
         const double mean0 = with_mean ? 0.1 : 0.0, mean1 = with_mean ? -2.0 : 0.0;
-        standardize(state);
+        standardize(state, state.data, 1);
         EXPECT_BITS_EQ((1.0 - mean0) / 3.0, state.data.row(0)[0]);
         EXPECT_BITS_EQ((5.0 - mean1) / 0.1, state.data.row(0)[1]);
-        unstandardize(state);
+        unstandardize(state, state.result, 1);
         EXPECT_BITS_EQ(0.3 * 3.0 + mean0, state.result.row(0)[0]);
         EXPECT_BITS_EQ(1.3 * 0.1 + mean1, state.result.row(0)[1]);
     }
@@ -53,7 +53,7 @@ TEST(Numerics, ProjectionFusesEachTermInOrderFromPlusZero)
 
     RunState state = two_by_two();
     state.scores = 1;
-    scorix(state);
+    scorix(state, state.data, state.result, 1);
     EXPECT_BITS_EQ(std::fma(5.0, 0.3, std::fma(1.0, 0.1, 0.0)), state.result.row(0)[0]);
     EXPECT_BITS_EQ(1.3, state.result.row(0)[1]) << "only the requested scores are computed";
 }
