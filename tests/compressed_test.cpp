@@ -39,8 +39,7 @@ TEST(CompressedData, EveryFormatReadsAsThePlainFileAndDamageStopsTheRun)
         }
     }
 
-    // Gzip's magic bytes alone, a gzip header before junk, each format cut
-    // short in its header or halfway.
+    // Gzip's magic alone or before junk, each format cut in its header or halfway.
     std::filesystem::remove(dir.file("in.sco"));
     std::vector<std::string> damaged = {"\x1f\x8b", std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10) + "\xff\xff\xff"};
     for (const std::string& form : forms)

@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# install: installs the build tree BUILD_DIR into a fresh prefix, runs the
-# installed program on the installed example, checks the manual page and
-# completion. package: builds the Debian package and lists it (status 77,
-# skipped, without dpkg-dev).  usage: install_check.sh BUILD_DIR install|package
+# install: BUILD_DIR into a fresh prefix, the installed programs on the installed example, the
+# pages and completion. package: the Debian package (77, skipped, without dpkg-dev).
+# usage: install_check.sh BUILD_DIR install|package
 set -u
 exec </dev/null
 build=$(cd "$1" && pwd) || exit 1

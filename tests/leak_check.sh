@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# The iris example forward with all scores (from a gzip-compressed copy) and
-# back: no leak or bad memory access (LeakSanitizer in the sanitizer build,
-# valgrind otherwise), and the measurements come back to the seven digits the
-# scores carry.
+# The iris example forward (a gzipped copy) and back: no leak or bad access (LeakSanitizer in
+# the sanitizer build, valgrind otherwise), the measurements back to the scores' seven digits.
 # usage: leak_check.sh PROGRAM EXAMPLES_DIR sanitized|plain
 set -euo pipefail
 program=$(realpath "$1") examples=$(realpath "$2") build=$3

@@ -1,13 +1,11 @@
-// Gauss-Jordan inversion: pivot choice, signed zeros and singular matrices,
-// to the bit.
+// Gauss-Jordan inversion: pivots, signed zeros, singular matrices, to the bit.
 #include <cmath>
 #include <limits>
 
 #include "matinv.h"
 #include "support.h"
 
-// Each case: the matrix, then status, determinant, pivot rows (-7: never
-// written) and the matrix left behind, compared bit for bit when given.
+// The matrix, status, determinant, pivot rows (-7: unwritten), matrix left.
 TEST(Matinv, InvertsOrStopsToTheBit)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();

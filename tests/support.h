@@ -11,8 +11,7 @@ struct RunResult {
     std::string out, err;
 };
 
-// Runs `program` in `dir` with standard input from /dev/null and `env`
-// entries ("NAME=value") added to the environment.
+// Runs `program` in `dir`, input from /dev/null, `env` ("NAME=value") added.
 RunResult run_scorix(const ScratchDir& dir, const std::vector<std::string>& args,
                      const std::vector<std::string>& env = {}, const std::string& program = SCORIX_BINARY);
 
