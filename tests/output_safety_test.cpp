@@ -29,8 +29,10 @@ TEST(OutputSafety, InterruptedOrFailedRunsLeaveEarlierFilesAsTheyWere)
         // An earlier output, or the input that is its own output.
         dir.write("a.sco", signal ? "old\n" : input);
         dir.write("a.dat", signal ? input : "");
-        // The program takes the shell's place, and so its process id.
-        const std::string kill_later = "(sleep 0.05; kill -" + std::to_string(signal) + " $$) & exec ";
+        // The program takes the shell's place, and so its process id; the
+        // signal comes once it has written its log line and is reading.
+        const std::string kill_later = "(until [ -e logfile ]; do sleep 0.002; done; kill -" + std::to_string(signal) +
+                                       " $$) & exec ";
         RunResult run = shell(dir, signal ? kill_later + "$S -q -f c.fsc a.dat >/dev/null"
                                           : "trap '' XFSZ; ulimit -f 20000; $S -q -a -f c.fsc a.sco >/dev/null");
         EXPECT_EQ(run.status, signal ? -signal : 1) << "ended by a signal, or its exit status";
