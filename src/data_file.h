@@ -96,6 +96,7 @@ void stop_on_failure(const DataReader& reader, const LineBlock& block);
 // The read pass on the calling thread alone: reads and converts the next
 // block of rows into state.data and sets datarows to its row count; false
 // once every counted row has been handed on. Ends the run on a failure.
+// The program reads through transform_file; this one is for the tests.
 bool readblock(RunState& state, DataReader& reader);
 
 // The warning about rows that hold text where numbers were expected, if any.
