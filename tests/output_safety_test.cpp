@@ -1,10 +1,9 @@
-// Nothing lost: outputs appear whole or not at all, and a file that shrinks
-// between the passes is an error (standard input: cli_test.cpp).
+// Nothing lost: outputs appear whole or not at all (a file that shrinks
+// between the passes: data_file_test.cpp; standard input: cli_test.cpp).
 #include <csignal>
 #include <cstring>
 #include <set>
 
-#include "data_file.h"
 #include "support.h"
 
 namespace {
@@ -62,20 +61,4 @@ TEST(OutputSafety, ReplacedFilesKeepModeAndLinksTheirTargets)
     EXPECT_TRUE(fs::is_symlink(dir.path() / "b.sco"));
     EXPECT_EQ(dir.read("t/b.out"), "0 0 0\n");
     EXPECT_EQ(fs::status(dir.path() / "t/b.out").permissions(), fs::perms(0600));
-}
-
-TEST(OutputSafety, AFileThatLostRowsSinceTheyWereCountedStopsTheRun)
-{
-    ScratchDir dir;
-    dir.write("a.dat", "1 2 3\n4 5 6\n7 8 9\n");
-    RunState state;
-    state.quiet = 1;
-    state.datacols = 3;
-    const std::string path = dir.file("a.dat");
-    testing::internal::CaptureStdout();
-    DataReader reader = readfile(state, path.c_str());
-    testing::internal::GetCapturedStdout();
-    fs::resize_file(dir.path() / "a.dat", 6);
-    EXPECT_EQ(fatal_text([&] { readblock(state, reader); }),
-              "Error src/scorix 692:" + path + " changed while it was read (1 of 3 rows)\n");
 }
