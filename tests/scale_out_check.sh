@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # The README's recipes for many files give the outputs of a plain run: GNU parallel through a fake
 # ssh whose host is a directory (so transfer, return and cleanup happen), and two Slurm array tasks.
+# Like sshd, the stand-in sets SHELL: parallel's remote side needs it, and CI runs without one.
 # Status 77 (skipped) without parallel or rsync.  usage: scale_out_check.sh PROGRAM EXAMPLES_DIR
 set -euo pipefail
 for tool in parallel rsync; do command -v $tool >/dev/null || { echo "skipped: needs $tool"; exit 77; }; done
 program=$(realpath "$1") examples=$(realpath "$2")
 cd "$(mktemp -d)" && trap 'rm -rf "$PWD"' EXIT && mkdir host plain data && export PATH=${program%/*}:$PATH
-printf '#!/bin/sh\nshift; [ "$1" = -- ] && shift; cd %s/host && exec sh -c "$*"\n' "$PWD" >ssh && chmod +x ssh
+printf '#!/bin/sh\nshift; [ "$1" = -- ] && shift; cd %s/host && SHELL=/bin/sh exec sh -c "$*"\n' "$PWD" >ssh && chmod +x ssh
 for n in 40 90 151; do head -n $n "$examples/iris.dat" >data/d$n.dat; done
 cp "$examples/iris.fsc" data/d*.dat plain/ && (cd plain && scorix -q -f iris.fsc d*.dat </dev/null >/dev/null)
 echo 2/somehost >hosts && cp "$examples/iris.fsc" coef.fsc && ls data/*.dat >files.txt
