@@ -58,28 +58,33 @@ TEST(Numerics, ProjectionFusesEachTermInOrderFromPlusZero)
     EXPECT_BITS_EQ(1.3, state.result.row(0)[1]) << "only the requested scores are computed";
 }
 
-// Column counts around the vector widths and the term ranges; row counts
-// with and without a partial group of four rows.
+// Each vector path; column counts around the register and tile widths and
+// the term ranges; row counts with and without a partial group of four rows.
 TEST(Numerics, BlockProjectionHasTheBitsOfTheRowByRowOne)
 {
     std::mt19937_64 rng(11);
     std::uniform_real_distribution<double> any(-3.0, 3.0);
-    for (int cols : {1, 2, 3, 4, 5, 7, 8, 9, 12, 15, 16, 17, 31, 255, 256, 257, 513, 600}) {
-        for (int scores : {1, 3, cols / 2, cols}) {
-            const int rows = cols > 256 ? 5 : 11;
-            std::vector<double> fsc(cols * cols), data(rows * cols), expected(data.size(), 42.0), actual = expected;
-            for (double& v : fsc)
-                v = any(rng);
-            for (double& v : data)
-                v = any(rng);
-            data[0] = -0.0;
-            for (int r = 0; scores >= 1 && scores <= cols && r < rows; ++r)
-                project_row(&data[r * cols], fsc.data(), cols, scores, &expected[r * cols]);
-            if (scores >= 1 && scores <= cols)
-                project_rows(data.data(), rows, fsc.data(), cols, scores, actual.data());
-            for (std::size_t i = 0; i < data.size(); ++i)
-                ASSERT_EQ(bits(expected[i]), bits(actual[i]))
-                    << cols << " columns, " << scores << " scores, cell " << i << ": " << describe(actual[i]);
+    for (int widest : {2, 1, 0}) {
+        limit_projection_vectors(widest);
+        for (int cols : {1, 2, 3, 4, 5, 7, 8, 9, 12, 15, 16, 17, 23, 24, 25, 31, 33, 127, 129, 255, 256, 257, 513, 600}) {
+            for (int scores : {1, 3, cols / 2, cols}) {
+                const int rows = cols > 256 ? 5 : 11;
+                std::vector<double> fsc(cols * cols), data(rows * cols), expected(data.size(), 42.0), actual = expected;
+                for (double& v : fsc)
+                    v = any(rng);
+                for (double& v : data)
+                    v = any(rng);
+                data[0] = -0.0;
+                for (int r = 0; scores >= 1 && scores <= cols && r < rows; ++r)
+                    project_row(&data[r * cols], fsc.data(), cols, scores, &expected[r * cols]);
+                if (scores >= 1 && scores <= cols)
+                    project_rows(data.data(), rows, fsc.data(), cols, scores, actual.data());
+                for (std::size_t i = 0; i < data.size(); ++i)
+                    ASSERT_EQ(bits(expected[i]), bits(actual[i])) << "path " << widest << ", " << cols << " columns, "
+                                                                  << scores << " scores, cell " << i << ": "
+                                                                  << describe(actual[i]);
+            }
         }
     }
+    limit_projection_vectors(2);
 }
