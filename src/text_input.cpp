@@ -203,7 +203,7 @@ constexpr std::uint64_t kDigitScale[] = {1, 10, 100, 1000, 10000, 100000, 100000
 // inf/nan, a lone '.', a dangling "1e+") gives nullptr and goes to the
 // collector. With kConvert the value is converted too.
 template <bool kConvert>
-const char* scan_decimal(const char* p, const char* end, double& value)
+[[gnu::always_inline]] inline const char* scan_decimal(const char* p, const char* end, double& value)
 {
     const char* q = p;
     const bool negative = *q == '-';
@@ -244,7 +244,10 @@ const char* scan_decimal(const char* p, const char* end, double& value)
         if (digits <= 19 && mantissa <= (std::uint64_t{1} << 53) && scale >= -22 && scale <= 22) {
             double magnitude = static_cast<double>(mantissa);
             magnitude = scale < 0 ? magnitude / kPowersOfTen[-scale] : magnitude * kPowersOfTen[scale];
-            value = negative ? -magnitude : magnitude;
+            // The sign goes in as a bit: a branch on it would be mispredicted
+            // for half the numbers of a centred column.
+            value = std::bit_cast<double>(std::bit_cast<std::uint64_t>(magnitude) |
+                                          static_cast<std::uint64_t>(negative) << 63);
             return q;
         }
         // from_chars reports magnitudes beyond the double range as errors
@@ -270,7 +273,7 @@ const char* scan_decimal(const char* p, const char* end, double& value)
 // One number from p on, converted (kConvert) or only recognized: where it
 // ends, or nullptr when no number starts after the white space at p.
 template <bool kConvert>
-const char* next_number(const char* p, const char* end, double& value)
+[[gnu::always_inline]] inline const char* next_number(const char* p, const char* end, double& value)
 {
     while (p != end && is_space(*p))
         ++p;
