@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 #include <unistd.h>
@@ -81,36 +82,59 @@ std::uint64_t scaled_digits(std::uint64_t m, int q, int k, bool& seven)
     return digits;
 }
 
+// "00" to "99": two digits at a time.
+constexpr auto kDigitPairs = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs[2 * i] = static_cast<char>('0' + i / 10);
+        pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}();
+
+// The seven digits of `digits` (1000000 to 9999999) as text in one word,
+// the first digit in the lowest byte, and a '0' after them.
+std::uint64_t digit_text(std::uint64_t digits)
+{
+    static_assert(std::endian::native == std::endian::little);
+    char text[8];
+    const auto high = static_cast<unsigned>(digits / 10000), low = static_cast<unsigned>(digits % 10000);
+    text[0] = static_cast<char>('0' + high / 100);
+    std::memcpy(text + 1, &kDigitPairs[2 * (high % 100)], 2);
+    std::memcpy(text + 3, &kDigitPairs[2 * (low / 100)], 2);
+    std::memcpy(text + 5, &kDigitPairs[2 * (low % 100)], 2);
+    text[7] = '0';
+    std::uint64_t word;
+    std::memcpy(&word, text, sizeof word);
+    return word;
+}
+
 // Seven digits as "%.7g" lays them out for the decimal exponent `exponent`
 // (-4 to 6 in fixed notation, else with an exponent), trailing zeros and a
-// bare point dropped.
+// bare point dropped. Fixed notation is written in whole words, which may
+// run past the end of the value but stay within its kValueChars: no loop
+// or branch depends on how many digits are left.
 char* lay_out(char* text, std::uint64_t digits, int exponent)
 {
-    char d[7];
-    for (int i = 6; i >= 0; --i, digits /= 10)
-        d[i] = static_cast<char>('0' + digits % 10);
-    int last = 6;
-    while (last > 0 && d[last] == '0')
-        --last;
-    if (exponent >= -4 && exponent < 7) {
-        if (exponent < 0) {
-            *text++ = '0';
-            *text++ = '.';
-            for (int i = -1; i > exponent; --i)
-                *text++ = '0';
-            for (int i = 0; i <= last; ++i)
-                *text++ = d[i];
-            return text;
-        }
-        for (int i = 0; i <= exponent; ++i)
-            *text++ = d[i];
-        if (last > exponent) {
-            *text++ = '.';
-            for (int i = exponent + 1; i <= last; ++i)
-                *text++ = d[i];
-        }
-        return text;
+    const std::uint64_t word = digit_text(digits);
+    // The last digit that is not '0' (the first never is).
+    const int last = (63 - std::countl_zero(word ^ 0x3030303030303030)) / 8;
+    if (exponent >= 0 && exponent < 7) {
+        std::memcpy(text, &word, sizeof word);
+        if (last <= exponent)
+            return text + exponent + 1;
+        text[exponent + 1] = '.';
+        const std::uint64_t fraction = word >> (8 * (exponent + 1));
+        std::memcpy(text + exponent + 2, &fraction, sizeof fraction);
+        return text + last + 2;
     }
+    if (exponent >= -4 && exponent < 0) {
+        std::memcpy(text, "0.000000", 8);
+        std::memcpy(text + 1 - exponent, &word, sizeof word);
+        return text + 2 - exponent + last;
+    }
+    char d[8];
+    std::memcpy(d, &word, sizeof word);
     *text++ = d[0];
     if (last > 0) {
         *text++ = '.';
@@ -155,9 +179,8 @@ char* format_value(char* text, double value)
                     digits = 1000000;
                     ++exponent;
                 }
-                if (bits >> 63)
-                    *text++ = '-';
-                return lay_out(text, digits, exponent);
+                *text = '-';  // kept only for a negative value
+                return lay_out(text + (bits >> 63), digits, exponent);
             }
         }
     }
