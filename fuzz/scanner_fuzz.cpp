@@ -1,11 +1,13 @@
 // The number scanner against sscanf "%lg%n" (what it consumes, the bits);
 // checkline, readline and the count-only recognizer (both classifiers) must
 // agree with a scan of one number at a time.
+#include <algorithm>
 #include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
 
+#include "cpu.h"
 #include "harness.h"
 #include "number_count.h"
 #include "text_input.h"
@@ -41,15 +43,21 @@ void one_input(const std::uint8_t* data, std::size_t size)
     FUZZ_CHECK(count == static_cast<int>(numbers.size()));
     const int plain = count_plain_numbers(text, false);
     FUZZ_CHECK(plain == -1 || plain == count);
-    FUZZ_CHECK(!vector_count_available() || count_plain_numbers(text, true) == plain);
+    FUZZ_CHECK(vectors() == Vectors::none || count_plain_numbers(text, true) == plain);
     std::vector<int> flags(row.size());
     for (std::size_t k = 0; k < row.size(); ++k)
         flags[k] = (data[0] >> (k % 8)) & 1;
     const bool use_flags = data[0] & 0x80;
-    FUZZ_CHECK(readline(text, row.data(), static_cast<int>(row.size()), use_flags ? flags.data() : nullptr) == count);
-    for (std::size_t k = 0; k < row.size(); ++k) {
-        const double expected_cell = static_cast<int>(k) >= count ? -1.0 : use_flags && !flags[k] ? 0.0 : numbers[k];
-        FUZZ_CHECK(bits(row[k]) == bits(expected_cell));
+    // readline's vector path and its portable one.
+    for (Vectors widest : {Vectors::none, Vectors::avx512}) {
+        limit_vectors(widest);
+        std::fill(row.begin(), row.end(), -1.0);
+        FUZZ_CHECK(readline(text, row.data(), static_cast<int>(row.size()), use_flags ? flags.data() : nullptr) ==
+                   count);
+        for (std::size_t k = 0; k < row.size(); ++k) {
+            const double expected_cell = static_cast<int>(k) >= count ? -1.0 : use_flags && !flags[k] ? 0.0 : numbers[k];
+            FUZZ_CHECK(bits(row[k]) == bits(expected_cell));
+        }
     }
 }
 

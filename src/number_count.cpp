@@ -183,16 +183,6 @@ Classes classify_portable(const char* p)
 
 }  // namespace
 
-bool vector_count_available()
-{
-#if defined(__x86_64__)
-    static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
-    return has;
-#else
-    return false;
-#endif
-}
-
 int count_plain_numbers(std::string_view line, bool vector)
 {
 #if defined(__x86_64__)

@@ -10,10 +10,7 @@
 
 #include <string_view>
 
-// True where the processor runs the AVX2 classifier.
-bool vector_count_available();
-
 // The numbers of a plain line, or -1 for any other line. With `vector` (only
-// where vector_count_available()) the AVX2 classifier sorts the bytes,
-// otherwise the portable one; both give the same answer for every line.
+// where vectors() in cpu.h gives avx2 or more) the AVX2 classifier sorts the
+// bytes, otherwise the portable one; both give the same answer for every line.
 int count_plain_numbers(std::string_view line, bool vector);

@@ -1,8 +1,9 @@
 #include "numerics.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
+
+#include "cpu.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -203,38 +204,19 @@ template <int kRows>
     }
 }
 
-bool has_vector_fma()
-{
-    static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    return has;
-}
-
-bool has_avx512()
-{
-    static const bool has = has_vector_fma() && __builtin_cpu_supports("avx512f");
-    return has;
-}
-
 #endif
 
-std::atomic<int> widest_vectors{2};
-
 }  // namespace
-
-void limit_projection_vectors(int widest)
-{
-    widest_vectors.store(widest, std::memory_order_relaxed);
-}
 
 void project_rows(const double* data, int rows, const double* fsc, int cols, int scores, double* out)
 {
 #if defined(__x86_64__)
-    const int widest = widest_vectors.load(std::memory_order_relaxed);
-    if (widest >= 2 && has_avx512()) {
+    const Vectors widest = vectors();
+    if (widest == Vectors::avx512) {
         project_rows_avx512(data, rows, fsc, cols, scores, out);
         return;
     }
-    if (widest >= 1 && has_vector_fma()) {
+    if (widest == Vectors::avx2) {
         project_rows_avx2(data, rows, fsc, cols, scores, out);
         return;
     }

@@ -28,7 +28,3 @@ void project_row(const double* row, const double* fsc, int cols, int scores, dou
 // written). Uses the CPU's widest vector fused multiply-add (AVX-512 or
 // AVX2) when it has one; the bits are those of project_row either way.
 void project_rows(const double* data, int rows, const double* fsc, int cols, int scores, double* out);
-
-// For the tests: the widest path project_rows may take (2 AVX-512, 1 AVX2,
-// 0 none), so that each is held to project_row on a machine with a wider one.
-void limit_projection_vectors(int widest);

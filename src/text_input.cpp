@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "cpu.h"
 #include "number_count.h"
 
 #if defined(__x86_64__)
@@ -391,8 +392,7 @@ int checkline(std::string_view line)
     // A line of plain numbers is counted from bit masks of its bytes: on a
     // line of 20 numbers 39 ns with the vector classifier and 150 ns with
     // the portable one, against 226 ns for the scan below.
-    static const bool vector = vector_count_available();
-    if (int plain = count_plain_numbers(line, vector); plain >= 0)
+    if (int plain = count_plain_numbers(line, vectors() != Vectors::none); plain >= 0)
         return plain;
     // Counting needs only where each number ends; leaving out the
     // conversion makes this scan about 1.2 times as fast as readline's
@@ -418,8 +418,7 @@ std::size_t numbers_end(std::string_view line)
 int readline(std::string_view line, double* row, int capacity, const int* flags)
 {
 #if defined(__x86_64__)
-    static const bool vector = __builtin_cpu_supports("ssse3");
-    if (vector)
+    if (vectors() != Vectors::none)
         return read_numbers_ssse3(line, row, capacity, flags);
 #endif
     return read_numbers<false>(line, row, capacity, flags);
