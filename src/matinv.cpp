@@ -4,6 +4,12 @@
 #include <cstddef>
 #include <utility>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+#include "cpu.h"
+
 namespace {
 
 struct Matrix {
@@ -36,11 +42,42 @@ void scale_pivot_row(const Matrix& m, int n, int k, double pivot)
         m.at(k, j) = m.at(k, j) * reciprocal;
 }
 
-// Subtracts t times the pivot row from every other row with t != 0. The
-// fused form -(p*t - x) gives -0.0 on exact cancellation, as the inverse's
-// signed zeros rely on.
+// row[j] = -(pivot[j] * t - row[j]) for j < n, the product and difference
+// fused: -0.0 on exact cancellation, as the inverse's signed zeros rely on.
+void subtract_row(const double* pivot, double t, double* row, int n)
+{
+    for (int j = 0; j < n; ++j)
+        row[j] = -std::fma(pivot[j], t, -row[j]);
+}
+
+#if defined(__x86_64__)
+// The same four elements at a time (the last ones through a lane mask) with
+// the processor's fused multiply-subtract, p * t - x in one rounding, which
+// is fma(p, t, -x), and the sign bit flipped as unary minus flips it. No
+// scalar std::fma here: where FMA instructions are enabled the compiler
+// turns -fma(p, t, -x) into the negated multiply-add x - p * t, which gives
+// +0.0 instead of -0.0 on exact cancellation.
+[[gnu::target("avx2,fma")]] void subtract_row_avx2(const double* pivot, double t, double* row, int n)
+{
+    const __m256d factor = _mm256_set1_pd(t);
+    const __m256d sign = _mm256_set1_pd(-0.0);
+    for (int j = 0; j < n; j += 4) {
+        const __m256i lanes = _mm256_cmpgt_epi64(_mm256_set1_epi64x(n - j), _mm256_set_epi64x(3, 2, 1, 0));
+        const __m256d difference =
+            _mm256_fmsub_pd(_mm256_maskload_pd(pivot + j, lanes), factor, _mm256_maskload_pd(row + j, lanes));
+        _mm256_maskstore_pd(row + j, lanes, _mm256_xor_pd(difference, sign));
+    }
+}
+#endif
+
+// Subtracts t times the pivot row from every other row with t != 0.
 void eliminate(const Matrix& m, int n, int k)
 {
+    auto subtract = subtract_row;
+#if defined(__x86_64__)
+    if (vectors() != Vectors::none)
+        subtract = subtract_row_avx2;
+#endif
     for (int i = 0; i < n; ++i) {
         if (i == k)
             continue;
@@ -48,8 +85,7 @@ void eliminate(const Matrix& m, int n, int k)
         if (t == 0.0)
             continue;
         m.at(i, k) = 0.0;
-        for (int j = 0; j < n; ++j)
-            m.at(i, j) = -std::fma(m.at(k, j), t, -m.at(i, j));
+        subtract(&m.at(k, 0), t, &m.at(i, 0), n);
     }
 }
 
