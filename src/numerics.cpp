@@ -91,8 +91,8 @@ template <int kRows, int kVectors, bool kMasked>
 // All score columns of kRows rows over one range of terms: whole tiles of
 // eight columns, then the three to seven or one to four left over.
 template <int kRows>
-[[SCORIX_AVX2, gnu::always_inline]] inline void fma_rows(const double* data, int cols, const double* fsc,
-                                                         int k_begin, int k_end, int scores, double* out)
+[[SCORIX_AVX2]] inline void fma_rows(const double* data, int cols, const double* fsc, int k_begin, int k_end,
+                                     int scores, double* out)
 {
     int s = 0;
     for (; s + 8 <= scores; s += 8)
@@ -112,33 +112,41 @@ template <int kRows>
     }
 }
 
-// Terms are taken in ranges of kTermBlock, so the coefficients of one
-// range of terms and eight columns (16 KB) stay in the first level cache
-// while every row of the block passes; for 500 columns this is what takes
-// the projection from memory speed to arithmetic speed.
-constexpr int kTermBlock = 256;
+// The rows of a block over ranges of kTerms terms, four rows at a time and
+// then one by one, so the coefficients of one range of terms and one tile of
+// columns stay in the first level cache while every row of the block passes;
+// for 500 columns this is what takes the projection from memory speed to
+// arithmetic speed. Inlined into each vector path (flattened), with its rows.
+using RowsStep = void (*)(const double* data, int cols, const double* fsc, int k_begin, int k_end, int scores,
+                          double* out);
 
-[[SCORIX_AVX2]] void project_rows_avx2(const double* data, int rows, const double* fsc, int cols, int scores,
-                                       double* out)
+template <int kTerms, RowsStep kFour, RowsStep kOne>
+inline void project_in_ranges(const double* data, int rows, const double* fsc, int cols, int scores, double* out)
 {
-    for (int k_begin = 0; k_begin < cols; k_begin += kTermBlock) {
-        int k_end = std::min(cols, k_begin + kTermBlock);
+    for (int k_begin = 0; k_begin < cols; k_begin += kTerms) {
+        int k_end = std::min(cols, k_begin + kTerms);
         int r = 0;
         for (; r + 4 <= rows; r += 4) {
             std::size_t at = static_cast<std::size_t>(r) * cols;
-            fma_rows<4>(data + at, cols, fsc, k_begin, k_end, scores, out + at);
+            kFour(data + at, cols, fsc, k_begin, k_end, scores, out + at);
         }
         for (; r < rows; ++r) {
             std::size_t at = static_cast<std::size_t>(r) * cols;
-            fma_rows<1>(data + at, cols, fsc, k_begin, k_end, scores, out + at);
+            kOne(data + at, cols, fsc, k_begin, k_end, scores, out + at);
         }
     }
 }
 
+// 256 terms by eight columns: 16 KB of coefficients.
+[[SCORIX_AVX2, gnu::flatten]] void project_rows_avx2(const double* data, int rows, const double* fsc, int cols,
+                                                     int scores, double* out)
+{
+    project_in_ranges<256, fma_rows<4>, fma_rows<1>>(data, rows, fsc, cols, scores, out);
+}
+
 // The same tiles eight columns to a register where the CPU has AVX-512:
 // 4 rows by 24 columns, twelve sums in registers; the last register of a
-// row's columns is masked. Each coefficient range of 128 terms (24 KB)
-// stays in the first level cache.
+// row's columns is masked.
 #define SCORIX_AVX512 gnu::target("avx512f,avx2,fma")
 
 template <int kRows, int kVectors>
@@ -170,8 +178,8 @@ template <int kRows, int kVectors>
 }
 
 template <int kRows>
-[[SCORIX_AVX512, gnu::always_inline]] inline void fma_rows512(const double* data, int cols, const double* fsc,
-                                                             int k_begin, int k_end, int scores, double* out)
+[[SCORIX_AVX512]] inline void fma_rows512(const double* data, int cols, const double* fsc, int k_begin, int k_end,
+                                          int scores, double* out)
 {
     int s = 0;
     for (; s + 24 <= scores; s += 24)
@@ -186,22 +194,11 @@ template <int kRows>
         fma_tile512<kRows, 1>(data, cols, fsc, k_begin, k_end, s, last, out);
 }
 
-[[SCORIX_AVX512]] void project_rows_avx512(const double* data, int rows, const double* fsc, int cols, int scores,
-                                           double* out)
+// 128 terms by 24 columns: 24 KB of coefficients.
+[[SCORIX_AVX512, gnu::flatten]] void project_rows_avx512(const double* data, int rows, const double* fsc, int cols,
+                                                         int scores, double* out)
 {
-    constexpr int kTerms = 128;
-    for (int k_begin = 0; k_begin < cols; k_begin += kTerms) {
-        int k_end = std::min(cols, k_begin + kTerms);
-        int r = 0;
-        for (; r + 4 <= rows; r += 4) {
-            std::size_t at = static_cast<std::size_t>(r) * cols;
-            fma_rows512<4>(data + at, cols, fsc, k_begin, k_end, scores, out + at);
-        }
-        for (; r < rows; ++r) {
-            std::size_t at = static_cast<std::size_t>(r) * cols;
-            fma_rows512<1>(data + at, cols, fsc, k_begin, k_end, scores, out + at);
-        }
-    }
+    project_in_ranges<128, fma_rows512<4>, fma_rows512<1>>(data, rows, fsc, cols, scores, out);
 }
 
 #endif
