@@ -160,22 +160,6 @@ int thread_count()
     return count;
 }
 
-void run_parts(int parts, const std::function<void(int part)>& task)
-{
-    std::vector<int> left;
-    std::vector<std::jthread> threads;
-    for (int part = 1; part < parts; ++part) {
-        try {
-            threads.emplace_back(task, part);
-        } catch (const std::system_error&) {
-            left.push_back(part);
-        }
-    }
-    task(0);
-    for (int part : left)
-        task(part);
-}
-
 void run_pipeline(int threads, int slots, const PipelineSteps& steps)
 {
     Pipeline pipeline(threads, slots, steps);

@@ -1,8 +1,8 @@
-// The threads of a run: how many it may use, a split of work into parts
-// that run side by side, and an ordered pipeline that reads blocks on the
-// calling thread, works on them on any thread and writes them in the order
-// they were read. Workers never end the run themselves: they record what
-// went wrong and the calling thread reports it once every worker is stopped.
+// The threads of a run: how many it may use, and an ordered pipeline that
+// reads blocks on the calling thread, works on them on any thread and
+// writes them in the order they were read. Workers never end the run
+// themselves: they record what went wrong and the calling thread reports it
+// once every worker is stopped.
 #pragma once
 
 #include <functional>
@@ -10,11 +10,6 @@
 // Threads a run may use: SCORIX_THREADS when it holds a positive integer,
 // otherwise the CPUs the process may run on, at most 8. Read once.
 int thread_count();
-
-// Runs task(0) to task(parts - 1), task(0) on the calling thread and every
-// other on a thread of its own, and returns when all are done. A thread
-// that cannot be started leaves its part to the calling thread.
-void run_parts(int parts, const std::function<void(int part)>& task);
 
 // The three steps of a pipeline over `slots` numbered 0 to slots - 1.
 struct PipelineSteps {

@@ -38,10 +38,9 @@ int readline(std::string_view line, double* row, int capacity, const int* flags)
 // instead of a library call per line.
 class LineReader {
 public:
-    // With a `limit`, at most that many bytes of the stream are read.
-    explicit LineReader(ByteStream stream, long long limit = -1) : stream_(std::move(stream)), left_(limit) {}
+    explicit LineReader(ByteStream stream) : stream_(std::move(stream)) {}
     // A stream read as it is (the coefficient file), not closed here.
-    explicit LineReader(std::FILE* stream, long long limit = -1) : LineReader(ByteStream(stream), limit) {}
+    explicit LineReader(std::FILE* stream) : LineReader(ByteStream(stream)) {}
     LineReader(LineReader&&) = default;
     LineReader& operator=(LineReader&&) = default;
 
@@ -72,7 +71,6 @@ private:
     std::size_t line_begin_ = 0;  // the current line within the buffer
     std::size_t line_end_ = 0;
     long long line_number_ = 0;
-    long long left_;              // bytes the limit still allows; below 0 for none
     bool at_end_ = false;         // the stream has nothing more to give
     bool failed_ = false;         // a line did not fit in memory
 };
