@@ -1,6 +1,7 @@
 #include "data_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <new>
@@ -129,6 +130,7 @@ bool read_lines(DataReader& reader, LineBlock& block, int max_rows)
         return false;
     std::size_t filled = reader.carried_size_;
     block.failed = !make_room(block, std::max(kBlockText, filled), reader.carried_, filled);
+    block.cause = block.failed ? ENOMEM : 0;
     std::size_t begin = 0;     // of the next line
     std::size_t searched = 0;  // no newline before this
     auto take = [&](std::size_t end) {
@@ -154,6 +156,7 @@ bool read_lines(DataReader& reader, LineBlock& block, int max_rows)
             if (begin < filled)
                 take(filled);
             block.failed = reader.stream_.failed();
+            block.cause = block.failed ? errno : 0;
             reader.ended_ = true;
             break;
         }
@@ -163,6 +166,7 @@ bool read_lines(DataReader& reader, LineBlock& block, int max_rows)
         if (block.capacity - filled < kBlockText / 2 &&
             !make_room(block, std::max(2 * block.capacity, filled + kBlockText), block.text.get(), filled)) {
             block.failed = true;
+            block.cause = ENOMEM;
             break;
         }
         // Reads of a quarter of the block's text at most: what a block
@@ -177,6 +181,13 @@ bool read_lines(DataReader& reader, LineBlock& block, int max_rows)
     reader.rows_ += block.rows();
     reader.ended_ = reader.ended_ || block.failed;
     return block.rows() > 0 || block.failed;
+}
+
+long long line_number(const LineBlock& block, int row)
+{
+    // The lines before the block, and those of the block up to the row.
+    const char* text = block.text.get();
+    return block.first_line + std::count(text, text + block.lines[static_cast<std::size_t>(row)].first, '\n') + 1;
 }
 
 void convert_lines(const RunState& state, LineBlock& block, RowMatrix& data)
@@ -208,13 +219,8 @@ void take_block(DataReader& reader, const LineBlock& block)
         error("Error %s %d:reading %s\n", kErrorLabel, 647, reader.path_);
     if (block.text_rows == 0)
         return;
-    if (reader.text_rows.count == 0) {
-        // Its line number: the lines before the block, and those of the
-        // block up to it, comment lines included.
-        const char* text = block.text.get();
-        const long long before = std::count(text, text + block.lines[block.first_text_row].first, '\n');
-        note_first_text_row(reader.text_rows, block.line(block.first_text_row), block.first_line + before + 1);
-    }
+    if (reader.text_rows.count == 0)
+        note_first_text_row(reader.text_rows, block.line(block.first_text_row), line_number(block, block.first_text_row));
     reader.text_rows.count += block.text_rows;
 }
 

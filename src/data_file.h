@@ -23,6 +23,7 @@ struct LineBlock {
     std::vector<std::pair<std::size_t, std::size_t>> lines;  // each row's line in `text`, newline included
     long long first_line = 0;  // lines of the file before the block, comment lines included
     bool failed = false;       // reading ended after these rows with a read error
+    int cause = 0;             // and its errno
     int too_many = -1;         // convert_lines: numbers of the first line with more than the variables
     int text_rows = 0;         // convert_lines: rows that hold text where numbers were expected
     int first_text_row = -1;   // and the first of them
@@ -84,6 +85,9 @@ DataReader readfile(RunState& state, const char* path);
 // reading failed. A block that ends reading early says so in `failed`,
 // after the rows it holds.
 bool read_lines(DataReader& reader, LineBlock& block, int max_rows);
+
+// The line number of a row of the block in its file, comment lines counted.
+long long line_number(const LineBlock& block, int row);
 
 // Converts the block's rows into rows 0 to block.rows() - 1 of `data`
 // (`state` is only read, so any thread may do this); cells beyond a line's

@@ -57,6 +57,22 @@ void Moments::add(const double* rows, int count)
     rows_ += count;
 }
 
+void Moments::merge(const Moments& other)
+{
+    if (other.rows_ == 0)
+        return;
+    const double total = static_cast<double>(rows_) + static_cast<double>(other.rows_);
+    const VectorXd delta = other.mean_ - mean_;
+    comoments_.triangularView<Eigen::Lower>() += other.comoments_;
+    if (rows_ > 0)
+        comoments_.selfadjointView<Eigen::Lower>().rankUpdate(
+            delta, static_cast<double>(rows_) * static_cast<double>(other.rows_) / total);
+    mean_ += delta * (static_cast<double>(other.rows_) / total);
+    low_ = low_.cwiseMin(other.low_);
+    high_ = high_.cwiseMax(other.high_);
+    rows_ += other.rows_;
+}
+
 MatrixXd Moments::comoments() const
 {
     return comoments_.selfadjointView<Eigen::Lower>();

@@ -24,6 +24,8 @@ public:
 
     // Adds `count` rows stored one after another, `variables` values each.
     void add(const double* rows, int count);
+    // Adds the rows that `other` has seen, as if they came after these.
+    void merge(const Moments& other);
 
     long long rows() const { return rows_; }
     const Eigen::VectorXd& mean() const { return mean_; }

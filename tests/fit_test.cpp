@@ -39,36 +39,40 @@ Fit fitted(const MatrixXd& x, FitOptions options = {})
     return fit(moments, options);
 }
 
-RunResult run_fit(const ScratchDir& dir, std::vector<std::string> args)
+RunResult run_fit(const ScratchDir& dir, std::vector<std::string> args, const char* threads = "SCORIX_THREADS=2")
 {
     args.push_back("d.dat");
-    return run_scorix(dir, args, {}, SCORIX_FIT_BINARY);
+    return run_scorix(dir, args, {threads}, SCORIX_FIT_BINARY);
 }
 
-// Each method: scorix-fit writes the same bytes twice, scorix's scores of the
-// fitted rows are white, the eigenpairs solve the analysed matrix, and rows
-// moved 1e8 away give that matrix again.
+// Each method: scorix-fit writes the same bytes on 1, 2 and 8 threads (the
+// rows fill three blocks), scorix's scores of the fitted rows are white, the
+// eigenpairs solve the analysed matrix, and rows moved 1e8 away give that
+// matrix again.
 TEST(Fit, EachMethodGivesWhiteScoresAndLosesNoPrecisionFarFromZero)
 {
-    const MatrixXd x = sample(200, 4, 50, 1);
+    const int n = 70'000;
+    const MatrixXd x = sample(n, 4, 50, 1);
     const std::pair<std::vector<std::string>, FitOptions> methods[] = {
         {{}, {}}, {{"--covariance"}, {true}}, {{"--varimax", "-k", "2"}, {false, true, 2}}};
     for (const auto& [args, options] : methods) {
         SCOPED_TRACE(args.empty() ? "correlation" : args[0]);
         ScratchDir dir;
         dir.write("d.dat", text(x));
-        ASSERT_EQ(run_fit(dir, args).status, 0);
+        ASSERT_EQ(run_fit(dir, args, "SCORIX_THREADS=1").status, 0);
         const std::string first = dir.read("d.fsc");
-        ASSERT_EQ(run_fit(dir, args).status, 0);
-        EXPECT_EQ(first, dir.read("d.fsc")) << "not byte-identical across runs";
+        for (const char* threads : {"SCORIX_THREADS=2", "SCORIX_THREADS=8"}) {
+            ASSERT_EQ(run_fit(dir, args, threads).status, 0);
+            EXPECT_EQ(first, dir.read("d.fsc")) << threads;
+        }
         ASSERT_EQ(run_scorix(dir, {"-q", "-a", "-f", "d.fsc", "d.dat"}).status, 0);
         std::istringstream in(dir.read("d.sco"));
-        Moments::Block scores(200, 4);
+        Moments::Block scores(n, 4);
         for (double& v : scores.reshaped<Eigen::RowMajor>())
             in >> v;
         const MatrixXd centred = scores.rowwise() - scores.colwise().mean();
         EXPECT_LT(scores.colwise().mean().cwiseAbs().maxCoeff(), 1e-6);
-        EXPECT_LT((centred.transpose() * centred / 199.0 - MatrixXd::Identity(4, 4)).cwiseAbs().maxCoeff(), 1e-6);
+        EXPECT_LT((centred.transpose() * centred / (n - 1) - MatrixXd::Identity(4, 4)).cwiseAbs().maxCoeff(), 1e-6);
 
         const Fit near = fitted(x, options), far = fitted(x.array() + 1e8, options);
         const MatrixXd& v = far.eigenvectors;
