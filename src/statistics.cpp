@@ -73,6 +73,15 @@ void Moments::merge(const Moments& other)
     rows_ += other.rows_;
 }
 
+void Moments::reset()
+{
+    rows_ = 0;
+    mean_.setZero();
+    comoments_.setZero();
+    low_.setConstant(std::numeric_limits<double>::infinity());
+    high_.setConstant(-std::numeric_limits<double>::infinity());
+}
+
 MatrixXd Moments::comoments() const
 {
     return comoments_.selfadjointView<Eigen::Lower>();

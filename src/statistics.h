@@ -26,6 +26,8 @@ public:
     void add(const double* rows, int count);
     // Adds the rows that `other` has seen, as if they came after these.
     void merge(const Moments& other);
+    // Forgets every row; the storage stays for the next ones.
+    void reset();
 
     long long rows() const { return rows_; }
     const Eigen::VectorXd& mean() const { return mean_; }
