@@ -29,14 +29,18 @@ std::string text(const MatrixXd& x)
     return out.str();
 }
 
-// Moments of the rows, added in blocks of 7 so that the merge is exercised.
+// Moments of rows [from, to) of x, added in blocks of `block` rows.
+Moments moments_of(const Moments::Block& x, Eigen::Index from, Eigen::Index to, Eigen::Index block = 7)
+{
+    Moments moments(static_cast<int>(x.cols()));
+    for (Eigen::Index r = from; r < to; r += block)
+        moments.add(x.row(r).data(), static_cast<int>(std::min(block, to - r)));
+    return moments;
+}
+
 Fit fitted(const MatrixXd& x, FitOptions options = {})
 {
-    const Moments::Block rows = x;
-    Moments moments(static_cast<int>(x.cols()));
-    for (Eigen::Index r = 0; r < x.rows(); r += 7)
-        moments.add(rows.row(r).data(), static_cast<int>(std::min<Eigen::Index>(7, x.rows() - r)));
-    return fit(moments, options);
+    return fit(moments_of(x, 0, x.rows()), options);
 }
 
 RunResult run_fit(const ScratchDir& dir, std::vector<std::string> args)
@@ -46,9 +50,8 @@ RunResult run_fit(const ScratchDir& dir, std::vector<std::string> args)
 }
 
 // Each method: scorix-fit writes the same bytes twice, scorix's scores of the
-// fitted rows are white, the eigenpairs solve the analysed matrix, and rows
-// moved 1e8 away give that matrix again.
-TEST(Fit, EachMethodGivesWhiteScoresAndLosesNoPrecisionFarFromZero)
+// fitted rows are white, and the eigenpairs solve the analysed matrix.
+TEST(Fit, EachMethodGivesWhiteScoresAndTrueEigenpairs)
 {
     const MatrixXd x = sample(200, 4, 50, 1);
     const std::pair<std::vector<std::string>, FitOptions> methods[] = {
@@ -70,11 +73,46 @@ TEST(Fit, EachMethodGivesWhiteScoresAndLosesNoPrecisionFarFromZero)
         EXPECT_LT(scores.colwise().mean().cwiseAbs().maxCoeff(), 1e-6);
         EXPECT_LT((centred.transpose() * centred / 199.0 - MatrixXd::Identity(4, 4)).cwiseAbs().maxCoeff(), 1e-6);
 
-        const Fit near = fitted(x, options), far = fitted(x.array() + 1e8, options);
-        const MatrixXd& v = far.eigenvectors;
-        EXPECT_LT((far.analysed * v - v * far.eigenvalues.asDiagonal()).cwiseAbs().maxCoeff(), 1e-12);
-        EXPECT_LT((far.analysed - near.analysed).norm(), 1e-8 * near.analysed.norm());
+        const Fit f = fitted(x, options);
+        const MatrixXd& v = f.eigenvectors;
+        EXPECT_LT((f.analysed * v - v * f.eigenvalues.asDiagonal()).cwiseAbs().maxCoeff(), 1e-12);
     }
+}
+
+// Rows offset + q k for small integers k, whose exact mean, standard
+// deviation and correlation follow from integer sums: summed in small blocks,
+// in one block, and as two parts summed apart and merged.
+TEST(Fit, MomentsFarFromZeroMatchExactSums)
+{
+    std::mt19937_64 random(7);
+    const Eigen::Index n = 100003;
+    for (double offset : {1e9, 1e12, 1e15})
+        for (double spread : {1e-3, 1e-1, 1.0}) {
+            const double q = std::ldexp(1.0, std::max(std::ilogb(offset) - 52, std::ilogb(spread) - 6));
+            Moments::Block x(n, 2);
+            __int128 s1 = 0, s2 = 0, s11 = 0, s22 = 0, s12 = 0;
+            for (Eigen::Index r = 0; r < n; ++r) {
+                const long long a = static_cast<long long>(random() % 64), b = a / 2 + static_cast<long long>(random() % 64);
+                x.row(r) << offset + q * a, offset + q * b;
+                s1 += a, s2 += b, s11 += a * a, s22 += b * b, s12 += a * b;
+            }
+            const long double v1 = static_cast<long double>(n * s11 - s1 * s1), v2 = static_cast<long double>(n * s22 - s2 * s2);
+            const double exact_std[] = {static_cast<double>(q * std::sqrt(v1 / (n * (n - 1.0L)))),
+                                        static_cast<double>(q * std::sqrt(v2 / (n * (n - 1.0L))))};
+            const double exact_r = static_cast<double>((n * s12 - s1 * s2) / std::sqrt(v1 * v2));
+            Moments parts[] = {moments_of(x, 0, n), moments_of(x, 0, n, n), moments_of(x, 0, n / 3, 1000)};
+            parts[2].merge(moments_of(x, n / 3, n));
+            for (const Moments& moments : parts) {
+                SCOPED_TRACE(testing::Message() << offset << " + " << q << " k, part " << &moments - parts);
+                const Fit f = fit(moments, {});
+                for (int c = 0; c < 2; ++c) {
+                    const double exact_shift = q * static_cast<double>(c ? s2 : s1) / n;
+                    EXPECT_LE(std::abs(f.mean[c] - offset - exact_shift), std::ldexp(1.0, std::ilogb(offset) - 52));
+                    EXPECT_LT(std::abs(f.std[c] / exact_std[c] - 1), 1e-12) << f.std[c] << " " << exact_std[c];
+                }
+                EXPECT_LT(std::abs(f.analysed(1, 0) / exact_r - 1), 1e-12) << f.analysed(1, 0) << " " << exact_r;
+            }
+        }
 }
 
 // The criterion: the summed variance of the squared row-normalized loadings
