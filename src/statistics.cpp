@@ -194,16 +194,54 @@ void rotate(Fit& result, int k)
     result.rotated = k;
 }
 
+// Refuses variables whose squared deviations leave the range of normal
+// doubles (values about 1e154 or more apart, or 1e-154 or less), and, for
+// the covariance matrix, variances so far apart that its rank test must
+// fail: its smallest eigenvalue is at most the smallest variance, its
+// largest at least the largest.
+void check_scale(const VectorXd& squares, const VectorXd& mean, bool covariance)
+{
+    const Eigen::Index n = squares.size();
+    for (Eigen::Index k = 0; k < n; ++k) {
+        const std::string variable = "variable " + std::to_string(k + 1) + ": its deviations from the mean are too ";
+        if (!std::isfinite(squares[k]) || !std::isfinite(mean[k]))
+            throw FitError(variable + "large to square in double precision (about 1e154 or more); scale it down");
+        if (!(squares[k] >= std::numeric_limits<double>::min()))
+            throw FitError(variable + "small to square in double precision (about 1e-154 or less); scale it up");
+    }
+    Eigen::Index low = 0, high = 0;
+    squares.minCoeff(&low);
+    squares.maxCoeff(&high);
+    if (covariance && !(squares[low] > static_cast<double>(n) * 0x1p-52 * squares[high])) {
+        char text[240];
+        std::snprintf(text, sizeof text,
+                      "the variances of variables %d and %d are %.3g times apart, more than the covariance matrix "
+                      "can resolve in double precision (2^52/%d); fit the correlation matrix (leave out --covariance)",
+                      static_cast<int>(low + 1), static_cast<int>(high + 1), squares[high] / squares[low],
+                      static_cast<int>(n));
+        throw FitError(text);
+    }
+}
+
 }  // namespace
 
 Fit fit(const Moments& moments, const FitOptions& options)
 {
-    if (moments.rows() < 2)
-        throw FitError("a fit needs at least 2 data rows, found " + std::to_string(moments.rows()));
+    const char* matrix = options.covariance ? "covariance" : "correlation";
+    const long long rows = moments.rows();
+    const Eigen::Index n = moments.mean().size();
+    if (rows < 2)
+        throw FitError("a fit needs at least 2 data rows, found " + std::to_string(rows));
+    // The matrix of n rows has rank at most n - 1: said before the
+    // decomposition, which takes minutes for thousands of variables.
+    if (rows <= n)
+        throw FitError(std::to_string(rows) + " rows of " + std::to_string(n) + " variables: the " + matrix +
+                       " matrix of " + std::to_string(rows) + " rows has rank at most " + std::to_string(rows - 1) +
+                       "; a fit needs more rows than variables");
     if (int k = moments.constant_variable(); k >= 0)
         throw FitError("variable " + std::to_string(k + 1) + " is constant (its standard deviation is 0)");
     const MatrixXd comoments = moments.comoments();
-    const Eigen::Index n = comoments.rows();
+    check_scale(comoments.diagonal(), moments.mean(), options.covariance);
     Fit result;
     result.mean = moments.mean();
     const double divisor = static_cast<double>(moments.rows() - 1);
@@ -219,7 +257,6 @@ Fit fit(const Moments& moments, const FitOptions& options)
         throw FitError("the eigenvalues did not converge");
     result.eigenvalues = solver.eigenvalues().reverse();
     result.eigenvectors = solver.eigenvectors().rowwise().reverse();
-    const char* matrix = options.covariance ? "covariance" : "correlation";
     if (!(result.eigenvalues[n - 1] > static_cast<double>(n) * 0x1p-52 * result.eigenvalues[0]))
         throw FitError(rank_message(result, matrix));
     result.coefficients = result.eigenvectors * result.eigenvalues.cwiseSqrt().cwiseInverse().asDiagonal();

@@ -49,17 +49,21 @@ RunResult run_fit(const ScratchDir& dir, std::vector<std::string> args)
     return run_scorix(dir, args, {}, SCORIX_FIT_BINARY);
 }
 
-// Each method: scorix-fit writes the same bytes twice, scorix's scores of the
-// fitted rows are white, and the eigenpairs solve the analysed matrix.
-TEST(Fit, EachMethodGivesWhiteScoresAndTrueEigenpairs)
+// Each method, on rows that end in a label: scorix-fit writes the same bytes
+// twice, its coefficients load back to the bits fit() gives, scorix's scores
+// of the fitted rows are white, and the eigenpairs solve the analysed matrix.
+TEST(Fit, EachMethodGivesWhiteScoresExactCoefficientsAndTrueEigenpairs)
 {
     const MatrixXd x = sample(200, 4, 50, 1);
+    std::string labelled = text(x);
+    for (std::size_t p = 0; (p = labelled.find('\n', p)) != std::string::npos; p += 7)
+        labelled.insert(p, " label");
     const std::pair<std::vector<std::string>, FitOptions> methods[] = {
         {{}, {}}, {{"--covariance"}, {true}}, {{"--varimax", "-k", "2"}, {false, true, 2}}};
     for (const auto& [args, options] : methods) {
         SCOPED_TRACE(args.empty() ? "correlation" : args[0]);
         ScratchDir dir;
-        dir.write("d.dat", text(x));
+        dir.write("d.dat", labelled);
         ASSERT_EQ(run_fit(dir, args).status, 0);
         const std::string first = dir.read("d.fsc");
         ASSERT_EQ(run_fit(dir, args).status, 0);
@@ -73,7 +77,12 @@ TEST(Fit, EachMethodGivesWhiteScoresAndTrueEigenpairs)
         EXPECT_LT(scores.colwise().mean().cwiseAbs().maxCoeff(), 1e-6);
         EXPECT_LT((centred.transpose() * centred / 199.0 - MatrixXd::Identity(4, 4)).cwiseAbs().maxCoeff(), 1e-6);
 
-        const Fit f = fitted(x, options);
+        const Fit f = fit(moments_of(x, 0, 200, 200), options);
+        std::istringstream sorted(first.substr(first.find("[FSC_SORTED]") + 13));
+        MatrixXd written(4, 4);
+        for (double& w : written.reshaped<Eigen::RowMajor>())
+            sorted >> w;
+        EXPECT_EQ(written, f.coefficients);
         const MatrixXd& v = f.eigenvectors;
         EXPECT_LT((f.analysed * v - v * f.eigenvalues.asDiagonal()).cwiseAbs().maxCoeff(), 1e-12);
     }
@@ -176,6 +185,11 @@ TEST(Fit, BadInputStopsWithFileLineAndNoOutput)
         {"1 2\n\n3 4\n", {}, 1, "d.dat:2: empty line (scorix would read it as a row of zeros)"},
         {"1 2\n", {}, 1, "d.dat: a fit needs at least 2 data rows, found 1"},
         {"1 2\n1 3\n1 5\n", {}, 1, "variable 1 is constant (its standard deviation is 0)"},
+        {"1 2\n14.23,1.71,2.4\n", {}, 1, "d.dat:2: \"14.23,1.71,...\": a number runs into \",\"; is the file comma-separated?"},
+        {"1 2 x\n3;4\n", {}, 1, "d.dat:2: \"3;4\": a number runs into \";\"; is the file semicolon-separated?"},
+        {"1 2 3\n4 5 7\n3 1 1\n", {}, 1, "3 rows of 3 variables: the correlation matrix of 3 rows has rank at most 2; a fit"},
+        {"1 1e-20\n2 3e-20\n3 2e-20\n", {"--covariance"}, 1, "the variances of variables 2 and 1 are 1e+40 times apart"},
+        {"1e200 1\n-1e200 2\n3e200 4\n", {}, 1, "variable 1: its deviations from the mean are too large to square"},
         {"1 2 3\n2 4 5\n3 6 7.5\n4 8 1\n", {}, 1,
          "the correlation matrix has lower rank than 3: variables 1, 2 are collinear (smallest eigenvalue "},
         {"1 2\n3 5\n4 4\n", {"--varimax", "-k", "3"}, 1, "3 factors asked for, but there are only 2 variables"},
