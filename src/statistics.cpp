@@ -124,7 +124,7 @@ MatrixXd varimax(const MatrixXd& loadings, int& iterations)
     MatrixXd rotation = MatrixXd::Identity(k, k);
     // Each step moves to the polar factor of the criterion's gradient. The
     // criterion is flat at its maximum: a stop on its change of 1e-10 left
-    // the iris loadings 1e-5 from the fixed point after 72 steps, while the
+    // the iris loadings 4e-5 from the fixed point after 72 steps, while the
     // rotation itself settles to rounding level (210 steps, 7e-15 away).
     for (iterations = 1; iterations <= kVarimaxIterations; ++iterations) {
         const MatrixXd z = normalized * rotation;
