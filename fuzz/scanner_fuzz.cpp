@@ -1,5 +1,6 @@
 // The number scanner against sscanf "%lg%n" (what it consumes, the bits);
-// checkline and readline must agree with a scan of one number at a time.
+// checkline and readline (its count and where its numbers end) must agree
+// with a scan of one number at a time.
 #include <algorithm>
 #include <bit>
 #include <cstdio>
@@ -47,8 +48,9 @@ void one_input(const std::uint8_t* data, std::size_t size)
     for (Vectors widest : {Vectors::none, Vectors::avx512}) {
         limit_vectors(widest);
         std::fill(row.begin(), row.end(), -1.0);
-        FUZZ_CHECK(readline(text, row.data(), static_cast<int>(row.size()), use_flags ? flags.data() : nullptr) ==
-                   count);
+        std::size_t stop = 0;
+        FUZZ_CHECK(readline(text, row.data(), static_cast<int>(row.size()), use_flags ? flags.data() : nullptr,
+                            &stop) == count && stop == numbers_end(text));
         for (std::size_t k = 0; k < row.size(); ++k) {
             const double expected_cell = static_cast<int>(k) >= count ? -1.0 : use_flags && !flags[k] ? 0.0 : numbers[k];
             FUZZ_CHECK(bits(row[k]) == bits(expected_cell));

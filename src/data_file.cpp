@@ -120,7 +120,7 @@ DataReader readfile(RunState& state, const char* path)
     return DataReader(std::move(stream), state.datacols, path, threads);
 }
 
-bool read_lines(DataReader& reader, LineBlock& block, int max_rows)
+bool read_lines(DataReader& reader, LineBlock& block, int max_rows, bool exact_rows)
 {
     block.lines.clear();
     block.failed = false;
@@ -160,7 +160,7 @@ bool read_lines(DataReader& reader, LineBlock& block, int max_rows)
             reader.ended_ = true;
             break;
         }
-        if (block.rows() > 0 && filled >= kBlockText)
+        if (block.rows() > 0 && filled >= kBlockText && !exact_rows)
             break;
         // More input behind what is there; a long line doubles the room.
         if (block.capacity - filled < kBlockText / 2 &&

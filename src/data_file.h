@@ -56,7 +56,7 @@ public:
 
 private:
     friend DataReader readfile(RunState& state, const char* path);
-    friend bool read_lines(DataReader& reader, LineBlock& block, int max_rows);
+    friend bool read_lines(DataReader& reader, LineBlock& block, int max_rows, bool exact_rows);
     friend void take_block(DataReader& reader, const LineBlock& block);
     friend void report_rows(const RunState& state, const DataReader& reader);
     friend bool readblock(RunState& state, DataReader& reader);
@@ -82,9 +82,11 @@ DataReader readfile(RunState& state, const char* path);
 
 // Reads the lines of the next at most `max_rows` rows into `block` (the
 // calling thread's part); false once every row has been handed on or
-// reading failed. A block that ends reading early says so in `failed`,
-// after the rows it holds.
-bool read_lines(DataReader& reader, LineBlock& block, int max_rows);
+// reading failed. A block also ends at a megabyte of text, unless
+// `exact_rows` asks for `max_rows` rows wherever the file holds them (blocks
+// cut at the same rows whatever the lines' lengths). A block that ends
+// reading early says so in `failed`, after the rows it holds.
+bool read_lines(DataReader& reader, LineBlock& block, int max_rows, bool exact_rows = false);
 
 // The line number of a row of the block in its file, comment lines counted.
 long long line_number(const LineBlock& block, int row);

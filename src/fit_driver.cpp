@@ -1,5 +1,7 @@
 #include "fit_driver.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -48,8 +50,9 @@ the loadings in comment lines.
   -h, --help           display this help and exit
       --version        output version information and exit
 
-A data row is a line of numbers separated by white space (text after them is
-ignored); lines starting with '#', '!' or ';' are comments. Exit status: 0 on
+A data row is a line of numbers separated by white space (words after them
+are ignored; a number that runs into other text, as in "1.5,2", is an error);
+lines starting with '#', '!' or ';' are comments. Exit status: 0 on
 success, 1 on bad input or a failed write, 2 on a bad command line.
 )";
 
@@ -133,6 +136,33 @@ std::string place(const std::string& path, long long line)
     return path + ":" + std::to_string(line) + ": ";
 }
 
+// A number that runs straight into other text, as in "14.23,1.71" or "1,5",
+// where a word after white space would be a label. scorix reads such a line
+// as its first number and warns; a fit from it would be a fit of the wrong
+// variables, so it is an error here. `stop` is where the line's numbers end
+// (readline gives it). Returns the message, or "" for a line whose numbers
+// end at white space or at its end.
+std::string glued_number(std::string_view line, std::size_t stop)
+{
+    line = line.substr(0, line.find_last_not_of(" \t\n\v\f\r") + 1);
+    if (stop == 0 || stop >= line.size() || std::isspace(static_cast<unsigned char>(line[stop])))
+        return "";
+    // The line is shown up to the field after the separator and the next
+    // separator, "14.23,1.71,...".
+    const char separator = line[stop];
+    std::size_t shown = std::min(line.find_first_of(std::string(" \t\v\f\r") + separator, stop + 1), line.size());
+    if (shown < line.size() && line[shown] == separator)
+        ++shown;
+    std::string excerpt(line.substr(0, std::min<std::size_t>(shown, 60)));
+    if (excerpt.size() < line.size())
+        excerpt += "...";
+    std::replace_if(excerpt.begin(), excerpt.end(), [](char c) { return c >= 0 && c < ' '; }, '?');
+    std::string text = "\"" + excerpt + "\": a number runs into \"" + std::string(1, separator) + "\"";
+    if (separator == ',' || separator == ';')
+        text += std::string("; is the file ") + (separator == ',' ? "comma" : "semicolon") + "-separated?";
+    return text;
+}
+
 // One block of rows on its way from its lines to its moments.
 struct FitBlock {
     LineBlock lines;
@@ -143,12 +173,15 @@ struct FitBlock {
     bool out_of_memory = false;
 };
 
-// What is wrong with a row of `count` values that `line` gave, or nothing.
-std::string row_problem(std::string_view line, const double* row, int count, int variables,
+// What is wrong with a row of `count` values, whose numbers end at `stop`
+// of `line`, or nothing.
+std::string row_problem(std::string_view line, const double* row, int count, std::size_t stop, int variables,
                         const std::string& first_row)
 {
     if (line.find_last_not_of(" \t\n\v\f\r") == std::string_view::npos)
         return "empty line (scorix would read it as a row of zeros)";
+    if (std::string glued = glued_number(line, stop); !glued.empty())
+        return glued;
     if (count == 0)
         return "no number at the start of the line (a header? mark it as a comment with '#')";
     if (count != variables)
@@ -169,8 +202,9 @@ void convert_rows(FitBlock& block, int variables, const std::string& first_row)
     block.values.resize(static_cast<std::size_t>(block.lines.rows()) * variables);
     for (int r = 0; r < block.lines.rows(); ++r) {
         double* row = block.values.data() + static_cast<std::size_t>(r) * variables;
-        const int count = readline(block.lines.line(r), row, variables, nullptr);
-        block.problem = row_problem(block.lines.line(r), row, count, variables, first_row);
+        std::size_t stop = 0;
+        const int count = readline(block.lines.line(r), row, variables, nullptr, &stop);
+        block.problem = row_problem(block.lines.line(r), row, count, stop, variables, first_row);
         if (!block.problem.empty()) {
             block.bad_row = r;
             return;
@@ -216,8 +250,10 @@ void RowPool::read(const std::string& path)
     PipelineSteps steps;
     steps.read = [&](int slot) {
         LineBlock& lines = blocks[static_cast<std::size_t>(slot)].lines;
-        // Until the number of variables is known, blocks of one row.
-        if (!read_lines(reader, lines, variables_ < 0 ? 1 : static_cast<int>(block_rows(variables_))))
+        // Until the number of variables is known, blocks of one row; then
+        // blocks of block_rows rows, so that the fit depends on the rows
+        // alone.
+        if (!read_lines(reader, lines, variables_ < 0 ? 1 : static_cast<int>(block_rows(variables_)), true))
             return false;
         if (variables_ < 0 && lines.rows() > 0) {
             variables_ = checkline(lines.line(0));

@@ -351,11 +351,12 @@ const char* next_number(const char* p, const char* end, double& value)
 
 // readline's loop; with kShort numbers that fit short_decimal take it.
 template <bool kShort>
-inline int read_numbers(std::string_view line, double* row, int capacity, const int* flags)
+inline int read_numbers(std::string_view line, double* row, int capacity, const int* flags, std::size_t* numbers_stop)
 {
     int count = 0;
     double value;
     const char* const end = line.data() + line.size();
+    const char* last = line.data();  // the end of the last number
     for (const char* p = line.data();; ++count) {
         while (p != end && is_space(*p))
             ++p;
@@ -365,20 +366,24 @@ inline int read_numbers(std::string_view line, double* row, int capacity, const 
             if (end - p >= 16)
                 stop = short_decimal(p, value);
 #endif
-        if (!stop && !(stop = next_number<true>(p, end, value)))
+        if (!stop && !(stop = next_number<true>(p, end, value))) {
+            if (numbers_stop)
+                *numbers_stop = static_cast<std::size_t>(last - line.data());
             return count;
+        }
         if (count < capacity)
             row[count] = (flags && flags[count] == 0) ? +0.0 : value;
-        p = stop;
+        p = last = stop;
     }
 }
 
 #if defined(__x86_64__)
 // Flattened: the loop and short_decimal are inlined into this one function,
 // which may use SSSE3.
-[[SCORIX_SSSE3, gnu::flatten]] int read_numbers_ssse3(std::string_view line, double* row, int capacity, const int* flags)
+[[SCORIX_SSSE3, gnu::flatten]] int read_numbers_ssse3(std::string_view line, double* row, int capacity, const int* flags,
+                                                      std::size_t* numbers_stop)
 {
-    return read_numbers<true>(line, row, capacity, flags);
+    return read_numbers<true>(line, row, capacity, flags, numbers_stop);
 }
 #endif
 
@@ -413,13 +418,13 @@ std::size_t numbers_end(std::string_view line)
     return static_cast<std::size_t>(stop - line.data());
 }
 
-int readline(std::string_view line, double* row, int capacity, const int* flags)
+int readline(std::string_view line, double* row, int capacity, const int* flags, std::size_t* numbers_stop)
 {
 #if defined(__x86_64__)
     if (vectors() != Vectors::none)
-        return read_numbers_ssse3(line, row, capacity, flags);
+        return read_numbers_ssse3(line, row, capacity, flags, numbers_stop);
 #endif
-    return read_numbers<false>(line, row, capacity, flags);
+    return read_numbers<false>(line, row, capacity, flags, numbers_stop);
 }
 
 bool LineReader::myfgets()

@@ -30,8 +30,10 @@ std::size_t numbers_end(std::string_view line);
 
 // Stores the numbers at the start of the line into row[0], row[1], ... up to
 // `capacity` of them and returns how many the line holds (as checkline does).
-// With `flags`, a value whose column flag is 0 is stored as +0.0.
-int readline(std::string_view line, double* row, int capacity, const int* flags);
+// With `flags`, a value whose column flag is 0 is stored as +0.0. With
+// `numbers_stop`, where the numbers end (as numbers_end gives it) goes there.
+int readline(std::string_view line, double* row, int capacity, const int* flags,
+             std::size_t* numbers_stop = nullptr);
 
 // Reads a stream in large blocks and hands out its lines whole, each with
 // its newline, however long: one read per megabyte and a memchr per line
