@@ -33,8 +33,10 @@ TEST(OutputSafety, InterruptedOrFailedRunsLeaveEarlierFilesAsTheyWere)
         dir.write("a.sco", signal ? "old\n" : input);
         dir.write("a.dat", signal ? input : "");
         // The program takes the shell's place, and so its process id; the
-        // signal comes once it has written its log line and is reading.
-        const std::string kill_later = "(until [ -e logfile ]; do sleep 0.002; done; kill -" + std::to_string(signal) +
+        // signal comes once its output is open: unnamed, or named as on a
+        // file system without unnamed files.
+        const std::string kill_later = "(until ls -l /proc/$$/fd | grep -q -e '(deleted)' -e /.scorix.; do sleep 0.002; "
+                                       "done; kill -" + std::to_string(signal) +
                                        " $$) & exec ";
         RunResult run = shell(dir, signal ? (ignored ? "trap '' HUP; " : "") + kill_later + "$S -q -f c.fsc a.dat >/dev/null"
                                           : "trap '' XFSZ; ulimit -f 20000; $S -q -a -f c.fsc a.sco >/dev/null");
