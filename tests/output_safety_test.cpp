@@ -35,7 +35,7 @@ TEST(OutputSafety, InterruptedOrFailedRunsLeaveEarlierFilesAsTheyWere)
         // The program takes the shell's place, and so its process id; the
         // signal comes once its output is open: unnamed, or named as on a
         // file system without unnamed files.
-        const std::string kill_later = "(until ls -l /proc/$$/fd | grep -q -e '(deleted)' -e /.scorix.; do sleep 0.002; "
+        const std::string kill_later = "(until ls -l /proc/$$/fd | grep -q -e '(deleted)' -e /.scorix.; do sleep 0.01; "
                                        "done; kill -" + std::to_string(signal) +
                                        " $$) & exec ";
         RunResult run = shell(dir, signal ? (ignored ? "trap '' HUP; " : "") + kill_later + "$S -q -f c.fsc a.dat >/dev/null"
