@@ -63,6 +63,7 @@ TEST(CompressedData, EveryFormatReadsAsThePlainFileAndDamageStopsTheRun)
     char* argv[] = {fit_args[0].data(), fit_args[1].data(), fit_args[2].data(), fit_args[3].data(), in.data()};
     for (const std::string& bytes : damaged) {
         dir.write("in.dat", bytes);
+        std::filesystem::remove(dir.file("in.fsc"));
         testing::internal::CaptureStderr();
         const int fit_status = run_fit(5, argv);
         const std::string fit_err = testing::internal::GetCapturedStderr();
