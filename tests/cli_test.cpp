@@ -147,7 +147,8 @@ std::vector<Case> cases()
         // FIFOs with no writer (data) or reader (log) hold nothing up.
         {"data_fifo_648_log_fifo", {"-q", "-f", "c.fsc", "p.dat"}, quiet(),
          "No logfile entry\nError src/scorix 648:p.dat is a pipe; a data file is read twice\n", 1, {}, {},
-         [](const fs::path& d) { ::mkfifo((d / "p.dat").c_str(), 0600), ::mkfifo((d / "logfile").c_str(), 0600); }, timed},
+         [](const fs::path& d) { ::mkfifo((d / "p.dat").c_str(), 0600), ::mkfifo((d / "logfile").c_str(), 0600); },
+         timed},
         {"stdin_closed", {"-q", "-f", "c.fsc", "missing.dat"}, quiet(), "Error src/scorix 646:opening missing.dat\n", 1,
          {}, {}, nullptr, kStdinClosed},
         {"data_wide_655", {"-f", "c.fsc", "w.dat"}, kHead + "File:      w.dat\n", e655 + "w.dat (4) mismatch.\n", 1,

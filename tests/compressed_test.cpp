@@ -29,7 +29,8 @@ TEST(CompressedData, EveryFormatReadsAsThePlainFileAndDamageStopsTheRun)
         }
         // zstd after a skippable frame; gzip members one after another.
         const std::string empty_gzip("\x1f\x8b\x08\0\0\0\0\0\x02\x03\x03\0\0\0\0\0\0\0\0\0", 20);
-        forms.insert(forms.end(), {std::string("\x5e\x2a\x4d\x18\2\0\0\0ab", 10) + forms[3], empty_gzip + forms[0] + empty_gzip});
+        forms.insert(forms.end(),
+                     {std::string("\x5e\x2a\x4d\x18\2\0\0\0ab", 10) + forms[3], empty_gzip + forms[0] + empty_gzip});
         for (const auto& [direction, out] : {std::pair<std::string, std::string>{"-a", "in.sco"}, {"-i", "in.tad"}}) {
             dir.write("in.dat", rows);
             RunResult plain = run_scorix(dir, {direction, "-f", "c.fsc", "in.dat"});
@@ -49,7 +50,8 @@ TEST(CompressedData, EveryFormatReadsAsThePlainFileAndDamageStopsTheRun)
     // iris file's gzip changed every 21 bytes and in its CRC-32 and length.
     std::filesystem::remove(dir.file("in.sco"));
     std::vector<std::string> damaged = {"\x1f\x8b", std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10) + "\xff\xff\xff",
-                                        forms[0] + "1 2 3 4\n", forms[0] + forms[0].substr(0, 2) + "\x09" + forms[0].substr(3)};
+                                        forms[0] + "1 2 3 4\n",
+                                        forms[0] + forms[0].substr(0, 2) + "\x09" + forms[0].substr(3)};
     for (const std::string& form : forms)
         damaged.insert(damaged.end(), {form.substr(0, 300), form.substr(0, form.size() / 2)});
     for (std::size_t at : {forms[0].size() - 8, forms[0].size() - 1})
@@ -67,7 +69,8 @@ TEST(CompressedData, EveryFormatReadsAsThePlainFileAndDamageStopsTheRun)
         testing::internal::CaptureStderr();
         const int fit_status = run_fit(5, argv);
         const std::string fit_err = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(std::tuple(fatal_text([&] { readfile(state, in.c_str()); }), fit_status, fit_err, dir.exists("in.fsc")),
+        const std::string err = fatal_text([&] { readfile(state, in.c_str()); });
+        EXPECT_EQ(std::tuple(err, fit_status, fit_err, dir.exists("in.fsc")),
                   std::tuple("Error src/scorix 647:reading " + in + "\n", 1,
                              "scorix-fit: " + in + ": read error: compressed data damaged or cut short\n", false))
             << testing::PrintToString(bytes);

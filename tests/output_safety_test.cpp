@@ -35,10 +35,10 @@ TEST(OutputSafety, InterruptedOrFailedRunsLeaveEarlierFilesAsTheyWere)
         // The program takes the shell's place, and so its process id; the
         // signal comes once its output is open: unnamed, or named as on a
         // file system without unnamed files.
-        const std::string kill_later = "(until ls -l /proc/$$/fd | grep -q -e '(deleted)' -e /.scorix.; do sleep 0.01; "
-                                       "done; kill -" + std::to_string(signal) +
-                                       " $$) & exec ";
-        RunResult run = shell(dir, signal ? (ignored ? "trap '' HUP; " : "") + kill_later + "$S -q -f c.fsc a.dat >/dev/null"
+        const std::string kill_later = "(until ls -l /proc/$$/fd 2>/dev/null | grep -q -e '(deleted)' -e /.scorix.; "
+                                       "do sleep 0.01; done; kill -" + std::to_string(signal) + " $$) & exec ";
+        const std::string nohup = ignored ? "trap '' HUP; " : "";
+        RunResult run = shell(dir, signal ? nohup + kill_later + "$S -q -f c.fsc a.dat >/dev/null"
                                           : "trap '' XFSZ; ulimit -f 20000; $S -q -a -f c.fsc a.sco >/dev/null");
         EXPECT_EQ(run.status, ignored ? 0 : signal ? -signal : 1) << "ended by a signal, or its exit status";
         EXPECT_EQ(run.err, signal ? "" : "Error src/scorix 762:writing a.sco\n");
