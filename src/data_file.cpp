@@ -212,10 +212,20 @@ void convert_lines(const RunState& state, LineBlock& block, RowMatrix& data)
 
 void take_block(DataReader& reader, const LineBlock& block)
 {
-    if (block.too_many >= 0)
+    // Damaged compressed data can make a line of too many numbers before
+    // the check at the end of the stream fails: the rest of the stream is
+    // read, and the damage is what to report.
+    bool damaged = false;
+    if (block.too_many >= 0 && reader.stream_.compressed()) {
+        char rest[1 << 16];
+        while (reader.stream_.read(rest, sizeof rest) == sizeof rest) {
+        }
+        damaged = reader.stream_.failed();
+    }
+    if (block.too_many >= 0 && !damaged)
         error("Error %s %d:\nnumber of variables in std (%d)\nand in %s (%d) mismatch.\n", kErrorLabel, 655,
               reader.cols_, reader.path_, block.too_many);
-    if (block.failed)
+    if (block.failed || damaged)
         error("Error %s %d:reading %s\n", kErrorLabel, 647, reader.path_);
     if (block.text_rows == 0)
         return;

@@ -210,6 +210,8 @@ void convert_rows(FitBlock& block, int variables, const std::string& first_row)
             return;
         }
     }
+    if (block.lines.rows() == 0)
+        return;  // a block that only tells of a read error
     // A block's moments are kept with it: a new one each time would take
     // fresh pages for its work space (as many page faults as rows).
     if (block.moments)
@@ -239,7 +241,8 @@ private:
 void RowPool::read(const std::string& path)
 {
     // A compressed data file is decompressed as scorix does it.
-    ByteStream file = ByteStream::open(path.c_str());
+    // Read once: a FIFO is waited for, as any filter waits for its writer.
+    ByteStream file = ByteStream::open(path.c_str(), true);
     if (!file.is_open())
         throw FitError(path + ": " + std::strerror(errno));
     const bool compressed = file.compressed();
@@ -312,8 +315,17 @@ void write_output(const std::string& name, const std::string& text)
 int fit_files(const Options& options)
 {
     RowPool pool;
-    for (const std::string& path : options.files)
-        pool.read(path);
+    for (const std::string& path : options.files) {
+        try {
+            pool.read(path);
+        } catch (const FitError&) {
+            // Damaged compressed data can make wrong lines before the check at
+            // the end of the stream fails: the damage is what to report.
+            if (ByteStream::damaged(path.c_str()))
+                throw FitError(path + ": read error: compressed data damaged or cut short");
+            throw;
+        }
+    }
     if (pool.rows() < 2)
         throw FitError(options.files.back() + ": a fit needs at least 2 data rows, found " +
                        std::to_string(pool.rows()));
