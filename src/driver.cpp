@@ -173,7 +173,8 @@ public:
     Blocks(RunState& state, int threads) : state_(state), blocks_(threads == 1 ? 1 : threads + 2)
     {
         const int full_rows = state.data.capacity;
-        rows_ = static_cast<int>(full_rows * 4 / std::max<std::size_t>(blocks_.size(), 4));
+        // At least one row each, however many threads and however wide the rows.
+        rows_ = std::max(1, static_cast<int>(full_rows * 4 / std::max<std::size_t>(blocks_.size(), 4)));
         blocks_.front().data = std::move(state.data);
         blocks_.front().result = std::move(state.result);
         blocks_.front().printed = std::make_unique_for_overwrite<char[]>(printed_bytes(rows_, state.scores));
