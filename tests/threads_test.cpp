@@ -1,6 +1,7 @@
 // Threads change who reads, converts and prints which rows, never the output.
 #include "coefficient_file.h"
 #include "driver.h"
+#include "parallel.h"
 #include "support.h"
 
 // Megabytes of odd lines and text rows, plain and gzipped, as on one thread.
@@ -59,4 +60,37 @@ TEST(Threads, TheFirstFailureInFileOrderStopsTheRun)
         EXPECT_EQ(text, "Error src/scorix " + std::string(error).replace(error.find('@'), 1, path));
         EXPECT_FALSE(dir.exists("a.sco"));
     }
+}
+
+// Many threads over wide rows, where four full blocks hold fewer rows than
+// there are blocks in flight: every block still holds a row, memory stays
+// that of four full blocks, and every row is written in order.
+TEST(Threads, EveryBlockHoldsARowWhateverTheThreadsAndWidth)
+{
+    for (int threads : {1, 2, 3, 8, 64})
+        for (int full_rows : {0, 1, 2, 3, 16, 64, 43690})
+            for (long long file_rows : {0LL, 1LL, 5LL, 16385LL, 1LL << 40}) {
+                const BlockPlan plan = plan_blocks(threads, full_rows, file_rows);
+                const long long in_flight = static_cast<long long>(plan.count - 1) * plan.rows + full_rows;
+                EXPECT_TRUE(plan.count >= 1 && plan.count <= (threads == 1 ? 1 : threads + 2) &&
+                            plan.rows >= std::min(full_rows, 1) && plan.rows <= full_rows &&
+                            in_flight <= 5LL * full_rows)
+                    << threads << " threads, " << full_rows << " rows a block, " << file_rows << " rows: "
+                    << plan.count << " blocks of " << plan.rows;
+            }
+    // 2017 variables: a full block holds 64 rows; the most threads (999 asked
+    // for) keep 66 blocks in flight, which share the rows of four.
+    ScratchDir dir;
+    const std::string ones = repeat("1 ", 2017) + "\n";
+    dir.write("w.fsc", "[STD]\n" + ones + "[MEAN]\n" + repeat("0 ", 2017) + "\n[FSC_SORTED]\n" + repeat(ones, 2017));
+    std::string data, scores;
+    for (int row = 1; row <= 16385; ++row) {
+        const std::string value = std::to_string(row);
+        data += value + std::string(64, ' ') + "\n";
+        scores += value + " " + value + " " + value + "\n";
+    }
+    dir.write("w.dat", data);
+    const RunResult run = run_scorix(dir, {"-q", "-f", "w.fsc", "w.dat"}, {"SCORIX_THREADS=999"});
+    EXPECT_EQ(run.out + run.err, "Scorix: ext:.sco cols:2017 scores:3 rows:16385 file:w.dat\n");
+    EXPECT_TRUE(run.status == 0 && dir.read("w.sco") == scores);
 }
