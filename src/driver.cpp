@@ -161,18 +161,15 @@ struct Block {
     std::size_t printed_size = 0;
 };
 
-// Blocks in flight: one per thread and two more, so that the calling thread
-// can read and write while every thread converts, and no more than the file
-// fills. Beyond four blocks each gets fewer `rows`, so that all take the
-// memory of four full ones (3 to 5 MB each). Their storage is taken before
-// any thread starts, so a failure to get it is reported with no thread
-// running; the first block takes over the pair that readfile sized.
+// The blocks in flight (plan_blocks) for a file of `file_rows` rows. Their
+// storage is taken before any thread starts, so a failure to get it is
+// reported with no thread running; the first block takes over the pair that
+// readfile sized.
 std::vector<Block> make_blocks(RunState& state, long long file_rows, int threads, int& rows)
 {
-    const int full_rows = state.data.capacity;
-    long long count = threads == 1 || full_rows == 0 ? 1 : threads + 2;
-    count = std::clamp((file_rows + std::max(full_rows, 1) - 1) / std::max(full_rows, 1), 1LL, count);
-    rows = static_cast<int>(full_rows * 4 / std::max(count, 4LL));
+    const BlockPlan plan = plan_blocks(threads, state.data.capacity, file_rows);
+    rows = plan.rows;
+    const long long count = plan.count;
     const std::uint64_t cells = static_cast<std::uint64_t>(rows) * state.datacols;
     std::vector<Block> blocks(static_cast<std::size_t>(count));
     blocks.front().data = std::move(state.data);
