@@ -161,20 +161,18 @@ struct Block {
     std::size_t printed_size = 0;
 };
 
-// Blocks in flight: one per thread and two more, so that the calling thread
-// can read and write while every thread converts. Beyond four blocks each
-// gets fewer `rows`, so that all take the memory of four full ones (3 to 5
-// MB each). The first block takes over the pair that readfile sized; the
-// others get their storage once a second block has read rows (a file of
-// one block needs none, nor one whose reading fails before), before any
-// thread starts, so a failure to get it is reported with no thread running.
+// The blocks in flight (plan_blocks). The first block takes over the pair
+// that readfile sized; the others get their storage once a second block has
+// read rows (a file of one block needs none, nor one whose reading fails
+// before), before any thread starts, so a failure to get it is reported
+// with no thread running.
 class Blocks {
 public:
-    Blocks(RunState& state, int threads) : state_(state), blocks_(threads == 1 ? 1 : threads + 2)
+    Blocks(RunState& state, int threads) : state_(state)
     {
-        const int full_rows = state.data.capacity;
-        // At least one row each, however many threads and however wide the rows.
-        rows_ = std::max(1, static_cast<int>(full_rows * 4 / std::max<std::size_t>(blocks_.size(), 4)));
+        const BlockPlan plan = plan_blocks(threads, state.data.capacity);
+        rows_ = plan.rows;
+        blocks_.resize(static_cast<std::size_t>(plan.count));
         blocks_.front().data = std::move(state.data);
         blocks_.front().result = std::move(state.result);
         blocks_.front().printed = std::make_unique_for_overwrite<char[]>(printed_bytes(rows_, state.scores));

@@ -1,4 +1,5 @@
 // Threads change who reads, converts and prints which rows, never the output.
+#include "parallel.h"
 #include "support.h"
 
 // Megabytes of odd lines and text rows, plain and gzipped, as on one thread.
@@ -50,4 +51,26 @@ TEST(Threads, TheFirstFailureInFileOrderStopsTheRun)
         EXPECT_EQ(run.out, "Scorix: ext:.sco cols:3 scores:3 " + std::string(fails ? "" : "rows:3000000 file:a.dat\n"));
         EXPECT_EQ(dir.exists("a.sco"), !fails);
     }
+}
+
+// Many threads over wide rows, where four full blocks hold fewer rows than
+// there are blocks in flight: every block still holds a row, the rows in
+// flight stay those of about five full blocks, and every row is written.
+TEST(Threads, EveryBlockHoldsARowWhateverTheThreadsAndWidth)
+{
+    for (int threads : {1, 2, 3, 8, 64})
+        for (int full : {0, 1, 2, 3, 16, 64, 43690}) {
+            const auto [count, each] = plan_blocks(threads, full);
+            EXPECT_TRUE(count >= 1 && count <= (threads == 1 ? 1 : threads + 2) && each >= std::min(full, 1) &&
+                        each <= full && (count - 1LL) * each <= 4LL * full)
+                << threads << " threads, " << full << " rows a block: " << count << " x " << each;
+        }
+    // 2017 variables, 64 rows a full block; 999 threads asked for, 64 taken.
+    ScratchDir dir;
+    const std::string ones = repeat("1 ", 2017) + "\n";
+    dir.write("w.fsc", "[STD]\n" + ones + "[MEAN]\n" + repeat("0 ", 2017) + "\n[FSC_SORTED]\n" + repeat(ones, 2017));
+    dir.write("w.dat", repeat("1" + std::string(64, ' ') + "\n", 16385));
+    const RunResult run = run_scorix(dir, {"-q", "-f", "w.fsc", "w.dat"}, {"SCORIX_THREADS=999"});
+    EXPECT_TRUE(run.status == 0 && run.out == "Scorix: ext:.sco cols:2017 scores:3 rows:16385 file:w.dat\n" &&
+                dir.read("w.sco") == repeat("1 1 1\n", 16385)) << run.err;
 }
