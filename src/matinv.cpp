@@ -9,6 +9,7 @@
 #endif
 
 #include "cpu.h"
+#include "vector_targets.h"
 
 namespace {
 
@@ -57,7 +58,7 @@ void subtract_row(const double* pivot, double t, double* row, int n)
 // scalar std::fma here: where FMA instructions are enabled the compiler
 // turns -fma(p, t, -x) into the negated multiply-add x - p * t, which gives
 // +0.0 instead of -0.0 on exact cancellation.
-[[gnu::target("avx2,fma")]] void subtract_row_avx2(const double* pivot, double t, double* row, int n)
+[[SCORIX_TARGET_AVX2]] void subtract_row_avx2(const double* pivot, double t, double* row, int n)
 {
     const __m256d factor = _mm256_set1_pd(t);
     const __m256d sign = _mm256_set1_pd(-0.0);

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "cpu.h"
+#include "vector_targets.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -42,10 +43,8 @@ namespace {
 // own formed exactly as project_row forms it (start at +0.0, k ascending,
 // one fused step per term), so only the speed differs.
 
-#define SCORIX_AVX2 gnu::target("avx2,fma")
-
 // Four coefficients, or fewer through the mask for the last register.
-[[SCORIX_AVX2, gnu::always_inline]] inline __m256d load_lanes(const double* at, bool masked, __m256i lanes)
+[[SCORIX_TARGET_AVX2, gnu::always_inline]] inline __m256d load_lanes(const double* at, bool masked, __m256i lanes)
 {
     return masked ? _mm256_maskload_pd(at, lanes) : _mm256_loadu_pd(at);
 }
@@ -57,8 +56,9 @@ namespace {
 // partial sums in `out`, which hold them exactly. With kMasked the last
 // register covers fewer than four columns.
 template <int kRows, int kVectors, bool kMasked>
-[[SCORIX_AVX2, gnu::always_inline]] inline void fma_tile(const double* data, int cols, const double* fsc, int k_begin,
-                                                         int k_end, int s, __m256i last_lanes, double* out)
+[[SCORIX_TARGET_AVX2, gnu::always_inline]] inline void fma_tile(const double* data, int cols, const double* fsc,
+                                                                int k_begin, int k_end, int s, __m256i last_lanes,
+                                                                double* out)
 {
     __m256d sum[kRows][kVectors];
     for (int i = 0; i < kRows; ++i)
@@ -91,8 +91,8 @@ template <int kRows, int kVectors, bool kMasked>
 // All score columns of kRows rows over one range of terms: whole tiles of
 // eight columns, then the three to seven or one to four left over.
 template <int kRows>
-[[SCORIX_AVX2]] inline void fma_rows(const double* data, int cols, const double* fsc, int k_begin, int k_end,
-                                     int scores, double* out)
+[[SCORIX_TARGET_AVX2]] inline void fma_rows(const double* data, int cols, const double* fsc, int k_begin, int k_end,
+                                            int scores, double* out)
 {
     int s = 0;
     for (; s + 8 <= scores; s += 8)
@@ -138,8 +138,8 @@ inline void project_in_ranges(const double* data, int rows, const double* fsc, i
 }
 
 // 256 terms by eight columns: 16 KB of coefficients.
-[[SCORIX_AVX2, gnu::flatten]] void project_rows_avx2(const double* data, int rows, const double* fsc, int cols,
-                                                     int scores, double* out)
+[[SCORIX_TARGET_AVX2, gnu::flatten]] void project_rows_avx2(const double* data, int rows, const double* fsc, int cols,
+                                                            int scores, double* out)
 {
     project_in_ranges<256, fma_rows<4>, fma_rows<1>>(data, rows, fsc, cols, scores, out);
 }
@@ -147,12 +147,10 @@ inline void project_in_ranges(const double* data, int rows, const double* fsc, i
 // The same tiles eight columns to a register where the CPU has AVX-512:
 // 4 rows by 24 columns, twelve sums in registers; the last register of a
 // row's columns is masked.
-#define SCORIX_AVX512 gnu::target("avx512f,avx2,fma")
-
 template <int kRows, int kVectors>
-[[SCORIX_AVX512, gnu::always_inline]] inline void fma_tile512(const double* data, int cols, const double* fsc,
-                                                             int k_begin, int k_end, int s, __mmask8 last,
-                                                             double* out)
+[[SCORIX_TARGET_AVX512, gnu::always_inline]] inline void fma_tile512(const double* data, int cols, const double* fsc,
+                                                                     int k_begin, int k_end, int s, __mmask8 last,
+                                                                     double* out)
 {
     auto lanes = [last](int v) { return v == kVectors - 1 ? last : static_cast<__mmask8>(0xFF); };
     __m512d sum[kRows][kVectors];
@@ -178,8 +176,8 @@ template <int kRows, int kVectors>
 }
 
 template <int kRows>
-[[SCORIX_AVX512]] inline void fma_rows512(const double* data, int cols, const double* fsc, int k_begin, int k_end,
-                                          int scores, double* out)
+[[SCORIX_TARGET_AVX512]] inline void fma_rows512(const double* data, int cols, const double* fsc, int k_begin,
+                                                 int k_end, int scores, double* out)
 {
     int s = 0;
     for (; s + 24 <= scores; s += 24)
@@ -195,8 +193,8 @@ template <int kRows>
 }
 
 // 128 terms by 24 columns: 24 KB of coefficients.
-[[SCORIX_AVX512, gnu::flatten]] void project_rows_avx512(const double* data, int rows, const double* fsc, int cols,
-                                                         int scores, double* out)
+[[SCORIX_TARGET_AVX512, gnu::flatten]] void project_rows_avx512(const double* data, int rows, const double* fsc,
+                                                                int cols, int scores, double* out)
 {
     project_in_ranges<128, fma_rows512<4>, fma_rows512<1>>(data, rows, fsc, cols, scores, out);
 }

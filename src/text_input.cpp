@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "cpu.h"
+#include "vector_targets.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -295,8 +296,6 @@ const char* next_number(const char* p, const char* end, double& value)
 
 #if defined(__x86_64__)
 
-#define SCORIX_SSSE3 gnu::target("ssse3")
-
 // The number nearly every data file is made of, [-]digits[.digits] of at
 // most 15 digits, ending in white space within the 16 bytes at p: its
 // digits are found by comparing all 16 bytes at once, moved without the
@@ -305,7 +304,7 @@ const char* next_number(const char* p, const char* end, double& value)
 // single rounded division of it (by 1 when there is no fraction), so the
 // bits are scan_decimal's. Returns the end of the number, or nullptr for
 // any other token, which then takes the general path.
-[[SCORIX_SSSE3]] inline const char* short_decimal(const char* p, double& value)
+[[SCORIX_TARGET_AVX2]] inline const char* short_decimal(const char* p, double& value)
 {
     const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i d = _mm_sub_epi8(x, _mm_set1_epi8('0'));
@@ -383,10 +382,11 @@ inline int read_numbers(std::string_view line, double* row, int capacity, const 
 }
 
 #if defined(__x86_64__)
-// Flattened: the loop and short_decimal are inlined into this one function,
-// which may use SSSE3.
-[[SCORIX_SSSE3, gnu::flatten]] int read_numbers_ssse3(std::string_view line, double* row, int capacity, const int* flags,
-                                                      std::size_t* numbers_stop)
+// Flattened: the loop and short_decimal are inlined into this one function.
+// It needs only SSSE3 but is compiled for the avx2 level, the level that
+// readline calls it at.
+[[SCORIX_TARGET_AVX2, gnu::flatten]] int read_numbers_ssse3(std::string_view line, double* row, int capacity,
+                                                            const int* flags, std::size_t* numbers_stop)
 {
     return read_numbers<true>(line, row, capacity, flags, numbers_stop);
 }

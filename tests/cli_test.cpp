@@ -187,6 +187,10 @@ std::vector<Case> cases()
          "scorix: warning: h.dat: 2 rows hold text where numbers were expected (first at line 1: \"x?\"); their "
          "missing values were read as 0\n",
          0, {{"h.sco", kExists}}, {{"h.dat", "x\1\n1 2 3\n4 five 6\n# comment\n\n"}}},
+        // An unknown vector level is named and ignored.
+        {"vectors_unknown", {"-q", "-f", "c.fsc", "a.dat"}, quiet() + "rows:3 file:a.dat\n",
+         "scorix: warning: SCORIX_VECTORS=sse9 is not none, avx2 or avx512: ignored\n", 0, {{"a.sco", kScores}}, {},
+         nullptr, {kBin}, {"SCORIX_VECTORS=sse9"}},
     };
 }
 

@@ -1,6 +1,8 @@
 // Standardization, projection and unstandardization to the last bit.
 #include <cmath>
+#include <cstdlib>
 #include <random>
+#include <string>
 
 #include "cpu.h"
 #include "numerics.h"
@@ -88,4 +90,15 @@ TEST(Numerics, BlockProjectionHasTheBitsOfTheRowByRowOne)
         }
     }
     limit_vectors(Vectors::avx512);
+}
+
+// The slow checks replay the end-to-end tests with SCORIX_VECTORS=none and
+// avx2, and this with them: a switch that no longer takes effect would let
+// them pass on the widest path.
+TEST(Cpu, VectorSwitchBoundsTheLevel)
+{
+    const std::string level = std::getenv("SCORIX_VECTORS") ? std::getenv("SCORIX_VECTORS") : "";
+    if (level == "none" || level == "avx2") {
+        EXPECT_LE(vectors(), level == "none" ? Vectors::none : Vectors::avx2);
+    }
 }
