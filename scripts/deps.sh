@@ -6,8 +6,9 @@
 # Further package names on the command line are installed as well.
 set -euo pipefail
 
-# libarchive-dev builds the reading of compressed data files.
-packages=(cmake make g++ libeigen3-dev libarchive-dev)
+# libarchive-dev builds the reading of compressed data files,
+# nlohmann-json3-dev scorix-fit's JSON report.
+packages=(cmake make g++ libeigen3-dev libarchive-dev nlohmann-json3-dev)
 if [ "${1:-}" = tool ]; then
   shift
 else

@@ -6,6 +6,8 @@
 #include <map>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "factor_adequacy.h"
 #include "factor_analysis.h"
 #include "statistics.h"
@@ -82,7 +84,10 @@ TEST(FactorAnalysis, ExtractionsRotationsAndScoresMatchR)
             EXPECT_LT(gap(f.communalities, pa.communalities), 1e-10) << "a rotation keeps the communalities";
         }
         EXPECT_LT(gap(solve(r, "pa", "promax", "regression", k).weights, ref["regression"]), 1e-8);
-        EXPECT_LT(gap(solve(r, "pa", "promax", "bartlett", k).weights, ref["bartlett"]), 1e-8);
+        const FactorSolution bartlett = solve(r, "pa", "promax", "bartlett", k);
+        EXPECT_LT(gap(bartlett.weights, ref["bartlett"]), 1e-8);
+        // Bartlett's scores are unbiased: W'L = I.
+        EXPECT_LT(gap(bartlett.weights.transpose() * bartlett.rotation.pattern, MatrixXd::Identity(k, k)), 1e-12);
     }
 }
 
@@ -107,6 +112,77 @@ TEST(FactorAnalysis, AdequacyAndNumberOfFactorsMatchR)
         EXPECT_TRUE(((parallel.simulated - ref["parallel"]).array().abs() <= error).all())
             << parallel.simulated.transpose() << "\n" << ref["parallel"].transpose();
         EXPECT_EQ(parallel.factors, ref["parallel_factors"](0));
+    }
+}
+
+std::string file_text(const std::string& path)
+{
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Each method through the command line: the report holds every key and the
+// coefficients of the .fsc, and scorix maps all scores back to the data.
+TEST(FactorAnalysis, FitsRoundTripThroughScorixAndReportEveryKey)
+{
+    const std::string data = file_text(std::string(SCORIX_REFERENCE) + "/state.dat");
+    const std::vector<std::string> cases[] = {
+        {"--method=pa", "--rotate=promax", "--scores=bartlett", "-k", "3"},
+        {"--method=ml", "--rotate=oblimin", "-k", "parallel"},
+        {"--rotate=quartimax", "-k", "map", "--covariance"},
+    };
+    for (std::vector<std::string> args : cases) {
+        SCOPED_TRACE(args[0] + " " + args[1]);
+        ScratchDir dir;
+        dir.write("d.dat", data);
+        args.insert(args.end(), {"-q", "--json=d.json", "d.dat"});
+        const RunResult fit = run_scorix(dir, args, {}, SCORIX_FIT_BINARY);
+        ASSERT_EQ(fit.status, 0) << fit.err;
+        const auto report = nlohmann::json::parse(dir.read("d.json"));
+        for (const char* key : {"method", "rotation", "scores", "rows", "variables", "factors", "mean", "std",
+                                "eigenvalues", "loadings", "structure", "factor_correlations", "communalities",
+                                "uniquenesses", "coefficients", "kmo", "bartlett", "iterations", "converged"})
+            EXPECT_TRUE(report.contains(key)) << key;
+        EXPECT_EQ(report.contains("fit"), args[0] == "--method=ml");
+        EXPECT_EQ(report.contains("parallel") + report.contains("map"), args[0] != "--method=pa");
+        const std::string fsc = dir.read("d.fsc");
+        const auto first = report["coefficients"][0][0].get<double>();
+        char printed[64];
+        std::snprintf(printed, sizeof printed, "[FSC_SORTED]\n%.17g ", first);
+        EXPECT_NE(fsc.find(printed), std::string::npos) << fsc;
+        ASSERT_EQ(run_scorix(dir, {"-q", "-a", "-f", "d.fsc", "d.dat"}).status, 0);
+        ASSERT_EQ(run_scorix(dir, {"-q", "-i", "-a", "-f", "d.fsc", "d.sco"}).status, 0);
+        std::istringstream in(data), back(dir.read("d.tad"));
+        double x, y;
+        while (in >> x) {
+            ASSERT_TRUE(back >> y);
+            EXPECT_NEAR(y, x, 1e-4 * std::max(1.0, std::abs(x)));
+        }
+    }
+}
+
+TEST(FactorAnalysis, ImpossibleModelsStopWithAClearErrorAndNoOutput)
+{
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string error;
+    } cases[] = {
+        {{"--method=ml", "-k", "2"}, 1, "2 factors asked for, but maximum likelihood factor analysis fits at most 1 to 4 variables"},
+        {{"--method=pa", "-k", "4"}, 1, "4 factors asked for, but principal axis factoring fits at most 3 to 4 variables"},
+        {{"--method=ml", "--scores=bartlett", "-k", "1", "--json=-", "-o", "-"}, 2,
+         "--json=- and -o - cannot both write to standard output"},
+        {{"--method=minres"}, 2, "invalid method 'minres'"},
+        {{"--rotate=geomin"}, 2, "invalid rotation 'geomin'"},
+        {{"-k", "many", "--rotate=promax"}, 2, "invalid number of factors 'many'"},
+    };
+    for (auto c : cases) {
+        ScratchDir dir;
+        dir.write("d.dat", file_text(std::string(SCORIX_REFERENCE) + "/usarrests.dat"));
+        c.args.push_back("d.dat");
+        const RunResult run = run_scorix(dir, c.args, {}, SCORIX_FIT_BINARY);
+        EXPECT_EQ(run.err.substr(0, c.error.size() + 12), "scorix-fit: " + c.error);
+        EXPECT_EQ(std::tuple(run.status, run.out, dir.exists("d.fsc")), std::tuple(c.status, std::string(), false));
     }
 }
 
