@@ -151,6 +151,10 @@ Rotation gradient_projection(const MatrixXd& a, CriterionFunction criterion, boo
     MatrixXd l = loadings_of(t);
     Criterion c = criterion(l);
     MatrixXd g = gradient_of(t, l, c);
+    // The criteria grow with the fourth power of the loadings, and so does
+    // the gradient: its bound is relative to the criterion of A (covariance
+    // loadings can be in the thousands).
+    const double scale = std::max(1.0, std::abs(c.value));
     double step = 1;
     int iteration = 0;
     for (;; ++iteration) {
@@ -162,7 +166,7 @@ Rotation gradient_projection(const MatrixXd& a, CriterionFunction criterion, boo
             projected = g - t * (m + m.transpose()) / 2;
         }
         const double s = projected.norm();
-        if (s < 1e-8)
+        if (s < 1e-8 * scale)
             break;
         if (iteration == kMostIterations)
             throw FitError("the rotation did not converge in " + std::to_string(kMostIterations) + " iterations");
@@ -182,7 +186,7 @@ Rotation gradient_projection(const MatrixXd& a, CriterionFunction criterion, boo
         }
         // Near the minimum the decrease the test asks for falls below the
         // rounding of the criterion: there the gradient is as small as it gets.
-        if (!decreased && s < 1e-6)
+        if (!decreased && s < 1e-6 * scale)
             break;
         t = next;
         l = l_next;
