@@ -177,9 +177,14 @@ Extraction maximum_likelihood(const MatrixXd& r, int factors)
         Eigen::LDLT<MatrixXd> newton(h);
         VectorXd direction = newton.solve(-g);
         // Far from the minimum the Hessian may not be positive definite:
-        // then a scaled gradient step.
-        if (newton.info() != Eigen::Success || !newton.isPositive() || !(direction.dot(g) < 0))
-            direction = -g * (1e-2 / std::max(1e-300, g.cwiseAbs().maxCoeff()));
+        // then its eigenvalues by their magnitude (bounded below), which
+        // still descends and keeps the scale of Newton's step.
+        if (newton.info() != Eigen::Success || !newton.isPositive() || !(direction.dot(g) < 0)) {
+            const Eigen::SelfAdjointEigenSolver<MatrixXd> eigen(h);
+            const VectorXd size = eigen.eigenvalues().cwiseAbs();
+            const VectorXd inverse = size.cwiseMax(1e-6 * std::max(1e-300, size.maxCoeff())).cwiseInverse();
+            direction = -eigen.eigenvectors() * inverse.asDiagonal() * (eigen.eigenvectors().transpose() * g);
+        }
         for (Eigen::Index a = 0; a < n_free; ++a)
             step[free[a]] = direction[a];
         double alpha = 1;
