@@ -166,7 +166,6 @@ Rotation gradient_projection(const MatrixXd& a, CriterionFunction criterion, boo
             projected = g - t * (m + m.transpose()) / 2;
         }
         const double s = projected.norm();
-        if (getenv("DBG") && iteration % 1000 < 2) fprintf(stderr, "%d %.3g %.17g %g\n", iteration, s, c.value, step);
         if (s < 1e-8 * scale)
             break;
         if (iteration == kMostIterations)
