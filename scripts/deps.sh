@@ -6,18 +6,17 @@
 # Further package names on the command line are installed as well.
 set -euo pipefail
 
-# libarchive-dev builds the reading of compressed data files,
-# nlohmann-json3-dev scorix-fit's JSON report.
-packages=(cmake make g++ libeigen3-dev libarchive-dev nlohmann-json3-dev)
+# zlib1g-dev (gzip) and libarchive-dev (bzip2, xz, zstd) build the reading of
+# compressed data files, nlohmann-json3-dev scorix-fit's JSON report.
+packages=(cmake make g++ libeigen3-dev libarchive-dev zlib1g-dev nlohmann-json3-dev)
 if [ "${1:-}" = tool ]; then
   shift
 else
   # GoogleTest; the checks: leaks, man page lint, the Debian package, the
   # libFuzzer targets, the GNU parallel recipe (rsync carries its files);
-  # the compressors make the compressed inputs of the tests, zlib those of
-  # the data file fuzz target.
+  # the compressors make the compressed inputs of the tests.
   packages+=(libgtest-dev libgmock-dev valgrind mandoc groff-base dpkg-dev clang-14 libclang-rt-14-dev parallel rsync
-    gzip bzip2 xz-utils zstd zlib1g-dev)
+    gzip bzip2 xz-utils zstd)
 fi
 packages+=("$@")
 missing=()

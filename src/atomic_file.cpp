@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <string_view>
 #include <utility>
 
 #include <fcntl.h>
@@ -40,13 +42,30 @@ std::string directory_of(const std::string& path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// A name beside `target` that no file has: ".NAME.PID.N".
+// A name beside `target` that no file may have: ".scorix.PID.N". It is short
+// whatever the target's name, so any name the file system takes works (the
+// target's own name, up to 255 bytes, would not fit in a longer one).
 std::string free_name(const std::string& target, int attempt)
 {
     std::size_t slash = target.rfind('/');
-    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
     std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-    return dir + "." + base + "." + std::to_string(::getpid()) + "." + std::to_string(attempt);
+    return dir + ".scorix." + std::to_string(::getpid()) + "." + std::to_string(attempt);
+}
+
+// An unnamed file in `dir`, or -1 with errno EOPNOTSUPP where the file
+// system has none. SCORIX_NAMED_TEMPORARY=1 makes every file system look so,
+// for the tests of the named fallback.
+int open_unnamed(const std::string& dir)
+{
+    static const bool named_only = [] {
+        const char* value = std::getenv("SCORIX_NAMED_TEMPORARY");
+        return value && std::string_view(value) == "1";
+    }();
+    if (named_only) {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    return ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
 }
 
 mode_t current_umask()
@@ -77,7 +96,7 @@ AtomicFile::AtomicFile(std::string name) : name_(std::move(name)), target_(follo
         return;
     }
     mode_t mode = replaces ? (old.st_mode & 07777) : (0666 & ~current_umask());
-    fd_ = ::open(directory_of(target_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    fd_ = open_unnamed(directory_of(target_));
     if (fd_ < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
         // A file system without unnamed files: a named one, removed on every
         // way out but SIGKILL.

@@ -2,12 +2,28 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <zlib.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <string_view>
 #include <utility>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+// zlib's inflate over a gzip file. Its input is read straight from the file
+// descriptor in large blocks and its output goes straight into the
+// caller's buffer, so a byte is copied once: decompressing costs what one
+// zlib decompression costs.
+struct Inflater {
+    static constexpr std::size_t kInput = 1 << 18;
+    z_stream stream{};
+    std::unique_ptr<unsigned char[]> input = std::make_unique_for_overwrite<unsigned char[]>(kInput);
+    bool in_member = true;  // the end of the current member is still to come
+};
 
 namespace {
 
@@ -55,6 +71,22 @@ int keep_open(std::FILE*)
     return 0;
 }
 
+void end_inflater(Inflater* inflater)
+{
+    inflateEnd(&inflater->stream);
+    delete inflater;
+}
+
+// Reads what the descriptor has, up to `size` bytes; -1 on an error.
+ssize_t read_some(int fd, unsigned char* into, std::size_t size)
+{
+    ssize_t got;
+    do
+        got = ::read(fd, into, size);
+    while (got < 0 && errno == EINTR);
+    return got;
+}
+
 // Only the four formats are enabled: libarchive's other filters would also
 // look at what comes out of a decompressor, and some of them start
 // external programs.
@@ -72,11 +104,23 @@ bool enable_decompressors(archive* reader)
 
 ByteStream::ByteStream(std::FILE* file) : ByteStream(File(file, keep_open)) {}
 
-ByteStream::ByteStream(File file) : file_(std::move(file)), archive_(nullptr, archive_read_free) {}
-
-ByteStream ByteStream::open(const char* path)
+ByteStream::ByteStream(File file)
+    : file_(std::move(file)), archive_(nullptr, archive_read_free), inflater_(nullptr, end_inflater)
 {
-    ByteStream stream(File(std::fopen(path, "r"), std::fclose));
+}
+
+ByteStream ByteStream::open(const char* path, bool wait_for_writer)
+{
+    // A FIFO without a writer would hold a blocking open forever, before
+    // anything could look at the file's type: open without waiting, then
+    // read as usual.
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC | (wait_for_writer ? 0 : O_NONBLOCK));
+    if (fd >= 0 && !wait_for_writer)
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = fd >= 0 ? ::fdopen(fd, "r") : nullptr;
+    if (fd >= 0 && !file)
+        ::close(fd);
+    ByteStream stream(File(file, std::fclose));
     if (stream.file_) {
         int filter = filter_of(stream.file_.get());
         if (filter != ARCHIVE_FILTER_NONE)
@@ -85,9 +129,25 @@ ByteStream ByteStream::open(const char* path)
     return stream;
 }
 
+bool ByteStream::damaged(const char* path)
+{
+    ByteStream stream = open(path);
+    char buffer[1 << 16];
+    while (stream.compressed() && stream.read(buffer, sizeof buffer) == sizeof buffer) {
+    }
+    return stream.compressed() && stream.failed();
+}
+
 void ByteStream::start_decompression(int filter)
 {
     compressed_ = true;
+    if (filter == ARCHIVE_FILTER_GZIP) {
+        // 16 + the largest window: gzip members only, each one's trailer
+        // checked against what it decompressed to.
+        inflater_.reset(new Inflater);
+        failed_ = inflateInit2(&inflater_->stream, 16 + MAX_WBITS) != Z_OK;
+        return;
+    }
     archive_.reset(archive_read_new());
     archive* reader = archive_.get();
     constexpr std::size_t kBlock = 1 << 16;
@@ -113,8 +173,46 @@ bool ByteStream::readable_once() const
     return ::fstat(::fileno(file_.get()), &status) == 0 && (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode));
 }
 
+std::size_t ByteStream::inflate(char* into, std::size_t size)
+{
+    z_stream& stream = inflater_->stream;
+    std::size_t got = 0;
+    while (got < size && !failed_ && !ended_) {
+        if (stream.avail_in == 0) {
+            ssize_t read = read_some(::fileno(file_.get()), inflater_->input.get(), Inflater::kInput);
+            // The file may end only where a member ends.
+            ended_ = read == 0;
+            failed_ = read < 0 || (ended_ && inflater_->in_member);
+            if (read <= 0)
+                break;
+            stream.next_in = inflater_->input.get();
+            stream.avail_in = static_cast<uInt>(read);
+        }
+        if (!inflater_->in_member) {
+            // More bytes after a member: the next member, whose header must
+            // be sound like the first one's.
+            inflateReset(&stream);
+            inflater_->in_member = true;
+        }
+        stream.next_out = reinterpret_cast<Bytef*>(into + got);
+        stream.avail_out = static_cast<uInt>(std::min<std::size_t>(size - got, UINT_MAX));
+        const uInt room = stream.avail_out;
+        const int status = ::inflate(&stream, Z_NO_FLUSH);
+        got += room - stream.avail_out;
+        // Z_STREAM_END comes only once the CRC-32 and the length in the
+        // trailer match what came out.
+        if (status == Z_STREAM_END)
+            inflater_->in_member = false;
+        else
+            failed_ = status != Z_OK;
+    }
+    return got;
+}
+
 std::size_t ByteStream::read(char* into, std::size_t size)
 {
+    if (inflater_)
+        return inflate(into, size);
     if (!archive_)
         return std::fread(into, 1, size, file_.get());
     std::size_t got = 0;

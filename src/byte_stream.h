@@ -1,8 +1,10 @@
 // Files as streams of bytes. A file whose first bytes are the magic number
-// of gzip, bzip2, xz or zstd is decompressed while it is read (through
-// libarchive, in constant memory); any other file is read as it is, straight
-// through stdio. The content decides, never the name. Every reader of data
-// files opens them here, so each pass of each program reads them alike.
+// of gzip, bzip2, xz or zstd is decompressed while it is read, in constant
+// memory: gzip through zlib (every member's CRC-32 and length checked,
+// members one after another read as one stream), the others through
+// libarchive. Any other file is read as it is, straight through stdio. The
+// content decides, never the name. Every reader of data files opens them
+// here, so each pass of each program reads them alike.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +12,7 @@
 #include <memory>
 
 struct archive;
+struct Inflater;
 
 // A stream that closes itself.
 using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
@@ -22,8 +25,15 @@ public:
     // Opens the file at `path` for reading, decompressing it when its first
     // bytes say so. A file that cannot be opened gives !is_open(); a
     // compressed file that cannot be decompressed opens, and its first read
-    // fails.
-    static ByteStream open(const char* path);
+    // fails. A FIFO opens at once, writer or not (readable_once() tells),
+    // unless `wait_for_writer`, for a reader that reads its input once.
+    static ByteStream open(const char* path, bool wait_for_writer = false);
+
+    // Reads the file at `path` to its end: true when it is compressed and
+    // its data are damaged or cut short. Damage can make wrong lines before
+    // the check at the end of a compressed stream fails; a reader stopped by
+    // such a line asks this to name the damage instead.
+    static bool damaged(const char* path);
 
     bool is_open() const { return file_ != nullptr; }
 
@@ -43,13 +53,16 @@ public:
 
 private:
     using ArchiveHandle = std::unique_ptr<archive, int (*)(archive*)>;
+    using InflaterHandle = std::unique_ptr<Inflater, void (*)(Inflater*)>;
 
     explicit ByteStream(File file);
     // Sets up the decompressor for the filter the magic number named.
     void start_decompression(int filter);
+    std::size_t inflate(char* into, std::size_t size);
 
     File file_;
-    ArchiveHandle archive_;    // null for a file read as it is
+    ArchiveHandle archive_;    // bzip2, xz, zstd; null otherwise
+    InflaterHandle inflater_;  // gzip; null otherwise
     bool compressed_ = false;
     bool failed_ = false;      // the decompressor failed
     bool ended_ = false;       // the decompressed stream has ended

@@ -233,7 +233,14 @@ DataReader readfile(RunState& state, const char* path)
     // (or, for a FIFO without a writer, the second open would wait forever).
     if (counted.readable_once())
         error("Error %s %d:%s is a pipe; a data file is read twice\n", kErrorLabel, 648, path);
+    const bool compressed = counted.compressed();
     Tally tally = count_rows(state, path, std::move(counted));
+    // Damaged compressed data can make a line of too many numbers before the
+    // check at the end of the stream fails: the damage is what to report.
+    if (tally.too_many >= 0 && compressed && ByteStream::damaged(path)) {
+        tally.too_many = -1;
+        tally.failed = true;
+    }
     if (tally.too_many >= 0)
         error("Error %s %d:\nnumber of variables in std (%d)\nand in %s (%d) mismatch.\n", kErrorLabel, 655,
               state.datacols, path, tally.too_many);

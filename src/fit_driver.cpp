@@ -1,5 +1,7 @@
 #include "fit_driver.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cinttypes>
 #include <algorithm>
@@ -21,9 +23,11 @@
 
 #include "atomic_file.h"
 #include "byte_stream.h"
+#include "cpu.h"
 #include "data_file.h"
 #include "fit_json.h"
 #include "fit_report.h"
+#include "number_count.h"
 #include "output_writer.h"
 #include "statistics.h"
 #include "text_input.h"
@@ -62,8 +66,9 @@ the loadings in comment lines.
   -h, --help           display this help and exit
       --version        output version information and exit
 
-A data row is a line of numbers separated by white space (text after them is
-ignored); lines starting with '#', '!' or ';' are comments. Exit status: 0 on
+A data row is a line of numbers separated by white space (words after them
+are ignored; a number that runs into other text, as in "1.5,2", is an error);
+lines starting with '#', '!' or ';' are comments. Exit status: 0 on
 success, 1 on bad input or a failed write, 2 on a bad command line.
 )";
 
@@ -214,6 +219,35 @@ std::string place(const std::string& path, long long line)
     return path + ":" + std::to_string(line) + ": ";
 }
 
+// A number that runs straight into other text, as in "14.23,1.71" or "1,5",
+// where a word after white space would be a label. scorix reads such a line
+// as its first number and warns; a fit from it would be a fit of the wrong
+// variables, so it is an error here. Returns the message, or "" for a line
+// whose numbers end at white space or at its end.
+std::string glued_number(std::string_view line)
+{
+    line = line.substr(0, line.find_last_not_of(" \t\n\v\f\r") + 1);
+    if (count_plain_numbers(line, vectors() != Vectors::none) >= 0)
+        return "";
+    const std::size_t stop = numbers_end(line);
+    if (stop == 0 || stop == line.size() || std::isspace(static_cast<unsigned char>(line[stop])))
+        return "";
+    // The line is shown up to the field after the separator and the next
+    // separator, "14.23,1.71,...".
+    const char separator = line[stop];
+    std::size_t shown = std::min(line.find_first_of(std::string(" \t\v\f\r") + separator, stop + 1), line.size());
+    if (shown < line.size() && line[shown] == separator)
+        ++shown;
+    std::string excerpt(line.substr(0, std::min<std::size_t>(shown, 60)));
+    if (excerpt.size() < line.size())
+        excerpt += "...";
+    std::replace_if(excerpt.begin(), excerpt.end(), [](char c) { return c >= 0 && c < ' '; }, '?');
+    std::string text = "\"" + excerpt + "\": a number runs into \"" + std::string(1, separator) + "\"";
+    if (separator == ',' || separator == ';')
+        text += std::string("; is the file ") + (separator == ',' ? "comma" : "semicolon") + "-separated?";
+    return text;
+}
+
 // Gathers the rows of every file into blocks for the moments. The first
 // data row fixes the number of variables.
 class RowPool {
@@ -246,7 +280,8 @@ void RowPool::start(std::string_view line, const std::string& path, long long li
 void RowPool::read(const std::string& path)
 {
     // A compressed data file is decompressed as scorix does it.
-    ByteStream file = ByteStream::open(path.c_str());
+    // Read once: a FIFO is waited for, as any filter waits for its writer.
+    ByteStream file = ByteStream::open(path.c_str(), true);
     if (!file.is_open())
         throw FitError(path + ": " + std::strerror(errno));
     const bool compressed = file.compressed();
@@ -260,6 +295,8 @@ void RowPool::read(const std::string& path)
         if (variables_ == 0)
             start(line, path, lines.line_number());
         double* row = block_.data() + static_cast<std::size_t>(filled_) * variables_;
+        if (const std::string glued = glued_number(line); !glued.empty())
+            throw FitError(place(path, lines.line_number()) + glued);
         const int count = readline(line, row, variables_, nullptr);
         if (count == 0)
             throw FitError(place(path, lines.line_number()) +
@@ -371,8 +408,17 @@ void use_factor_weights(Fit& result, const FactorReport& factors)
 int fit_files(const Options& options)
 {
     RowPool pool;
-    for (const std::string& path : options.files)
-        pool.read(path);
+    for (const std::string& path : options.files) {
+        try {
+            pool.read(path);
+        } catch (const FitError&) {
+            // Damaged compressed data can make wrong lines before the check at
+            // the end of the stream fails: the damage is what to report.
+            if (ByteStream::damaged(path.c_str()))
+                throw FitError(path + ": read error: compressed data damaged or cut short");
+            throw;
+        }
+    }
     if (pool.rows() < 2)
         throw FitError(options.files.back() + ": a fit needs at least 2 data rows, found " +
                        std::to_string(pool.rows()));

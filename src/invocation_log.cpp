@@ -11,6 +11,41 @@ namespace {
 
 constexpr int kOpenAttempts = 11;
 
+// A control character in an argument (a newline in a file name) would
+// break the line or forge another: such an argument, and one that looks
+// like this form already, is written as the shell's $'...' with C escapes.
+bool needs_escapes(const char* argument)
+{
+    if (std::strncmp(argument, "$'", 2) == 0)
+        return true;
+    for (const char* c = argument; *c; ++c)
+        if (static_cast<unsigned char>(*c) < ' ' || *c == '\x7f')
+            return true;
+    return false;
+}
+
+std::string escaped(const char* argument)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string item = " $'";
+    for (const char* c = argument; *c; ++c) {
+        const unsigned char byte = static_cast<unsigned char>(*c);
+        if (byte == '\n')
+            item += "\\n";
+        else if (byte == '\t')
+            item += "\\t";
+        else if (byte == '\r')
+            item += "\\r";
+        else if (byte == '\\' || byte == '\'')
+            item += {'\\', *c};
+        else if (byte < ' ' || byte == 0x7f)
+            item += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+        else
+            item += *c;
+    }
+    return item + "'";
+}
+
 std::string timestamp_now()
 {
     std::time_t now = std::time(nullptr);
@@ -38,7 +73,9 @@ std::string log_line(const std::string& timestamp, int argc, char* const* argv)
 {
     std::string line = timestamp;
     for (int i = 0; i < argc; ++i) {
-        if (std::strpbrk(argv[i], " ,*"))
+        if (needs_escapes(argv[i]))
+            line += escaped(argv[i]);
+        else if (std::strpbrk(argv[i], " ,*"))
             line += logfile_long_opt(argv[i]);
         else
             line += std::string(" ") + argv[i];
@@ -50,8 +87,12 @@ std::string log_line(const std::string& timestamp, int argc, char* const* argv)
 void logfile(int argc, char* const* argv)
 {
     int fd = -1;
+    // Without O_NONBLOCK a FIFO with no reader would hold the run here; with
+    // it, such a FIFO cannot be opened (ENXIO) and the run goes on.
     for (int attempt = 0; attempt < kOpenAttempts && fd < 0; ++attempt)
-        fd = ::open("logfile", O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        fd = ::open("logfile", O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd >= 0)
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (fd < 0) {
         std::fputs("No logfile entry\n", stderr);
         std::fflush(stderr);

@@ -12,5 +12,7 @@ void logfile(int argc, char* const* argv);
 // asterisk are quoted, a long option's value alone after its "=".
 std::string logfile_long_opt(const char* argument);
 
-// The whole line for the given time stamp, ending in "\n".
+// The whole line for the given time stamp, ending in "\n": one line, however
+// odd the arguments, as one holding a control character is written $'...'
+// with C escapes (\n, \t, \r, \xHH, \\, \').
 std::string log_line(const std::string& timestamp, int argc, char* const* argv);

@@ -5,6 +5,8 @@
 #include <set>
 #include <sstream>
 
+#include <sys/stat.h>
+
 #include "driver.h"
 #include "support.h"
 
@@ -71,6 +73,7 @@ std::vector<Case> cases()
     const std::string head500 = "[STD]\n" + numbers(500, "1") + "[MEAN]\n" + numbers(500, "0") + "[FSC_SORTED]\n";
     const Files no_log = {{"logfile", kAbsent}};
     auto make_dir = [](const char* name) { return [name](const fs::path& d) { fs::create_directory(d / name); }; };
+    const std::vector<std::string> timed = {"/usr/bin/timeout", "10", kBin};
     return {
         // A forward run with its steps traced, quietly, and the inverse.
         {"forward_traced", {"--debug", "-f", "c.fsc", "a.dat"},
@@ -141,6 +144,11 @@ std::vector<Case> cases()
          {{"d.sco", kAbsent}}, {}, make_dir("d.dat")},
         {"data_pipe_648", {"-q", "-f", "c.fsc", "/dev/stdin"}, quiet(),
          "Error src/scorix 648:/dev/stdin is a pipe; a data file is read twice\n", 1, {}, {}, nullptr, kStdinPipe},
+        // FIFOs with no writer (data) or reader (log) hold nothing up.
+        {"data_fifo_648_log_fifo", {"-q", "-f", "c.fsc", "p.dat"}, quiet(),
+         "No logfile entry\nError src/scorix 648:p.dat is a pipe; a data file is read twice\n", 1, {}, {},
+         [](const fs::path& d) { ::mkfifo((d / "p.dat").c_str(), 0600), ::mkfifo((d / "logfile").c_str(), 0600); },
+         timed},
         {"stdin_closed", {"-q", "-f", "c.fsc", "missing.dat"}, quiet(), "Error src/scorix 646:opening missing.dat\n", 1,
          {}, {}, nullptr, kStdinClosed},
         {"data_wide_655", {"-f", "c.fsc", "w.dat"}, kHead + "File:      w.dat\n", e655 + "w.dat (4) mismatch.\n", 1,

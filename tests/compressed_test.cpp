@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <tuple>
 
+#include "data_file.h"
+#include "fit_driver.h"
 #include "support.h"
 
 TEST(CompressedData, EveryFormatReadsAsThePlainFileAndDamageStopsTheRun)
@@ -15,7 +17,7 @@ TEST(CompressedData, EveryFormatReadsAsThePlainFileAndDamageStopsTheRun)
     for (int i = 0; i < 100'000; ++i)
         blocks += std::to_string(i % 97 - 40) + " " + std::to_string(i % 13) + ".25 " + std::to_string(-i) + "e-3\n";
     const std::pair<std::string, std::string> cases[] = {
-        {kThreeVariableFsc, ""}, {dir.read(iris + ".fsc"), dir.read(iris + ".dat")}, {kThreeVariableFsc, blocks}};
+        {kThreeVariableFsc, ""}, {kThreeVariableFsc, blocks}, {dir.read(iris + ".fsc"), dir.read(iris + ".dat")}};
     std::vector<std::string> forms;  // the content decides: each goes under the plain name
     for (const auto& [fsc, rows] : cases) {
         dir.write("c.fsc", fsc);
@@ -25,6 +27,10 @@ TEST(CompressedData, EveryFormatReadsAsThePlainFileAndDamageStopsTheRun)
             ASSERT_EQ(std::system(("cd '" + dir.path().string() + "' && " + tool + " -c plain >packed").c_str()), 0);
             forms.push_back(dir.read("packed"));
         }
+        // zstd after a skippable frame; gzip members one after another.
+        const std::string empty_gzip("\x1f\x8b\x08\0\0\0\0\0\x02\x03\x03\0\0\0\0\0\0\0\0\0", 20);
+        forms.insert(forms.end(),
+                     {std::string("\x5e\x2a\x4d\x18\2\0\0\0ab", 10) + forms[3], empty_gzip + forms[0] + empty_gzip});
         for (const auto& [direction, out] : {std::pair<std::string, std::string>{"-a", "in.sco"}, {"-i", "in.tad"}}) {
             dir.write("in.dat", rows);
             RunResult plain = run_scorix(dir, {direction, "-f", "c.fsc", "in.dat"});
@@ -39,16 +45,34 @@ TEST(CompressedData, EveryFormatReadsAsThePlainFileAndDamageStopsTheRun)
         }
     }
 
-    // Gzip's magic alone or before junk, each format cut in its header or halfway.
+    // Gzip's magic alone or before junk, each format cut in its header or
+    // halfway, junk or a bad header after a gzip member, and a byte of the
+    // iris file's gzip changed every 21 bytes and in its CRC-32 and length.
     std::filesystem::remove(dir.file("in.sco"));
-    std::vector<std::string> damaged = {"\x1f\x8b", std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10) + "\xff\xff\xff"};
+    std::vector<std::string> damaged = {"\x1f\x8b", std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10) + "\xff\xff\xff",
+                                        forms[0] + "1 2 3 4\n",
+                                        forms[0] + forms[0].substr(0, 2) + "\x09" + forms[0].substr(3)};
     for (const std::string& form : forms)
         damaged.insert(damaged.end(), {form.substr(0, 300), form.substr(0, form.size() / 2)});
+    for (std::size_t at : {forms[0].size() - 8, forms[0].size() - 1})
+        damaged.push_back(forms[0]), damaged.back()[at] ^= 0x10;
+    for (std::size_t at = 2; at < forms[0].size(); at += 21)
+        damaged.push_back(forms[0]), damaged.back()[at] ^= 0x10;
+    // The count pass and the fit in this process: many inputs, quickly.
+    RunState state;
+    state.datacols = 4, state.quiet = 1;
+    std::string in = dir.file("in.dat"), fit_args[] = {"scorix-fit", "-q", "-o", dir.file("in.fsc"), in};
+    char* argv[] = {fit_args[0].data(), fit_args[1].data(), fit_args[2].data(), fit_args[3].data(), in.data()};
     for (const std::string& bytes : damaged) {
         dir.write("in.dat", bytes);
-        RunResult run = run_scorix(dir, {"-q", "-f", "c.fsc", "in.dat"});
-        EXPECT_EQ(std::tuple(run.status, run.err, dir.exists("in.sco")),
-                  std::tuple(1, std::string("Error src/scorix 647:reading in.dat\n"), false))
+        std::filesystem::remove(dir.file("in.fsc"));
+        testing::internal::CaptureStderr();
+        const int fit_status = run_fit(5, argv);
+        const std::string fit_err = testing::internal::GetCapturedStderr();
+        const std::string err = fatal_text([&] { readfile(state, in.c_str()); });
+        EXPECT_EQ(std::tuple(err, fit_status, fit_err, dir.exists("in.fsc")),
+                  std::tuple("Error src/scorix 647:reading " + in + "\n", 1,
+                             "scorix-fit: " + in + ": read error: compressed data damaged or cut short\n", false))
             << testing::PrintToString(bytes);
     }
 }

@@ -10,6 +10,8 @@ TEST(InvocationLog, QuotesArgumentsWithBlanksCommasOrAsterisks)
         {{"s", "--include-scores=1, 2"}, "s --include-scores=\"1, 2\""}, {{"s", "-b=1,2"}, "s \"-b=1,2\""},
         {{"s", "my file.dat", "*.dat"}, "s \"my file.dat\" \"*.dat\""}, {{"s", "--extension=x"}, "s --extension=x"},
         {{"s", "a\"b"}, "s a\"b"},
+        // One line whatever the names: control characters escaped, shell-style.
+        {{"s", "a\nb\t\x1b\\", "$'x", "c d\r"}, "s $'a\\nb\\t\\x1b\\\\' $'$\\'x' $'c d\\r'"},
     };
     for (auto [args, expected] : cases) {
         std::vector<char*> argv;
