@@ -343,19 +343,10 @@ void write_output(const std::string& name, const std::string& text)
         throw FitError(name + ": " + std::strerror(errno));
 }
 
-// The correlation matrix of an analysed covariance or correlation matrix.
-Eigen::MatrixXd correlation_of(const Eigen::MatrixXd& analysed)
-{
-    const Eigen::VectorXd scale = analysed.diagonal().cwiseSqrt().cwiseInverse();
-    Eigen::MatrixXd r = scale.asDiagonal() * analysed * scale.asDiagonal();
-    r.diagonal().setOnes();
-    return r;
-}
-
 // The factor model of the options on the fitted matrix, with the figures.
 FactorReport factor_report(const Fit& base, const Options& options, long long rows)
 {
-    const Eigen::MatrixXd r = correlation_of(base.analysed);
+    const Eigen::MatrixXd r = correlation(base.analysed);
     FactorReport report;
     int k = options.fit.factors;
     switch (options.rule) {

@@ -31,36 +31,15 @@ Rotation unrotated(const MatrixXd& a, const RotationSettings&)
     return {a, MatrixXd::Identity(k, k), MatrixXd::Identity(k, k), 0};
 }
 
-// Kaiser-normalized varimax (Kaiser 1958) as R's stats::varimax: the rows
-// scaled to unit length, then T from the polar factor of
-// A'(Z^3 - Z diag(Z'Z)/p), Z = A T, until T changes by at most 1e-14 (R's
-// own stop, a criterion growing by less than 1 + eps, can stop the slow
-// linear convergence 2e-8 short of the rotation).
+// Kaiser-normalized varimax (Kaiser 1958), the one the components use.
 Rotation varimax(const MatrixXd& a, const RotationSettings&)
 {
     const auto k = a.cols();
     Rotation result{a, MatrixXd::Identity(k, k), MatrixXd::Identity(k, k), 0};
     if (k < 2)
         return result;
-    VectorXd length = a.rowwise().norm();
-    for (Eigen::Index i = 0; i < length.size(); ++i)
-        length[i] = length[i] > 0 ? length[i] : 1.0;
-    const MatrixXd x = length.cwiseInverse().asDiagonal() * a;
-    const double p = static_cast<double>(a.rows());
-    MatrixXd& t = result.structure;
-    for (result.iterations = 1;; ++result.iterations) {
-        const MatrixXd z = x * t;
-        const VectorXd column_squares = z.array().square().colwise().sum().transpose();
-        const MatrixXd next =
-            polar_factor(x.transpose() * (z.array().cube().matrix() - z * (column_squares / p).asDiagonal()));
-        const double change = (next - t).cwiseAbs().maxCoeff();
-        t = next;
-        if (change <= 1e-14)
-            break;
-        if (result.iterations == kMostIterations)
-            throw FitError("varimax did not converge in " + std::to_string(kMostIterations) + " iterations");
-    }
-    result.pattern = a * t;
+    result.structure = ::varimax(a, result.iterations);
+    result.pattern = a * result.structure;
     return result;
 }
 
