@@ -424,8 +424,8 @@ int fit_files(const Options& options)
         if (!components)
             use_factor_weights(result, *factors);
         if (const int i = factors->solution.heywood; i >= 0)
-            std::fprintf(stderr, "scorix-fit: warning: Heywood case: the uniqueness of variable %d is %g, at its bound\n",
-                         i + 1, factors->solution.uniquenesses[i]);
+            std::fprintf(stderr, "scorix-fit: warning: Heywood case: variable %d has uniqueness %g (bound %g)\n", i + 1,
+                         factors->solution.uniquenesses[i], kLeastUniqueness);
     }
     const FitSource source{options.files, pool.rows()};
     const std::string name = options.output.value_or(output_name(options.files.front(), ".fsc"));
