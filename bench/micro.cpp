@@ -1,5 +1,5 @@
 // Microbenchmarks of the three hot loops: scanning numbers (with and
-// without conversion, and the count-only recognizer), printing values, and
+// without conversion), printing values, and
 // the projection (vector path and the portable one). Items are numbers,
 // values and fused steps.
 #include <benchmark/benchmark.h>
@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "number_count.h"
 #include "numerics.h"
 #include "output_writer.h"
 #include "text_input.h"
@@ -51,20 +50,6 @@ void BM_Checkline(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * 20);
 }
 BENCHMARK(BM_Checkline);
-
-// The count-only recognizer alone, with the vector or the portable classifier.
-template <bool kVector>
-void BM_CountPlain(benchmark::State& state)
-{
-    std::string line = data_line();
-    if (kVector && !vector_count_available())
-        state.SkipWithError("no AVX2");
-    for (auto _ : state)
-        benchmark::DoNotOptimize(count_plain_numbers(line, kVector));
-    state.SetItemsProcessed(state.iterations() * 20);
-}
-BENCHMARK_TEMPLATE(BM_CountPlain, true);
-BENCHMARK_TEMPLATE(BM_CountPlain, false);
 
 std::vector<double> scores_to_print()
 {

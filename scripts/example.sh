@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds both programs and runs them on the bundled iris example: the fit
 # of the coefficients, three factor scores, then all four, then back from
-# the scores to the data.
+# the scores to the data. Then it builds the tests, so that the quick
+# `ctest --test-dir build` runs them.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-bash "$top/scripts/deps.sh" tool
+bash "$top/scripts/deps.sh" tool libgtest-dev libgmock-dev
 cmake -S "$top" -B "$top/build" >/dev/null
 cmake --build "$top/build" --target scorix scorix-fit -j"$(nproc)" >/dev/null
 
@@ -21,3 +22,5 @@ head -n 3 iris.sco
 echo "first rows back from all four scores (iris.tad):"
 head -n 3 iris.tad
 echo "outputs in $work"
+echo "building the tests (then: ctest --test-dir build)"
+cmake --build "$top/build" -j"$(nproc)" >/dev/null

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the normal build, then the same
-# tests under AddressSanitizer and UndefinedBehaviorSanitizer, then under
-# ThreadSanitizer, then a short pass of every fuzz target. A failing stage does not stop the others; the
-# last line counts every test and fuzz target that ran, "N passed, M failed"
-# (a build that fails counts as one failure), and the status is 1 when M > 0.
-# Skipped checks (a tool missing) are named on the line before.
+# Builds everything and runs every test, the slow checks included
+# (SCORIX_SLOW_TESTS=1): the normal build, then the same tests under
+# AddressSanitizer and UndefinedBehaviorSanitizer, then under ThreadSanitizer,
+# then a short pass of every fuzz target. A failing stage does not stop the
+# others; the last line counts every test and fuzz target that ran,
+# "N passed, M failed" (a build that fails counts as one failure), and the
+# status is 1 when M > 0. Skipped checks (a tool missing) are named on the
+# line before.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 bash "$top/scripts/deps.sh" || { echo "FAILED: installing the packages"; echo "0 passed, 1 failed"; exit 1; }
@@ -26,7 +28,7 @@ ctest_stage() {  # build_dir cmake_options...
     return
   fi
   rm -f "$report"
-  (cd "$build" && ctest --output-on-failure -j"$jobs" --output-junit junit.xml)
+  (cd "$build" && SCORIX_SLOW_TESTS=1 ctest --output-on-failure -j"$jobs" --output-junit junit.xml)
   tests=$(junit_count "$report" tests) failures=$(junit_count "$report" failures)
   skips=$(junit_count "$report" skipped)
   if [ -z "$tests" ]; then

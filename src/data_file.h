@@ -1,11 +1,9 @@
 // Data files: one observation per line, one variable per column. A file is
-// read twice: a count pass that vets every line and counts the rows, then a
-// read pass that hands the rows on block by block, so memory does not grow
-// with the length of the file. A large regular file is counted in parts on
-// several threads; the read pass reads blocks of lines on the calling thread
-// that any thread may then convert. Failures found off the calling thread
-// are kept with their block and reported in file order. A compressed file is
-// decompressed in both passes (see byte_stream.h), as one stream.
+// read once, block by block, so memory does not grow with its length: the
+// calling thread reads the lines of a block, any thread converts and checks
+// them, and what the blocks found (rows, text rows, failures) is taken in
+// file order, so a run tells what a run on one thread would. A compressed
+// file is decompressed as it is read (see byte_stream.h).
 #pragma once
 
 #include <memory>
@@ -17,14 +15,18 @@
 #include "run_state.h"
 #include "text_input.h"
 
-// The lines of one block of rows as the read pass found them.
+// The lines of one block of rows as they were read, and what converting
+// them found.
 struct LineBlock {
     std::unique_ptr<char[]> text;  // the lines, and maybe the start of the next
     std::size_t capacity = 0;
     std::vector<std::pair<std::size_t, std::size_t>> lines;  // each row's line in `text`, newline included
-    int failure = 0;          // the read pass ended after these rows: 689 (read error), 692 (rows lost)
-    long long rows_read = 0;  // rows read up to the end of this block
-    int too_many = -1;        // convert_lines: numbers of the first line with more than the variables
+    long long first_line = 0;  // lines of the file before the block, comment lines included
+    bool failed = false;       // reading ended after these rows with a read error
+    int cause = 0;             // and its errno
+    int too_many = -1;         // convert_lines: numbers of the first line with more than the variables
+    int text_rows = 0;         // convert_lines: rows that hold text where numbers were expected
+    int first_text_row = -1;   // and the first of them
 
     int rows() const { return static_cast<int>(lines.size()); }
     std::string_view line(int row) const
@@ -33,10 +35,10 @@ struct LineBlock {
     }
 };
 
-// A data file between its count pass and the end of its read pass.
+// A data file while its blocks are read.
 class DataReader {
 public:
-    DataReader(ByteStream stream, long long rows, int cols, const char* path);
+    DataReader(ByteStream stream, int cols, const char* path, int threads);
 
     // Rows that end their numbers early with text after them (a header, a
     // CSV line): their missing values are read as 0, which the user should
@@ -47,56 +49,69 @@ public:
         std::string first;  // that line, cut short
     };
     TextRows text_rows;
+    // Rows read so far: the file's row count once read_lines has said no.
     long long rows() const { return rows_; }
-    // Threads worth starting for the read pass: one for a file whose rows
-    // fill one block's text at most.
+    // Threads worth starting for the file.
     int threads() const { return threads_; }
 
 private:
     friend DataReader readfile(RunState& state, const char* path);
-    friend bool read_lines(DataReader& reader, LineBlock& block, int max_rows);
-    friend void stop_on_failure(const DataReader& reader, const LineBlock& block);
+    friend bool read_lines(DataReader& reader, LineBlock& block, int max_rows, bool exact_rows);
+    friend void take_block(DataReader& reader, const LineBlock& block);
+    friend void report_rows(const RunState& state, const DataReader& reader);
     friend bool readblock(RunState& state, DataReader& reader);
     friend void warn_text_rows(const DataReader& reader);
     ByteStream stream_;
-    long long rows_;       // rows the count pass found
-    long long rows_left_;  // counted rows the read pass has still to hand on
+    long long rows_ = 0;
+    long long lines_ = 0;  // lines read, comment lines included
     int cols_;
-    int threads_ = 1;
+    int threads_;
     const char* path_;
     // Bytes read and not handed on yet, left at the end of the last block.
     const char* carried_ = nullptr;
     std::size_t carried_size_ = 0;
     bool at_end_ = false;  // the stream has nothing more to give
-    bool ended_ = false;   // every counted row is handed on, or the pass failed
+    bool ended_ = false;   // every row is handed on, or reading failed
     LineBlock block_;      // readblock's
 };
 
-// The count pass of the file at `path` with its console lines; then sizes
-// the data/result pair for one block and opens the read pass. Ends the run
-// through `error` on any failure.
+// Opens the file at `path` with its console lines and sizes the data/result
+// pair for one block. Ends the run through `error` when the file cannot be
+// opened or is a pipe.
 DataReader readfile(RunState& state, const char* path);
 
 // Reads the lines of the next at most `max_rows` rows into `block` (the
-// calling thread's part of the read pass); false once every counted row has
-// been handed on or the pass failed. A block that ends the pass early says
-// so in `failure`, after the rows it holds.
-bool read_lines(DataReader& reader, LineBlock& block, int max_rows);
+// calling thread's part); false once every row has been handed on or
+// reading failed. A block also ends at a megabyte of text, unless
+// `exact_rows` asks for `max_rows` rows wherever the file holds them (blocks
+// cut at the same rows whatever the lines' lengths). A block that ends
+// reading early says so in `failed`, after the rows it holds.
+bool read_lines(DataReader& reader, LineBlock& block, int max_rows, bool exact_rows = false);
+
+// The line number of a row of the block in its file, comment lines counted.
+long long line_number(const LineBlock& block, int row);
 
 // Converts the block's rows into rows 0 to block.rows() - 1 of `data`
 // (`state` is only read, so any thread may do this); cells beyond a line's
 // numbers and unselected columns are 0. A line with more numbers than
-// variables ends the block's conversion and is noted in block.too_many.
+// variables ends the block's conversion and is noted in block.too_many;
+// rows with text are counted.
 void convert_lines(const RunState& state, LineBlock& block, RowMatrix& data);
 
-// Ends the run through `error` when the block holds a failure: a line with
-// too many numbers first, then how the pass ended.
-void stop_on_failure(const DataReader& reader, const LineBlock& block);
+// Takes a converted block in file order: ends the run through `error` when
+// it holds a failure (a line with too many numbers first, then a read
+// error), and otherwise notes its rows with text.
+void take_block(DataReader& reader, const LineBlock& block);
 
-// The read pass on the calling thread alone: reads and converts the next
-// block of rows into state.data and sets datarows to its row count; false
-// once every counted row has been handed on. Ends the run on a failure.
-// The program reads through transform_file; this one is for the tests.
+// The file's row count on the console, once every block is taken; the
+// count is a 32-bit number, and a file of more rows fails as the storage
+// for all of them once did.
+void report_rows(const RunState& state, const DataReader& reader);
+
+// The calling thread alone: reads and converts the next block of rows into
+// state.data and sets datarows to its row count; false once every row has
+// been handed on. Ends the run on a failure. The program reads through
+// transform_file; this one is for the tests.
 bool readblock(RunState& state, DataReader& reader);
 
 // The warning about rows that hold text where numbers were expected, if any.
@@ -104,7 +119,3 @@ void warn_text_rows(const DataReader& reader);
 
 // Rows per block for rows of `cols` values.
 long long block_rows(int cols);
-
-// Replaces the data/result pair by a zero-filled pair with room for a block
-// of at most `rows` rows (the row count of a file); datarows becomes 0.
-void allocate(RunState& state, long long rows);

@@ -161,31 +161,53 @@ struct Block {
     std::size_t printed_size = 0;
 };
 
-// Blocks in flight: one per thread and two more, so that the calling thread
-// can read and write while every thread converts, and no more than the file
-// fills. Beyond four blocks each gets fewer `rows`, so that all take the
-// memory of four full ones (3 to 5 MB each). Their storage is taken before
-// any thread starts, so a failure to get it is reported with no thread
-// running; the first block takes over the pair that readfile sized.
-std::vector<Block> make_blocks(RunState& state, long long file_rows, int threads, int& rows)
-{
-    const int full_rows = state.data.capacity;
-    long long count = threads == 1 || full_rows == 0 ? 1 : threads + 2;
-    count = std::clamp((file_rows + std::max(full_rows, 1) - 1) / std::max(full_rows, 1), 1LL, count);
-    rows = static_cast<int>(full_rows * 4 / std::max(count, 4LL));
-    const std::uint64_t cells = static_cast<std::uint64_t>(rows) * state.datacols;
-    std::vector<Block> blocks(static_cast<std::size_t>(count));
-    blocks.front().data = std::move(state.data);
-    blocks.front().result = std::move(state.result);
-    for (Block& block : blocks) {
-        if (&block != &blocks.front()) {
-            block.data = RowMatrix{rows, state.datacols, allocate_zeroed<double>(cells, 624)};
-            block.result = RowMatrix{rows, state.datacols, allocate_zeroed<double>(cells, 627)};
-        }
-        block.printed = std::make_unique_for_overwrite<char[]>(printed_bytes(rows, state.scores));
+// The blocks in flight (plan_blocks). The first block takes over the pair
+// that readfile sized; the others get their storage once a second block has
+// read rows (a file of one block needs none, nor one whose reading fails
+// before), before any thread starts, so a failure to get it is reported
+// with no thread running.
+class Blocks {
+public:
+    Blocks(RunState& state, int threads) : state_(state)
+    {
+        const BlockPlan plan = plan_blocks(threads, state.data.capacity);
+        rows_ = plan.rows;
+        blocks_.resize(static_cast<std::size_t>(plan.count));
+        blocks_.front().data = std::move(state.data);
+        blocks_.front().result = std::move(state.result);
+        blocks_.front().printed = std::make_unique_for_overwrite<char[]>(printed_bytes(rows_, state.scores));
     }
-    return blocks;
-}
+
+    int count() const { return static_cast<int>(blocks_.size()); }
+    Block& at(int slot) { return blocks_[static_cast<std::size_t>(slot)]; }
+
+    // Reads the next block's lines into `slot` and makes sure it has its
+    // storage; false when no block is left.
+    bool read(DataReader& input, int slot)
+    {
+        if (!read_lines(input, at(slot).lines, rows_))
+            return false;
+        if (slot > 0 && !blocks_[1].printed && at(slot).lines.rows() > 0)
+            make_rest();
+        return true;
+    }
+
+private:
+    void make_rest()
+    {
+        const std::uint64_t cells = static_cast<std::uint64_t>(rows_) * state_.datacols;
+        for (std::size_t i = 1; i < blocks_.size(); ++i) {
+            Block& block = blocks_[i];
+            block.data = RowMatrix{rows_, state_.datacols, allocate_zeroed<double>(cells, 624)};
+            block.result = RowMatrix{rows_, state_.datacols, allocate_zeroed<double>(cells, 627)};
+            block.printed = std::make_unique_for_overwrite<char[]>(printed_bytes(rows_, state_.scores));
+        }
+    }
+
+    RunState& state_;
+    std::vector<Block> blocks_;
+    int rows_ = 0;
+};
 
 }  // namespace
 
@@ -208,25 +230,18 @@ void check_vector_lengths(const RunState& state)
 void process_file(RunState& state, const char* path)
 {
     DataReader input = readfile(state, path);
-    transform_file(state, input, path);
-}
-
-void transform_file(RunState& state, DataReader& input, const char* path)
-{
     const auto& steps = state.reverse ? kInverse : kForward;
     if (state.debug)
         for (const Step& step : steps)
             message("%s", step.trace);
     OutputFile output = writefile(state, path);
     const int threads = input.threads();
-    int block_rows = 0;
-    std::vector<Block> blocks = make_blocks(state, input.rows(), threads, block_rows);
-    const Block* failed = nullptr;
+    Blocks blocks(state, threads);
     PipelineSteps pipeline;
-    pipeline.read = [&](int slot) { return read_lines(input, blocks[slot].lines, block_rows); };
+    pipeline.read = [&](int slot) { return blocks.read(input, slot); };
     // Every row goes through the same code whichever thread takes its block.
     pipeline.work = [&](int slot) {
-        Block& block = blocks[slot];
+        Block& block = blocks.at(slot);
         convert_lines(state, block.lines, block.data);
         if (block.lines.too_many >= 0)
             return;
@@ -236,20 +251,22 @@ void transform_file(RunState& state, DataReader& input, const char* path)
         block.printed_size = static_cast<std::size_t>(
             format_rows(block.result, block.lines.rows(), state.scores, printed) - printed);
     };
+    const Block* failed = nullptr;
     pipeline.write = [&](int slot) {
-        const Block& block = blocks[slot];
-        if (block.lines.too_many < 0)
-            output.write({block.printed.get(), block.printed_size});
-        if (block.lines.too_many >= 0 || block.lines.failure) {
+        const Block& block = blocks.at(slot);
+        if (block.lines.too_many >= 0 || block.lines.failed) {
             failed = &block;
             return false;
         }
+        take_block(input, block.lines);
+        output.write({block.printed.get(), block.printed_size});
         return true;
     };
-    run_pipeline(threads, static_cast<int>(blocks.size()), pipeline);
+    run_pipeline(threads, blocks.count(), pipeline);
     // Every thread has stopped: the first failure in file order is reported.
     if (failed)
-        stop_on_failure(input, failed->lines);
+        take_block(input, failed->lines);
+    report_rows(state, input);
     output.finish();
     warn_text_rows(input);
 }

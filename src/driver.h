@@ -13,14 +13,11 @@ extern const char* const Version;
 // complete run (fatal errors end the process through `error`).
 int run(int argc, char** argv);
 
-// One data file through the forward or the inverse pipeline: read,
-// transform, write its output file. Public for the data file fuzz target.
+// One data file through the forward or the inverse pipeline in one pass:
+// its blocks are read, checked, transformed and written on as many threads
+// as the run has, its row count is printed, and its output is put in place.
+// Public for the data file fuzz target and the tests.
 void process_file(RunState& state, const char* path);
-
-// The part of process_file after the count pass: the rows of `input`
-// through the steps into the output file, on as many threads as the run
-// has, then the warning about rows with text. Public for the tests.
-void transform_file(RunState& state, DataReader& input, const char* path);
 
 // Stops the run unless the coefficient file gave [STD] and [FSC_SORTED] and
 // every loaded vector and the matrix fit the number of variables. Public for

@@ -19,16 +19,16 @@
 #include <Eigen/Eigenvalues>
 #include <Eigen/LU>
 #include <getopt.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include "atomic_file.h"
 #include "byte_stream.h"
-#include "cpu.h"
 #include "data_file.h"
 #include "fit_json.h"
 #include "fit_report.h"
-#include "number_count.h"
 #include "output_writer.h"
+#include "parallel.h"
 #include "statistics.h"
 #include "text_input.h"
 
@@ -222,15 +222,13 @@ std::string place(const std::string& path, long long line)
 // A number that runs straight into other text, as in "14.23,1.71" or "1,5",
 // where a word after white space would be a label. scorix reads such a line
 // as its first number and warns; a fit from it would be a fit of the wrong
-// variables, so it is an error here. Returns the message, or "" for a line
-// whose numbers end at white space or at its end.
-std::string glued_number(std::string_view line)
+// variables, so it is an error here. `stop` is where the line's numbers end
+// (readline gives it). Returns the message, or "" for a line whose numbers
+// end at white space or at its end.
+std::string glued_number(std::string_view line, std::size_t stop)
 {
     line = line.substr(0, line.find_last_not_of(" \t\n\v\f\r") + 1);
-    if (count_plain_numbers(line, vectors() != Vectors::none) >= 0)
-        return "";
-    const std::size_t stop = numbers_end(line);
-    if (stop == 0 || stop == line.size() || std::isspace(static_cast<unsigned char>(line[stop])))
+    if (stop == 0 || stop >= line.size() || std::isspace(static_cast<unsigned char>(line[stop])))
         return "";
     // The line is shown up to the field after the separator and the next
     // separator, "14.23,1.71,...".
@@ -248,34 +246,80 @@ std::string glued_number(std::string_view line)
     return text;
 }
 
-// Gathers the rows of every file into blocks for the moments. The first
-// data row fixes the number of variables.
+// One block of rows on its way from its lines to its moments.
+struct FitBlock {
+    LineBlock lines;
+    std::vector<double> values;
+    std::optional<Moments> moments;
+    int bad_row = -1;     // the first row that cannot be used
+    std::string problem;  // and why
+    bool out_of_memory = false;
+};
+
+// What is wrong with a row of `count` values, whose numbers end at `stop`
+// of `line`, or nothing.
+std::string row_problem(std::string_view line, const double* row, int count, std::size_t stop, int variables,
+                        const std::string& first_row)
+{
+    if (line.find_last_not_of(" \t\n\v\f\r") == std::string_view::npos)
+        return "empty line (scorix would read it as a row of zeros)";
+    if (std::string glued = glued_number(line, stop); !glued.empty())
+        return glued;
+    if (count == 0)
+        return "no number at the start of the line (a header? mark it as a comment with '#')";
+    if (count != variables)
+        return std::to_string(count) + " values, but the first data row (" + first_row + ") has " +
+               std::to_string(variables);
+    for (int i = 0; i < variables; ++i)
+        if (!std::isfinite(row[i]))
+            return "value " + std::to_string(i + 1) + " is " + (std::isnan(row[i]) ? "nan" : row[i] > 0 ? "inf" : "-inf") +
+                   ", not a finite number";
+    return {};
+}
+
+// Converts and checks the rows of a block (any thread) and takes their
+// moments; a block stops at its first bad row.
+void convert_rows(FitBlock& block, int variables, const std::string& first_row)
+{
+    block.bad_row = -1;
+    block.values.resize(static_cast<std::size_t>(block.lines.rows()) * variables);
+    for (int r = 0; r < block.lines.rows(); ++r) {
+        double* row = block.values.data() + static_cast<std::size_t>(r) * variables;
+        std::size_t stop = 0;
+        const int count = readline(block.lines.line(r), row, variables, nullptr, &stop);
+        block.problem = row_problem(block.lines.line(r), row, count, stop, variables, first_row);
+        if (!block.problem.empty()) {
+            block.bad_row = r;
+            return;
+        }
+    }
+    if (block.lines.rows() == 0)
+        return;  // a block that only tells of a read error
+    // A block's moments are kept with it: a new one each time would take
+    // fresh pages for its work space (as many page faults as rows).
+    if (block.moments)
+        block.moments->reset();
+    else
+        block.moments.emplace(variables);
+    block.moments->add(block.values.data(), block.lines.rows());
+}
+
+// Gathers the moments of the rows of every file. Each file is read once in
+// blocks: the calling thread reads, any thread converts a block and takes
+// its moments, and the calling thread merges them in file order, so the
+// result has the same bits for any number of threads. The first data row
+// fixes the number of variables.
 class RowPool {
 public:
     void read(const std::string& path);
-    long long rows() const { return (moments_ ? moments_->rows() : 0) + filled_; }
-    // Hands on the rows of the last, partial block.
-    const Moments& finish();
+    long long rows() const { return moments_ ? moments_->rows() : 0; }
+    const Moments& moments() const { return *moments_; }
 
 private:
-    void start(std::string_view line, const std::string& path, long long line_number);
-
     std::optional<Moments> moments_;
-    std::vector<double> block_;
-    int variables_ = 0;
-    int block_rows_ = 0;
-    int filled_ = 0;
+    int variables_ = -1;     // unknown before the first data row
     std::string first_row_;  // "file:line" of the first data row
 };
-
-void RowPool::start(std::string_view line, const std::string& path, long long line_number)
-{
-    variables_ = checkline(line);
-    block_rows_ = static_cast<int>(block_rows(variables_));
-    block_.assign(static_cast<std::size_t>(block_rows_) * variables_, 0.0);
-    moments_.emplace(variables_);
-    first_row_ = path + ":" + std::to_string(line_number);
-}
 
 void RowPool::read(const std::string& path)
 {
@@ -285,46 +329,54 @@ void RowPool::read(const std::string& path)
     if (!file.is_open())
         throw FitError(path + ": " + std::strerror(errno));
     const bool compressed = file.compressed();
-    errno = 0;  // what a failed read leaves here names the cause
-    LineReader lines(std::move(file));
-    while (lines.myfgets()) {
-        const std::string_view line = lines.line();
-        const std::string_view text = line.substr(0, line.find_last_not_of(" \t\n\v\f\r") + 1);
-        if (text.empty())
-            throw FitError(place(path, lines.line_number()) + "empty line (scorix would read it as a row of zeros)");
-        if (variables_ == 0)
-            start(line, path, lines.line_number());
-        double* row = block_.data() + static_cast<std::size_t>(filled_) * variables_;
-        if (const std::string glued = glued_number(line); !glued.empty())
-            throw FitError(place(path, lines.line_number()) + glued);
-        const int count = readline(line, row, variables_, nullptr);
-        if (count == 0)
-            throw FitError(place(path, lines.line_number()) +
-                           "no number at the start of the line (a header? mark it as a comment with '#')");
-        if (count != variables_)
-            throw FitError(place(path, lines.line_number()) + std::to_string(count) + " values, but the first data row (" +
-                           first_row_ + ") has " + std::to_string(variables_));
-        for (int i = 0; i < variables_; ++i)
-            if (!std::isfinite(row[i]))
-                throw FitError(place(path, lines.line_number()) + "value " + std::to_string(i + 1) + " is " +
-                               (std::isnan(row[i]) ? "nan" : row[i] > 0 ? "inf" : "-inf") +
-                               ", not a finite number");
-        if (++filled_ == block_rows_) {
-            moments_->add(block_.data(), filled_);
-            filled_ = 0;
+    const int threads = thread_count();
+    DataReader reader(std::move(file), 0, path.c_str(), threads);
+    std::vector<FitBlock> blocks(threads == 1 ? 1 : static_cast<std::size_t>(threads) + 2);
+    const FitBlock* failed = nullptr;
+    PipelineSteps steps;
+    steps.read = [&](int slot) {
+        LineBlock& lines = blocks[static_cast<std::size_t>(slot)].lines;
+        // Until the number of variables is known, blocks of one row; then
+        // blocks of block_rows rows, so that the fit depends on the rows
+        // alone.
+        if (!read_lines(reader, lines, variables_ < 0 ? 1 : static_cast<int>(block_rows(variables_)), true))
+            return false;
+        if (variables_ < 0 && lines.rows() > 0) {
+            variables_ = checkline(lines.line(0));
+            first_row_ = path + ":" + std::to_string(line_number(lines, 0));
         }
-    }
-    if (lines.failed() && compressed)
+        return true;
+    };
+    steps.work = [&](int slot) {
+        FitBlock& block = blocks[static_cast<std::size_t>(slot)];
+        try {
+            convert_rows(block, variables_, first_row_);
+        } catch (const std::bad_alloc&) {
+            block.out_of_memory = true;  // told by the calling thread
+        }
+    };
+    steps.write = [&](int slot) {
+        const FitBlock& block = blocks[static_cast<std::size_t>(slot)];
+        if (block.bad_row >= 0 || block.lines.failed || block.out_of_memory) {
+            failed = &block;
+            return false;
+        }
+        if (block.lines.rows() > 0 && moments_)
+            moments_->merge(*block.moments);
+        else if (block.lines.rows() > 0)
+            moments_ = block.moments;
+        return true;
+    };
+    run_pipeline(threads, static_cast<int>(blocks.size()), steps);
+    if (failed && failed->out_of_memory)
+        throw std::bad_alloc();
+    if (failed && failed->bad_row >= 0)
+        throw FitError(place(path, line_number(failed->lines, failed->bad_row)) + failed->problem);
+    if (failed && compressed)
         throw FitError(path + ": read error: compressed data damaged or cut short");
-    if (lines.failed())
-        throw FitError(path + ": read error" + (errno ? std::string(": ") + std::strerror(errno) : ""));
-}
-
-const Moments& RowPool::finish()
-{
-    moments_->add(block_.data(), filled_);
-    filled_ = 0;
-    return *moments_;
+    if (failed)
+        throw FitError(path + ": read error" +
+                       (failed->lines.cause ? std::string(": ") + std::strerror(failed->lines.cause) : ""));
 }
 
 // Puts the text in place as the output file, whole or not at all, or on
@@ -416,7 +468,7 @@ int fit_files(const Options& options)
     const bool components = options.components_only();
     FitOptions fit_options = options.fit;
     fit_options.varimax = options.fit.varimax && components;
-    Fit result = fit(pool.finish(), fit_options);
+    Fit result = fit(pool.moments(), fit_options);
     std::optional<FactorReport> factors;
     if (!components || options.json) {
         factors = factor_report(result, options, pool.rows());
@@ -446,6 +498,12 @@ int fit_files(const Options& options)
 int run_fit(int argc, char** argv)
 {
     install_signal_cleanup();
+    // Eigen takes its work space from the heap for every block's product.
+    // On a worker thread glibc would map those pages afresh each time and
+    // hand them back after it (9,000 page faults for a million rows of 20
+    // against 4,900); fixed thresholds keep them.
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
     try {
         std::optional<Options> options = parse_options(argc, argv);
         return options ? fit_files(*options) : 0;

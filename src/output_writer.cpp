@@ -208,7 +208,7 @@ OutputFile::OutputFile(AtomicFile file)
 
 void OutputFile::flush()
 {
-    if (!failed_ && !write_all(file_.fd(), buffer_.get(), used_))
+    if (!failed_ && file_.fd() >= 0 && !write_all(file_.fd(), buffer_.get(), used_))
         failed_ = true;
     used_ = 0;
 }
@@ -218,7 +218,7 @@ void OutputFile::write(std::string_view text)
     if (used_ + text.size() > kBufferBytes)
         flush();
     if (text.size() >= kBufferBytes) {
-        if (!failed_ && !write_all(file_.fd(), text.data(), text.size()))
+        if (!failed_ && file_.fd() >= 0 && !write_all(file_.fd(), text.data(), text.size()))
             failed_ = true;
         return;
     }
@@ -228,6 +228,8 @@ void OutputFile::write(std::string_view text)
 
 void OutputFile::finish()
 {
+    if (file_.fd() < 0)
+        error("Error %s %d:opening %s\n", kErrorLabel, 761, file_.name().c_str());
     flush();
     // A file whose writing failed never takes the place of the old one.
     if (failed_ || !file_.commit())
@@ -238,8 +240,5 @@ OutputFile writefile(RunState& state, const char* path)
 {
     if (state.debug)
         message("writefile()\n");
-    AtomicFile file(output_name(path, state.EXT));
-    if (file.fd() < 0)
-        error("Error %s %d:opening %s\n", kErrorLabel, 761, file.name().c_str());
-    return OutputFile(std::move(file));
+    return OutputFile(AtomicFile(output_name(path, state.EXT)));
 }

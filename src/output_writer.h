@@ -47,8 +47,9 @@ public:
     void write(std::string_view text);
 
     // Writes out what is buffered and puts the file in place; ends the run
-    // through `error` when any write, the close or the rename failed, with
-    // any earlier file of that name left as it was.
+    // through `error` when the file could not be created, or when any
+    // write, the close or the rename failed, with any earlier file of that
+    // name left as it was.
     void finish();
 
 private:
@@ -61,6 +62,7 @@ private:
 };
 
 // Starts the output file for the input `path`; it replaces an earlier file
-// of its name (the input itself, too) only when it is complete. Ends the run
-// through `error` when the output cannot be created.
+// of its name (the input itself, too) only when it is complete. An output
+// that cannot be created is reported by finish(), once the input has been
+// read and its rows counted: a fault of the input is told first.
 OutputFile writefile(RunState& state, const char* path);

@@ -13,8 +13,12 @@
 
 namespace {
 
-constexpr int kMostThreads = 8;      // CPUs a run takes unless SCORIX_THREADS asks for more
-constexpr int kMostRequested = 256;  // SCORIX_THREADS beyond this is taken as this
+constexpr int kMostThreads = 8;  // CPUs a run takes unless SCORIX_THREADS asks for more
+// SCORIX_THREADS beyond this is taken as this. Every thread keeps a block in
+// flight (a megabyte of text at least), and the calling thread alone reads
+// the lines of every block and writes every output byte: well before this
+// many converters it is the one they wait for.
+constexpr int kMostRequested = 64;
 
 int threads_from_environment()
 {
@@ -160,20 +164,15 @@ int thread_count()
     return count;
 }
 
-void run_parts(int parts, const std::function<void(int part)>& task)
+BlockPlan plan_blocks(int threads, int full_rows)
 {
-    std::vector<int> left;
-    std::vector<std::jthread> threads;
-    for (int part = 1; part < parts; ++part) {
-        try {
-            threads.emplace_back(task, part);
-        } catch (const std::system_error&) {
-            left.push_back(part);
-        }
-    }
-    task(0);
-    for (int part : left)
-        task(part);
+    if (threads <= 1 || full_rows <= 0)
+        return {1, full_rows};
+    long long count = threads + 2LL;
+    const long long all_rows = 4LL * full_rows;
+    const long long rows = std::clamp(all_rows / std::max(count, 4LL), 1LL, static_cast<long long>(full_rows));
+    count = std::min(count, all_rows / rows);
+    return {static_cast<int>(count), static_cast<int>(rows)};
 }
 
 void run_pipeline(int threads, int slots, const PipelineSteps& steps)

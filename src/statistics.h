@@ -43,6 +43,8 @@ public:
     void add(const double* rows, int count);
     // Adds the moments of rows that follow these ones.
     void merge(const Moments& later);
+    // Forgets every row; the scratch storage stays for the next ones.
+    void reset() { rows_ = 0; }
 
     long long rows() const { return rows_; }
     Eigen::VectorXd mean() const { return origin_ + mean_; }

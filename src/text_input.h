@@ -30,18 +30,19 @@ std::size_t numbers_end(std::string_view line);
 
 // Stores the numbers at the start of the line into row[0], row[1], ... up to
 // `capacity` of them and returns how many the line holds (as checkline does).
-// With `flags`, a value whose column flag is 0 is stored as +0.0.
-int readline(std::string_view line, double* row, int capacity, const int* flags);
+// With `flags`, a value whose column flag is 0 is stored as +0.0. With
+// `numbers_stop`, where the numbers end (as numbers_end gives it) goes there.
+int readline(std::string_view line, double* row, int capacity, const int* flags,
+             std::size_t* numbers_stop = nullptr);
 
 // Reads a stream in large blocks and hands out its lines whole, each with
 // its newline, however long: one read per megabyte and a memchr per line
 // instead of a library call per line.
 class LineReader {
 public:
-    // With a `limit`, at most that many bytes of the stream are read.
-    explicit LineReader(ByteStream stream, long long limit = -1) : stream_(std::move(stream)), left_(limit) {}
+    explicit LineReader(ByteStream stream) : stream_(std::move(stream)) {}
     // A stream read as it is (the coefficient file), not closed here.
-    explicit LineReader(std::FILE* stream, long long limit = -1) : LineReader(ByteStream(stream), limit) {}
+    explicit LineReader(std::FILE* stream) : LineReader(ByteStream(stream)) {}
     LineReader(LineReader&&) = default;
     LineReader& operator=(LineReader&&) = default;
 
@@ -72,7 +73,6 @@ private:
     std::size_t line_begin_ = 0;  // the current line within the buffer
     std::size_t line_end_ = 0;
     long long line_number_ = 0;
-    long long left_;              // bytes the limit still allows; below 0 for none
     bool at_end_ = false;         // the stream has nothing more to give
     bool failed_ = false;         // a line did not fit in memory
 };

@@ -77,14 +77,14 @@ std::vector<Case> cases()
     return {
         // A forward run with its steps traced, quietly, and the inverse.
         {"forward_traced", {"--debug", "-f", "c.fsc", "a.dat"},
-         kHead + "File:      a.dat\nscanning file\nRows:      3\nreading file\nstandardize()\nscorix()\nwritefile()\n",
+         kHead + "File:      a.dat\nscanning file\nreading file\nstandardize()\nscorix()\nwritefile()\nRows:      3\n",
          "", 0, {{"a.sco", kScores}}},
         {"quiet_two_files", {"-q", "-s", "1", "-f", "c.fsc", "a.dat", "b.dat"},
          quiet(".sco", 1) + "rows:3 file:a.datrows:1 file:b.dat\n",
          "", 0, {{"a.sco", "0\n-0.125\n0.75\n"}, {"b.sco", "0\n"}}, {{"b.dat", "1 2 3\n"}}},
         {"inverse_debug", {"-i", "-a", "--debug", "-f", "c.fsc", "a.sco"},
          kBanner + "Extension: .tad\nColumns:   3\nScores:    3\n" + kDump +
-             "File:      a.sco\nscanning file\nRows:      3\nreading file\nscorix()\nunstandardize()\nwritefile()\n",
+             "File:      a.sco\nscanning file\nreading file\nscorix()\nunstandardize()\nwritefile()\nRows:      3\n",
          "", 0, {{"a.tad", "1 2 3\n3 2.5 4.5\n3.552714e-15 -1.776357e-15 5.329071e-15\n"}}, {{"a.sco", kScores}}},
         {"inverse_without_operands", {"-q", "-i", "--debug", "-f", "c.fsc"}, quiet(".tad") + kDump + "\n", "", 0,
          {{"logfile", kExists}}},

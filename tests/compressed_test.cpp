@@ -3,7 +3,8 @@
 #include <cstdlib>
 #include <tuple>
 
-#include "data_file.h"
+#include "coefficient_file.h"
+#include "driver.h"
 #include "fit_driver.h"
 #include "support.h"
 
@@ -58,9 +59,10 @@ TEST(CompressedData, EveryFormatReadsAsThePlainFileAndDamageStopsTheRun)
         damaged.push_back(forms[0]), damaged.back()[at] ^= 0x10;
     for (std::size_t at = 2; at < forms[0].size(); at += 21)
         damaged.push_back(forms[0]), damaged.back()[at] ^= 0x10;
-    // The count pass and the fit in this process: many inputs, quickly.
+    // The reader and the fit in this process: many inputs, quickly.
     RunState state;
-    state.datacols = 4, state.quiet = 1;
+    state.quiet = 1;
+    readfsc(state, (iris + ".fsc").c_str());
     std::string in = dir.file("in.dat"), fit_args[] = {"scorix-fit", "-q", "-o", dir.file("in.fsc"), in};
     char* argv[] = {fit_args[0].data(), fit_args[1].data(), fit_args[2].data(), fit_args[3].data(), in.data()};
     for (const std::string& bytes : damaged) {
@@ -69,7 +71,7 @@ TEST(CompressedData, EveryFormatReadsAsThePlainFileAndDamageStopsTheRun)
         testing::internal::CaptureStderr();
         const int fit_status = run_fit(5, argv);
         const std::string fit_err = testing::internal::GetCapturedStderr();
-        const std::string err = fatal_text([&] { readfile(state, in.c_str()); });
+        const std::string err = fatal_text([&] { process_file(state, in.c_str()); });
         EXPECT_EQ(std::tuple(err, fit_status, fit_err, dir.exists("in.fsc")),
                   std::tuple("Error src/scorix 647:reading " + in + "\n", 1,
                              "scorix-fit: " + in + ": read error: compressed data damaged or cut short\n", false))

@@ -1,5 +1,5 @@
 // Reading data files: what makes a row and what a row holds (rows streamed
-// across blocks are run end to end in cli_test.cpp), and the failure the end-to-end tests do not reach; output names.
+// across blocks are run end to end in cli_test.cpp); output names.
 #include "data_file.h"
 #include "output_writer.h"
 #include "support.h"
@@ -39,37 +39,6 @@ TEST(DataFile, EveryNonCommentLineIsARowZeroFilled)
     };
     for (const auto& [text, columns, flags, expected] : cases)
         EXPECT_EQ(read_cells(text, columns, flags), expected) << "[" << text.substr(0, 40) << "]";
-}
-
-// A file that grows a number or loses rows between the count and the read
-// pass (the other read errors are run end to end in cli_test.cpp).
-TEST(DataFile, AFileThatChangedBetweenThePassesStopsTheRun)
-{
-    const std::pair<std::string, std::string> cases[] = {
-        {"1 2\n3 4 5\n", "Error src/scorix 691:\nnumber of variables in std (2)\nand in PATH (3) mismatch.\n"},
-        {"1 2\n", "Error src/scorix 692:PATH changed while it was read (1 of 2 rows)\n"},
-    };
-    for (const auto& [changed, text] : cases) {
-        ScratchDir dir;
-        dir.write("g.dat", "1 2\n3 4\n");
-        RunState state;
-        state.datacols = 2;
-        state.quiet = 1;
-        std::string path = dir.file("g.dat");
-        testing::internal::CaptureStdout();
-        DataReader reader = readfile(state, path.c_str());
-        dir.write("g.dat", changed);
-        OutputFile output = writefile(state, path.c_str());
-        std::string expected = text;
-        expected.replace(expected.find("PATH"), 4, path);
-        EXPECT_EQ(fatal_text([&] {
-                      while (readblock(state, reader)) {
-                      }
-                  }),
-                  expected);
-        testing::internal::GetCapturedStdout();
-        EXPECT_FALSE(dir.exists("g.sco")) << "no output is left behind";
-    }
 }
 
 TEST(OutputName, ReplacesTheExtensionOfTheLastComponentOnly)

@@ -43,18 +43,21 @@ Fit fitted(const MatrixXd& x, FitOptions options = {})
     return fit(moments_of(x, 0, x.rows()), options);
 }
 
-RunResult run_fit(const ScratchDir& dir, std::vector<std::string> args)
+RunResult run_fit(const ScratchDir& dir, std::vector<std::string> args, const char* threads = "SCORIX_THREADS=2")
 {
     args.push_back("d.dat");
-    return run_scorix(dir, args, {}, SCORIX_FIT_BINARY);
+    return run_scorix(dir, args, {threads}, SCORIX_FIT_BINARY);
 }
 
-// Each method, on rows that end in a label: scorix-fit writes the same bytes
-// twice, its coefficients load back to the bits fit() gives, scorix's scores
-// of the fitted rows are white, and the eigenpairs solve the analysed matrix.
+// Each method, on rows that end in a label and fill three blocks: scorix-fit
+// writes the same bytes on 1, 2 and 8 threads, its coefficients load back to
+// the bits fit() gives for its blocks (the first row alone, then blocks of
+// 32768 rows), scorix's scores of the fitted rows are white, and the
+// eigenpairs solve the analysed matrix.
 TEST(Fit, EachMethodGivesWhiteScoresExactCoefficientsAndTrueEigenpairs)
 {
-    const MatrixXd x = sample(200, 4, 50, 1);
+    const int n = 70'000;
+    const MatrixXd x = sample(n, 4, 50, 1);
     std::string labelled = text(x);
     for (std::size_t p = 0; (p = labelled.find('\n', p)) != std::string::npos; p += 7)
         labelled.insert(p, " label");
@@ -64,20 +67,26 @@ TEST(Fit, EachMethodGivesWhiteScoresExactCoefficientsAndTrueEigenpairs)
         SCOPED_TRACE(args.empty() ? "correlation" : args[0]);
         ScratchDir dir;
         dir.write("d.dat", labelled);
-        ASSERT_EQ(run_fit(dir, args).status, 0);
+        ASSERT_EQ(run_fit(dir, args, "SCORIX_THREADS=1").status, 0);
         const std::string first = dir.read("d.fsc");
-        ASSERT_EQ(run_fit(dir, args).status, 0);
-        EXPECT_EQ(first, dir.read("d.fsc")) << "not byte-identical across runs";
+        for (const char* threads : {"SCORIX_THREADS=2", "SCORIX_THREADS=8"}) {
+            ASSERT_EQ(run_fit(dir, args, threads).status, 0);
+            EXPECT_EQ(first, dir.read("d.fsc")) << threads;
+        }
         ASSERT_EQ(run_scorix(dir, {"-q", "-a", "-f", "d.fsc", "d.dat"}).status, 0);
         std::istringstream in(dir.read("d.sco"));
-        Moments::Block scores(200, 4);
+        Moments::Block scores(n, 4);
         for (double& v : scores.reshaped<Eigen::RowMajor>())
             in >> v;
         const MatrixXd centred = scores.rowwise() - scores.colwise().mean();
         EXPECT_LT(scores.colwise().mean().cwiseAbs().maxCoeff(), 1e-6);
-        EXPECT_LT((centred.transpose() * centred / 199.0 - MatrixXd::Identity(4, 4)).cwiseAbs().maxCoeff(), 1e-6);
+        EXPECT_LT((centred.transpose() * centred / (n - 1) - MatrixXd::Identity(4, 4)).cwiseAbs().maxCoeff(), 1e-6);
 
-        const Fit f = fit(moments_of(x, 0, 200, 200), options);
+        const Moments::Block rows = x;
+        Moments blocks = moments_of(rows, 0, 1);
+        for (int r = 1; r < n; r += 32768)
+            blocks.add(rows.row(r).data(), std::min(32768, n - r));
+        const Fit f = fit(blocks, options);
         std::istringstream sorted(first.substr(first.find("[FSC_SORTED]") + 13));
         MatrixXd written(4, 4);
         for (double& w : written.reshaped<Eigen::RowMajor>())

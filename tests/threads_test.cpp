@@ -1,6 +1,5 @@
 // Threads change who reads, converts and prints which rows, never the output.
-#include "coefficient_file.h"
-#include "driver.h"
+#include "parallel.h"
 #include "support.h"
 
 // Megabytes of odd lines and text rows, plain and gzipped, as on one thread.
@@ -25,38 +24,53 @@ TEST(Threads, AnyThreadCountGivesTheSameConsoleAndOutput)
     }
 }
 
-// Offenders in several count parts or read blocks (the file changed between
-// the passes): the first in file order is reported (@: the path), no output.
+// Offenders in several blocks: the first in file order is reported, no
+// output; text rows are told by their line, comment lines counted.
 TEST(Threads, TheFirstFailureInFileOrderStopsTheRun)
 {
-    auto rows = [](int count, std::vector<std::pair<int, std::string>> changed = {}) {
-        std::string text(count, '\n');
-        for (const auto& [row, line] : changed)
-            text.replace(row, 1, line);
+    auto rows = [](std::vector<std::pair<int, std::string>> changed) {
+        std::string text(3'000'000, '\n');
+        for (auto change = changed.rbegin(); change != changed.rend(); ++change)
+            text.replace(change->first, 1, change->second);
         return text;
     };
-    const std::string mismatch = ":\nnumber of variables in std (3)\nand in @ (";
-    const std::tuple<std::string, std::string, std::string> cases[] = {
-        {rows(3e6, {{1e6, "1 2 3 4 5 6\n"}, {2.5e6, "1 2 3 4\n"}}), "", "655" + mismatch + "6) mismatch.\n"},
-        {rows(3e6), rows(3e6, {{1.5e6, "1 2 3 4 5\n"}, {2.5e6, "1 2 3 4\n"}}), "691" + mismatch + "5) mismatch.\n"},
-        {rows(3e6), rows(2e6, {{2e6 - 1, "1 2 3 0\n"}}), "691" + mismatch + "4) mismatch.\n"},
-        {rows(3e6), rows(2e6), "692:@ changed while it was read (2000000 of 3000000 rows)\n"},
+    const std::pair<std::string, std::string> cases[] = {
+        {rows({{1e6, "1 2 3 4 5 6\n"}, {2.5e6, "1 2 3 4\n"}}),
+         "Error src/scorix 655:\nnumber of variables in std (3)\nand in a.dat (6) mismatch.\n"},
+        {rows({{7, "# c\n\n"}, {2e6 + 1, "1 x\n"}, {2.9e6, "y\n"}}),
+         "scorix: warning: a.dat: 2 rows hold text where numbers were expected (first at line 2000003: \"1 x\"); "
+         "their missing values were read as 0\n"},
     };
-    for (const auto& [counted, read, error] : cases) {
+    for (const auto& [text, error] : cases) {
         ScratchDir dir;
         dir.write("c.fsc", kThreeVariableFsc);
-        dir.write("a.dat", counted);
-        const std::string path = dir.file("a.dat");
-        RunState state;
-        testing::internal::CaptureStdout();
-        readfsc(state, dir.file("c.fsc").c_str());
-        const std::string text = fatal_text([&] {
-            DataReader input = readfile(state, path.c_str());
-            dir.write("a.dat", read);
-            transform_file(state, input, path.c_str());
-        });
-        testing::internal::GetCapturedStdout();
-        EXPECT_EQ(text, "Error src/scorix " + std::string(error).replace(error.find('@'), 1, path));
-        EXPECT_FALSE(dir.exists("a.sco"));
+        dir.write("a.dat", text);
+        const RunResult run = run_scorix(dir, {"-q", "-f", "c.fsc", "a.dat"});
+        const bool fails = error.starts_with("Error");
+        EXPECT_EQ(run.err, error);
+        EXPECT_EQ(run.out, "Scorix: ext:.sco cols:3 scores:3 " + std::string(fails ? "" : "rows:3000000 file:a.dat\n"));
+        EXPECT_EQ(dir.exists("a.sco"), !fails);
     }
+}
+
+// Many threads over wide rows, where four full blocks hold fewer rows than
+// there are blocks in flight: every block still holds a row, the rows in
+// flight stay those of about five full blocks, and every row is written.
+TEST(Threads, EveryBlockHoldsARowWhateverTheThreadsAndWidth)
+{
+    for (int threads : {1, 2, 3, 8, 64})
+        for (int full : {0, 1, 2, 3, 16, 64, 43690}) {
+            const auto [count, each] = plan_blocks(threads, full);
+            EXPECT_TRUE(count >= 1 && count <= (threads == 1 ? 1 : threads + 2) && each >= std::min(full, 1) &&
+                        each <= full && (count - 1LL) * each <= 4LL * full)
+                << threads << " threads, " << full << " rows a block: " << count << " x " << each;
+        }
+    // 2017 variables, 64 rows a full block; 999 threads asked for, 64 taken.
+    ScratchDir dir;
+    const std::string ones = repeat("1 ", 2017) + "\n";
+    dir.write("w.fsc", "[STD]\n" + ones + "[MEAN]\n" + repeat("0 ", 2017) + "\n[FSC_SORTED]\n" + repeat(ones, 2017));
+    dir.write("w.dat", repeat("1" + std::string(64, ' ') + "\n", 16385));
+    const RunResult run = run_scorix(dir, {"-q", "-f", "w.fsc", "w.dat"}, {"SCORIX_THREADS=999"});
+    EXPECT_TRUE(run.status == 0 && run.out == "Scorix: ext:.sco cols:2017 scores:3 rows:16385 file:w.dat\n" &&
+                dir.read("w.sco") == repeat("1 1 1\n", 16385)) << run.err;
 }
