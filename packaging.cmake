@@ -19,6 +19,7 @@ install(FILES "${CMAKE_CURRENT_SOURCE_DIR}/doc/scorix.1" "${CMAKE_CURRENT_SOURCE
 install(FILES "${CMAKE_CURRENT_SOURCE_DIR}/completion/scorix" "${CMAKE_CURRENT_SOURCE_DIR}/completion/scorix-fit"
         DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions")
 install(FILES
+          "${CMAKE_CURRENT_SOURCE_DIR}/examples/attitude.dat"
           "${CMAKE_CURRENT_SOURCE_DIR}/examples/iris.dat"
           "${CMAKE_CURRENT_SOURCE_DIR}/examples/iris.fsc"
           "${CMAKE_CURRENT_SOURCE_DIR}/examples/README.md"

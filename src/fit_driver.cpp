@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cinttypes>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include <Eigen/Eigenvalues>
+#include <Eigen/LU>
 #include <getopt.h>
 #include <malloc.h>
 #include <unistd.h>
@@ -21,6 +25,7 @@
 #include "atomic_file.h"
 #include "byte_stream.h"
 #include "data_file.h"
+#include "fit_json.h"
 #include "fit_report.h"
 #include "output_writer.h"
 #include "parallel.h"
@@ -34,18 +39,29 @@
 namespace {
 
 constexpr const char* kHelp = R"(Usage: scorix-fit [OPTION]... DATA...
-Fit principal components (or varimax factors) to the rows of the DATA files,
+Fit principal components or a factor model to the rows of the DATA files,
 pooled in order, and write the coefficient file that scorix reads: the means,
 the standard deviations and the score coefficients, with the eigenvalues and
 the loadings in comment lines.
 
   -o, --output=FILE    write the coefficients to FILE ('-': standard output);
                        default: the first DATA file with the extension .fsc
-      --covariance     components of the covariance matrix, not of the
-                       correlation matrix (the standard deviations are then 1)
-      --varimax        rotate the first components by varimax
-  -k, --factors=N      how many components --varimax rotates (default: the
-                       number of eigenvalues of at least 1)
+      --covariance     analyse the covariance matrix, not the correlation
+                       matrix (the standard deviations are then 1)
+      --method=METHOD  pc: principal components (default); pa: principal
+                       axis factoring; ml: maximum likelihood
+      --rotate=NAME    none (default), varimax, quartimax, promax, oblimin
+      --varimax        the same as --rotate=varimax
+      --promax-power=M the power of promax (default 4)
+      --scores=TYPE    the score coefficients of the factors: regression
+                       (default) or bartlett
+  -k, --factors=K      how many factors: a number, kaiser (default: the
+                       eigenvalues of at least 1), parallel (parallel
+                       analysis) or map (minimum average partial)
+      --replicates=N   simulated data sets of parallel analysis (default 100)
+      --seed=N         the seed of its random numbers (default 1)
+      --json=FILE      also write the whole report as JSON ('-': standard
+                       output)
   -q, --quiet          no table of eigenvalues
   -h, --help           display this help and exit
       --version        output version information and exit
@@ -61,7 +77,10 @@ struct UsageError {
     std::string text;
 };
 
-enum LongOnly { kVarimax = 256, kCovariance, kVersion };
+enum LongOnly { kVarimax = 256, kCovariance, kVersion, kMethod, kRotate, kPromaxPower, kScores, kReplicates, kSeed, kJson };
+
+// How -k chooses the number of factors.
+enum class FactorRule { kCount, kKaiser, kParallel, kMap };
 
 struct Options {
     FitOptions fit;
@@ -69,6 +88,23 @@ struct Options {
     bool quiet = false;                 // -q: no table
     bool factors_given = false;         // -k was given
     std::vector<std::string> files;     // the data files, in order
+    const ExtractionMethod* method = find_extraction("pc");
+    const RotationMethod* rotation = find_rotation("none");
+    const ScoreMethod* scores = find_scores("regression");
+    FactorRule rule = FactorRule::kKaiser;
+    RotationSettings rotation_settings;
+    int replicates = 100;                 // --replicates
+    std::uint64_t seed = 1;               // --seed
+    std::optional<std::string> json;      // --json; "-" is standard output
+
+    // The plain components, or their varimax: the coefficients of earlier
+    // versions, byte for byte.
+    bool components_only() const
+    {
+        return method == find_extraction("pc") && scores == find_scores("regression") &&
+               (rotation == find_rotation("none") || rotation == find_rotation("varimax")) &&
+               (rule == FactorRule::kCount || rule == FactorRule::kKaiser);
+    }
 };
 
 std::string rejected_option(int option, const char* word)
@@ -84,14 +120,39 @@ std::string rejected_option(int option, const char* word)
     return std::string("invalid option -- '") + static_cast<char>(optopt) + "'";
 }
 
-int factor_count(const char* text)
+long long whole_number(const char* text, long long least, long long most, const char* what)
 {
     char* end = nullptr;
     errno = 0;
-    long count = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || errno != 0 || count < 1 || count > 1000000)
-        throw UsageError{std::string("invalid number of factors '") + text + "'"};
-    return static_cast<int>(count);
+    long long count = std::strtoll(text, &end, 10);
+    if (end == text || *end != '\0' || errno != 0 || count < least || count > most)
+        throw UsageError{std::string("invalid ") + what + " '" + text + "'"};
+    return count;
+}
+
+void factor_rule(Options& options, const char* text)
+{
+    const std::string_view word = text;
+    options.factors_given = true;
+    if (word == "kaiser")
+        options.rule = FactorRule::kKaiser;
+    else if (word == "parallel")
+        options.rule = FactorRule::kParallel;
+    else if (word == "map")
+        options.rule = FactorRule::kMap;
+    else {
+        options.rule = FactorRule::kCount;
+        options.fit.factors = static_cast<int>(whole_number(text, 1, 1000000, "number of factors"));
+    }
+}
+
+// The entry of a method table that `text` names.
+template <class Method, class Find>
+const Method* named(const char* text, Find find, const char* what)
+{
+    if (const Method* method = find(text))
+        return method;
+    throw UsageError{std::string("invalid ") + what + " '" + text + "'"};
 }
 
 // Returns nothing when --help or --version has been answered.
@@ -101,7 +162,11 @@ std::optional<Options> parse_options(int argc, char** argv)
         {"output", required_argument, nullptr, 'o'},  {"factors", required_argument, nullptr, 'k'},
         {"varimax", no_argument, nullptr, kVarimax},  {"covariance", no_argument, nullptr, kCovariance},
         {"quiet", no_argument, nullptr, 'q'},         {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, kVersion},  {nullptr, 0, nullptr, 0},
+        {"version", no_argument, nullptr, kVersion},  {"method", required_argument, nullptr, kMethod},
+        {"rotate", required_argument, nullptr, kRotate}, {"promax-power", required_argument, nullptr, kPromaxPower},
+        {"scores", required_argument, nullptr, kScores}, {"replicates", required_argument, nullptr, kReplicates},
+        {"seed", required_argument, nullptr, kSeed},  {"json", required_argument, nullptr, kJson},
+        {nullptr, 0, nullptr, 0},
     };
     Options options;
     optind = 0;  // a full restart of getopt, for callers that run twice
@@ -110,20 +175,38 @@ std::optional<Options> parse_options(int argc, char** argv)
     while ((option = getopt_long(argc, argv, ":o:k:qh", kLong, nullptr)) != -1) {
         switch (option) {
         case 'o': options.output = optarg; break;
-        case 'k':
-            options.fit.factors = factor_count(optarg);
-            options.factors_given = true;
-            break;
+        case 'k': factor_rule(options, optarg); break;
         case 'q': options.quiet = true; break;
-        case kVarimax: options.fit.varimax = true; break;
+        case kVarimax: options.rotation = find_rotation("varimax"); break;
         case kCovariance: options.fit.covariance = true; break;
+        case kMethod: options.method = named<ExtractionMethod>(optarg, find_extraction, "method"); break;
+        case kRotate: options.rotation = named<RotationMethod>(optarg, find_rotation, "rotation"); break;
+        case kScores: options.scores = named<ScoreMethod>(optarg, find_scores, "score type"); break;
+        case kPromaxPower: {
+            char* end = nullptr;
+            const double power = std::strtod(optarg, &end);
+            if (end == optarg || *end != '\0' || !(power >= 1 && power <= 100))
+                throw UsageError{std::string("invalid promax power '") + optarg + "' (from 1 to 100)"};
+            options.rotation_settings.promax_power = power;
+            break;
+        }
+        case kReplicates:
+            options.replicates = static_cast<int>(whole_number(optarg, 1, 1000000, "number of replicates"));
+            break;
+        case kSeed:
+            options.seed = static_cast<std::uint64_t>(whole_number(optarg, 0, INT64_MAX, "seed"));
+            break;
+        case kJson: options.json = optarg; break;
         case 'h': std::fputs(kHelp, stdout); return std::nullopt;
         case kVersion: std::puts("scorix-fit (Scorix) " SCORIX_VERSION); return std::nullopt;
         default: throw UsageError{rejected_option(option, argv[optind - 1])};
         }
     }
-    if (options.factors_given && !options.fit.varimax)
+    options.fit.varimax = options.rotation == find_rotation("varimax");
+    if (options.factors_given && !options.fit.varimax && options.components_only() && !options.json)
         throw UsageError{"option -k needs --varimax"};
+    if (options.json && *options.json == "-" && options.output.value_or("") == "-")
+        throw UsageError{"--json=- and -o - cannot both write to standard output"};
     for (int i = optind; i < argc; ++i)
         options.files.emplace_back(argv[i]);
     if (options.files.empty())
@@ -312,6 +395,59 @@ void write_output(const std::string& name, const std::string& text)
         throw FitError(name + ": " + std::strerror(errno));
 }
 
+// The factor model of the options on the fitted matrix, with the figures.
+FactorReport factor_report(const Fit& base, const Options& options, long long rows)
+{
+    const Eigen::MatrixXd r = correlation(base.analysed);
+    FactorReport report;
+    int k = options.fit.factors;
+    switch (options.rule) {
+    case FactorRule::kCount: break;
+    case FactorRule::kKaiser: k = std::max(1, static_cast<int>((base.eigenvalues.array() >= 1.0).count())); break;
+    case FactorRule::kParallel: {
+        const Eigen::VectorXd observed = options.fit.covariance
+            ? Eigen::VectorXd(Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd>(r, Eigen::EigenvaluesOnly).eigenvalues().reverse())
+            : base.eigenvalues;
+        report.parallel = parallel_analysis(observed, rows, options.replicates, options.seed);
+        report.replicates = options.replicates;
+        report.seed = options.seed;
+        k = std::max(1, report.parallel->factors);
+        break;
+    }
+    case FactorRule::kMap: {
+        report.map = minimum_average_partial(r);
+        Eigen::Index smallest = 0;
+        if (report.map->size() > 0)
+            report.map->minCoeff(&smallest);
+        k = static_cast<int>(smallest) + 1;
+        break;
+    }
+    }
+    report.settings = {options.method, options.rotation, options.scores, k, options.rotation_settings};
+    report.solution = factor_solution(base.analysed, report.settings);
+    report.kmo = sampling_adequacy(r);
+    report.sphericity = sphericity(r, rows);
+    if (options.method == find_extraction("ml"))
+        report.fit = model_fit(r, rows, k, report.solution.extraction.objective);
+    return report;
+}
+
+// Puts the factor score weights in front of the remaining components; the
+// loadings become the correlations of the variables with those scores.
+void use_factor_weights(Fit& result, const FactorReport& factors)
+{
+    const Eigen::MatrixXd& w = factors.solution.weights;
+    result.coefficients.leftCols(w.cols()) = w;
+    const Eigen::FullPivLU<Eigen::MatrixXd> lu(result.coefficients);
+    if (!lu.isInvertible())
+        throw FitError("the factor score coefficients and the remaining components make a singular matrix");
+    const Eigen::MatrixXd covariances = result.analysed * result.coefficients;
+    const Eigen::VectorXd score_spread =
+        result.coefficients.cwiseProduct(covariances).colwise().sum().cwiseSqrt().cwiseInverse().transpose();
+    result.loadings = result.analysed.diagonal().cwiseSqrt().cwiseInverse().asDiagonal() * covariances *
+                      score_spread.asDiagonal();
+}
+
 int fit_files(const Options& options)
 {
     RowPool pool;
@@ -329,13 +465,30 @@ int fit_files(const Options& options)
     if (pool.rows() < 2)
         throw FitError(options.files.back() + ": a fit needs at least 2 data rows, found " +
                        std::to_string(pool.rows()));
-    const Fit result = fit(pool.moments(), options.fit);
+    const bool components = options.components_only();
+    FitOptions fit_options = options.fit;
+    fit_options.varimax = options.fit.varimax && components;
+    Fit result = fit(pool.moments(), fit_options);
+    std::optional<FactorReport> factors;
+    if (!components || options.json) {
+        factors = factor_report(result, options, pool.rows());
+        factors->in_coefficients = !components;
+        if (!components)
+            use_factor_weights(result, *factors);
+        if (const int i = factors->solution.heywood; i >= 0)
+            std::fprintf(stderr, "scorix-fit: warning: Heywood case: variable %d has uniqueness %g (bound %g)\n", i + 1,
+                         factors->solution.uniquenesses[i], kLeastUniqueness);
+    }
     const FitSource source{options.files, pool.rows()};
     const std::string name = options.output.value_or(output_name(options.files.front(), ".fsc"));
-    write_output(name, coefficient_text(result, options.fit, source));
+    const FactorReport* report = factors ? &*factors : nullptr;
+    // The JSON report first: when it cannot be written, neither is the rest.
+    if (options.json)
+        write_output(*options.json, json_report(result, options.fit, source, *factors));
+    write_output(name, coefficient_text(result, options.fit, source, report));
     if (!options.quiet) {
-        const std::string table = eigenvalue_table(result, options.fit, source);
-        std::fputs(table.c_str(), name == "-" ? stderr : stdout);
+        const std::string table = eigenvalue_table(result, options.fit, source, report);
+        std::fputs(table.c_str(), name == "-" || options.json.value_or("") == "-" ? stderr : stdout);
     }
     return 0;
 }

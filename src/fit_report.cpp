@@ -37,8 +37,10 @@ const char* matrix_name(const FitOptions& options)
     return options.covariance ? "covariance" : "correlation";
 }
 
-std::string method(const Fit& result, const FitOptions& options)
+std::string method(const Fit& result, const FitOptions& options, const FactorReport* factors)
 {
+    if (factors && factors->in_coefficients)
+        return factor_method(*factors, options);
     std::string text;
     if (result.rotated == 0) {
         append(text, "principal components of the %s matrix", matrix_name(options));
@@ -52,13 +54,63 @@ std::string method(const Fit& result, const FitOptions& options)
     return text;
 }
 
+// The comment lines of a factor model: variances, pattern, factor
+// correlations, communalities and the figures.
+void append_factor_comments(std::string& text, const FactorReport& factors, double total)
+{
+    const FactorSolution& f = factors.solution;
+    const auto k = static_cast<int>(f.variance.size());
+    text += "# variance explained by each factor (factor, variance, proportion):\n";
+    for (int s = 0; s < k; ++s)
+        append(text, "# variance %d %.17g %.17g\n", s + 1, f.variance[s], f.variance[s] / total);
+    text += "# pattern: row k for variable k, column s for factor s, the factor loadings:\n";
+    for (Eigen::Index i = 0; i < f.rotation.pattern.rows(); ++i) {
+        text += "# pattern ";
+        append_row(text, f.rotation.pattern.row(i));
+    }
+    if (factors.settings.rotation->oblique) {
+        text += "# factor correlations:\n";
+        for (int s = 0; s < k; ++s) {
+            text += "# phi ";
+            append_row(text, f.rotation.phi.row(s));
+        }
+    }
+    text += "# communalities and uniquenesses (variable, communality, uniqueness):\n";
+    for (Eigen::Index i = 0; i < f.communalities.size(); ++i)
+        append(text, "# communality %d %.17g %.17g\n", static_cast<int>(i + 1), f.communalities[i],
+               f.uniquenesses[i]);
+    append(text, "# kmo %.17g\n# sphericity chi2 %.17g df %.17g p %.17g\n", factors.kmo.overall,
+           factors.sphericity.chi2, factors.sphericity.df, factors.sphericity.p);
+    if (factors.fit)
+        append(text, "# fit chi2 %.17g df %.17g p %.17g rmsea %.17g tli %.17g bic %.17g\n", factors.fit->test.chi2,
+               factors.fit->test.df, factors.fit->test.p, factors.fit->rmsea, factors.fit->tli, factors.fit->bic);
+}
+
 }  // namespace
 
-std::string coefficient_text(const Fit& result, const FitOptions& options, const FitSource& source)
+std::string factor_method(const FactorReport& factors, const FitOptions& options)
+{
+    const FactorSettings& s = factors.settings;
+    std::string text;
+    append(text, "%s of the %s matrix, %d factor%s", s.method->description, matrix_name(options), s.factors,
+           s.factors == 1 ? "" : "s");
+    if (s.rotation != find_rotation("none"))
+        append(text, ", %s", s.rotation->description);
+    if (s.rotation == find_rotation("promax"))
+        append(text, " (power %g)", s.rotation_settings.promax_power);
+    append(text, ", %s scores", s.scores->description);
+    const auto n = static_cast<int>(factors.solution.uniquenesses.size());
+    if (s.factors < n)
+        append(text, "; scores %d to %d are principal components", s.factors + 1, n);
+    return text;
+}
+
+std::string coefficient_text(const Fit& result, const FitOptions& options, const FitSource& source,
+                             const FactorReport* factors)
 {
     const Eigen::Index n = result.eigenvalues.size();
     const double total = result.eigenvalues.sum();
-    std::string text = "# Made by scorix-fit: " + method(result, options) + "\n# data:";
+    std::string text = "# Made by scorix-fit: " + method(result, options, factors) + "\n# data:";
     for (const std::string& file : source.files)
         text += " " + file;
     append(text, "\n# rows: %lld\n# variables: %d\n", source.rows, static_cast<int>(n));
@@ -78,6 +130,8 @@ std::string coefficient_text(const Fit& result, const FitOptions& options, const
             append(text, "# variance %d %.17g %.17g\n", s + 1, variance, variance / total);
         }
     }
+    if (factors && factors->in_coefficients)
+        append_factor_comments(text, *factors, total);
     text += "# loadings: row k for variable k, column s for score s, the correlation of the variable with the score:\n";
     for (Eigen::Index k = 0; k < n; ++k) {
         text += "# loading ";
@@ -93,11 +147,13 @@ std::string coefficient_text(const Fit& result, const FitOptions& options, const
     return text;
 }
 
-std::string eigenvalue_table(const Fit& result, const FitOptions& options, const FitSource& source)
+std::string eigenvalue_table(const Fit& result, const FitOptions& options, const FitSource& source,
+                             const FactorReport* factors)
 {
     std::string text;
     const Eigen::Index n = result.eigenvalues.size();
-    append(text, "%lld rows, %d variables: %s\n", source.rows, static_cast<int>(n), method(result, options).c_str());
+    append(text, "%lld rows, %d variables: %s\n", source.rows, static_cast<int>(n),
+           method(result, options, factors).c_str());
     text += "component    eigenvalue  % of variance  cumulative %\n";
     const double total = result.eigenvalues.sum();
     double cumulative = 0;
@@ -106,5 +162,19 @@ std::string eigenvalue_table(const Fit& result, const FitOptions& options, const
         append(text, "%9d  %12.6g  %13.2f  %12.2f\n", static_cast<int>(s + 1), result.eigenvalues[s],
                100 * result.eigenvalues[s] / total, 100 * cumulative / total);
     }
+    if (!factors || !factors->in_coefficients)
+        return text;
+    const FactorSolution& f = factors->solution;
+    text += "   factor      variance  % of variance\n";
+    for (Eigen::Index s = 0; s < f.variance.size(); ++s)
+        append(text, "%9d  %12.6g  %13.2f\n", static_cast<int>(s + 1), f.variance[s], 100 * f.variance[s] / total);
+    text += " variable   communality     uniqueness\n";
+    for (Eigen::Index i = 0; i < f.communalities.size(); ++i)
+        append(text, "%9d  %12.6g  %13.6g\n", static_cast<int>(i + 1), f.communalities[i], f.uniquenesses[i]);
+    append(text, "KMO %.3f; Bartlett's sphericity: chi2 %.6g, df %g, p %.3g\n", factors->kmo.overall,
+           factors->sphericity.chi2, factors->sphericity.df, factors->sphericity.p);
+    if (factors->fit)
+        append(text, "ML fit: chi2 %.6g, df %g, p %.3g, RMSEA %.4g, TLI %.4g, BIC %.6g\n", factors->fit->test.chi2,
+               factors->fit->test.df, factors->fit->test.p, factors->fit->rmsea, factors->fit->tli, factors->fit->bic);
     return text;
 }

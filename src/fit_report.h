@@ -4,9 +4,13 @@
 // table of the eigenvalues.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "factor_adequacy.h"
+#include "factor_analysis.h"
 #include "statistics.h"
 
 // Where a fit came from, for the comment lines.
@@ -15,7 +19,33 @@ struct FitSource {
     long long rows = 0;
 };
 
-std::string coefficient_text(const Fit& result, const FitOptions& options, const FitSource& source);
+// A factor model beside the components: the solution and the figures that
+// judge it. Present when a fit goes beyond the plain components (or their
+// varimax) or a JSON report is asked for.
+struct FactorReport {
+    FactorSettings settings;
+    FactorSolution solution;
+    SamplingAdequacy kmo;
+    ChiSquareTest sphericity;
+    std::optional<ModelFit> fit;                // maximum likelihood
+    std::optional<ParallelAnalysis> parallel;  // -k parallel
+    int replicates = 0;
+    std::uint64_t seed = 0;
+    std::optional<Eigen::VectorXd> map;         // -k map
+    bool in_coefficients = false;               // the first columns of the coefficients are its weights
+};
 
-// Component, eigenvalue, % of variance and cumulative %, one line each.
-std::string eigenvalue_table(const Fit& result, const FitOptions& options, const FitSource& source);
+// With a factor report whose weights are in the coefficients, the comment
+// lines also give its method, factor variances, pattern, factor
+// correlations, communalities, KMO, sphericity test and ML fit.
+std::string coefficient_text(const Fit& result, const FitOptions& options, const FitSource& source,
+                             const FactorReport* factors = nullptr);
+
+// Component, eigenvalue, % of variance and cumulative %, one line each; then
+// the factor model's variances and figures.
+std::string eigenvalue_table(const Fit& result, const FitOptions& options, const FitSource& source,
+                             const FactorReport* factors = nullptr);
+
+// "principal axis factoring of the correlation matrix, 2 factors, promax
+// rotation (power 4), regression (Thurstone) scores"
+std::string factor_method(const FactorReport& factors, const FitOptions& options);

@@ -1,0 +1,53 @@
+// The figures that say whether a factor model suits the data and how many
+// factors to keep: Kaiser's measure of sampling adequacy, Bartlett's test of
+// sphericity, the fit statistics of a maximum likelihood model, Velicer's
+// minimum average partial and Horn's parallel analysis, all from the
+// correlation matrix and the number of rows.
+#pragma once
+
+#include <cstdint>
+
+#include <Eigen/Core>
+
+// The probability that a chi-square variable with `df` degrees of freedom
+// exceeds `x`.
+double chi_square_upper(double x, double df);
+
+struct SamplingAdequacy {
+    double overall = 0;
+    Eigen::VectorXd variables;
+};
+// Kaiser-Meyer-Olkin: sum r^2 / (sum r^2 + sum q^2) over the off-diagonal
+// correlations r and partial correlations q (Kaiser 1970, as psych's KMO).
+SamplingAdequacy sampling_adequacy(const Eigen::MatrixXd& r);
+
+struct ChiSquareTest {
+    double chi2 = 0, df = 0, p = 0;
+};
+// Bartlett (1951): -(n - 1 - (2p + 5) / 6) log det R on p(p - 1)/2 degrees of freedom.
+ChiSquareTest sphericity(const Eigen::MatrixXd& r, long long rows);
+
+struct ModelFit {
+    ChiSquareTest test;
+    double rmsea = 0, tli = 0, bic = 0;
+};
+// The fit of k maximum likelihood factors whose discrepancy is `objective`
+// (Bartlett's corrected chi-square as R's factanal; RMSEA, Tucker-Lewis
+// index and BIC as psych's fa).
+ModelFit model_fit(const Eigen::MatrixXd& r, long long rows, int factors, double objective);
+
+// Velicer's (1976) minimum average partial: entry m - 1 is the mean squared
+// partial correlation after the first m principal components, m = 1 .. p - 1.
+Eigen::VectorXd minimum_average_partial(const Eigen::MatrixXd& r);
+
+struct ParallelAnalysis {
+    Eigen::VectorXd simulated;  // mean eigenvalues of the replicates, decreasing
+    Eigen::VectorXd spread;     // their standard deviations
+    int factors = 0;            // observed eigenvalues above the simulated, in a row
+};
+// Horn (1965): the eigenvalues of correlation matrices of `rows` independent
+// normal rows, `replicates` times, drawn as Wishart matrices (Bartlett's
+// decomposition) so that the cost does not grow with the rows. The generator
+// is the program's own: the same seed gives the same figures on every machine.
+ParallelAnalysis parallel_analysis(const Eigen::VectorXd& observed, long long rows, int replicates,
+                                   std::uint64_t seed);

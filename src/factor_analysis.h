@@ -1,0 +1,44 @@
+// A factor solution of scorix-fit: the extraction and the rotation that the
+// command line names, the factors ordered and signed, and the score weights
+// of the chosen type (each type one function in a table).
+#pragma once
+
+#include <span>
+#include <string_view>
+
+#include <Eigen/Core>
+
+#include "factor_extraction.h"
+#include "rotation.h"
+
+struct FactorSolution {
+    Extraction extraction;        // the unrotated loadings
+    Rotation rotation;            // pattern, factor correlations, structure map
+    Eigen::MatrixXd structure;    // variables x factors: pattern * phi
+    Eigen::VectorXd communalities;
+    Eigen::VectorXd uniquenesses;
+    Eigen::VectorXd variance;     // explained by each factor: diag(Phi L'L)
+    Eigen::MatrixXd weights;      // variables x factors: the score coefficients
+    int heywood = -1;             // the first variable (from 0) whose uniqueness is at its bound, or -1
+};
+
+struct ScoreMethod {
+    const char* name;         // as --scores names it
+    const char* description;  // for the report
+    // The weights W that make scores z'W of standardized rows z.
+    Eigen::MatrixXd (*weights)(const Eigen::MatrixXd& matrix, const FactorSolution& solution);
+};
+
+std::span<const ScoreMethod> score_methods();
+const ScoreMethod* find_scores(std::string_view name);
+
+struct FactorSettings {
+    const ExtractionMethod* method;
+    const RotationMethod* rotation;
+    const ScoreMethod* scores;
+    int factors;
+    RotationSettings rotation_settings;
+};
+
+// Throws FitError when a step fails (see the methods).
+FactorSolution factor_solution(const Eigen::MatrixXd& matrix, const FactorSettings& settings);

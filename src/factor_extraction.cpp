@@ -1,0 +1,270 @@
+#include "factor_extraction.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include <Eigen/Cholesky>
+#include <Eigen/Eigenvalues>
+
+#include "statistics.h"
+
+using Eigen::MatrixXd;
+using Eigen::VectorXd;
+
+namespace {
+
+// Eigenvalues in decreasing order with their eigenvectors.
+struct Decomposition {
+    VectorXd values;
+    MatrixXd vectors;
+};
+
+Decomposition decreasing_eigen(const MatrixXd& matrix)
+{
+    Eigen::SelfAdjointEigenSolver<MatrixXd> solver(matrix);
+    if (solver.info() != Eigen::Success)
+        throw FitError("the eigenvalues did not converge");
+    return {solver.eigenvalues().reverse(), solver.eigenvectors().rowwise().reverse()};
+}
+
+// Loadings of the leading `factors` eigenpairs: vector times root of value.
+MatrixXd leading_loadings(const Decomposition& d, int factors, const char* what)
+{
+    for (int s = 0; s < factors; ++s)
+        if (!(d.values[s] >= 0))
+            throw FitError(std::string("eigenvalue ") + std::to_string(s + 1) + " of the " + what +
+                           " is negative: no real loadings for " + std::to_string(factors) + " factors");
+    return d.vectors.leftCols(factors) * d.values.head(factors).cwiseSqrt().asDiagonal();
+}
+
+Extraction components(const MatrixXd& matrix, int factors)
+{
+    Extraction result;
+    result.loadings = leading_loadings(decreasing_eigen(matrix), factors, "matrix");
+    result.uniquenesses = matrix.diagonal() - result.loadings.rowwise().squaredNorm();
+    return result;
+}
+
+// Principal axis factoring: the loadings of the leading eigenpairs of the
+// matrix with its diagonal replaced by the communalities, which start as
+// the squared multiple correlations and become the row sums of squared
+// loadings, until their total changes by at most 1e-12 (the stop rule of
+// psych's fa).
+Extraction principal_axis(const MatrixXd& matrix, int factors)
+{
+    constexpr int kMostIterations = 10000;
+    MatrixXd reduced = matrix;
+    reduced.diagonal() = squared_multiple_correlations(matrix);
+    double total = reduced.diagonal().sum();
+    Extraction result;
+    for (result.iterations = 1;; ++result.iterations) {
+        result.loadings = leading_loadings(decreasing_eigen(reduced), factors, "reduced matrix");
+        reduced.diagonal() = result.loadings.rowwise().squaredNorm();
+        const double next = reduced.diagonal().sum();
+        const double change = std::abs(next - total);
+        total = next;
+        if (change <= 1e-12)
+            break;
+        if (result.iterations == kMostIterations)
+            throw FitError("principal axis factoring did not converge in " + std::to_string(kMostIterations) +
+                           " iterations (communalities still change by " + std::to_string(change) + ")");
+    }
+    result.uniquenesses = matrix.diagonal() - reduced.diagonal();
+    return result;
+}
+
+// Maximum likelihood as R's factanal fits it: the uniquenesses psi in
+// [0.005, 1] that minimize sum over m > k of (g_m - log g_m - 1), the g_m
+// being the eigenvalues of Psi^-1/2 R Psi^-1/2 beyond the k largest
+// (Joreskog 1967). Projected Newton steps with the exact Hessian and a
+// backtracking line search; variables held at a bound by their gradient stay
+// out of the Newton system (Bertsekas 1982).
+class Likelihood {
+public:
+    Likelihood(const MatrixXd& r, int k) : r_(r), k_(k) {}
+
+    // The discrepancy at psi, keeping the eigenpairs for the derivatives.
+    double value(const VectorXd& psi)
+    {
+        const VectorXd scale = psi.cwiseSqrt().cwiseInverse();
+        d_ = decreasing_eigen(scale.asDiagonal() * r_ * scale.asDiagonal());
+        double f = 0;
+        for (Eigen::Index m = k_; m < d_.values.size(); ++m)
+            f += d_.values[m] - std::log(d_.values[m]) - 1;
+        return f;
+    }
+
+    // Gradient and Hessian at the psi of the last value().
+    void derivatives(const VectorXd& psi, VectorXd& gradient, MatrixXd& hessian) const
+    {
+        const Eigen::Index p = psi.size(), rest = p - k_;
+        const MatrixXd omega = d_.vectors.rightCols(rest);
+        const VectorXd gamma = d_.values.tail(rest);
+        const MatrixXd weighted = omega * (gamma.array() - 1).matrix().asDiagonal();
+        const VectorXd inverse = psi.cwiseInverse();
+        gradient = -(weighted.cwiseProduct(omega).rowwise().sum()).cwiseProduct(inverse);
+        // Residual pairs add (Omega Gamma Omega') o (Omega Omega'); pairs with
+        // a leading eigenpair l add (Omega C_l Omega') o (w_l w_l'), with
+        // C_l = diag((g_m - 1)(g_m + g_l) / (g_m - g_l)).
+        hessian = (omega * gamma.asDiagonal() * omega.transpose()).cwiseProduct(omega * omega.transpose());
+        for (int l = 0; l < k_; ++l) {
+            const double g = d_.values[l];
+            const VectorXd c = ((gamma.array() - 1) * (gamma.array() + g) / (gamma.array() - g)).matrix();
+            const VectorXd w = d_.vectors.col(l);
+            hessian += (omega * c.asDiagonal() * omega.transpose()).cwiseProduct(w * w.transpose());
+        }
+        hessian = inverse.asDiagonal() * hessian * inverse.asDiagonal();
+        hessian.diagonal() -= gradient.cwiseProduct(inverse);
+    }
+
+    MatrixXd loadings(const VectorXd& psi) const
+    {
+        const VectorXd root = (d_.values.head(k_).array() - 1).max(0).sqrt().matrix();
+        return psi.cwiseSqrt().asDiagonal() * d_.vectors.leftCols(k_) * root.asDiagonal();
+    }
+
+private:
+    const MatrixXd& r_;
+    int k_;
+    Decomposition d_;
+};
+
+VectorXd clamp_uniquenesses(const VectorXd& psi)
+{
+    return psi.cwiseMax(kLeastUniqueness).cwiseMin(kMostUniqueness);
+}
+
+Extraction maximum_likelihood(const MatrixXd& r, int factors)
+{
+    constexpr int kMostIterations = 1000;
+    const Eigen::Index p = r.rows();
+    const MatrixXd correlation =
+        r.diagonal().cwiseSqrt().cwiseInverse().asDiagonal() * r * r.diagonal().cwiseSqrt().cwiseInverse().asDiagonal();
+    Likelihood likelihood(correlation, factors);
+    // factanal's start: (1 - k / 2p) / (R^-1)_ii
+    VectorXd psi = clamp_uniquenesses(
+        (1 - 0.5 * factors / static_cast<double>(p)) * (VectorXd::Ones(p) - squared_multiple_correlations(correlation)));
+    double f = likelihood.value(psi);
+    Extraction result;
+    VectorXd gradient;
+    MatrixXd hessian;
+    for (result.iterations = 1;; ++result.iterations) {
+        likelihood.derivatives(psi, gradient, hessian);
+        // Variables at a bound that the gradient pushes outwards stay there.
+        Eigen::Array<bool, Eigen::Dynamic, 1> held(p);
+        for (Eigen::Index i = 0; i < p; ++i)
+            held[i] = (psi[i] <= kLeastUniqueness && gradient[i] > 0) || (psi[i] >= kMostUniqueness && gradient[i] < 0);
+        VectorXd step = VectorXd::Zero(p);
+        std::vector<Eigen::Index> free;
+        for (Eigen::Index i = 0; i < p; ++i)
+            if (!held[i])
+                free.push_back(i);
+        const auto n_free = static_cast<Eigen::Index>(free.size());
+        double projected = 0;
+        for (Eigen::Index a = 0; a < n_free; ++a)
+            projected = std::max(projected, std::abs(gradient[free[a]]));
+        if (projected <= 1e-13)
+            break;
+        MatrixXd h(n_free, n_free);
+        VectorXd g(n_free);
+        for (Eigen::Index a = 0; a < n_free; ++a) {
+            g[a] = gradient[free[a]];
+            for (Eigen::Index b = 0; b < n_free; ++b)
+                h(a, b) = hessian(free[a], free[b]);
+        }
+        Eigen::LDLT<MatrixXd> newton(h);
+        VectorXd direction = newton.solve(-g);
+        // Far from the minimum the Hessian may not be positive definite:
+        // then its eigenvalues by their magnitude (bounded below), which
+        // still descends and keeps the scale of Newton's step.
+        if (newton.info() != Eigen::Success || !newton.isPositive() || !(direction.dot(g) < 0)) {
+            const Eigen::SelfAdjointEigenSolver<MatrixXd> eigen(h);
+            const VectorXd size = eigen.eigenvalues().cwiseAbs();
+            const VectorXd inverse = size.cwiseMax(1e-6 * std::max(1e-300, size.maxCoeff())).cwiseInverse();
+            direction = -eigen.eigenvectors() * inverse.asDiagonal() * (eigen.eigenvectors().transpose() * g);
+        }
+        for (Eigen::Index a = 0; a < n_free; ++a)
+            step[free[a]] = direction[a];
+        double alpha = 1;
+        VectorXd next;
+        double f_next = f;
+        bool accepted = false;
+        for (int halving = 0; halving < 60 && !accepted; ++halving, alpha /= 2) {
+            next = clamp_uniquenesses(psi + alpha * step);
+            f_next = likelihood.value(next);
+            accepted = f_next <= f + 1e-4 * gradient.dot(next - psi);
+        }
+        // No decrease left: the minimum to rounding, or a search that failed.
+        if (!accepted && projected <= 1e-8)
+            break;
+        if (!accepted)
+            throw FitError("maximum likelihood did not converge: no step lowers the discrepancy");
+        const double moved = (next - psi).cwiseAbs().maxCoeff();
+        psi = next;
+        f = f_next;
+        if (moved <= 1e-15)
+            break;
+        if (result.iterations == kMostIterations)
+            throw FitError("maximum likelihood did not converge in " + std::to_string(kMostIterations) + " iterations");
+    }
+    f = likelihood.value(psi);
+    result.loadings = r.diagonal().cwiseSqrt().asDiagonal() * likelihood.loadings(psi);
+    result.uniquenesses = r.diagonal().cwiseProduct(psi);
+    result.objective = f;
+    return result;
+}
+
+int all_factors(int variables)
+{
+    return variables;
+}
+
+int fewer_factors(int variables)
+{
+    return variables - 1;
+}
+
+// Degrees of freedom ((p - k)^2 - p - k) / 2 must not be negative.
+int identified_factors(int variables)
+{
+    int k = 0;
+    while ((variables - k - 1) * (variables - k - 1) >= variables + k + 1)
+        ++k;
+    return k;
+}
+
+constexpr ExtractionMethod kMethods[] = {
+    {"pc", "principal components", components, all_factors},
+    {"pa", "principal axis factoring", principal_axis, fewer_factors},
+    {"ml", "maximum likelihood factor analysis", maximum_likelihood, identified_factors},
+};
+
+}  // namespace
+
+std::span<const ExtractionMethod> extraction_methods()
+{
+    return kMethods;
+}
+
+const ExtractionMethod* find_extraction(std::string_view name)
+{
+    for (const ExtractionMethod& method : kMethods)
+        if (name == method.name)
+            return &method;
+    return nullptr;
+}
+
+VectorXd squared_multiple_correlations(const MatrixXd& matrix)
+{
+    // The diagonal of the inverse from the Cholesky factor: (M^-1)_ii is the
+    // squared length of column i of L^-1.
+    const Eigen::LLT<MatrixXd> cholesky(matrix);
+    if (cholesky.info() != Eigen::Success)
+        throw FitError("the matrix is not positive definite");
+    const MatrixXd inverse_factor =
+        cholesky.matrixL().solve(MatrixXd::Identity(matrix.rows(), matrix.cols()));
+    const VectorXd inverse_diagonal = inverse_factor.colwise().squaredNorm().transpose();
+    return matrix.diagonal() - inverse_diagonal.cwiseInverse();
+}

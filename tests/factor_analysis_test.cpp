@@ -1,0 +1,192 @@
+// Factor extraction, rotations, score weights and the adequacy figures
+// against reference values computed once with R (tests/reference/
+// make_reference.R) on six data sets that R ships.
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "factor_adequacy.h"
+#include "factor_analysis.h"
+#include "statistics.h"
+#include "support.h"
+
+namespace {
+
+using Eigen::MatrixXd;
+
+// The blocks "key rows cols" of a .ref file.
+std::map<std::string, MatrixXd> reference(const std::string& name)
+{
+    // The reference check points this at values R has just made.
+    const char* dir = std::getenv("SCORIX_REFERENCE_DIR");
+    std::ifstream in(std::string(dir ? dir : SCORIX_REFERENCE) + "/" + name + ".ref");
+    std::map<std::string, MatrixXd> blocks;
+    std::string key;
+    Eigen::Index rows, cols;
+    while (in >> key >> rows >> cols) {
+        MatrixXd& m = blocks[key] = MatrixXd(rows, cols);
+        for (Eigen::Index i = 0; i < rows; ++i)
+            for (Eigen::Index j = 0; j < cols; ++j)
+                in >> m(i, j);
+    }
+    EXPECT_FALSE(blocks.empty()) << name;
+    return blocks;
+}
+
+// The largest difference, relative to the value for values beyond 1.
+double gap(const MatrixXd& ours, const MatrixXd& theirs)
+{
+    if (ours.rows() != theirs.rows() || ours.cols() != theirs.cols())
+        return INFINITY;
+    return ((ours - theirs).array().abs() / theirs.array().abs().max(1)).maxCoeff();
+}
+
+const char* const kSets[] = {"usarrests", "swiss", "attitude", "mtcars", "state", "bfi"};
+
+FactorSolution solve(const MatrixXd& r, const char* method, const char* rotation, const char* scores, int k)
+{
+    return factor_solution(r, {find_extraction(method), find_rotation(rotation), find_scores(scores), k, {}});
+}
+
+TEST(FactorAnalysis, ExtractionsRotationsAndScoresMatchR)
+{
+    for (const char* set : kSets) {
+        SCOPED_TRACE(set);
+        auto ref = reference(set);
+        const MatrixXd& r = ref["correlation"];
+        const int k = static_cast<int>(ref["factors"](0)), kml = static_cast<int>(ref["ml_factors"](0));
+        const FactorSolution pc = solve(r, "pc", "none", "regression", k);
+        EXPECT_LT(gap(pc.rotation.pattern, ref["pc"]), 1e-8);
+        const FactorSolution pa = solve(r, "pa", "none", "regression", k);
+        EXPECT_LT(gap(pa.rotation.pattern, ref["pa"]), 1e-8);
+        EXPECT_LT(gap(pa.communalities, ref["pa_communalities"]), 1e-8);
+        const FactorSolution ml = solve(r, "ml", "none", "regression", kml);
+        EXPECT_LT(gap(ml.rotation.pattern, ref["ml"]), 1e-6);
+        EXPECT_LT(gap(ml.uniquenesses, ref["ml_uniquenesses"]), 1e-6);
+        const ModelFit fit = model_fit(r, static_cast<long long>(ref["rows"](0)), kml, ml.extraction.objective);
+        const Eigen::Matrix<double, 6, 1> figures(fit.test.chi2, fit.test.df, fit.test.p, fit.rmsea, fit.tli, fit.bic);
+        EXPECT_LT(gap(figures, ref["ml_fit"]), 1e-6) << figures.transpose();
+        if (k < 2)
+            continue;
+        const struct {
+            const char* rotation;
+            double tolerance;
+        } rotations[] = {{"varimax", 1e-8}, {"promax", 1e-8}, {"quartimax", 1e-6}, {"oblimin", 1e-6}};
+        for (const auto& [rotation, tolerance] : rotations) {
+            SCOPED_TRACE(rotation);
+            const FactorSolution f = solve(r, "pa", rotation, "regression", k);
+            EXPECT_LT(gap(f.rotation.pattern, ref[rotation]), tolerance);
+            const std::string phi = std::string(rotation) + "_phi";
+            if (ref.count(phi)) {
+                EXPECT_LT(gap(f.rotation.phi, ref[phi]), tolerance);
+            }
+            EXPECT_LT(gap(f.communalities, pa.communalities), 1e-10) << "a rotation keeps the communalities";
+        }
+        EXPECT_LT(gap(solve(r, "pa", "promax", "regression", k).weights, ref["regression"]), 1e-8);
+        const FactorSolution bartlett = solve(r, "pa", "promax", "bartlett", k);
+        EXPECT_LT(gap(bartlett.weights, ref["bartlett"]), 1e-8);
+        // Bartlett's scores are unbiased: W'L = I.
+        EXPECT_LT(gap(bartlett.weights.transpose() * bartlett.rotation.pattern, MatrixXd::Identity(k, k)), 1e-12);
+    }
+}
+
+TEST(FactorAnalysis, AdequacyAndNumberOfFactorsMatchR)
+{
+    for (const char* set : kSets) {
+        SCOPED_TRACE(set);
+        auto ref = reference(set);
+        const MatrixXd& r = ref["correlation"];
+        const auto rows = static_cast<long long>(ref["rows"](0));
+        const SamplingAdequacy kmo = sampling_adequacy(r);
+        EXPECT_LT(std::abs(kmo.overall - ref["kmo"](0)), 1e-8);
+        EXPECT_LT(gap(kmo.variables, ref["kmo"].bottomRows(r.rows())), 1e-8);
+        const ChiSquareTest test = sphericity(r, rows);
+        EXPECT_LT(gap(Eigen::Vector3d(test.chi2, test.df, test.p), ref["sphericity"]), 1e-8);
+        const MatrixXd& map = ref["map"];
+        EXPECT_LT(gap(minimum_average_partial(r).head(map.rows()), map), 1e-8);
+        // Parallel analysis: the two means within five Monte-Carlo errors of
+        // their difference (some 70 comparisons over the sets).
+        const ParallelAnalysis parallel = parallel_analysis(ref["eigenvalues"], rows, 100, 1);
+        const Eigen::ArrayXd error = 5 * std::sqrt(2.0) * parallel.spread.array() / 10;
+        EXPECT_TRUE(((parallel.simulated - ref["parallel"]).array().abs() <= error).all())
+            << parallel.simulated.transpose() << "\n" << ref["parallel"].transpose();
+        EXPECT_EQ(parallel.factors, ref["parallel_factors"](0));
+    }
+}
+
+std::string file_text(const std::string& path)
+{
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Each method through the command line: the report holds every key and the
+// coefficients of the .fsc, and scorix maps all scores back to the data.
+TEST(FactorAnalysis, FitsRoundTripThroughScorixAndReportEveryKey)
+{
+    const std::string data = file_text(std::string(SCORIX_REFERENCE) + "/state.dat");
+    const std::vector<std::string> cases[] = {
+        {"--method=pa", "--rotate=promax", "--scores=bartlett", "-k", "3"},
+        {"--method=ml", "--rotate=oblimin", "-k", "parallel"},
+        {"--rotate=quartimax", "-k", "map", "--covariance"},
+    };
+    for (std::vector<std::string> args : cases) {
+        SCOPED_TRACE(args[0] + " " + args[1]);
+        ScratchDir dir;
+        dir.write("d.dat", data);
+        args.insert(args.end(), {"-q", "--json=d.json", "d.dat"});
+        const RunResult fit = run_scorix(dir, args, {}, SCORIX_FIT_BINARY);
+        ASSERT_EQ(fit.status, 0) << fit.err;
+        const auto report = nlohmann::json::parse(dir.read("d.json"));
+        for (const char* key : {"method", "rotation", "scores", "rows", "variables", "factors", "mean", "std",
+                                "eigenvalues", "loadings", "structure", "factor_correlations", "communalities",
+                                "uniquenesses", "coefficients", "kmo", "bartlett", "iterations", "converged"})
+            EXPECT_TRUE(report.contains(key)) << key;
+        EXPECT_EQ(report.contains("fit"), args[0] == "--method=ml");
+        EXPECT_EQ(report.contains("parallel") + report.contains("map"), args[0] != "--method=pa");
+        const std::string fsc = dir.read("d.fsc");
+        const auto first = report["coefficients"][0][0].get<double>();
+        char printed[64];
+        std::snprintf(printed, sizeof printed, "[FSC_SORTED]\n%.17g ", first);
+        EXPECT_NE(fsc.find(printed), std::string::npos) << fsc;
+        ASSERT_EQ(run_scorix(dir, {"-q", "-a", "-f", "d.fsc", "d.dat"}).status, 0);
+        ASSERT_EQ(run_scorix(dir, {"-q", "-i", "-a", "-f", "d.fsc", "d.sco"}).status, 0);
+        std::istringstream in(data), back(dir.read("d.tad"));
+        double x, y;
+        while (in >> x) {
+            ASSERT_TRUE(back >> y);
+            EXPECT_NEAR(y, x, 1e-4 * std::max(1.0, std::abs(x)));
+        }
+    }
+}
+
+TEST(FactorAnalysis, ImpossibleModelsStopWithAClearErrorAndNoOutput)
+{
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string error;
+    } cases[] = {
+        {{"--method=ml", "-k", "2"}, 1, "2 factors asked for, but maximum likelihood factor analysis fits at most 1 to 4 variables"},
+        {{"--method=pa", "-k", "4"}, 1, "4 factors asked for, but principal axis factoring fits at most 3 to 4 variables"},
+        {{"--method=ml", "--scores=bartlett", "-k", "1", "--json=-", "-o", "-"}, 2,
+         "--json=- and -o - cannot both write to standard output"},
+        {{"--method=minres"}, 2, "invalid method 'minres'"},
+        {{"--rotate=geomin"}, 2, "invalid rotation 'geomin'"},
+        {{"-k", "many", "--rotate=promax"}, 2, "invalid number of factors 'many'"},
+    };
+    for (auto c : cases) {
+        ScratchDir dir;
+        dir.write("d.dat", file_text(std::string(SCORIX_REFERENCE) + "/usarrests.dat"));
+        c.args.push_back("d.dat");
+        const RunResult run = run_scorix(dir, c.args, {}, SCORIX_FIT_BINARY);
+        EXPECT_EQ(run.err.substr(0, c.error.size() + 12), "scorix-fit: " + c.error);
+        EXPECT_EQ(std::tuple(run.status, run.out, dir.exists("d.fsc")), std::tuple(c.status, std::string(), false));
+    }
+}
+
+}  // namespace

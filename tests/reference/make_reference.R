@@ -1,0 +1,100 @@
+# Reference values for scorix-fit's factor analysis, from R and the psych and
+# GPArotation packages (Debian: r-base-core, r-cran-psych, r-cran-gparotation).
+#   Rscript tests/reference/make_reference.R [DIR]
+# writes DIR/NAME.ref for each data set (default: this script's directory)
+# and the small data sets as NAME.dat. Each .ref holds blocks "key rows cols"
+# followed by that many rows of numbers, 17 significant digits.
+suppressMessages({ library(psych); library(GPArotation) })
+args <- commandArgs(trailingOnly = TRUE)
+here <- dirname(sub("^--file=", "", grep("^--file=", commandArgs(), value = TRUE)))
+out <- if (length(args) > 0) args[1] else here
+
+# name, data, factors (principal axis, rotations, scores), factors of the ML fit
+sets <- list(
+  list("usarrests", USArrests, 2, 1),
+  list("swiss", swiss, 1, 1),
+  list("attitude", attitude, 2, 2),
+  list("mtcars", mtcars, 3, 3),
+  list("state", state.x77, 3, 3),
+  list("bfi", na.omit(bfi[, 1:25]), 5, 5))
+
+# scorix-fit's convention: columns by decreasing explained variance (for an
+# oblique solution diag(Phi L'L)), each signed so that its loadings sum > 0.
+normalize <- function(L, Phi = diag(ncol(L))) {
+  L <- unclass(as.matrix(L)); dimnames(L) <- NULL
+  s <- sign(colSums(L)); s[s == 0] <- 1
+  L <- L %*% diag(s, ncol(L)); Phi <- diag(s, ncol(L)) %*% Phi %*% diag(s, ncol(L))
+  o <- order(diag(Phi %*% t(L) %*% L), decreasing = TRUE)
+  list(L = L[, o, drop = FALSE], Phi = Phi[o, o, drop = FALSE])
+}
+
+for (set in sets) {
+  name <- set[[1]]; x <- as.matrix(set[[2]]); k <- set[[3]]; kml <- set[[4]]
+  n <- nrow(x); p <- ncol(x); r <- cor(x)
+  lines <- character()
+  put <- function(key, m) {
+    m <- as.matrix(m)
+    lines <<- c(lines, paste(key, nrow(m), ncol(m)),
+                apply(m, 1, function(row) paste(sprintf("%.17g", row), collapse = " ")))
+  }
+  if (name != "bfi")
+    write.table(x, file.path(out, paste0(name, ".dat")), row.names = FALSE, col.names = FALSE)
+  put("rows", n); put("factors", k); put("ml_factors", kml); put("correlation", r)
+  e <- eigen(r, symmetric = TRUE)
+  put("eigenvalues", e$values)
+  put("pc", normalize(principal(r, nfactors = k, rotate = "none")$loadings)$L)
+
+  pa <- fa(r, nfactors = k, fm = "pa", SMC = TRUE, min.err = 1e-12, max.iter = 5000, rotate = "none")
+  A <- normalize(pa$loadings)$L
+  put("pa", A); put("pa_communalities", rowSums(A^2))
+
+  ml <- factanal(covmat = r, factors = kml, n.obs = n, rotation = "none",
+                 control = list(opt = list(factr = 1, maxit = 10000)))
+  put("ml", normalize(ml$loadings)$L); put("ml_uniquenesses", ml$uniquenesses)
+  f <- ml$criteria[["objective"]]; dof <- ml$dof
+  nm <- (n - 1) - (2 * p + 5) / 6 - 2 * kml / 3
+  chi2 <- f * nm
+  M0 <- -log(det(r)) * 2 / (p * (p - 1))
+  put("ml_fit", c(chi2, dof, pchisq(chi2, dof, lower.tail = FALSE),
+                  sqrt(max(chi2 / (dof * n) - 1 / (n - 1), 0)),
+                  (M0 - f / dof) / (M0 - 1 / nm), chi2 - dof * log(n)))
+
+  if (k > 1) {
+  # stats::varimax stops when its criterion grows by less than a factor
+  # 1 + eps, which on bfi leaves the rotation 2e-8 short: restarted from its
+  # own result until the rotation it adds is the identity to 1e-14.
+  vm <- varimax(A, eps = 1e-14)
+  repeat {
+    more <- varimax(vm$loadings, eps = 1e-14)
+    vm <- list(loadings = more$loadings, rotmat = vm$rotmat %*% more$rotmat)
+    if (max(abs(more$rotmat - diag(k))) <= 1e-14) break
+  }
+  put("varimax", normalize(vm$loadings)$L)
+  # stats::promax on the converged varimax (its own varimax call stops at 1e-5)
+  V <- unclass(vm$loadings); Q <- V * abs(V)^3
+  U <- lm.fit(V, Q)$coefficients
+  U <- U %*% diag(sqrt(diag(solve(t(U) %*% U))))
+  ui <- solve(U)
+  pro <- normalize(V %*% U, ui %*% t(ui))
+  put("promax", pro$L); put("promax_phi", pro$Phi)
+  qm <- GPArotation::quartimax(A, normalize = FALSE, eps = 1e-8, maxit = 10000)
+  put("quartimax", normalize(qm$loadings)$L)
+  ob <- GPArotation::oblimin(A, normalize = FALSE, eps = 1e-8, maxit = 10000)
+  obn <- normalize(ob$loadings, ob$Phi)
+  put("oblimin", obn$L); put("oblimin_phi", obn$Phi)
+
+  put("regression", factor.scores(r, pro$L, Phi = pro$Phi, method = "Thurstone")$weights)
+  put("bartlett", factor.scores(r, pro$L, Phi = pro$Phi, method = "Bartlett")$weights)
+  }
+
+  kmo <- KMO(r)
+  put("kmo", c(kmo$MSA, kmo$MSAi))
+  b <- cortest.bartlett(r, n = n)
+  put("sphericity", c(b$chisq, b$df, b$p.value))
+  put("map", VSS(r, n = min(8, p - 1), n.obs = n, plot = FALSE, rotate = "none")$map)
+  set.seed(1)
+  par <- fa.parallel(r, n.obs = n, fa = "pc", n.iter = 100, plot = FALSE)
+  put("parallel", par$pc.sim)
+  put("parallel_factors", which(!(e$values > par$pc.sim))[1] - 1)
+  writeLines(lines, file.path(out, paste0(name, ".ref")))
+}
