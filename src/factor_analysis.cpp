@@ -1,5 +1,7 @@
 #include "factor_analysis.h"
 
+#include "method_table.h"
+
 #include <string>
 
 #include <Eigen/Cholesky>
@@ -37,17 +39,9 @@ constexpr ScoreMethod kScores[] = {
 
 }  // namespace
 
-std::span<const ScoreMethod> score_methods()
-{
-    return kScores;
-}
-
 const ScoreMethod* find_scores(std::string_view name)
 {
-    for (const ScoreMethod& method : kScores)
-        if (name == method.name)
-            return &method;
-    return nullptr;
+    return find_named(std::span<const ScoreMethod>(kScores), name);
 }
 
 FactorSolution factor_solution(const MatrixXd& matrix, const FactorSettings& settings)

@@ -29,7 +29,6 @@ struct ScoreMethod {
     Eigen::MatrixXd (*weights)(const Eigen::MatrixXd& matrix, const FactorSolution& solution);
 };
 
-std::span<const ScoreMethod> score_methods();
 const ScoreMethod* find_scores(std::string_view name);
 
 struct FactorSettings {

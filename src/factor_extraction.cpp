@@ -1,5 +1,7 @@
 #include "factor_extraction.h"
 
+#include "method_table.h"
+
 #include <algorithm>
 #include <cmath>
 #include <string>
@@ -243,17 +245,9 @@ constexpr ExtractionMethod kMethods[] = {
 
 }  // namespace
 
-std::span<const ExtractionMethod> extraction_methods()
-{
-    return kMethods;
-}
-
 const ExtractionMethod* find_extraction(std::string_view name)
 {
-    for (const ExtractionMethod& method : kMethods)
-        if (name == method.name)
-            return &method;
-    return nullptr;
+    return find_named(std::span<const ExtractionMethod>(kMethods), name);
 }
 
 VectorXd squared_multiple_correlations(const MatrixXd& matrix)

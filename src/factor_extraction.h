@@ -26,7 +26,6 @@ struct ExtractionMethod {
     int (*most_factors)(int variables);
 };
 
-std::span<const ExtractionMethod> extraction_methods();
 const ExtractionMethod* find_extraction(std::string_view name);
 
 // The squared multiple correlation of each variable with all the others,

@@ -1,5 +1,7 @@
 #include "rotation.h"
 
+#include "method_table.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numeric>
@@ -99,17 +101,9 @@ constexpr RotationMethod kRotations[] = {
 
 }  // namespace
 
-std::span<const RotationMethod> rotation_methods()
-{
-    return kRotations;
-}
-
 const RotationMethod* find_rotation(std::string_view name)
 {
-    for (const RotationMethod& method : kRotations)
-        if (name == method.name)
-            return &method;
-    return nullptr;
+    return find_named(std::span<const RotationMethod>(kRotations), name);
 }
 
 Rotation gradient_projection(const MatrixXd& a, CriterionFunction criterion, bool oblique)

@@ -29,7 +29,6 @@ struct RotationMethod {
     Rotation (*rotate)(const Eigen::MatrixXd& loadings, const RotationSettings& settings);
 };
 
-std::span<const RotationMethod> rotation_methods();
 const RotationMethod* find_rotation(std::string_view name);
 
 // A rotation criterion at loadings L: its value and its gradient dQ/dL.
