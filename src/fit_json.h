@@ -1,6 +1,6 @@
 // scorix-fit's report as one JSON document (--json): the fit, the factor
 // model and the figures that judge it, matrices as arrays of rows (rows are
-// variables, columns factors). Written with nlohmann's JSON library.
+// variables, columns factors). Written with the JSON library of nlohmann-json3-dev.
 #pragma once
 
 #include <string>
