@@ -33,9 +33,9 @@ TEST(OutputSafety, InterruptedOrFailedRunsLeaveEarlierFilesAsTheyWere)
         dir.write("a.sco", signal ? "old\n" : input);
         dir.write("a.dat", signal ? input : "");
         // The program takes the shell's place, and so its process id; the
-        // signal comes once its output is open: unnamed, or named as on a
-        // file system without unnamed files.
-        const std::string kill_later = "(until ls -l /proc/$$/fd 2>/dev/null | grep -q -e '(deleted)' -e /.scorix.; "
+        // signal comes once it has logged its run and opened its output:
+        // unnamed, or named as on a file system without unnamed files.
+        const std::string kill_later = "(until [ -s logfile ] && ls -l /proc/$$/fd 2>/dev/null | grep -q -e '(deleted)' -e /.scorix.; "
                                        "do sleep 0.01; done; kill -" + std::to_string(signal) + " $$) & exec ";
         const std::string nohup = ignored ? "trap '' HUP; " : "";
         RunResult run = shell(dir, signal ? nohup + kill_later + "$S -q -f c.fsc a.dat >/dev/null"
