@@ -3,6 +3,7 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <zlib.h>
+#include <zstd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -23,6 +24,18 @@ struct Inflater {
     z_stream stream{};
     std::unique_ptr<unsigned char[]> input = std::make_unique_for_overwrite<unsigned char[]>(kInput);
     bool in_member = true;  // the end of the current member is still to come
+};
+
+// libzstd's streaming decoder over a zstd file, read and written as the
+// Inflater does. Frames one after another are read as one stream, skippable
+// frames are passed over, and a frame that carries a checksum is checked
+// against what it decompressed to.
+struct Unzstd {
+    ZSTD_DCtx* context = ZSTD_createDCtx();
+    std::unique_ptr<unsigned char[]> input = std::make_unique_for_overwrite<unsigned char[]>(ZSTD_DStreamInSize());
+    ZSTD_inBuffer in{input.get(), 0, 0};
+    bool in_frame = false;  // the end of the current frame is still to come
+    bool hungry = true;     // all output so far given out: the next call needs input
 };
 
 namespace {
@@ -77,6 +90,12 @@ void end_inflater(Inflater* inflater)
     delete inflater;
 }
 
+void end_unzstd(Unzstd* unzstd)
+{
+    ZSTD_freeDCtx(unzstd->context);
+    delete unzstd;
+}
+
 // Reads what the descriptor has, up to `size` bytes; -1 on an error.
 ssize_t read_some(int fd, unsigned char* into, std::size_t size)
 {
@@ -87,7 +106,7 @@ ssize_t read_some(int fd, unsigned char* into, std::size_t size)
     return got;
 }
 
-// Only the four formats are enabled: libarchive's other filters would also
+// Only the formats libarchive reads are enabled: its other filters would also
 // look at what comes out of a decompressor, and some of them start
 // external programs.
 bool enable_decompressors(archive* reader)
@@ -95,7 +114,6 @@ bool enable_decompressors(archive* reader)
     return archive_read_support_filter_gzip(reader) == ARCHIVE_OK &&
            archive_read_support_filter_bzip2(reader) == ARCHIVE_OK &&
            archive_read_support_filter_xz(reader) == ARCHIVE_OK &&
-           archive_read_support_filter_zstd(reader) == ARCHIVE_OK &&
            archive_read_support_format_raw(reader) == ARCHIVE_OK &&
            archive_read_support_format_empty(reader) == ARCHIVE_OK;
 }
@@ -105,7 +123,10 @@ bool enable_decompressors(archive* reader)
 ByteStream::ByteStream(std::FILE* file) : ByteStream(File(file, keep_open)) {}
 
 ByteStream::ByteStream(File file)
-    : file_(std::move(file)), archive_(nullptr, archive_read_free), inflater_(nullptr, end_inflater)
+    : file_(std::move(file)),
+      archive_(nullptr, archive_read_free),
+      inflater_(nullptr, end_inflater),
+      unzstd_(nullptr, end_unzstd)
 {
 }
 
@@ -146,6 +167,11 @@ void ByteStream::start_decompression(int filter)
         // checked against what it decompressed to.
         inflater_.reset(new Inflater);
         failed_ = inflateInit2(&inflater_->stream, 16 + MAX_WBITS) != Z_OK;
+        return;
+    }
+    if (filter == ARCHIVE_FILTER_ZSTD) {
+        unzstd_.reset(new Unzstd);
+        failed_ = unzstd_->context == nullptr;
         return;
     }
     archive_.reset(archive_read_new());
@@ -209,10 +235,38 @@ std::size_t ByteStream::inflate(char* into, std::size_t size)
     return got;
 }
 
+std::size_t ByteStream::unzstd(char* into, std::size_t size)
+{
+    Unzstd& decoder = *unzstd_;
+    std::size_t got = 0;
+    while (got < size && !failed_ && !ended_) {
+        if (decoder.in.pos == decoder.in.size && decoder.hungry) {
+            ssize_t read = read_some(::fileno(file_.get()), decoder.input.get(), ZSTD_DStreamInSize());
+            // The file may end only where a frame ends.
+            ended_ = read == 0;
+            failed_ = read < 0 || (ended_ && decoder.in_frame);
+            if (read <= 0)
+                break;
+            decoder.in = {decoder.input.get(), static_cast<std::size_t>(read), 0};
+        }
+        ZSTD_outBuffer out{into + got, size - got, 0};
+        const std::size_t status = ZSTD_decompressStream(decoder.context, &out, &decoder.in);
+        got += out.pos;
+        // 0 once a frame has ended, its checksum (if it has one) matched
+        // and all of it is given out.
+        failed_ = ZSTD_isError(status);
+        decoder.in_frame = status != 0;
+        decoder.hungry = out.pos < out.size;
+    }
+    return got;
+}
+
 std::size_t ByteStream::read(char* into, std::size_t size)
 {
     if (inflater_)
         return inflate(into, size);
+    if (unzstd_)
+        return unzstd(into, size);
     if (!archive_)
         return std::fread(into, 1, size, file_.get());
     std::size_t got = 0;

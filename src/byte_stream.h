@@ -1,8 +1,9 @@
 // Files as streams of bytes. A file whose first bytes are the magic number
 // of gzip, bzip2, xz or zstd is decompressed while it is read, in constant
 // memory: gzip through zlib (every member's CRC-32 and length checked,
-// members one after another read as one stream), the others through
-// libarchive. Any other file is read as it is, straight through stdio. The
+// members one after another read as one stream), zstd through libzstd
+// (frame checksums checked, frames one after another read as one stream,
+// skippable frames passed over), bzip2 and xz through libarchive. Any other file is read as it is, straight through stdio. The
 // content decides, never the name. Every reader of data files opens them
 // here, so each pass of each program reads them alike.
 #pragma once
@@ -13,6 +14,7 @@
 
 struct archive;
 struct Inflater;
+struct Unzstd;
 
 // A stream that closes itself.
 using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
@@ -54,15 +56,18 @@ public:
 private:
     using ArchiveHandle = std::unique_ptr<archive, int (*)(archive*)>;
     using InflaterHandle = std::unique_ptr<Inflater, void (*)(Inflater*)>;
+    using UnzstdHandle = std::unique_ptr<Unzstd, void (*)(Unzstd*)>;
 
     explicit ByteStream(File file);
     // Sets up the decompressor for the filter the magic number named.
     void start_decompression(int filter);
     std::size_t inflate(char* into, std::size_t size);
+    std::size_t unzstd(char* into, std::size_t size);
 
     File file_;
-    ArchiveHandle archive_;    // bzip2, xz, zstd; null otherwise
+    ArchiveHandle archive_;    // bzip2, xz; null otherwise
     InflaterHandle inflater_;  // gzip; null otherwise
+    UnzstdHandle unzstd_;      // zstd; null otherwise
     bool compressed_ = false;
     bool failed_ = false;      // the decompressor failed
     bool ended_ = false;       // the decompressed stream has ended
