@@ -28,8 +28,9 @@ void warning(const char* format, ...) __attribute__((format(printf, 1, 2)));
 using FatalCleanup = void (*)();
 void at_fatal_error(FatalCleanup cleanup);
 
-// What `error` does once the text is printed and the clean-ups have run. The default waits for one character on a terminal and exits with
-// status 1. A test or fuzz harness installs its own, which must not return
-// (it may throw or jump).
+// What `error` does once the text is printed and the clean-ups have run.
+// The default waits for one character on a terminal and exits with status 1.
+// A test or fuzz harness installs its own, which must not return (it may
+// throw or jump).
 using FatalHandler = void (*)();
 void set_fatal_handler(FatalHandler handler);
