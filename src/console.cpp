@@ -21,6 +21,8 @@ namespace {
 }
 
 FatalHandler fatal_handler = wait_and_exit;
+std::FILE* console = stdout;
+const char* error_note = nullptr;
 
 // Every text is flushed at once, so the console keeps program order even
 // where standard error comes between standard output.
@@ -36,8 +38,18 @@ void message(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    print(stdout, format, args);
+    print(console, format, args);
     va_end(args);
+}
+
+void console_to_stderr()
+{
+    console = stderr;
+}
+
+void set_error_note(const char* note)
+{
+    error_note = note;
 }
 
 void warning(const char* format, ...)
@@ -55,6 +67,10 @@ void error(const char* format, ...)
     va_start(args, format);
     print(stderr, format, args);
     va_end(args);
+    if (error_note) {
+        std::fputs(error_note, stderr);
+        std::fflush(stderr);
+    }
     discard_pending_files();
     fatal_handler();
     std::abort();  // a handler that returns breaks the contract
