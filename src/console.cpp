@@ -6,8 +6,6 @@
 
 #include <unistd.h>
 
-#include "atomic_file.h"
-
 namespace {
 
 [[noreturn]] void wait_and_exit()
@@ -23,6 +21,10 @@ namespace {
 FatalHandler fatal_handler = wait_and_exit;
 std::FILE* console = stdout;
 const char* error_note = nullptr;
+
+// What higher modules asked to undo when a run ends by a fatal error.
+constexpr int kMaxCleanups = 4;
+FatalCleanup cleanups[kMaxCleanups] = {};
 
 // Every text is flushed at once, so the console keeps program order even
 // where standard error comes between standard output.
@@ -71,7 +73,9 @@ void error(const char* format, ...)
         std::fputs(error_note, stderr);
         std::fflush(stderr);
     }
-    discard_pending_files();
+    for (FatalCleanup cleanup : cleanups)
+        if (cleanup)
+            cleanup();
     fatal_handler();
     std::abort();  // a handler that returns breaks the contract
 }
@@ -80,6 +84,19 @@ void count_mismatch(int site, const char* first, int first_count, const char* se
 {
     error("Error %s %d:\nnumber of %s (%d) and\nnumber of %s (%d) is missmatched\n", kErrorLabel, site, first,
           first_count, second, second_count);
+}
+
+void at_fatal_error(FatalCleanup cleanup)
+{
+    for (FatalCleanup& slot : cleanups) {
+        if (slot == cleanup)
+            return;
+        if (!slot) {
+            slot = cleanup;
+            return;
+        }
+    }
+    std::abort();  // more clean-ups than any module registers
 }
 
 void set_fatal_handler(FatalHandler handler)
