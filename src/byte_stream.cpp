@@ -39,8 +39,8 @@ struct ByteSource {
     unsigned char head[kHead];
     std::size_t head_size = 0;
     std::size_t head_used = 0;
-    bool failed = false;  // a read failed
-    int cause = 0;        // its errno, given again by every later read
+    bool failed = false;                     // a read failed
+    int cause = 0;                           // its errno, given again by every later read
     std::unique_ptr<unsigned char[]> block;  // libarchive's input
 
     ~ByteSource()

@@ -11,7 +11,6 @@
 #include "console.h"
 #include "parallel.h"
 
-
 // About a megabyte per matrix keeps a block in the second level cache for
 // the projection and the memory small; larger blocks gain nothing measurable.
 long long block_rows(int cols)

@@ -277,7 +277,8 @@ int run(int argc, char** argv)
     const int first_operand = parse_options(state, argc, argv);
     // Scores on standard output: the console moves to standard error for the
     // whole run, so that the two never mix.
-    if (std::any_of(argv + first_operand, argv + argc, [](const char* path) { return writes_to_standard_output(path); }))
+    if (std::any_of(argv + first_operand, argv + argc,
+                    [](const char* path) { return writes_to_standard_output(path); }))
         console_to_stderr();
     if (state.quiet)
         message("Scorix: ");

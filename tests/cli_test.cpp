@@ -3,8 +3,8 @@
 #include <fstream>
 #include <functional>
 #include <set>
-#include <tuple>
 #include <sstream>
+#include <tuple>
 
 #include <sys/stat.h>
 
@@ -171,7 +171,8 @@ std::vector<Case> cases()
          0, {{"p.sco", kScores}}, {},
          [](const fs::path& d) {
              ::mkfifo((d / "p.dat").c_str(), 0600), ::mkfifo((d / "logfile").c_str(), 0600);
-             const std::string writer = "cd '" + d.string() + "' && (timeout 30 sh -c 'cat a.dat >p.dat' <&- >&- 2>&- &)";
+             const std::string writer =
+                 "cd '" + d.string() + "' && (timeout 30 sh -c 'cat a.dat >p.dat' <&- >&- 2>&- &)";
              EXPECT_EQ(std::system(writer.c_str()), 0);
          },
          timed},
