@@ -215,10 +215,13 @@ std::optional<Options> parse_options(int argc, char** argv)
     if (std::count(options.files.begin(), options.files.end(), "-") > 1)
         throw UsageError{"standard input ('-') named more than once"};
     // Data from standard input have no name to give the coefficients.
-    if (!options.output && options.files.front() == "-")
+    const bool output_given = options.output.has_value();
+    if (!output_given && options.files.front() == "-")
         options.output = "-";
     if (options.json && *options.json == "-" && options.output == "-")
-        throw UsageError{"--json=- and -o - cannot both write to standard output"};
+        throw UsageError{output_given ? "--json=- and -o - cannot both write to standard output"
+                                      : "--json=- and the coefficients of data from standard input cannot both "
+                                        "write to standard output; name an output file with -o"};
     return options;
 }
 
