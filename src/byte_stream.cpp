@@ -281,7 +281,7 @@ std::size_t ByteStream::read_decoded(char* into, std::size_t size)
     if (inflater_)
         return inflate(into, size);
     if (!archive_)
-        return source_->read_full(reinterpret_cast<unsigned char*>(into), size);
+        return source_ ? source_->read_full(reinterpret_cast<unsigned char*>(into), size) : 0;
     std::size_t got = 0;
     while (got < size && !failed_ && !ended_) {
         la_ssize_t part = archive_read_data(archive_.get(), into + got, size - got);
