@@ -3,6 +3,7 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <zlib.h>
+#include <zstd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -24,6 +25,18 @@ struct Inflater {
     z_stream stream{};
     std::unique_ptr<unsigned char[]> input = std::make_unique_for_overwrite<unsigned char[]>(kInput);
     bool in_member = true;  // the end of the current member is still to come
+};
+
+// libzstd's streaming decoder over a zstd file, read and written as the
+// Inflater does. Frames one after another are read as one stream, skippable
+// frames are passed over, and a frame that carries a checksum is checked
+// against what it decompressed to.
+struct Unzstd {
+    ZSTD_DCtx* context = ZSTD_createDCtx();
+    std::unique_ptr<unsigned char[]> input = std::make_unique_for_overwrite<unsigned char[]>(ZSTD_DStreamInSize());
+    ZSTD_inBuffer in{input.get(), 0, 0};
+    bool in_frame = false;  // the end of the current frame is still to come
+    bool hungry = true;     // all output so far given out: the next call needs input
 };
 
 // The descriptor a stream reads, and the first bytes already taken from it
@@ -98,6 +111,12 @@ void end_inflater(Inflater* inflater)
     delete inflater;
 }
 
+void end_unzstd(Unzstd* unzstd)
+{
+    ZSTD_freeDCtx(unzstd->context);
+    delete unzstd;
+}
+
 // libarchive's input: what the stream has, a block at a time.
 la_ssize_t archive_input(archive* reader, void* client, const void** buffer)
 {
@@ -109,7 +128,7 @@ la_ssize_t archive_input(archive* reader, void* client, const void** buffer)
     return source->failed ? -1 : static_cast<la_ssize_t>(got);
 }
 
-// Only the four formats are enabled: libarchive's other filters would also
+// Only the formats libarchive reads are enabled: its other filters would also
 // look at what comes out of a decompressor, and some of them start
 // external programs.
 bool enable_decompressors(archive* reader)
@@ -117,7 +136,6 @@ bool enable_decompressors(archive* reader)
     return archive_read_support_filter_gzip(reader) == ARCHIVE_OK &&
            archive_read_support_filter_bzip2(reader) == ARCHIVE_OK &&
            archive_read_support_filter_xz(reader) == ARCHIVE_OK &&
-           archive_read_support_filter_zstd(reader) == ARCHIVE_OK &&
            archive_read_support_format_raw(reader) == ARCHIVE_OK &&
            archive_read_support_format_empty(reader) == ARCHIVE_OK;
 }
@@ -162,7 +180,8 @@ ByteStream::ByteStream(std::FILE* file) : ByteStream(::fileno(file), false, fals
 ByteStream::ByteStream(int fd, bool owned, bool sniff)
     : source_(fd >= 0 ? new ByteSource(fd, owned) : nullptr),
       archive_(nullptr, archive_read_free),
-      inflater_(nullptr, end_inflater)
+      inflater_(nullptr, end_inflater),
+      unzstd_(nullptr, end_unzstd)
 {
     if (!source_ || !sniff)
         return;
@@ -221,6 +240,11 @@ void ByteStream::start_decompression(int filter)
         failed_ = inflateInit2(&inflater_->stream, 16 + MAX_WBITS) != Z_OK;
         return;
     }
+    if (filter == ARCHIVE_FILTER_ZSTD) {
+        unzstd_.reset(new Unzstd);
+        failed_ = unzstd_->context == nullptr;
+        return;
+    }
     archive_.reset(archive_read_new());
     archive* reader = archive_.get();
     // The raw format hands on the decompressed bytes as one entry; the
@@ -276,10 +300,38 @@ std::size_t ByteStream::inflate(char* into, std::size_t size)
     return got;
 }
 
+std::size_t ByteStream::unzstd(char* into, std::size_t size)
+{
+    Unzstd& decoder = *unzstd_;
+    std::size_t got = 0;
+    while (got < size && !failed_ && !ended_) {
+        if (decoder.in.pos == decoder.in.size && decoder.hungry) {
+            const std::size_t read = source_->read_some(decoder.input.get(), ZSTD_DStreamInSize());
+            // The file may end only where a frame ends.
+            ended_ = read == 0;
+            failed_ = source_->failed || (ended_ && decoder.in_frame);
+            if (read == 0)
+                break;
+            decoder.in = {decoder.input.get(), read, 0};
+        }
+        ZSTD_outBuffer out{into + got, size - got, 0};
+        const std::size_t status = ZSTD_decompressStream(decoder.context, &out, &decoder.in);
+        got += out.pos;
+        // 0 once a frame has ended, its checksum (if it has one) matched
+        // and all of it is given out.
+        failed_ = ZSTD_isError(status);
+        decoder.in_frame = status != 0;
+        decoder.hungry = out.pos < out.size;
+    }
+    return got;
+}
+
 std::size_t ByteStream::read_decoded(char* into, std::size_t size)
 {
     if (inflater_)
         return inflate(into, size);
+    if (unzstd_)
+        return unzstd(into, size);
     if (!archive_)
         return source_ ? source_->read_full(reinterpret_cast<unsigned char*>(into), size) : 0;
     std::size_t got = 0;

@@ -1,8 +1,9 @@
 // Files as streams of bytes. A file whose first bytes are the magic number
 // of gzip, bzip2, xz or zstd is decompressed while it is read, in constant
 // memory: gzip through zlib (every member's CRC-32 and length checked,
-// members one after another read as one stream), the others through
-// libarchive. Any other file is read as it is. The content decides, never
+// members one after another read as one stream), zstd through libzstd
+// (frame checksums checked, frames one after another read as one stream,
+// skippable frames passed over), bzip2 and xz through libarchive. Any other file is read as it is. The content decides, never
 // the name: the first bytes are read from the stream itself and handed to
 // the decompressor, so a pipe is recognized as a file is. A UTF-8 byte-order
 // mark at the start of the (decompressed) text is skipped. Every reader of
@@ -15,6 +16,7 @@
 
 struct archive;
 struct Inflater;
+struct Unzstd;
 struct ByteSource;
 
 // A stream that closes itself.
@@ -66,6 +68,7 @@ public:
 private:
     using ArchiveHandle = std::unique_ptr<archive, int (*)(archive*)>;
     using InflaterHandle = std::unique_ptr<Inflater, void (*)(Inflater*)>;
+    using UnzstdHandle = std::unique_ptr<Unzstd, void (*)(Unzstd*)>;
 
     // A descriptor below 0 gives a stream that is not open; `sniff` looks
     // at the first bytes for a compressed format.
@@ -73,11 +76,13 @@ private:
     // Sets up the decompressor for the filter the magic number named.
     void start_decompression(int filter);
     std::size_t inflate(char* into, std::size_t size);
+    std::size_t unzstd(char* into, std::size_t size);
     std::size_t read_decoded(char* into, std::size_t size);
 
     std::unique_ptr<ByteSource> source_;  // the descriptor and its first bytes
-    ArchiveHandle archive_;    // bzip2, xz, zstd; null otherwise
+    ArchiveHandle archive_;    // bzip2, xz; null otherwise
     InflaterHandle inflater_;  // gzip; null otherwise
+    UnzstdHandle unzstd_;      // zstd; null otherwise
     bool compressed_ = false;
     bool failed_ = false;      // the decompressor failed
     bool ended_ = false;       // the decompressed stream has ended
