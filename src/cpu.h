@@ -1,10 +1,9 @@
 // The vector instructions the processor runs, found once: every module with
 // a vector path (number scanning and counting, the projection, the matrix
-// inversion, the fit's co-moments) takes the widest one allowed here. Every
-// path gives the bits of the portable one; the environment variable
-// SCORIX_VECTORS lowers the level for a whole run (to replay a narrower path
-// for a bug report) and the tests lower it with limit_vectors to hold each
-// path to the portable one.
+// inversion) takes the widest one allowed here. Every path gives the bits of
+// the portable one; the environment variable SCORIX_VECTORS lowers the level
+// for a whole run (to replay a narrower path for a bug report) and the tests
+// lower it with limit_vectors to hold each path to the portable one.
 #pragma once
 
 // The instructions of each level are listed in vector_targets.h: avx2 is
