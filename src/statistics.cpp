@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <limits>
 #include <numeric>
 #include <string>
@@ -12,85 +11,8 @@
 #include <Eigen/Eigenvalues>
 #include <Eigen/SVD>
 
-#include <immintrin.h>
-
-#include "cpu.h"
-#include "vector_targets.h"
-
 using Eigen::MatrixXd;
 using Eigen::VectorXd;
-
-namespace {
-
-// The lower triangle of the sums of products x' x of `rows` rows of `p`
-// values (row after row) into the column-major `sums`. Every entry is
-// summed from +0 along the rows in order, one product rounded and then
-// added at a time, so the bits are those of the plainest loop whichever
-// path computes them. Tiles of 2 x 8 entries keep their sums in registers
-// (vectors across the 8 columns); the entries outside whole tiles are summed
-// one by one.
-constexpr int kTileRows = 2, kTileColumns = 8;
-
-// tile(x, rows, p, i0, j0, block) sums the entries of rows i0, i0 + 1 and
-// columns j0 to j0 + 7 into block.
-template <class Tile>
-[[gnu::always_inline]] inline void sum_products_tiled(const double* x, int rows, int p, double* sums, Tile tile)
-{
-    const int tiled_rows = p / kTileRows * kTileRows, tiled_columns = p / kTileColumns * kTileColumns;
-    for (int i0 = 0; i0 < tiled_rows; i0 += kTileRows)
-        for (int j0 = 0; j0 < tiled_columns && j0 <= i0 + kTileRows - 1; j0 += kTileColumns) {
-            double block[kTileRows][kTileColumns];
-            tile(x, rows, p, i0, j0, block);
-            for (int a = 0; a < kTileRows; ++a)
-                for (int b = 0; b < kTileColumns && j0 + b <= i0 + a; ++b)
-                    sums[i0 + a + static_cast<std::ptrdiff_t>(j0 + b) * p] = block[a][b];
-        }
-    for (int i = 0; i < p; ++i)
-        for (int j = i < tiled_rows ? tiled_columns : 0; j <= i; ++j) {
-            double sum = 0;
-            for (int r = 0; r < rows; ++r)
-                sum += x[static_cast<std::ptrdiff_t>(r) * p + i] * x[static_cast<std::ptrdiff_t>(r) * p + j];
-            sums[i + static_cast<std::ptrdiff_t>(j) * p] = sum;
-        }
-}
-
-void tile_portable(const double* x, int rows, int p, int i0, int j0, double (&block)[kTileRows][kTileColumns])
-{
-    double tile[kTileRows][kTileColumns] = {};
-    for (const double* row = x; row != x + static_cast<std::ptrdiff_t>(rows) * p; row += p)
-        for (int a = 0; a < kTileRows; ++a)
-            for (int b = 0; b < kTileColumns; ++b)
-                tile[a][b] += row[i0 + a] * row[j0 + b];
-    std::memcpy(block, tile, sizeof tile);
-}
-
-// The same sums four columns to an instruction: a product rounded, then
-// added (no fused multiply-add), as in the portable loop.
-[[SCORIX_TARGET_AVX2]] void tile_avx2(const double* x, int rows, int p, int i0, int j0,
-                                      double (&block)[kTileRows][kTileColumns])
-{
-    __m256d s00 = _mm256_setzero_pd(), s01 = s00, s10 = s00, s11 = s00;
-    for (const double* row = x; row != x + static_cast<std::ptrdiff_t>(rows) * p; row += p) {
-        const __m256d right0 = _mm256_loadu_pd(row + j0), right1 = _mm256_loadu_pd(row + j0 + 4);
-        const __m256d left0 = _mm256_broadcast_sd(row + i0), left1 = _mm256_broadcast_sd(row + i0 + 1);
-        s00 = _mm256_add_pd(s00, _mm256_mul_pd(left0, right0));
-        s01 = _mm256_add_pd(s01, _mm256_mul_pd(left0, right1));
-        s10 = _mm256_add_pd(s10, _mm256_mul_pd(left1, right0));
-        s11 = _mm256_add_pd(s11, _mm256_mul_pd(left1, right1));
-    }
-    _mm256_storeu_pd(block[0], s00), _mm256_storeu_pd(block[0] + 4, s01);
-    _mm256_storeu_pd(block[1], s10), _mm256_storeu_pd(block[1] + 4, s11);
-}
-
-void sum_products(const double* x, int rows, int p, double* sums)
-{
-    if (vectors() >= Vectors::avx2)
-        sum_products_tiled(x, rows, p, sums, tile_avx2);
-    else
-        sum_products_tiled(x, rows, p, sums, tile_portable);
-}
-
-}  // namespace
 
 Moments::Moments(int variables)
     : origin_(VectorXd::Zero(variables)),
@@ -122,8 +44,8 @@ void Moments::add(const double* rows, int count)
         }
     }
     const Eigen::RowVectorXd block_mean = sum / static_cast<double>(count);
-    // The co-moments of the block about its rounded mean as sums of
-    // products (lower triangle only; this is where the time of wide tables
+    // The co-moments of the block about its rounded mean as one matrix
+    // product (lower triangle only; this is where the time of wide tables
     // goes), less the outer product of the residual sums over count, which
     // moves them to the exact mean of the block. The scratch storage stays
     // allocated from block to block: a fresh matrix per block made wide
@@ -131,7 +53,7 @@ void Moments::add(const double* rows, int count)
     centred_ = (block.rowwise() - origin.transpose()).rowwise() - block_mean;
     const VectorXd residual = centred_.colwise().sum().transpose();
     block_comoments_.setZero(variables, variables);
-    sum_products(centred_.data(), count, static_cast<int>(variables), block_comoments_.data());
+    block_comoments_.selfadjointView<Eigen::Lower>().rankUpdate(centred_.transpose());
     block_comoments_.selfadjointView<Eigen::Lower>().rankUpdate(residual, -1.0 / count);
     combine(count, origin, block_mean.transpose() + residual / count, block_comoments_, low, high);
 }

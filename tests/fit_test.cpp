@@ -5,7 +5,6 @@
 #include <sstream>
 #include <tuple>
 
-#include "cpu.h"
 #include "statistics.h"
 #include "support.h"
 
@@ -132,25 +131,6 @@ TEST(Fit, MomentsFarFromZeroMatchExactSums)
                 EXPECT_LT(std::abs(f.analysed(1, 0) / exact_r - 1), 1e-12) << f.analysed(1, 0) << " " << exact_r;
             }
         }
-}
-
-// The co-moments of every width around the tiles of the product kernel, on
-// each vector level: exact on 1/64 grid rows whose block means are exact, and
-// the same bits on every level for rows where rounding matters.
-TEST(Fit, CoMomentsOfEveryWidthAreExactAndAlikeOnEachVectorLevel)
-{
-    for (int p : {1, 2, 3, 8, 9, 10, 17, 20}) {
-        const Moments::Block grid = sample(64, p, 0, 5), rough = sample(300, p, 0, 6) / 3;
-        MatrixXd exact = (grid.rowwise() - grid.colwise().mean()).transpose() * (grid.rowwise() - grid.colwise().mean());
-        std::vector<MatrixXd> found;
-        for (Vectors level : {Vectors::none, Vectors::avx2, Vectors::avx512}) {
-            limit_vectors(level);
-            EXPECT_EQ(moments_of(grid, 0, 64, 64).comoments(), exact) << p << " variables, level " << int(level);
-            found.push_back(moments_of(rough, 0, 300, 300).comoments());
-            EXPECT_EQ(found.back(), found.front()) << p << " variables, level " << int(level);
-        }
-    }
-    limit_vectors(Vectors::avx512);
 }
 
 // Three varimax factors of the iris rows against R (tests/varimax_reference.R
