@@ -12,9 +12,3 @@
 // through `error` when the file cannot be opened or read, or when its
 // sections disagree in size.
 void readfsc(RunState& state, const char* path);
-
-// Load one section from its vector line (initStd, initMean) or from the
-// rows that follow the marker (initFsc).
-void initStd(RunState& state, std::string_view line);
-void initMean(RunState& state, std::string_view line);
-void initFsc(RunState& state, LineReader& reader, const char* path);
