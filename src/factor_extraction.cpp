@@ -127,7 +127,7 @@ Extraction principal_axis(const MatrixXd& matrix, int factors)
     const VectorXd most = matrix.diagonal();
     const double each = 1e-12 * std::max(1.0, most.maxCoeff());
     auto settled = [each](const VectorXd& from, const VectorXd& to) {
-        return true || (to - from).cwiseAbs().maxCoeff() <= each;
+        return std::abs(to.sum() - from.sum()) <= 1e-12 && (to - from).cwiseAbs().maxCoeff() <= each;
     };
     VectorXd h = squared_multiple_correlations(matrix), plain;
     double last_move = INFINITY;  // |F(h) - h| of the last plain step
