@@ -275,6 +275,11 @@ int run(int argc, char** argv)
     RunState state;
     install_signal_cleanup();
     const int first_operand = parse_options(state, argc, argv);
+    // Scores on standard output: the console moves to standard error for the
+    // whole run, so that the two never mix.
+    if (std::any_of(argv + first_operand, argv + argc,
+                    [](const char* path) { return writes_to_standard_output(path); }))
+        console_to_stderr();
     if (state.quiet)
         message("Scorix: ");
     else
@@ -295,6 +300,9 @@ int run(int argc, char** argv)
     check_vector_lengths(state);
     if (state.reverse)
         invert_coefficients(state);
+    // Standard input is read once: a second "-" would find it used up.
+    if (std::count_if(argv + first_operand, argv + argc, names_standard_input) > 1)
+        error("Error %s %d:standard input (-) named more than once\n", kErrorLabel, 649);
     for (int i = first_operand; i < argc; ++i)
         process_file(state, argv[i]);
     if (state.quiet)

@@ -45,7 +45,8 @@ the standard deviations and the score coefficients, with the eigenvalues and
 the loadings in comment lines.
 
   -o, --output=FILE    write the coefficients to FILE ('-': standard output);
-                       default: the first DATA file with the extension .fsc
+                       default: the first DATA file with the extension .fsc,
+                       standard output when it is '-' (standard input)
       --covariance     analyse the covariance matrix, not the correlation
                        matrix (the standard deviations are then 1)
       --method=METHOD  pc: principal components (default); pa: principal
@@ -68,7 +69,8 @@ the loadings in comment lines.
 
 A data row is a line of numbers separated by white space (words after them
 are ignored; a number that runs into other text, as in "1.5,2", is an error);
-lines starting with '#', '!' or ';' are comments. Exit status: 0 on
+lines starting with '#', '!' or ';' are comments. A DATA file '-' is
+standard input; compressed files are read as they are. Exit status: 0 on
 success, 1 on bad input or a failed write, 2 on a bad command line.
 )";
 
@@ -205,12 +207,21 @@ std::optional<Options> parse_options(int argc, char** argv)
     options.fit.varimax = options.rotation == find_rotation("varimax");
     if (options.factors_given && !options.fit.varimax && options.components_only() && !options.json)
         throw UsageError{"option -k needs --varimax"};
-    if (options.json && *options.json == "-" && options.output.value_or("") == "-")
-        throw UsageError{"--json=- and -o - cannot both write to standard output"};
     for (int i = optind; i < argc; ++i)
         options.files.emplace_back(argv[i]);
     if (options.files.empty())
         throw UsageError{"no data file"};
+    // Standard input is read once: a second '-' would add no rows.
+    if (std::count(options.files.begin(), options.files.end(), "-") > 1)
+        throw UsageError{"standard input ('-') named more than once"};
+    // Data from standard input have no name to give the coefficients.
+    const bool output_given = options.output.has_value();
+    if (!output_given && options.files.front() == "-")
+        options.output = "-";
+    if (options.json && *options.json == "-" && options.output == "-")
+        throw UsageError{output_given ? "--json=- and -o - cannot both write to standard output"
+                                      : "--json=- and the coefficients of data from standard input cannot both "
+                                        "write to standard output; name an output file with -o"};
     return options;
 }
 
@@ -324,8 +335,7 @@ private:
 void RowPool::read(const std::string& path)
 {
     // A compressed data file is decompressed as scorix does it.
-    // Read once: a FIFO is waited for, as any filter waits for its writer.
-    ByteStream file = ByteStream::open(path.c_str(), true);
+    ByteStream file = ByteStream::open(path.c_str());
     if (!file.is_open())
         throw FitError(path + ": " + std::strerror(errno));
     const bool compressed = file.compressed();
@@ -370,6 +380,10 @@ void RowPool::read(const std::string& path)
     run_pipeline(threads, static_cast<int>(blocks.size()), steps);
     if (failed && failed->out_of_memory)
         throw std::bad_alloc();
+    // Damaged compressed data can make wrong lines before the check at the
+    // end of the stream fails: the damage is what to report.
+    if (failed && failed->bad_row >= 0 && reader.damaged_rest())
+        throw FitError(path + ": read error: compressed data damaged or cut short");
     if (failed && failed->bad_row >= 0)
         throw FitError(place(path, line_number(failed->lines, failed->bad_row)) + failed->problem);
     if (failed && compressed)
@@ -456,17 +470,8 @@ void use_factor_weights(Fit& result, const FactorReport& factors)
 int fit_files(const Options& options)
 {
     RowPool pool;
-    for (const std::string& path : options.files) {
-        try {
-            pool.read(path);
-        } catch (const FitError&) {
-            // Damaged compressed data can make wrong lines before the check at
-            // the end of the stream fails: the damage is what to report.
-            if (ByteStream::damaged(path.c_str()))
-                throw FitError(path + ": read error: compressed data damaged or cut short");
-            throw;
-        }
-    }
+    for (const std::string& path : options.files)
+        pool.read(path);
     if (pool.rows() < 2)
         throw FitError(options.files.back() + ": a fit needs at least 2 data rows, found " +
                        std::to_string(pool.rows()));

@@ -36,14 +36,41 @@ TEST(ByteStream, EveryFormatReadsAsThePlainFileAndDamageStopsTheRun)
             dir.write("in.dat", rows);
             RunResult plain = run_scorix(dir, {direction, "-f", "c.fsc", "in.dat"});
             const auto expected = std::tuple(plain.status, plain.out, plain.err, dir.read(out));
+            // From a pipe: the output on standard output, the console on
+            // standard error.
+            std::string console = plain.out;
+            const auto expected_piped =
+                std::tuple(plain.status, dir.read(out), console.replace(console.find("in.dat"), 6, "-") + plain.err);
             for (std::size_t i = 0; i < forms.size(); ++i) {
                 std::filesystem::remove(dir.file(out));
                 dir.write("in.dat", forms[i]);
                 RunResult run = run_scorix(dir, {direction, "-f", "c.fsc", "in.dat"});
                 EXPECT_EQ(std::tuple(run.status, run.out, run.err, dir.read(out)), expected)
                     << "form " << i << " " << direction << ", " << rows.size() << " bytes";
+                run = run_scorix(
+                    dir, {"-c", "cat in.dat | exec \"$0\" \"$@\"", SCORIX_BINARY, direction, "-f", "c.fsc", "-"}, {},
+                    "/bin/sh");
+                EXPECT_EQ(std::tuple(run.status, run.out, run.err), expected_piped)
+                    << "piped form " << i << " " << direction;
             }
         }
+    }
+
+    // scorix-fit reads every form of the iris rows from a pipe as it reads
+    // the plain file, and a byte-order mark in front of the rows changes
+    // nothing; its coefficients go to standard output.
+    dir.write("in.dat", dir.read(iris + ".dat"));
+    ASSERT_EQ(run_scorix(dir, {"-q", "-o", "in.fsc", "in.dat"}, {}, SCORIX_FIT_BINARY).status, 0);
+    std::string fsc = dir.read("in.fsc");
+    fsc.replace(fsc.find(" in.dat\n"), 7, " -");
+    std::vector<std::string> piped = forms;
+    piped.push_back("\xef\xbb\xbf" + dir.read("in.dat"));
+    for (const std::string& form : piped) {
+        dir.write("in.dat", form);
+        const RunResult run =
+            run_scorix(dir, {"-c", "cat in.dat | exec \"$0\" -q -", SCORIX_FIT_BINARY}, {}, "/bin/sh");
+        EXPECT_EQ(std::tuple(run.status, run.out, run.err), std::tuple(0, fsc, ""))
+            << testing::PrintToString(form.substr(0, 8));
     }
 
     // Gzip's magic alone or before junk, each format cut in its header or
