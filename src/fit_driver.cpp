@@ -437,7 +437,12 @@ FactorReport factor_report(const Fit& base, const Options& options, long long ro
         break;
     }
     }
-    report.settings = {options.method, options.rotation, options.scores, k, options.rotation_settings};
+    // The plain components' varimax is in the Fit already; without a JSON
+    // report their figures need no second one (the communalities do not
+    // change under a rotation).
+    const RotationMethod* rotation =
+        options.components_only() && !options.json ? find_rotation("none") : options.rotation;
+    report.settings = {options.method, rotation, options.scores, k, options.rotation_settings};
     report.solution = factor_solution(base.analysed, report.settings);
     report.kmo = sampling_adequacy(r);
     report.sphericity = sphericity(r, rows);
@@ -475,15 +480,34 @@ int fit_files(const Options& options)
     fit_options.varimax = options.fit.varimax && components;
     Fit result = fit(pool.moments(), fit_options);
     std::optional<FactorReport> factors;
-    if (!components || options.json) {
+    try {
         factors = factor_report(result, options, pool.rows());
+    } catch (const FitError&) {
+        // The components alone need no more than their decomposition: their
+        // communalities and adequacy figures are left out when the factor
+        // model fails (a matrix too near singular for its inverse).
+        if (!components || options.json)
+            throw;
+    }
+    if (factors) {
         factors->in_coefficients = !components;
         if (!components)
             use_factor_weights(result, *factors);
-        if (const int i = factors->solution.heywood; i >= 0)
+        // A component's uniqueness is no estimate: no Heywood warning for the
+        // plain components, whose .fsc does not hold a factor model.
+        if (const int i = factors->solution.heywood; i >= 0 && (!components || options.json))
             std::fprintf(stderr, "scorix-fit: warning: Heywood case: variable %d has uniqueness %g (bound %g)\n", i + 1,
                          factors->solution.uniquenesses[i], kLeastUniqueness);
     }
+    // A rotation stopped at its step cap is still a rotation of the same
+    // factors, and the scores stay invertible, but it is not the one its
+    // criterion asks for: said, as R's rotations say it, and the JSON report
+    // has "converged": false.
+    const bool rotation_converged = components ? result.converged : factors->solution.rotation.converged;
+    if (!rotation_converged)
+        std::fprintf(stderr, "scorix-fit: warning: the %s rotation did not converge in %d iterations; the factors are "
+                     "those of its last iteration\n", options.rotation->name,
+                     components ? result.iterations : factors->solution.rotation.iterations);
     const FitSource source{options.files, pool.rows()};
     const std::string name = options.output.value_or(output_name(options.files.front(), ".fsc"));
     const FactorReport* report = factors ? &*factors : nullptr;
