@@ -54,6 +54,12 @@ int score_count_from(const char* argument)
 
 void act_on_option(RunState& state, int option, const char* program_path)
 {
+    if (option >= kTableOptionCodes) {
+        const std::string problem = apply_table_option(state.format, option, optarg);
+        if (!problem.empty())
+            error("Error %s %d:%s\n", kErrorLabel, 660, problem.c_str());
+        return;
+    }
     switch (option) {
     case 'a': state.scores = -1; break;
     case 'b':
@@ -79,7 +85,7 @@ void act_on_option(RunState& state, int option, const char* program_path)
 // help and rejected options. Returns the index of the first operand.
 int parse_options(RunState& state, int argc, char** argv)
 {
-    const option long_opts[] = {
+    const option own_options[] = {
         {"all", no_argument, nullptr, 'a'},
         {"include-scores", required_argument, nullptr, 'b'},
         {"debug", no_argument, &state.debug, 1},
@@ -95,11 +101,13 @@ int parse_options(RunState& state, int argc, char** argv)
         {"allow_fewer_scores", no_argument, nullptr, 'x'},
         {"help", no_argument, nullptr, '?'},
         {"more", no_argument, &state.more, 1},
-        {nullptr, 0, nullptr, 0},
     };
+    std::vector<option> long_opts(std::begin(own_options), std::end(own_options));
+    long_opts.insert(long_opts.end(), std::begin(kTableOptions), std::end(kTableOptions));
+    long_opts.push_back({nullptr, 0, nullptr, 0});
     int option;
-    while ((option = getopt_long(argc, argv, kShortOptions, long_opts, nullptr)) != -1)
-        act_on_option(state, std::tolower(option), argv[0]);
+    while ((option = getopt_long(argc, argv, kShortOptions, long_opts.data(), nullptr)) != -1)
+        act_on_option(state, option >= kTableOptionCodes ? option : std::tolower(option), argv[0]);
     return optind;
 }
 
@@ -159,7 +167,77 @@ struct Block {
     RowMatrix result;
     std::unique_ptr<char[]> printed;
     std::size_t printed_size = 0;
+    std::size_t printed_capacity = 0;  // a table's labels may need more than printed_bytes
 };
+
+// Prints a block's rows: as runs of numbers, or as a table with the labels
+// in front and NA for the rows with a missing value.
+void print_block(const RunState& state, Block& block)
+{
+    const LineBlock& lines = block.lines;
+    const int rows = lines.rows();
+    if (!state.format.table) {
+        char* printed = block.printed.get();
+        block.printed_size = static_cast<std::size_t>(format_rows(block.result, rows, state.scores, printed) - printed);
+        return;
+    }
+    const std::size_t needed = printed_bytes(rows, state.scores) + lines.labels.size();
+    if (needed > block.printed_capacity) {
+        block.printed = std::make_unique_for_overwrite<char[]>(needed);
+        block.printed_capacity = needed;
+    }
+    char* printed = block.printed.get();
+    block.printed_size = static_cast<std::size_t>(
+        format_table_rows(block.result, rows, state.scores, state.format.separator(), lines.labels,
+                          lines.label_ends.data(), lines.missing.data(), printed) - printed);
+}
+
+// The name of a field for an error text.
+std::string shown_name(const std::vector<std::string>& names, std::size_t i)
+{
+    return i < names.size() ? "\"" + names[i] + "\"" : std::string("nothing");
+}
+
+// With --header: checks the data's names against the coefficient file's
+// (forward, when it has names) and writes the output's own header line.
+void take_header(const RunState& state, const DataReader& input, OutputFile& output)
+{
+    RowReader reader(state.format);
+    const std::vector<std::string> all = reader.names(input.header());
+    std::vector<std::string> names;
+    std::vector<int> field_numbers;
+    for (std::size_t i = 0; i < all.size(); ++i)
+        if (!state.format.is_label(static_cast<int>(i))) {
+            names.push_back(all[i]);
+            field_numbers.push_back(static_cast<int>(i) + 1);
+        }
+    if (!state.reverse && state.names) {
+        const std::vector<std::string>& expected = *state.names;
+        for (std::size_t i = 0; i < std::max(names.size(), expected.size()); ++i) {
+            if (i < names.size() && i < expected.size() && names[i] == expected[i])
+                continue;
+            const int field = i < field_numbers.size() ? field_numbers[i] : static_cast<int>(all.size() + i - names.size()) + 1;
+            error("Error %s %d:%s:%lld:%d: the data name %s where %s names %s\n", kErrorLabel, 662, input.path(),
+                  input.header_line(), field, shown_name(names, i).c_str(), state.fscname->c_str(),
+                  shown_name(expected, i).c_str());
+        }
+    }
+    std::string line;
+    const char separator = state.format.separator();
+    for (const std::string& label : reader.label_names(input.header()))
+        line += label + separator;
+    for (int s = 0; s < state.scores; ++s) {
+        if (s > 0)
+            line += separator;
+        if (!state.reverse)
+            line += "F" + std::to_string(s + 1);
+        else if (state.names && static_cast<std::size_t>(s) < state.names->size())
+            line += quoted_name((*state.names)[static_cast<std::size_t>(s)]);
+        else
+            line += "V" + std::to_string(s + 1);
+    }
+    output.write(line + "\n");
+}
 
 // The blocks in flight (plan_blocks). The first block takes over the pair
 // that readfile sized; the others get their storage once a second block has
@@ -176,6 +254,7 @@ public:
         blocks_.front().data = std::move(state.data);
         blocks_.front().result = std::move(state.result);
         blocks_.front().printed = std::make_unique_for_overwrite<char[]>(printed_bytes(rows_, state.scores));
+        blocks_.front().printed_capacity = printed_bytes(rows_, state.scores);
     }
 
     int count() const { return static_cast<int>(blocks_.size()); }
@@ -201,6 +280,7 @@ private:
             block.data = RowMatrix{rows_, state_.datacols, allocate_zeroed<double>(cells, 624)};
             block.result = RowMatrix{rows_, state_.datacols, allocate_zeroed<double>(cells, 627)};
             block.printed = std::make_unique_for_overwrite<char[]>(printed_bytes(rows_, state_.scores));
+            block.printed_capacity = printed_bytes(rows_, state_.scores);
         }
     }
 
@@ -230,6 +310,8 @@ void check_vector_lengths(const RunState& state)
 void process_file(RunState& state, const char* path)
 {
     DataReader input = readfile(state, path);
+    if (state.format.table)
+        input.expect_table(state.format);
     const auto& steps = state.reverse ? kInverse : kForward;
     if (state.debug)
         for (const Step& step : steps)
@@ -238,23 +320,30 @@ void process_file(RunState& state, const char* path)
     const int threads = input.threads();
     Blocks blocks(state, threads);
     PipelineSteps pipeline;
-    pipeline.read = [&](int slot) { return blocks.read(input, slot); };
+    bool header_taken = !state.format.header;
+    pipeline.read = [&](int slot) {
+        const bool more = blocks.read(input, slot);
+        // The first read has passed the header; no helper runs yet.
+        if (!header_taken) {
+            header_taken = true;
+            take_header(state, input, output);
+        }
+        return more;
+    };
     // Every row goes through the same code whichever thread takes its block.
     pipeline.work = [&](int slot) {
         Block& block = blocks.at(slot);
         convert_lines(state, block.lines, block.data);
-        if (block.lines.too_many >= 0)
+        if (block.lines.too_many >= 0 || block.lines.bad_row >= 0)
             return;
         for (const Step& step : steps)
             step.apply(state, block.data, block.result, block.lines.rows());
-        char* printed = block.printed.get();
-        block.printed_size = static_cast<std::size_t>(
-            format_rows(block.result, block.lines.rows(), state.scores, printed) - printed);
+        print_block(state, block);
     };
     const Block* failed = nullptr;
     pipeline.write = [&](int slot) {
         const Block& block = blocks.at(slot);
-        if (block.lines.too_many >= 0 || block.lines.failed) {
+        if (block.lines.too_many >= 0 || block.lines.bad_row >= 0 || block.lines.failed) {
             failed = &block;
             return false;
         }
@@ -287,6 +376,8 @@ int run(int argc, char** argv)
         usage(state, argv[0]);
     logfile(argc, argv);
     readfsc(state, state.fscname->c_str());
+    if (state.format.header)
+        state.names = read_names(state.fscname->c_str());
     if (!state.mean)
         message("No mean available for this data!\n");
     if (state.scores > state.datacols || state.scores < 0)
