@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "numerics.h"
-#include "output_writer.h"
+#include "printer.h"
 #include "text_input.h"
 
 namespace {

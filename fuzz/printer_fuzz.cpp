@@ -7,7 +7,7 @@
 #include <random>
 
 #include "harness.h"
-#include "output_writer.h"
+#include "printer.h"
 
 namespace {
 

@@ -13,11 +13,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "console.h"
+
 namespace {
 
 // The one temporary file that has a name at a time: from its link into the
 // directory until the rename that puts it in place. A signal handler reads it.
 std::atomic<const char*> pending{nullptr};
+
+// Marks `name` as the temporary file to remove if the run ends early, by a
+// signal or by a fatal error.
+void hold_pending(const std::string& name)
+{
+    static const bool registered = (at_fatal_error(discard_pending_files), true);
+    (void)registered;
+    pending.store(name.c_str());
+}
 
 // Where a write to `name` lands: the final target of a chain of symbolic
 // links, so that the link stays and its target is replaced.
@@ -110,7 +121,7 @@ AtomicFile::AtomicFile(std::string name) : name_(std::move(name)), target_(follo
             temporary_.clear();
             return;
         }
-        pending.store(temporary_.c_str());
+        hold_pending(temporary_);
     }
     if (fd_ < 0)
         return;
@@ -130,7 +141,7 @@ AtomicFile::AtomicFile(AtomicFile&& other) noexcept
 {
     other.temporary_.clear();
     if (!temporary_.empty())
-        pending.store(temporary_.c_str());
+        hold_pending(temporary_);
 }
 
 AtomicFile::~AtomicFile()
@@ -162,7 +173,7 @@ bool AtomicFile::commit()
             if (::linkat(AT_FDCWD, descriptor.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
                 ::linkat(fd_, "", AT_FDCWD, candidate.c_str(), AT_EMPTY_PATH) == 0) {
                 temporary_ = std::move(candidate);
-                pending.store(temporary_.c_str());
+                hold_pending(temporary_);
             } else if (errno != EEXIST) {
                 break;
             }

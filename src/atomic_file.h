@@ -35,7 +35,7 @@ private:
 };
 
 // Removes a temporary file that has a name at the moment; safe in a signal
-// handler. `error` calls it before the process ends.
+// handler. A fatal error runs it before the process ends.
 void discard_pending_files();
 
 // Lets SIGINT, SIGTERM, SIGHUP and SIGPIPE remove pending temporary files and

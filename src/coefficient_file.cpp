@@ -52,8 +52,8 @@ void store_vector(const RunState& state, std::string_view line, std::vector<doub
         count_mismatch(site, "tested", state.datacols, "read", stored);
 }
 
-}  // namespace
-
+// Load one section from its vector line (initStd, initMean) or from the
+// rows that follow the marker (initFsc).
 void initStd(RunState& state, std::string_view line)
 {
     int n = count_vector(state, line, 487, "std");
@@ -101,6 +101,8 @@ void initFsc(RunState& state, LineReader& reader, const char* path)
     if (rows != n)
         count_mismatch(567, "columns", n, "rows", rows);
 }
+
+}  // namespace
 
 void readfsc(RunState& state, const char* path)
 {

@@ -13,12 +13,6 @@
 // sections disagree in size.
 void readfsc(RunState& state, const char* path);
 
-// Load one section from its vector line (initStd, initMean) or from the
-// rows that follow the marker (initFsc).
-void initStd(RunState& state, std::string_view line);
-void initMean(RunState& state, std::string_view line);
-void initFsc(RunState& state, LineReader& reader, const char* path);
-
 // The variables' names of the coefficient file at `path` (its "# names:"
 // comment line), or nothing when it has none or cannot be read.
 std::optional<std::vector<std::string>> read_names(const char* path);

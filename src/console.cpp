@@ -6,8 +6,6 @@
 
 #include <unistd.h>
 
-#include "atomic_file.h"
-
 namespace {
 
 [[noreturn]] void wait_and_exit()
@@ -21,6 +19,10 @@ namespace {
 }
 
 FatalHandler fatal_handler = wait_and_exit;
+
+// What higher modules asked to undo when a run ends by a fatal error.
+constexpr int kMaxCleanups = 4;
+FatalCleanup cleanups[kMaxCleanups] = {};
 
 // Every text is flushed at once, so the console keeps program order even
 // where standard error comes between standard output.
@@ -55,7 +57,9 @@ void error(const char* format, ...)
     va_start(args, format);
     print(stderr, format, args);
     va_end(args);
-    discard_pending_files();
+    for (FatalCleanup cleanup : cleanups)
+        if (cleanup)
+            cleanup();
     fatal_handler();
     std::abort();  // a handler that returns breaks the contract
 }
@@ -64,6 +68,19 @@ void count_mismatch(int site, const char* first, int first_count, const char* se
 {
     error("Error %s %d:\nnumber of %s (%d) and\nnumber of %s (%d) is missmatched\n", kErrorLabel, site, first,
           first_count, second, second_count);
+}
+
+void at_fatal_error(FatalCleanup cleanup)
+{
+    for (FatalCleanup& slot : cleanups) {
+        if (slot == cleanup)
+            return;
+        if (!slot) {
+            slot = cleanup;
+            return;
+        }
+    }
+    std::abort();  // more clean-ups than any module registers
 }
 
 void set_fatal_handler(FatalHandler handler)

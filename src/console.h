@@ -13,18 +13,24 @@ void message(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // and flushes it; the run goes on.
 void warning(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Prints printf-style onto standard error, removes a temporary output file,
-// waits for one character when standard input is a terminal and ends the
-// process with status 1. Never returns.
+// Prints printf-style onto standard error, runs the clean-ups registered with
+// at_fatal_error, waits for one character when standard input is a terminal
+// and ends the process with status 1. Never returns.
 [[noreturn]] void error(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // The error of two counts that disagree, as the coefficient file's checks
 // print it: "number of FIRST (N) and number of SECOND (M) is missmatched".
 [[noreturn]] void count_mismatch(int site, const char* first, int first_count, const char* second, int second_count);
 
-// What `error` does once the text is printed and any temporary output is
-// gone. The default waits for one character on a terminal and exits with
-// status 1. A test or fuzz harness installs its own, which must not return
-// (it may throw or jump).
+// Registers a clean-up that `error` runs once the text is printed (a
+// temporary output file to remove, say), in the order registered; the same
+// one twice counts once. It must be safe to run at any moment.
+using FatalCleanup = void (*)();
+void at_fatal_error(FatalCleanup cleanup);
+
+// What `error` does once the text is printed and the clean-ups have run.
+// The default waits for one character on a terminal and exits with status 1.
+// A test or fuzz harness installs its own, which must not return (it may
+// throw or jump).
 using FatalHandler = void (*)();
 void set_fatal_handler(FatalHandler handler);

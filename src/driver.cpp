@@ -129,9 +129,8 @@ void invert_coefficients(RunState& state)
     if (state.debug)
         message("matinv()\n");
     int status = 0;
-    int flag = 0;
     double det = 0.0;
-    matinv(&status, &flag, state.datacols, state.datacols, state.fsc->data(), state.datacols, pivots.data(), &det);
+    matinv(&status, state.datacols, state.datacols, state.fsc->data(), state.datacols, pivots.data(), &det);
     if (status == 2)
         error("Error %s %d: [FSC_SORTED] in %s is singular, no inverse\n", kErrorLabel, 232,
               state.fscname->c_str());

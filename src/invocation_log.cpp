@@ -56,8 +56,9 @@ std::string timestamp_now()
     return text;
 }
 
-}  // namespace
-
+// An argument holding a blank, comma or asterisk as the log shows it: a long
+// option's value alone in double quotes after its "=", any other argument
+// in double quotes whole.
 std::string logfile_long_opt(const char* argument)
 {
     const char* equals = std::strchr(argument, '=');
@@ -68,6 +69,8 @@ std::string logfile_long_opt(const char* argument)
     }
     return std::string(" \"") + argument + "\"";
 }
+
+}  // namespace
 
 std::string log_line(const std::string& timestamp, int argc, char* const* argv)
 {

@@ -8,10 +8,6 @@
 // when the log cannot be opened and lets the run go on.
 void logfile(int argc, char* const* argv);
 
-// The argument as the log shows it: arguments holding a blank, comma or
-// asterisk are quoted, a long option's value alone after its "=".
-std::string logfile_long_opt(const char* argument);
-
 // The whole line for the given time stamp, ending in "\n": one line, however
 // odd the arguments, as one holding a control character is written $'...'
 // with C escapes (\n, \t, \r, \xHH, \\, \').

@@ -98,10 +98,9 @@ void swap_columns(const Matrix& m, int n, int c1, int c2)
 
 }  // namespace
 
-void matinv(int* status, int* flag, int n, int m, double* a, int lda, int* ipvt, double* det)
+void matinv(int* status, int n, int m, double* a, int lda, int* ipvt, double* det)
 {
     *status = 1;
-    *flag = 1;
     if (n < 1 || n > lda || m != n) {
         *status = 3;
         return;

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "atomic_file.h"
+#include "printer.h"
 #include "run_state.h"
 
 // The output name for an input path: the last "." of the last path
@@ -19,13 +20,6 @@ std::string output_name(std::string_view path, std::string_view ext);
 // Writes all `count` bytes to `fd`, resuming after interruptions; false
 // when a write fails (errno says why).
 bool write_all(int fd, const char* bytes, std::size_t count);
-
-// Room that format_value needs: "-1.234568e-308" and its terminator fit.
-inline constexpr int kValueChars = 24;
-
-// Writes `value` as printf's "%-.7g" does into `text` and returns the end
-// of what it wrote (no terminator).
-char* format_value(char* text, double value);
 
 // Room that format_rows needs for `rows` rows of `scores` values.
 inline std::size_t printed_bytes(int rows, int scores)

@@ -6,6 +6,9 @@
 #include "allocation.h"
 #include "console.h"
 
+namespace {
+
+// First position at or after `p` that is not white space or a comma.
 const char* eatwhite(const char* p)
 {
     while (*p == ',' || *p == ' ' || (*p >= '\t' && *p <= '\r'))
@@ -13,14 +16,13 @@ const char* eatwhite(const char* p)
     return p;
 }
 
+// First position at or after `p` that is not a decimal digit.
 const char* eat_positive_int(const char* p)
 {
     while (*p >= '0' && *p <= '9')
         ++p;
     return p;
 }
-
-namespace {
 
 // Moves past one item: the first number's digits, then for a range the
 // hyphen and the second number's digits, with blanks and commas between.

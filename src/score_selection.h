@@ -7,9 +7,3 @@
 // Builds state.readflag for datacols columns from state.flagline (every
 // column without a list) and echoes the items unless quiet.
 void parsereadflags(RunState& state);
-
-// First position at or after `p` that is not white space or a comma.
-const char* eatwhite(const char* p);
-
-// First position at or after `p` that is not a decimal digit.
-const char* eat_positive_int(const char* p);

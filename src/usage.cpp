@@ -47,8 +47,8 @@ constexpr const char* kNotice = "Scorix is free to use; report problems to the S
     std::exit(0);
 }
 
-}  // namespace
-
+// The shell command that pages the help: the program path quoted for the
+// shell, then " --more -? | more".
 std::string pager_command(const std::string& program_path)
 {
     std::string command = "'";
@@ -61,6 +61,8 @@ std::string pager_command(const std::string& program_path)
     command += "' --more -? | more";
     return command;
 }
+
+}  // namespace
 
 void usage(const RunState& state, const char* program_path)
 {
