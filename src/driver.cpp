@@ -54,12 +54,6 @@ int score_count_from(const char* argument)
 
 void act_on_option(RunState& state, int option, const char* program_path)
 {
-    if (option >= kTableOptionCodes) {
-        const std::string problem = apply_table_option(state.format, option, optarg);
-        if (!problem.empty())
-            error("Error %s %d:%s\n", kErrorLabel, 660, problem.c_str());
-        return;
-    }
     switch (option) {
     case 'a': state.scores = -1; break;
     case 'b':
@@ -81,11 +75,47 @@ void act_on_option(RunState& state, int option, const char* program_path)
     }
 }
 
+// The table options (--csv, --delimiter=C, ...) by their full names, or -1.
+int table_option(const char* word, const char*& argument)
+{
+    for (const option& table : kTableOptions) {
+        const std::size_t length = std::strlen(table.name);
+        if (std::strncmp(word, "--", 2) != 0 || std::strncmp(word + 2, table.name, length) != 0)
+            continue;
+        const char* rest = word + 2 + length;
+        if ((table.has_arg == no_argument && *rest == '\0') || (table.has_arg == required_argument && *rest == '=')) {
+            argument = *rest ? rest + 1 : nullptr;
+            return table.val;
+        }
+    }
+    return -1;
+}
+
+// Takes the table options out before the command line's own options are
+// parsed: they go by their full names only (with "=" for an argument), so
+// that every abbreviation of the others keeps its meaning ("--he" is
+// --help). They are moved behind the rest of argv, which keeps them for
+// the log line; returns the count of the rest.
+int take_table_options(RunState& state, int argc, char** argv)
+{
+    char** const end = std::find_if(argv + 1, argv + argc, [](const char* word) { return std::strcmp(word, "--") == 0; });
+    const char* argument = nullptr;
+    char** const taken = std::stable_partition(argv + 1, end, [&](const char* word) { return table_option(word, argument) < 0; });
+    for (char** word = taken; word != end; ++word) {
+        const int code = table_option(*word, argument);
+        const std::string problem = apply_table_option(state.format, code, argument);
+        if (!problem.empty())
+            error("Error %s %d:%s\n", kErrorLabel, 660, problem.c_str());
+    }
+    std::rotate(taken, end, argv + argc);
+    return argc - static_cast<int>(end - taken);
+}
+
 // Parses the options into `state`; the usage screen ends the process for
 // help and rejected options. Returns the index of the first operand.
 int parse_options(RunState& state, int argc, char** argv)
 {
-    const option own_options[] = {
+    const option long_opts[] = {
         {"all", no_argument, nullptr, 'a'},
         {"include-scores", required_argument, nullptr, 'b'},
         {"debug", no_argument, &state.debug, 1},
@@ -101,13 +131,11 @@ int parse_options(RunState& state, int argc, char** argv)
         {"allow_fewer_scores", no_argument, nullptr, 'x'},
         {"help", no_argument, nullptr, '?'},
         {"more", no_argument, &state.more, 1},
+        {nullptr, 0, nullptr, 0},
     };
-    std::vector<option> long_opts(std::begin(own_options), std::end(own_options));
-    long_opts.insert(long_opts.end(), std::begin(kTableOptions), std::end(kTableOptions));
-    long_opts.push_back({nullptr, 0, nullptr, 0});
     int option;
-    while ((option = getopt_long(argc, argv, kShortOptions, long_opts.data(), nullptr)) != -1)
-        act_on_option(state, option >= kTableOptionCodes ? option : std::tolower(option), argv[0]);
+    while ((option = getopt_long(argc, argv, kShortOptions, long_opts, nullptr)) != -1)
+        act_on_option(state, std::tolower(option), argv[0]);
     return optind;
 }
 
@@ -363,7 +391,8 @@ int run(int argc, char** argv)
 {
     RunState state;
     install_signal_cleanup();
-    const int first_operand = parse_options(state, argc, argv);
+    const int operands_end = take_table_options(state, argc, argv);
+    const int first_operand = parse_options(state, operands_end, argv);
     if (state.quiet)
         message("Scorix: ");
     else
@@ -386,7 +415,7 @@ int run(int argc, char** argv)
     check_vector_lengths(state);
     if (state.reverse)
         invert_coefficients(state);
-    for (int i = first_operand; i < argc; ++i)
+    for (int i = first_operand; i < operands_end; ++i)
         process_file(state, argv[i]);
     if (state.quiet)
         message("\n");
