@@ -222,7 +222,7 @@ void print_block(const RunState& state, Block& block)
 // The name of a field for an error text.
 std::string shown_name(const std::vector<std::string>& names, std::size_t i)
 {
-    return i < names.size() ? "\"" + names[i] + "\"" : std::string("nothing");
+    return i < names.size() ? "\"" + names[i] + "\"" : std::string("missing");
 }
 
 // With --header: checks the data's names against the coefficient file's
@@ -244,7 +244,7 @@ void take_header(const RunState& state, const DataReader& input, OutputFile& out
             if (i < names.size() && i < expected.size() && names[i] == expected[i])
                 continue;
             const int field = i < field_numbers.size() ? field_numbers[i] : static_cast<int>(all.size() + i - names.size()) + 1;
-            error("Error %s %d:%s:%lld:%d: the data name %s where %s names %s\n", kErrorLabel, 662, input.path(),
+            error("Error %s %d:%s:%lld:%d: the data's name is %s, %s has %s\n", kErrorLabel, 662, input.path(),
                   input.header_line(), field, shown_name(names, i).c_str(), state.fscname->c_str(),
                   shown_name(expected, i).c_str());
         }

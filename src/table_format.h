@@ -62,10 +62,10 @@ public:
     // Stores the value fields of `line` into row[0], row[1], ... up to
     // `capacity` of them (a missing value as NaN, a value whose flag is 0 as
     // +0.0) and appends the label fields as they stand to `labels`, each
-    // followed by the separator. In delimited mode every field is read and a
-    // bad one is noted; with white space a field that is not a value ends
-    // the values of the row (a word after the numbers) and the rest is not
-    // looked at but for labels.
+    // followed by the separator. A field that is neither a number, a missing
+    // value nor a label ends the values of the row and is noted (in
+    // delimited mode an error; with white space a word after the numbers),
+    // and the rest of the line is looked at only for labels.
     RowFields read(std::string_view line, double* row, int capacity, const int* flags, std::string* labels);
 
     // The fields of a header line, quotes taken off.
