@@ -256,12 +256,12 @@ void take_header(const RunState& state, const DataReader& input, OutputFile& out
     for (int s = 0; s < state.scores; ++s) {
         if (s > 0)
             line += separator;
-        if (!state.reverse)
-            line += "F" + std::to_string(s + 1);
-        else if (state.names && static_cast<std::size_t>(s) < state.names->size())
+        if (state.reverse && state.names && static_cast<std::size_t>(s) < state.names->size()) {
             line += quoted_name((*state.names)[static_cast<std::size_t>(s)]);
-        else
-            line += "V" + std::to_string(s + 1);
+        } else {
+            line += state.reverse ? 'V' : 'F';
+            line += std::to_string(s + 1);
+        }
     }
     output.write(line + "\n");
 }

@@ -312,7 +312,9 @@ std::string table_row_problem(FitBlock& block, RowReader& reader, const RowRules
     const RowFields found = reader.read(line, row, rules.variables, nullptr, nullptr);
     if (found.bad_field >= 0 && (rules.format->delimiter || found.glued)) {
         block.bad_field = found.bad_field;
-        return "\"" + field_shown(*rules.format, line, found.bad_field) + "\" is not a number";
+        std::string problem(1, '"');
+        problem += field_shown(*rules.format, line, found.bad_field);
+        return problem + "\" is not a number";
     }
     if (found.count != rules.variables)
         return std::to_string(found.count) + " values, but the first data row (" + rules.first_row + ") has " +

@@ -121,7 +121,7 @@ std::string coefficient_text(const Fit& result, const FitOptions& options, const
     if (!source.names.empty()) {
         text += "# names:";
         for (const std::string& name : source.names)
-            text += " " + quoted_name(name);
+            text += ' ' + quoted_name(name);
         text += "\n";
     }
     append(text, "# eigenvalues of the %s matrix (component, eigenvalue, proportion, cumulative proportion):\n",

@@ -290,17 +290,21 @@ const char* next_number(const char* p, const char* end, double& value)
 // mantissa is the exact integer scan_decimal forms, and the value the same
 // single rounded division of it (by 1 when there is no fraction), so the
 // bits are scan_decimal's. Returns the end of the number, or nullptr for
-// any other token, which then takes the general path.
-[[SCORIX_TARGET_AVX2]] inline const char* short_decimal(const char* p, double& value)
+// any other token, which then takes the general path. With kDelimited the
+// number may also end at the field delimiter.
+template <bool kDelimited = false>
+[[SCORIX_TARGET_AVX2]] inline const char* short_decimal(const char* p, double& value, char delimiter = ' ')
 {
     const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i d = _mm_sub_epi8(x, _mm_set1_epi8('0'));
     const __m128i control = _mm_sub_epi8(x, _mm_set1_epi8('\t'));
     const auto mask = [](__m128i m) { return static_cast<unsigned>(_mm_movemask_epi8(m)); };
     const unsigned digit = mask(_mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(9)), d));
-    const unsigned white = mask(_mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8(' ')),
+    unsigned white = mask(_mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8(' ')),
                                              _mm_cmpeq_epi8(_mm_min_epu8(control, _mm_set1_epi8('\r' - '\t')), control)));
     const unsigned dot = mask(_mm_cmpeq_epi8(x, _mm_set1_epi8('.')));
+    if constexpr (kDelimited)
+        white |= mask(_mm_cmpeq_epi8(x, _mm_set1_epi8(delimiter)));
     const int sign = *p == '-';
     unsigned other = ~digit & (0xFFFFu << sign) & 0xFFFF;  // the bytes after the sign that are not digits
     if (!other)
@@ -379,7 +383,27 @@ inline int read_numbers(std::string_view line, double* row, int capacity, const 
 }
 #endif
 
+#if defined(__x86_64__)
+[[SCORIX_TARGET_AVX2]] const char* short_field_number(const char* p, char delimiter, double& value)
+{
+    return short_decimal<true>(p, value, delimiter);
+}
+#endif
+
 }  // namespace
+
+const char* scan_field_number(const char* p, const char* end, char delimiter, double& value)
+{
+#if defined(__x86_64__)
+    if (end - p >= 16 && vectors() != Vectors::none)
+        if (const char* stop = short_field_number(p, delimiter, value))
+            return stop;
+#endif
+    if (p == end || is_space(*p))
+        return nullptr;
+    const char* stop = next_number<true>(p, end, value);
+    return stop && (stop == end || *stop == delimiter || is_space(*stop)) ? stop : nullptr;
+}
 
 std::size_t scan_number(std::string_view text, double& value)
 {

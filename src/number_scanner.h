@@ -35,3 +35,9 @@ std::size_t numbers_end(std::string_view line);
 int readline(std::string_view line, double* row, int capacity, const int* flags,
              std::size_t* numbers_stop = nullptr);
 
+
+// The number that starts at `p` (not at white space) and ends at
+// `delimiter`, at white space or at `end`: where it ends, with the value
+// that scan_number gives it; nullptr for any other bytes, which the caller
+// then reads as a whole field. The fast path of a delimited row.
+const char* scan_field_number(const char* p, const char* end, char delimiter, double& value);

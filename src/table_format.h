@@ -57,7 +57,7 @@ struct RowFields {
 // the scratch text of unquoted and decimal-comma fields.
 class RowReader {
 public:
-    explicit RowReader(const TableFormat& format) : format_(format) {}
+    explicit RowReader(const TableFormat& format);
 
     // Stores the value fields of `line` into row[0], row[1], ... up to
     // `capacity` of them (a missing value as NaN, a value whose flag is 0 as
@@ -79,6 +79,7 @@ private:
     bool next_field(const char*& p, const char* end, Field& field);
 
     const TableFormat& format_;
+    const bool fast_;  // plain numbers are read in place (scan_field_number)
     std::string unquoted_;
     std::string number_;
 };
