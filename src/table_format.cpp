@@ -179,10 +179,14 @@ RowFields RowReader::read(std::string_view line, double* row, int capacity, cons
     const bool delimited = format_.delimiter != 0;
     std::size_t labels_written = 0;
     Field field;
+    // The fields come in order, and so do the labels.
+    auto label = format_.labels.begin();
     for (int index = 0;; ++index) {
+        const bool is_label = label != format_.labels.end() && *label == index;
+        label += is_label;
         // Nearly every field of a delimited file is a plain number ending
         // at the delimiter: read in place, without splitting it off first.
-        if (fast_ && p && found.bad_field < 0 && !format_.is_label(index)) {
+        if (fast_ && p && found.bad_field < 0 && !is_label) {
             double value;
             const char* stop = scan_field_number(p, end, format_.delimiter, value);
             if (stop && (stop == end || *stop == format_.delimiter)) {
@@ -195,7 +199,7 @@ RowFields RowReader::read(std::string_view line, double* row, int capacity, cons
         }
         if (!next_field(p, end, field))
             break;
-        if (format_.is_label(index)) {
+        if (is_label) {
             if (labels) {
                 labels->append(field.raw);
                 *labels += format_.separator();
