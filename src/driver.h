@@ -3,7 +3,6 @@
 // pipeline.
 #pragma once
 
-#include "data_file.h"
 #include "run_state.h"
 
 // Banner line of the program.

@@ -3,7 +3,7 @@
 #include "support.h"
 
 // Megabytes of odd lines and text rows, plain and gzipped, as on one thread.
-TEST(Threads, AnyThreadCountGivesTheSameConsoleAndOutput)
+TEST(Parallel, AnyThreadCountGivesTheSameConsoleAndOutput)
 {
     ScratchDir dir;
     dir.write("c.fsc", kThreeVariableFsc);
@@ -26,7 +26,7 @@ TEST(Threads, AnyThreadCountGivesTheSameConsoleAndOutput)
 
 // Offenders in several blocks: the first in file order is reported, no
 // output; text rows are told by their line, comment lines counted.
-TEST(Threads, TheFirstFailureInFileOrderStopsTheRun)
+TEST(Parallel, TheFirstFailureInFileOrderStopsTheRun)
 {
     auto rows = [](std::vector<std::pair<int, std::string>> changed) {
         std::string text(3'000'000, '\n');
@@ -56,7 +56,7 @@ TEST(Threads, TheFirstFailureInFileOrderStopsTheRun)
 // Many threads over wide rows, where four full blocks hold fewer rows than
 // there are blocks in flight: every block still holds a row, the rows in
 // flight stay those of about five full blocks, and every row is written.
-TEST(Threads, EveryBlockHoldsARowWhateverTheThreadsAndWidth)
+TEST(Parallel, EveryBlockHoldsARowWhateverTheThreadsAndWidth)
 {
     for (int threads : {1, 2, 3, 8, 64})
         for (int full : {0, 1, 2, 3, 16, 64, 43690}) {

@@ -19,7 +19,7 @@ RunResult shell(const ScratchDir& dir, const std::string& script)
 
 }  // namespace
 
-TEST(OutputSafety, InterruptedOrFailedRunsLeaveEarlierFilesAsTheyWere)
+TEST(AtomicFile, InterruptedOrFailedRunsLeaveEarlierFilesAsTheyWere)
 {
     const std::string input = repeat("1 2 \n", 2000000);
     for (int signal : {SIGINT, SIGTERM, SIGHUP, -SIGHUP, 0}) {
@@ -50,7 +50,7 @@ TEST(OutputSafety, InterruptedOrFailedRunsLeaveEarlierFilesAsTheyWere)
     }
 }
 
-TEST(OutputSafety, ReplacedFilesKeepModeAndLinksTheirTargets)
+TEST(AtomicFile, ReplacedFilesKeepModeAndLinksTheirTargets)
 {
     ScratchDir dir;
     dir.write("c.fsc", kThreeVariableFsc);
@@ -69,7 +69,7 @@ TEST(OutputSafety, ReplacedFilesKeepModeAndLinksTheirTargets)
     EXPECT_EQ(fs::status(dir.path() / "t/b.out").permissions(), fs::perms(0600));
 }
 
-TEST(OutputSafety, AnyNameTheFileSystemTakesWorks)
+TEST(AtomicFile, AnyNameTheFileSystemTakesWorks)
 {
     ScratchDir dir;
     const std::string name(251, 'n');  // with ".dat", ".sco" or ".fsc": 255 bytes, the longest name

@@ -8,7 +8,7 @@
 #include "fit_driver.h"
 #include "support.h"
 
-TEST(CompressedData, EveryFormatReadsAsThePlainFileAndDamageStopsTheRun)
+TEST(ByteStream, EveryFormatReadsAsThePlainFileAndDamageStopsTheRun)
 {
     if (std::system("command -v bzip2 xz zstd >/dev/null") != 0)
         GTEST_SKIP() << "needs bzip2, xz and zstd";
