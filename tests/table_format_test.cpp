@@ -71,7 +71,8 @@ TEST(TableFormat, ReadsTheFieldsOfARow)
     // A header's names lose their quotes; a label's stays as it stands.
     const TableFormat csv = format_of("csv labels=1");
     RowReader reader(csv);
-    EXPECT_EQ(reader.names("\"\",\"Murder\", Rape \n"), (std::vector<std::string>{"", "Murder", "Rape"}));
+    EXPECT_EQ(reader.names("\"\",\"Murder\", Rape ,\"a \"\"b\"\"\"\n"),
+              (std::vector<std::string>{"", "Murder", "Rape", "a \"b\""}));
     EXPECT_EQ(reader.label_names("\"\",\"Murder\"\n"), std::vector<std::string>{"\"\""});
     EXPECT_EQ(names_comment("# names: a \"b c\" \"\""), (std::vector<std::string>{"a", "b c", ""}));
     EXPECT_EQ(quoted_name("b \"c\""), "\"b \"\"c\"\"\"");
