@@ -2,7 +2,8 @@
 # Times scorix-fit on the benchmark shapes against numpy doing the same fit
 # (numpy_fit.py: loadtxt, corrcoef, eigh): median wall time of several runs,
 # MB/s of input, peak memory; then the largest relative difference between
-# the eigenvalues the two found.
+# the eigenvalues the two found. Then the factor models (wall and CPU time),
+# and R's fits of the same models when R has psych and GPArotation.
 #
 #   bench/fit.sh [RUNS]        (default 5 runs per case; numpy when installed)
 #
@@ -36,8 +37,37 @@ case_run() {  # name input
          END { printf "  eigenvalues agree with numpy to %.2g (largest relative difference)\n", m }'
 }
 
+median() { sort -g | sed -n "$(((runs + 1) / 2))p"; }
+
+# The factor models: median wall and CPU (user + system) seconds.
+factor_run() {  # name input options...
+  local name=$1 input=$2 walls=() cpus=() wall user system
+  shift 2
+  for _ in $(seq "$runs"); do
+    (cd "$data" && /usr/bin/time -f '%e %U %S' -o "$data/.time" "$tool" -q -o fit.fsc "$@" "$input" </dev/null >/dev/null)
+    read -r wall user system <"$data/.time"
+    walls+=("$wall")
+    cpus+=("$(awk -v u="$user" -v s="$system" 'BEGIN { print u + s }')")
+  done
+  printf '%-44s %8.2f s wall %8.2f s CPU\n' "scorix-fit $name" "$(printf '%s\n' "${walls[@]}" | median)" \
+    "$(printf '%s\n' "${cpus[@]}" | median)"
+}
+
 echo "$(nproc) cores, load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 case_run "1M x 20" d1m.dat
 case_run "20k x 500" w20k.dat
+factor_run "1M x 20 pc" d1m.dat
+factor_run "1M x 20 ml oblimin -k parallel" d1m.dat --method=ml --rotate=oblimin -k parallel
+factor_run "1M x 20 pa promax -k 2" d1m.dat --method=pa --rotate=promax -k 2
+factor_run "20k x 500 pc" w20k.dat
+factor_run "20k x 500 pa promax -k 10" w20k.dat --method=pa --rotate=promax -k 10
+factor_run "20k x 500 ml -k 10" w20k.dat --method=ml -k 10
+# R's psych, GPArotation and factanal on the same data (one run each: they
+# take minutes), when installed: bench/r_fit.R prints its reading apart.
+if command -v Rscript >/dev/null && Rscript -e 'library(psych); library(GPArotation)' >/dev/null 2>&1; then
+  echo "R (wall s, CPU s; the reading of the file apart):"
+  Rscript "$top/bench/r_fit.R" "$data/d1m.dat" 2 1 pc pa ml parallel | sed 's/^/  1M x 20 /'
+  Rscript "$top/bench/r_fit.R" "$data/w20k.dat" 10 1 pc pa ml | sed 's/^/  20k x 500 /'
+fi
 rm -f "$data/fit.fsc" "$data/numpy.eig"
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"

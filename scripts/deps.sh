@@ -6,9 +6,10 @@
 # Further package names on the command line are installed as well.
 set -euo pipefail
 
-# zlib1g-dev (gzip) and libarchive-dev (bzip2, xz, zstd) build the reading of
-# compressed data files, nlohmann-json3-dev scorix-fit's JSON report.
-packages=(cmake make g++ libeigen3-dev libarchive-dev zlib1g-dev nlohmann-json3-dev)
+# zlib1g-dev (gzip), libzstd-dev (zstd) and libarchive-dev (bzip2, xz) build
+# the reading of compressed data files, nlohmann-json3-dev scorix-fit's JSON
+# report, liblapack-dev the eigenpairs of its principal axis factoring.
+packages=(cmake make g++ libeigen3-dev libarchive-dev zlib1g-dev libzstd-dev nlohmann-json3-dev liblapack-dev)
 if [ "${1:-}" = tool ]; then
   shift
 else

@@ -132,6 +132,15 @@ AtomicFile::AtomicFile(std::string name) : name_(std::move(name)), target_(follo
     ::fchmod(fd_, mode);
 }
 
+AtomicFile AtomicFile::standard_output()
+{
+    AtomicFile file;
+    file.name_ = "standard output";
+    file.direct_ = true;
+    file.fd_ = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+    return file;
+}
+
 AtomicFile::AtomicFile(AtomicFile&& other) noexcept
     : name_(std::move(other.name_)),
       target_(std::move(other.target_)),

@@ -2,7 +2,8 @@
 // an unnamed temporary file in its directory and takes the place of the old
 // one by a rename once it is complete and closed, so a failing or
 // interrupted run never leaves a cut-off file and never harms the file it
-// would have replaced. Devices and FIFOs are written directly.
+// would have replaced. Devices, FIFOs and standard output are written
+// directly.
 #pragma once
 
 #include <string>
@@ -12,6 +13,8 @@ public:
     // Starts the file `name`. fd() is below 0 when nothing could be created
     // (errno says why).
     explicit AtomicFile(std::string name);
+    // Standard output (a duplicate of its descriptor), written directly.
+    static AtomicFile standard_output();
     AtomicFile(AtomicFile&& other) noexcept;
     AtomicFile& operator=(AtomicFile&&) = delete;
     ~AtomicFile();  // discards a file that was never committed
@@ -25,6 +28,7 @@ public:
     bool commit();
 
 private:
+    AtomicFile() = default;
     void discard();
 
     std::string name_;

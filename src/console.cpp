@@ -19,6 +19,8 @@ namespace {
 }
 
 FatalHandler fatal_handler = wait_and_exit;
+std::FILE* console = stdout;
+const char* error_note = nullptr;
 
 // What higher modules asked to undo when a run ends by a fatal error.
 constexpr int kMaxCleanups = 4;
@@ -38,8 +40,18 @@ void message(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    print(stdout, format, args);
+    print(console, format, args);
     va_end(args);
+}
+
+void console_to_stderr()
+{
+    console = stderr;
+}
+
+void set_error_note(const char* note)
+{
+    error_note = note;
 }
 
 void warning(const char* format, ...)
@@ -57,6 +69,10 @@ void error(const char* format, ...)
     va_start(args, format);
     print(stderr, format, args);
     va_end(args);
+    if (error_note) {
+        std::fputs(error_note, stderr);
+        std::fflush(stderr);
+    }
     for (FatalCleanup cleanup : cleanups)
         if (cleanup)
             cleanup();

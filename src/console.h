@@ -1,6 +1,7 @@
 // Console traffic of a run: progress text on standard output through
-// `message`, fatal errors on standard error through `error`. Every stop of
-// the program after a failure goes through `error`.
+// `message` (on standard error when the run writes scores to standard
+// output), fatal errors on standard error through `error`. Every stop of the
+// program after a failure goes through `error`.
 #pragma once
 
 // Source-location label that opens every numbered error text.
@@ -8,6 +9,14 @@ inline constexpr const char* kErrorLabel = "src/scorix";
 
 // Prints printf-style onto standard output and flushes it.
 void message(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// From now on `message` prints onto standard error: standard output carries
+// scores, and the two must never mix.
+void console_to_stderr();
+
+// A line that `error` prints after its text while it is set (null: none):
+// what a caller of a failed run must know about output already delivered.
+void set_error_note(const char* note);
 
 // Prints "scorix: warning: " and the text printf-style onto standard error
 // and flushes it; the run goes on.

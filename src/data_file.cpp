@@ -11,8 +11,6 @@
 #include "console.h"
 #include "parallel.h"
 
-#include <sys/stat.h>
-
 // About a megabyte per matrix keeps a block in the second level cache for
 // the projection and the memory small; larger blocks gain nothing measurable.
 long long block_rows(int cols)
@@ -29,12 +27,10 @@ constexpr std::size_t kBlockText = 1 << 20;
 // Threads worth starting for a file: one for a plain regular file whose
 // bytes fill one block's text at most, so that a small file takes the
 // memory of one block and starts no thread.
-int threads_for(const ByteStream& stream, const char* path)
+int threads_for(const ByteStream& stream)
 {
-    struct stat status;
-    const bool small = !stream.compressed() && ::stat(path, &status) == 0 && S_ISREG(status.st_mode) &&
-                       status.st_size <= static_cast<off_t>(kBlockText);
-    return small ? 1 : thread_count();
+    const long long size = stream.plain_size();
+    return size >= 0 && size <= static_cast<long long>(kBlockText) ? 1 : thread_count();
 }
 
 // A line that stops its numbers short of `cols` at something other than
@@ -154,12 +150,10 @@ DataReader readfile(RunState& state, const char* path)
         message("scanning file\n");
     if (!stream.is_open())
         error("Error %s %d:opening %s\n", kErrorLabel, 646, path);
-    if (stream.readable_once())
-        error("Error %s %d:%s is a pipe; a data file is read twice\n", kErrorLabel, 648, path);
     allocate(state);
     if (state.debug)
         message("reading file\n");
-    const int threads = threads_for(stream, path);
+    const int threads = threads_for(stream);
     return DataReader(std::move(stream), state.datacols, path, threads);
 }
 
@@ -268,13 +262,7 @@ void take_block(DataReader& reader, const LineBlock& block)
     // Damaged compressed data can make a line of too many numbers before
     // the check at the end of the stream fails: the rest of the stream is
     // read, and the damage is what to report.
-    bool damaged = false;
-    if (block.too_many >= 0 && reader.stream_.compressed()) {
-        char rest[1 << 16];
-        while (reader.stream_.read(rest, sizeof rest) == sizeof rest) {
-        }
-        damaged = reader.stream_.failed();
-    }
+    const bool damaged = block.too_many >= 0 && reader.damaged_rest();
     if (block.too_many >= 0 && !damaged)
         error("Error %s %d:\nnumber of variables in std (%d)\nand in %s (%d) mismatch.\n", kErrorLabel, 655,
               reader.cols_, reader.path_, block.too_many);

@@ -72,6 +72,9 @@ public:
     long long rows() const { return rows_; }
     // Threads worth starting for the file.
     int threads() const { return threads_; }
+    // Reads the rest of a compressed file: true when it is damaged. A line
+    // that stopped a reader may be the work of that damage.
+    bool damaged_rest() { return stream_.damaged_rest(); }
 
 private:
     friend DataReader readfile(RunState& state, const char* path);
@@ -99,9 +102,9 @@ private:
     long long missing_rows_ = 0;
 };
 
-// Opens the file at `path` with its console lines and sizes the data/result
-// pair for one block. Ends the run through `error` when the file cannot be
-// opened or is a pipe.
+// Opens the file at `path` ("-": standard input) with its console lines and
+// sizes the data/result pair for one block. Ends the run through `error`
+// when the file cannot be opened.
 DataReader readfile(RunState& state, const char* path);
 
 // Reads the lines of the next at most `max_rows` rows into `block` (the

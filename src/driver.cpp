@@ -393,6 +393,11 @@ int run(int argc, char** argv)
     install_signal_cleanup();
     const int operands_end = take_table_options(state, argc, argv);
     const int first_operand = parse_options(state, operands_end, argv);
+    // Scores on standard output: the console moves to standard error for the
+    // whole run, so that the two never mix.
+    if (std::any_of(argv + first_operand, argv + operands_end,
+                    [](const char* path) { return writes_to_standard_output(path); }))
+        console_to_stderr();
     if (state.quiet)
         message("Scorix: ");
     else
@@ -415,6 +420,9 @@ int run(int argc, char** argv)
     check_vector_lengths(state);
     if (state.reverse)
         invert_coefficients(state);
+    // Standard input is read once: a second "-" would find it used up.
+    if (std::count_if(argv + first_operand, argv + operands_end, names_standard_input) > 1)
+        error("Error %s %d:standard input (-) named more than once\n", kErrorLabel, 649);
     for (int i = first_operand; i < operands_end; ++i)
         process_file(state, argv[i]);
     if (state.quiet)

@@ -46,7 +46,8 @@ the standard deviations and the score coefficients, with the eigenvalues and
 the loadings in comment lines.
 
   -o, --output=FILE    write the coefficients to FILE ('-': standard output);
-                       default: the first DATA file with the extension .fsc
+                       default: the first DATA file with the extension .fsc,
+                       standard output when it is '-' (standard input)
       --covariance     analyse the covariance matrix, not the correlation
                        matrix (the standard deviations are then 1)
       --method=METHOD  pc: principal components (default); pa: principal
@@ -80,7 +81,8 @@ the loadings in comment lines.
 
 A data row is a line of numbers separated by white space (words after them
 are ignored; a number that runs into other text, as in "1.5,2", is an error);
-lines starting with '#', '!' or ';' are comments. Exit status: 0 on
+lines starting with '#', '!' or ';' are comments. A DATA file '-' is
+standard input; compressed files are read as they are. Exit status: 0 on
 success, 1 on bad input or a failed write, 2 on a bad command line.
 )";
 
@@ -230,12 +232,21 @@ std::optional<Options> parse_options(int argc, char** argv)
     options.fit.varimax = options.rotation == find_rotation("varimax");
     if (options.factors_given && !options.fit.varimax && options.components_only() && !options.json)
         throw UsageError{"option -k needs --varimax"};
-    if (options.json && *options.json == "-" && options.output.value_or("") == "-")
-        throw UsageError{"--json=- and -o - cannot both write to standard output"};
     for (int i = optind; i < argc; ++i)
         options.files.emplace_back(argv[i]);
     if (options.files.empty())
         throw UsageError{"no data file"};
+    // Standard input is read once: a second '-' would add no rows.
+    if (std::count(options.files.begin(), options.files.end(), "-") > 1)
+        throw UsageError{"standard input ('-') named more than once"};
+    // Data from standard input have no name to give the coefficients.
+    const bool output_given = options.output.has_value();
+    if (!output_given && options.files.front() == "-")
+        options.output = "-";
+    if (options.json && *options.json == "-" && options.output == "-")
+        throw UsageError{output_given ? "--json=- and -o - cannot both write to standard output"
+                                      : "--json=- and the coefficients of data from standard input cannot both "
+                                        "write to standard output; name an output file with -o"};
     return options;
 }
 
@@ -460,8 +471,7 @@ void RowPool::learn_variables(const DataReader& reader, const LineBlock& lines, 
 void RowPool::read(const std::string& path)
 {
     // A compressed data file is decompressed as scorix does it.
-    // Read once: a FIFO is waited for, as any filter waits for its writer.
-    ByteStream file = ByteStream::open(path.c_str(), true);
+    ByteStream file = ByteStream::open(path.c_str());
     if (!file.is_open())
         throw FitError(path + ": " + std::strerror(errno));
     const bool compressed = file.compressed();
@@ -510,6 +520,10 @@ void RowPool::read(const std::string& path)
     run_pipeline(threads, static_cast<int>(blocks.size()), steps);
     if (failed && failed->out_of_memory)
         throw std::bad_alloc();
+    // Damaged compressed data can make wrong lines before the check at the
+    // end of the stream fails: the damage is what to report.
+    if (failed && failed->bad_row >= 0 && reader.damaged_rest())
+        throw FitError(path + ": read error: compressed data damaged or cut short");
     if (failed && failed->bad_row >= 0)
         throw FitError(path + ":" + std::to_string(line_number(failed->lines, failed->bad_row)) +
                        (failed->bad_field ? ":" + std::to_string(failed->bad_field) : "") + ": " + failed->problem);
@@ -564,7 +578,12 @@ FactorReport factor_report(const Fit& base, const Options& options, long long ro
         break;
     }
     }
-    report.settings = {options.method, options.rotation, options.scores, k, options.rotation_settings};
+    // The plain components' varimax is in the Fit already; without a JSON
+    // report their figures need no second one (the communalities do not
+    // change under a rotation).
+    const RotationMethod* rotation =
+        options.components_only() && !options.json ? find_rotation("none") : options.rotation;
+    report.settings = {options.method, rotation, options.scores, k, options.rotation_settings};
     report.solution = factor_solution(base.analysed, report.settings);
     report.kmo = sampling_adequacy(r);
     report.sphericity = sphericity(r, rows);
@@ -592,17 +611,8 @@ void use_factor_weights(Fit& result, const FactorReport& factors)
 int fit_files(const Options& options)
 {
     RowPool pool(options);
-    for (const std::string& path : options.files) {
-        try {
-            pool.read(path);
-        } catch (const FitError&) {
-            // Damaged compressed data can make wrong lines before the check at
-            // the end of the stream fails: the damage is what to report.
-            if (ByteStream::damaged(path.c_str()))
-                throw FitError(path + ": read error: compressed data damaged or cut short");
-            throw;
-        }
-    }
+    for (const std::string& path : options.files)
+        pool.read(path);
     if (pool.rows() < 2)
         throw FitError(options.files.back() + ": a fit needs at least 2 data rows, found " +
                        std::to_string(pool.rows()));
@@ -611,15 +621,34 @@ int fit_files(const Options& options)
     fit_options.varimax = options.fit.varimax && components;
     Fit result = fit(pool.moments(), fit_options);
     std::optional<FactorReport> factors;
-    if (!components || options.json) {
+    try {
         factors = factor_report(result, options, pool.rows());
+    } catch (const FitError&) {
+        // The components alone need no more than their decomposition: their
+        // communalities and adequacy figures are left out when the factor
+        // model fails (a matrix too near singular for its inverse).
+        if (!components || options.json)
+            throw;
+    }
+    if (factors) {
         factors->in_coefficients = !components;
         if (!components)
             use_factor_weights(result, *factors);
-        if (const int i = factors->solution.heywood; i >= 0)
+        // A component's uniqueness is no estimate: no Heywood warning for the
+        // plain components, whose .fsc does not hold a factor model.
+        if (const int i = factors->solution.heywood; i >= 0 && (!components || options.json))
             std::fprintf(stderr, "scorix-fit: warning: Heywood case: variable %d has uniqueness %g (bound %g)\n", i + 1,
                          factors->solution.uniquenesses[i], kLeastUniqueness);
     }
+    // A rotation stopped at its step cap is still a rotation of the same
+    // factors, and the scores stay invertible, but it is not the one its
+    // criterion asks for: said, as R's rotations say it, and the JSON report
+    // has "converged": false.
+    const bool rotation_converged = components ? result.converged : factors->solution.rotation.converged;
+    if (!rotation_converged)
+        std::fprintf(stderr, "scorix-fit: warning: the %s rotation did not converge in %d iterations; the factors are "
+                     "those of its last iteration\n", options.rotation->name,
+                     components ? result.iterations : factors->solution.rotation.iterations);
     const FitSource source{options.files, pool.rows(), pool.names(),
                            options.drop_incomplete ? std::optional<long long>(pool.dropped()) : std::nullopt};
     const std::string name = options.output.value_or(output_name(options.files.front(), ".fsc"));

@@ -57,7 +57,7 @@ std::string json_report(const Fit& result, const FitOptions& options, const FitS
         {"kmo", {{"overall", factors.kmo.overall}, {"variables", values_of(factors.kmo.variables)}}},
         {"bartlett", test_of(factors.sphericity)},
         {"iterations", {{"extraction", f.extraction.iterations}, {"rotation", f.rotation.iterations}}},
-        {"converged", true},
+        {"converged", f.rotation.converged},
     };
     if (!source.names.empty())
         report["names"] = source.names;

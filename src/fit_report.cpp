@@ -1,5 +1,6 @@
 #include "fit_report.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdarg>
 #include <cstdio>
@@ -56,8 +57,25 @@ std::string method(const Fit& result, const FitOptions& options, const FactorRep
     return text;
 }
 
+// The comment lines every fit has: the communalities and uniquenesses of
+// its factors, the sampling adequacy, the sphericity test and, for maximum
+// likelihood, the fit.
+void append_adequacy_comments(std::string& text, const FactorReport& factors)
+{
+    const FactorSolution& f = factors.solution;
+    text += "# communalities and uniquenesses (variable, communality, uniqueness):\n";
+    for (Eigen::Index i = 0; i < f.communalities.size(); ++i)
+        append(text, "# communality %d %.17g %.17g\n", static_cast<int>(i + 1), f.communalities[i],
+               f.uniquenesses[i]);
+    append(text, "# kmo %.17g\n# sphericity chi2 %.17g df %.17g p %.17g\n", factors.kmo.overall,
+           factors.sphericity.chi2, factors.sphericity.df, factors.sphericity.p);
+    if (factors.fit)
+        append(text, "# fit chi2 %.17g df %.17g p %.17g rmsea %.17g tli %.17g bic %.17g\n", factors.fit->test.chi2,
+               factors.fit->test.df, factors.fit->test.p, factors.fit->rmsea, factors.fit->tli, factors.fit->bic);
+}
+
 // The comment lines of a factor model: variances, pattern, factor
-// correlations, communalities and the figures.
+// correlations, then those of every fit.
 void append_factor_comments(std::string& text, const FactorReport& factors, double total)
 {
     const FactorSolution& f = factors.solution;
@@ -77,15 +95,7 @@ void append_factor_comments(std::string& text, const FactorReport& factors, doub
             append_row(text, f.rotation.phi.row(s));
         }
     }
-    text += "# communalities and uniquenesses (variable, communality, uniqueness):\n";
-    for (Eigen::Index i = 0; i < f.communalities.size(); ++i)
-        append(text, "# communality %d %.17g %.17g\n", static_cast<int>(i + 1), f.communalities[i],
-               f.uniquenesses[i]);
-    append(text, "# kmo %.17g\n# sphericity chi2 %.17g df %.17g p %.17g\n", factors.kmo.overall,
-           factors.sphericity.chi2, factors.sphericity.df, factors.sphericity.p);
-    if (factors.fit)
-        append(text, "# fit chi2 %.17g df %.17g p %.17g rmsea %.17g tli %.17g bic %.17g\n", factors.fit->test.chi2,
-               factors.fit->test.df, factors.fit->test.p, factors.fit->rmsea, factors.fit->tli, factors.fit->bic);
+    append_adequacy_comments(text, factors);
 }
 
 }  // namespace
@@ -142,6 +152,8 @@ std::string coefficient_text(const Fit& result, const FitOptions& options, const
     }
     if (factors && factors->in_coefficients)
         append_factor_comments(text, *factors, total);
+    else if (factors)
+        append_adequacy_comments(text, *factors);
     text += "# loadings: row k for variable k, column s for score s, the correlation of the variable with the score:\n";
     for (Eigen::Index k = 0; k < n; ++k) {
         text += "# loading ";
@@ -174,12 +186,17 @@ std::string eigenvalue_table(const Fit& result, const FitOptions& options, const
         append(text, "%9d  %12.6g  %13.2f  %12.2f\n", static_cast<int>(s + 1), result.eigenvalues[s],
                100 * result.eigenvalues[s] / total, 100 * cumulative / total);
     }
-    if (!factors || !factors->in_coefficients)
+    if (!factors)
         return text;
     const FactorSolution& f = factors->solution;
+    // The varimax factors of the components are those of the coefficients.
+    Eigen::VectorXd variance = f.variance;
+    if (!factors->in_coefficients && result.rotated > 0)
+        for (Eigen::Index s = 0; s < std::min<Eigen::Index>(result.rotated, variance.size()); ++s)
+            variance[s] = result.analysed.diagonal().dot(result.loadings.col(s).cwiseAbs2());
     text += "   factor      variance  % of variance\n";
-    for (Eigen::Index s = 0; s < f.variance.size(); ++s)
-        append(text, "%9d  %12.6g  %13.2f\n", static_cast<int>(s + 1), f.variance[s], 100 * f.variance[s] / total);
+    for (Eigen::Index s = 0; s < variance.size(); ++s)
+        append(text, "%9d  %12.6g  %13.2f\n", static_cast<int>(s + 1), variance[s], 100 * variance[s] / total);
     text += " variable   communality     uniqueness\n";
     for (Eigen::Index i = 0; i < f.communalities.size(); ++i)
         append(text, "%9d  %12.6g  %13.6g\n", static_cast<int>(i + 1), f.communalities[i], f.uniquenesses[i]);

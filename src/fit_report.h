@@ -22,8 +22,9 @@ struct FitSource {
 };
 
 // A factor model beside the components: the solution and the figures that
-// judge it. Present when a fit goes beyond the plain components (or their
-// varimax) or a JSON report is asked for.
+// judge it. Every fit has one; for the plain components (or their varimax)
+// it is the retained components, whose communalities and adequacy figures
+// are reported beside the coefficients.
 struct FactorReport {
     FactorSettings settings;
     FactorSolution solution;
@@ -37,9 +38,9 @@ struct FactorReport {
     bool in_coefficients = false;               // the first columns of the coefficients are its weights
 };
 
-// With a factor report whose weights are in the coefficients, the comment
-// lines also give its method, factor variances, pattern, factor
-// correlations, communalities, KMO, sphericity test and ML fit.
+// With a factor report, the comment lines also give its communalities, KMO,
+// sphericity test and ML fit; when its weights are in the coefficients, also
+// its method, factor variances, pattern and factor correlations.
 std::string coefficient_text(const Fit& result, const FitOptions& options, const FitSource& source,
                              const FactorReport* factors = nullptr);
 

@@ -10,6 +10,11 @@
 
 #include "console.h"
 
+bool writes_to_standard_output(std::string_view path)
+{
+    return path == "-" || path == "/dev/stdin" || path.starts_with("/dev/fd/");
+}
+
 std::string output_name(std::string_view path, std::string_view ext)
 {
     std::size_t component = path.rfind('/');
@@ -78,15 +83,23 @@ char* format_table_rows(const RowMatrix& result, int rows, int scores, char sepa
     return text;
 }
 
-OutputFile::OutputFile(AtomicFile file)
-    : file_(std::move(file)), buffer_(std::make_unique_for_overwrite<char[]>(kBufferBytes))
+OutputFile::OutputFile(AtomicFile file, bool streams)
+    : file_(std::move(file)), streams_(streams), buffer_(std::make_unique_for_overwrite<char[]>(kBufferBytes))
 {
+}
+
+void OutputFile::write_out(const char* bytes, std::size_t size)
+{
+    if (failed_ || file_.fd() < 0 || size == 0)
+        return;
+    if (streams_)
+        set_error_note("scorix: the output on standard output is incomplete\n");
+    failed_ = !write_all(file_.fd(), bytes, size);
 }
 
 void OutputFile::flush()
 {
-    if (!failed_ && file_.fd() >= 0 && !write_all(file_.fd(), buffer_.get(), used_))
-        failed_ = true;
+    write_out(buffer_.get(), used_);
     used_ = 0;
 }
 
@@ -95,8 +108,7 @@ void OutputFile::write(std::string_view text)
     if (used_ + text.size() > kBufferBytes)
         flush();
     if (text.size() >= kBufferBytes) {
-        if (!failed_ && file_.fd() >= 0 && !write_all(file_.fd(), text.data(), text.size()))
-            failed_ = true;
+        write_out(text.data(), text.size());
         return;
     }
     text.copy(buffer_.get() + used_, text.size());
@@ -111,11 +123,14 @@ void OutputFile::finish()
     // A file whose writing failed never takes the place of the old one.
     if (failed_ || !file_.commit())
         error("Error %s %d:writing %s\n", kErrorLabel, 762, file_.name().c_str());
+    set_error_note(nullptr);
 }
 
 OutputFile writefile(RunState& state, const char* path)
 {
     if (state.debug)
         message("writefile()\n");
+    if (writes_to_standard_output(path))
+        return OutputFile(AtomicFile::standard_output(), true);
     return OutputFile(AtomicFile(output_name(path, state.EXT)));
 }

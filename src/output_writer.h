@@ -12,6 +12,11 @@
 #include "printer.h"
 #include "run_state.h"
 
+// An operand that names a descriptor of this process rather than a file
+// ("-", /dev/stdin, /dev/fd/N: standard input, a pipe of the shell's): its
+// output has no name to take and goes to standard output.
+bool writes_to_standard_output(std::string_view path);
+
 // The output name for an input path: the last "." of the last path
 // component, unless it is the component's first character, and all after it
 // give way to `ext`; without such a "." `ext` is appended.
@@ -42,7 +47,7 @@ char* format_table_rows(const RowMatrix& result, int rows, int scores, char sepa
 // its name only when finish() finds every row written.
 class OutputFile {
 public:
-    explicit OutputFile(AtomicFile file);
+    explicit OutputFile(AtomicFile file, bool streams = false);
 
     // Appends printed rows.
     void write(std::string_view text);
@@ -55,8 +60,10 @@ public:
 
 private:
     void flush();
+    void write_out(const char* bytes, std::size_t size);
 
     AtomicFile file_;
+    bool streams_;  // standard output: what is written is delivered at once
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
     bool failed_ = false;  // a write failed; reported by finish()
@@ -65,5 +72,7 @@ private:
 // Starts the output file for the input `path`; it replaces an earlier file
 // of its name (the input itself, too) only when it is complete. An output
 // that cannot be created is reported by finish(), once the input has been
-// read and its rows counted: a fault of the input is told first.
+// read and its rows counted: a fault of the input is told first. The output
+// of an input on a descriptor streams to standard output: a failure after
+// rows have gone out says that they are not all.
 OutputFile writefile(RunState& state, const char* path);

@@ -40,7 +40,7 @@ Rotation varimax(const MatrixXd& a, const RotationSettings&)
     Rotation result{a, MatrixXd::Identity(k, k), MatrixXd::Identity(k, k), 0};
     if (k < 2)
         return result;
-    result.structure = ::varimax(a, result.iterations);
+    result.structure = ::varimax(a, result.iterations, result.converged);
     result.pattern = a * result.structure;
     return result;
 }
@@ -63,7 +63,8 @@ Rotation promax(const MatrixXd& a, const RotationSettings& settings)
     u = u * d.cwiseSqrt().asDiagonal();
     const Eigen::PartialPivLU<MatrixXd> lu(u);
     const MatrixXd u_inverse = lu.solve(MatrixXd::Identity(k, k));
-    return {v * u, u_inverse * u_inverse.transpose(), vm.structure * u_inverse.transpose(), vm.iterations};
+    return {v * u, u_inverse * u_inverse.transpose(), vm.structure * u_inverse.transpose(), vm.iterations,
+            vm.converged};
 }
 
 // Quartimax: Q = -sum(L^4) / 4, gradient -L^3.
@@ -130,6 +131,7 @@ Rotation gradient_projection(const MatrixXd& a, CriterionFunction criterion, boo
     const double scale = std::max(1.0, std::abs(c.value));
     double step = 1;
     int iteration = 0;
+    bool converged = true;
     for (;; ++iteration) {
         MatrixXd projected;
         if (oblique) {
@@ -141,8 +143,10 @@ Rotation gradient_projection(const MatrixXd& a, CriterionFunction criterion, boo
         const double s = projected.norm();
         if (s < 1e-8 * scale)
             break;
-        if (iteration == kMostIterations)
-            throw FitError("the rotation did not converge in " + std::to_string(kMostIterations) + " iterations");
+        if (iteration == kMostIterations) {
+            converged = false;
+            break;
+        }
         step *= 2;
         MatrixXd next;
         Criterion c_next;
@@ -167,8 +171,8 @@ Rotation gradient_projection(const MatrixXd& a, CriterionFunction criterion, boo
         g = gradient_of(t, l, c);
     }
     if (oblique)
-        return {l, t.transpose() * t, t, iteration};
-    return {l, MatrixXd::Identity(k, k), t, iteration};
+        return {l, t.transpose() * t, t, iteration, converged};
+    return {l, MatrixXd::Identity(k, k), t, iteration, converged};
 }
 
 void orient_factors(Rotation& rotation)

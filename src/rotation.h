@@ -15,6 +15,7 @@ struct Rotation {
     Eigen::MatrixXd phi;        // factor correlations (identity when orthogonal)
     Eigen::MatrixXd structure;  // factors x factors: the structure is A * structure
     int iterations = 0;
+    bool converged = true;      // false when the iteration stopped at its step cap
 };
 
 struct RotationSettings {
@@ -25,7 +26,8 @@ struct RotationMethod {
     const char* name;         // as --rotate names it
     const char* description;  // for the report
     bool oblique;
-    // Throws FitError when the iteration does not converge.
+    // A rotation that does not converge by its step cap is the last one
+    // reached, with `converged` false.
     Rotation (*rotate)(const Eigen::MatrixXd& loadings, const RotationSettings& settings);
 };
 
@@ -42,7 +44,8 @@ using CriterionFunction = Criterion (*)(const Eigen::MatrixXd& loadings);
 // the criterion over orthogonal rotations T (L = A T) or over oblique ones
 // with unit columns (L = A T'^-1, Phi = T'T), until the projected gradient
 // is below 1e-8 (times the criterion of A when that exceeds 1: covariance
-// loadings can be in the thousands), as GPArotation's GPForth and GPFoblq do.
+// loadings can be in the thousands), as GPArotation's GPForth and GPFoblq do;
+// after 10,000 steps it stops with the last rotation, not converged.
 Rotation gradient_projection(const Eigen::MatrixXd& loadings, CriterionFunction criterion, bool oblique);
 
 // Puts the factors in the order of the variance they explain (diag(Phi L'L))

@@ -80,6 +80,7 @@ struct Fit {
     Eigen::MatrixXd loadings;      // correlation of variable k with score s
     int rotated = 0;               // leading columns that are varimax factors
     int iterations = 0;            // varimax iterations taken
+    bool converged = true;         // false when varimax stopped at its step cap
 };
 
 // The correlation matrix of co-moments, with an exact unit diagonal.
@@ -88,10 +89,11 @@ Eigen::MatrixXd correlation(const Eigen::MatrixXd& comoments);
 // Kaiser-normalized varimax: the orthogonal rotation T of `loadings` that
 // maximizes the varimax criterion of its rows scaled to unit length,
 // iterated until no element of T changes by more than kVarimaxChange (at
-// most kVarimaxIterations steps, the count taken is left in `iterations`).
+// most kVarimaxIterations steps, the count taken is left in `iterations`;
+// `converged` says whether the change fell to kVarimaxChange before the cap).
 inline constexpr double kVarimaxChange = 1e-14;
 inline constexpr int kVarimaxIterations = 1000;
-Eigen::MatrixXd varimax(const Eigen::MatrixXd& loadings, int& iterations);
+Eigen::MatrixXd varimax(const Eigen::MatrixXd& loadings, int& iterations, bool& converged);
 
 // The score coefficients of the first k = rotation.rows() components turned
 // by `rotation`, V_k Lambda_k^-1/2 T: for the identity the components' own

@@ -204,6 +204,8 @@ TEST(Fit, BadInputStopsWithFileLineAndNoOutput)
         {"1 2\n3 5\n4 4\n", {"--varimax", "-k", "3"}, 1, "3 factors asked for, but there are only 2 variables"},
         {"1 2\n3 5\n", {"--bogus"}, 2, "unrecognized option '--bogus'\nTry 'scorix-fit --help' for more information."},
         {"1 2\n3 5\n", {"-k", "2"}, 2, "option -k needs --varimax\nTry 'scorix-fit --help' for more information."},
+        {"1 2\n3 5\n", {"-", "-"}, 2, "standard input ('-') named more than once\nTry 'scorix-fit --help' for"},
+        {"1 2\n3 5\n", {"--json=-", "-"}, 2, "--json=- and the coefficients of data from standard input cannot both"},
     };
     for (const auto& c : cases) {
         ScratchDir dir;
