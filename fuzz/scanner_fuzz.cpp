@@ -1,6 +1,7 @@
 // The number scanner against sscanf "%lg%n" (what it consumes, the bits);
 // checkline and readline (its count and where its numbers end) must agree
-// with a scan of one number at a time.
+// with a scan of one number at a time, and the table reading of a line whose
+// fields are all numbers with readline, blank- or comma-separated.
 #include <algorithm>
 #include <bit>
 #include <cstdio>
@@ -9,6 +10,7 @@
 
 #include "cpu.h"
 #include "harness.h"
+#include "table_format.h"
 #include "text_input.h"
 
 namespace {
@@ -18,6 +20,31 @@ std::size_t library_scan(const char* text, double& value)
 {
     int consumed = 0;
     return std::sscanf(text, "%lg%n", &value, &consumed) == 1 ? static_cast<std::size_t>(consumed) : 0;
+}
+
+// A line read as a table: when no field is bad, every field is one number,
+// the same that readline reads; joined by commas instead, the same again.
+void table_agrees(std::string text, const std::vector<double>& numbers, char delimiter)
+{
+    TableFormat format;
+    format.na.clear();
+    format.delimiter = delimiter;
+    if (delimiter) {
+        std::string joined;
+        for (std::size_t i = 0; (i = text.find_first_not_of(" \t\n\v\f\r", i)) != std::string::npos;) {
+            const std::size_t end = std::min(text.find_first_of(" \t\n\v\f\r", i), text.size());
+            joined += (joined.empty() ? "" : ",") + text.substr(i, end - i);
+            i = end;
+        }
+        text = joined;
+    }
+    std::vector<double> row(numbers.size() + 1);
+    const RowFields found = RowReader(format).read(text, row.data(), static_cast<int>(row.size()), nullptr, nullptr);
+    if (found.bad_field >= 0 || found.missing)
+        return;
+    FUZZ_CHECK(found.count == static_cast<int>(numbers.size()));
+    for (std::size_t k = 0; k < numbers.size(); ++k)
+        FUZZ_CHECK(bits(row[k]) == bits(numbers[k]));
 }
 
 // The first byte selects the row size and flags of readline; the scanners
@@ -56,6 +83,9 @@ void one_input(const std::uint8_t* data, std::size_t size)
             FUZZ_CHECK(bits(row[k]) == bits(expected_cell));
         }
     }
+    if (text.find('"') == std::string::npos && text.find(',') == std::string::npos)
+        for (const char delimiter : {'\0', ','})
+            table_agrees(text, numbers, delimiter);
 }
 
 }  // namespace

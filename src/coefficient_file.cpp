@@ -128,3 +128,18 @@ void readfsc(RunState& state, const char* path)
     }
     check_read(reader, path);
 }
+
+std::optional<std::vector<std::string>> read_names(const char* path)
+{
+    File file(std::fopen(path, "r"), std::fclose);
+    if (!file)
+        return std::nullopt;
+    // Comment lines are what the line reader skips: this reading sees them.
+    char line[1 << 16];
+    while (std::fgets(line, sizeof line, file.get())) {
+        std::vector<std::string> names = names_comment(line_text(line));
+        if (!names.empty())
+            return names;
+    }
+    return std::nullopt;
+}

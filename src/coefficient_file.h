@@ -12,3 +12,7 @@
 // through `error` when the file cannot be opened or read, or when its
 // sections disagree in size.
 void readfsc(RunState& state, const char* path);
+
+// The variables' names of the coefficient file at `path` (its "# names:"
+// comment line), or nothing when it has none or cannot be read.
+std::optional<std::vector<std::string>> read_names(const char* path);

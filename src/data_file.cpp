@@ -78,6 +78,43 @@ bool make_room(LineBlock& block, std::size_t size, const char* from, std::size_t
 
 // Replaces the data/result pair by a zero-filled pair with room for one
 // block of rows; datarows becomes 0.
+// convert_lines for a table: the labels kept, a row with a missing value
+// marked (its values 0 until its output says NA), a field that is not a
+// number noted as the block's failure in delimited mode.
+void convert_table(const RunState& state, LineBlock& block, RowMatrix& data)
+{
+    const int cols = state.datacols;
+    const int* flags = state.readflag ? state.readflag->data() : nullptr;
+    RowReader reader(state.format);
+    block.labels.clear();
+    block.label_ends.assign(static_cast<std::size_t>(block.rows()), 0);
+    block.missing.assign(static_cast<std::size_t>(block.rows()), 0);
+    block.missing_rows = 0;
+    block.bad_row = -1;
+    for (int r = 0; r < block.rows(); ++r) {
+        double* row = data.row(r);
+        const RowFields found = reader.read(block.line(r), row, cols, flags, &block.labels);
+        block.label_ends[static_cast<std::size_t>(r)] = block.labels.size();
+        if (found.bad_field >= 0 && (state.format.delimiter || found.glued)) {
+            block.bad_row = r;
+            block.bad_field = found.bad_field;
+            return;
+        }
+        if (found.count > cols) {
+            block.too_many = found.count;
+            return;
+        }
+        std::fill(row + std::min(found.count, cols), row + cols, 0.0);
+        if (found.missing) {
+            block.missing[static_cast<std::size_t>(r)] = 1;
+            ++block.missing_rows;
+            std::fill(row, row + cols, 0.0);
+        }
+        if (found.count < cols && found.bad_field >= 0 && block.text_rows++ == 0)
+            block.first_text_row = r;
+    }
+}
+
 void allocate(RunState& state)
 {
     state.data = RowMatrix{};
@@ -96,6 +133,12 @@ void allocate(RunState& state)
 DataReader::DataReader(ByteStream stream, int cols, const char* path, int threads)
     : stream_(std::move(stream)), cols_(cols), threads_(threads), path_(path)
 {
+}
+
+void DataReader::expect_table(const TableFormat& format)
+{
+    table_ = true;
+    header_pending_ = format.header;
 }
 
 DataReader readfile(RunState& state, const char* path)
@@ -129,8 +172,14 @@ bool read_lines(DataReader& reader, LineBlock& block, int max_rows, bool exact_r
     std::size_t searched = 0;  // no newline before this
     auto take = [&](std::size_t end) {
         std::string_view line(block.text.get() + begin, end - begin);
-        if (!iscomment(line))
+        if (iscomment(line) || (reader.table_ && blank_line(line))) {
+        } else if (reader.header_pending_) {
+            reader.header_.assign(line);
+            reader.header_line_ = reader.lines_ + 1;
+            reader.header_pending_ = false;
+        } else {
             block.lines.emplace_back(begin, end);
+        }
         ++reader.lines_;
         begin = searched = end;
     };
@@ -191,6 +240,10 @@ void convert_lines(const RunState& state, LineBlock& block, RowMatrix& data)
     block.too_many = -1;
     block.text_rows = 0;
     block.first_text_row = -1;
+    if (state.format.table) {
+        convert_table(state, block, data);
+        return;
+    }
     for (int r = 0; r < block.rows(); ++r) {
         double* row = data.row(r);
         int count = readline(block.line(r), row, cols, flags);
@@ -213,8 +266,17 @@ void take_block(DataReader& reader, const LineBlock& block)
     if (block.too_many >= 0 && !damaged)
         error("Error %s %d:\nnumber of variables in std (%d)\nand in %s (%d) mismatch.\n", kErrorLabel, 655,
               reader.cols_, reader.path_, block.too_many);
+    if (block.bad_row >= 0 && !damaged) {
+        // The line, cut short and without control bytes.
+        std::string_view line = line_text(block.line(block.bad_row));
+        std::string shown(line.substr(0, std::min<std::size_t>(line.size(), 60)));
+        std::replace_if(shown.begin(), shown.end(), [](char c) { return c >= 0 && c < ' '; }, '?');
+        error("Error %s %d:%s:%lld:%d: a field that is not a number, in \"%s\"\n", kErrorLabel, 661, reader.path_,
+              line_number(block, block.bad_row), block.bad_field, shown.c_str());
+    }
     if (block.failed || damaged)
         error("Error %s %d:reading %s\n", kErrorLabel, 647, reader.path_);
+    reader.missing_rows_ += block.missing_rows;
     if (block.text_rows == 0)
         return;
     if (reader.text_rows.count == 0)
@@ -251,4 +313,7 @@ void warn_text_rows(const DataReader& reader)
                 "were read as 0\n",
                 reader.path_, rows.count, rows.count == 1 ? "row holds" : "rows hold", rows.first_line,
                 rows.first.c_str());
+    if (reader.missing_rows_ > 0)
+        warning("%s: %lld %s a missing value; %s written as NA\n", reader.path_, reader.missing_rows_,
+                reader.missing_rows_ == 1 ? "row holds" : "rows hold", reader.missing_rows_ == 1 ? "its values are" : "their values are");
 }

@@ -13,6 +13,7 @@
 
 #include "byte_stream.h"
 #include "run_state.h"
+#include "table_format.h"
 #include "text_input.h"
 
 // The lines of one block of rows as they were read, and what converting
@@ -27,6 +28,15 @@ struct LineBlock {
     int too_many = -1;         // convert_lines: numbers of the first line with more than the variables
     int text_rows = 0;         // convert_lines: rows that hold text where numbers were expected
     int first_text_row = -1;   // and the first of them
+    // Read as a table (TableFormat::table): each row's label fields with
+    // their separators (row r's end at label_ends[r]), which rows hold a
+    // missing value, and the first field that is not a number.
+    std::string labels;
+    std::vector<std::size_t> label_ends;
+    std::vector<char> missing;
+    int missing_rows = 0;
+    int bad_row = -1;
+    int bad_field = 0;
 
     int rows() const { return static_cast<int>(lines.size()); }
     std::string_view line(int row) const
@@ -49,6 +59,15 @@ public:
         std::string first;  // that line, cut short
     };
     TextRows text_rows;
+    // Reads the file as a table of `format`: blank lines are no rows, and
+    // with a header its first line that is not a comment is kept apart.
+    void expect_table(const TableFormat& format);
+    // The header line (empty until read) and its line number.
+    const std::string& header() const { return header_; }
+    long long header_line() const { return header_line_; }
+    // Rows with a missing value so far.
+    long long missing_rows() const { return missing_rows_; }
+    const char* path() const { return path_; }
     // Rows read so far: the file's row count once read_lines has said no.
     long long rows() const { return rows_; }
     // Threads worth starting for the file.
@@ -76,6 +95,11 @@ private:
     bool at_end_ = false;  // the stream has nothing more to give
     bool ended_ = false;   // every row is handed on, or reading failed
     LineBlock block_;      // readblock's
+    bool table_ = false;
+    bool header_pending_ = false;
+    std::string header_;
+    long long header_line_ = 0;
+    long long missing_rows_ = 0;
 };
 
 // Opens the file at `path` ("-": standard input) with its console lines and
@@ -102,8 +126,9 @@ long long line_number(const LineBlock& block, int row);
 void convert_lines(const RunState& state, LineBlock& block, RowMatrix& data);
 
 // Takes a converted block in file order: ends the run through `error` when
-// it holds a failure (a line with too many numbers first, then a read
-// error), and otherwise notes its rows with text.
+// it holds a failure (a line with too many numbers or a field that is not a
+// number first, then a read error), and otherwise notes its rows with text
+// and with missing values.
 void take_block(DataReader& reader, const LineBlock& block);
 
 // The file's row count on the console, once every block is taken; the
@@ -117,7 +142,8 @@ void report_rows(const RunState& state, const DataReader& reader);
 // transform_file; this one is for the tests.
 bool readblock(RunState& state, DataReader& reader);
 
-// The warning about rows that hold text where numbers were expected, if any.
+// The warnings about rows that hold text where numbers were expected and
+// about rows with missing values, if any.
 void warn_text_rows(const DataReader& reader);
 
 // Rows per block for rows of `cols` values.

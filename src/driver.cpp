@@ -75,6 +75,42 @@ void act_on_option(RunState& state, int option, const char* program_path)
     }
 }
 
+// The table options (--csv, --delimiter=C, ...) by their full names, or -1.
+int table_option(const char* word, const char*& argument)
+{
+    for (const option& table : kTableOptions) {
+        const std::size_t length = std::strlen(table.name);
+        if (std::strncmp(word, "--", 2) != 0 || std::strncmp(word + 2, table.name, length) != 0)
+            continue;
+        const char* rest = word + 2 + length;
+        if ((table.has_arg == no_argument && *rest == '\0') || (table.has_arg == required_argument && *rest == '=')) {
+            argument = *rest ? rest + 1 : nullptr;
+            return table.val;
+        }
+    }
+    return -1;
+}
+
+// Takes the table options out before the command line's own options are
+// parsed: they go by their full names only (with "=" for an argument), so
+// that every abbreviation of the others keeps its meaning ("--he" is
+// --help). They are moved behind the rest of argv, which keeps them for
+// the log line; returns the count of the rest.
+int take_table_options(RunState& state, int argc, char** argv)
+{
+    char** const end = std::find_if(argv + 1, argv + argc, [](const char* word) { return std::strcmp(word, "--") == 0; });
+    const char* argument = nullptr;
+    char** const taken = std::stable_partition(argv + 1, end, [&](const char* word) { return table_option(word, argument) < 0; });
+    for (char** word = taken; word != end; ++word) {
+        const int code = table_option(*word, argument);
+        const std::string problem = apply_table_option(state.format, code, argument);
+        if (!problem.empty())
+            error("Error %s %d:%s\n", kErrorLabel, 660, problem.c_str());
+    }
+    std::rotate(taken, end, argv + argc);
+    return argc - static_cast<int>(end - taken);
+}
+
 // Parses the options into `state`; the usage screen ends the process for
 // help and rejected options. Returns the index of the first operand.
 int parse_options(RunState& state, int argc, char** argv)
@@ -158,7 +194,77 @@ struct Block {
     RowMatrix result;
     std::unique_ptr<char[]> printed;
     std::size_t printed_size = 0;
+    std::size_t printed_capacity = 0;  // a table's labels may need more than printed_bytes
 };
+
+// Prints a block's rows: as runs of numbers, or as a table with the labels
+// in front and NA for the rows with a missing value.
+void print_block(const RunState& state, Block& block)
+{
+    const LineBlock& lines = block.lines;
+    const int rows = lines.rows();
+    if (!state.format.table) {
+        char* printed = block.printed.get();
+        block.printed_size = static_cast<std::size_t>(format_rows(block.result, rows, state.scores, printed) - printed);
+        return;
+    }
+    const std::size_t needed = printed_bytes(rows, state.scores) + lines.labels.size();
+    if (needed > block.printed_capacity) {
+        block.printed = std::make_unique_for_overwrite<char[]>(needed);
+        block.printed_capacity = needed;
+    }
+    char* printed = block.printed.get();
+    block.printed_size = static_cast<std::size_t>(
+        format_table_rows(block.result, rows, state.scores, state.format.separator(), lines.labels,
+                          lines.label_ends.data(), lines.missing.data(), printed) - printed);
+}
+
+// The name of a field for an error text.
+std::string shown_name(const std::vector<std::string>& names, std::size_t i)
+{
+    return i < names.size() ? "\"" + names[i] + "\"" : std::string("missing");
+}
+
+// With --header: checks the data's names against the coefficient file's
+// (forward, when it has names) and writes the output's own header line.
+void take_header(const RunState& state, const DataReader& input, OutputFile& output)
+{
+    RowReader reader(state.format);
+    const std::vector<std::string> all = reader.names(input.header());
+    std::vector<std::string> names;
+    std::vector<int> field_numbers;
+    for (std::size_t i = 0; i < all.size(); ++i)
+        if (!state.format.is_label(static_cast<int>(i))) {
+            names.push_back(all[i]);
+            field_numbers.push_back(static_cast<int>(i) + 1);
+        }
+    if (!state.reverse && state.names) {
+        const std::vector<std::string>& expected = *state.names;
+        for (std::size_t i = 0; i < std::max(names.size(), expected.size()); ++i) {
+            if (i < names.size() && i < expected.size() && names[i] == expected[i])
+                continue;
+            const int field = i < field_numbers.size() ? field_numbers[i] : static_cast<int>(all.size() + i - names.size()) + 1;
+            error("Error %s %d:%s:%lld:%d: the data's name is %s, %s has %s\n", kErrorLabel, 662, input.path(),
+                  input.header_line(), field, shown_name(names, i).c_str(), state.fscname->c_str(),
+                  shown_name(expected, i).c_str());
+        }
+    }
+    std::string line;
+    const char separator = state.format.separator();
+    for (const std::string& label : reader.label_names(input.header()))
+        line += label + separator;
+    for (int s = 0; s < state.scores; ++s) {
+        if (s > 0)
+            line += separator;
+        if (state.reverse && state.names && static_cast<std::size_t>(s) < state.names->size()) {
+            line += quoted_name((*state.names)[static_cast<std::size_t>(s)]);
+        } else {
+            line += state.reverse ? 'V' : 'F';
+            line += std::to_string(s + 1);
+        }
+    }
+    output.write(line + "\n");
+}
 
 // The blocks in flight (plan_blocks). The first block takes over the pair
 // that readfile sized; the others get their storage once a second block has
@@ -175,6 +281,7 @@ public:
         blocks_.front().data = std::move(state.data);
         blocks_.front().result = std::move(state.result);
         blocks_.front().printed = std::make_unique_for_overwrite<char[]>(printed_bytes(rows_, state.scores));
+        blocks_.front().printed_capacity = printed_bytes(rows_, state.scores);
     }
 
     int count() const { return static_cast<int>(blocks_.size()); }
@@ -200,6 +307,7 @@ private:
             block.data = RowMatrix{rows_, state_.datacols, allocate_zeroed<double>(cells, 624)};
             block.result = RowMatrix{rows_, state_.datacols, allocate_zeroed<double>(cells, 627)};
             block.printed = std::make_unique_for_overwrite<char[]>(printed_bytes(rows_, state_.scores));
+            block.printed_capacity = printed_bytes(rows_, state_.scores);
         }
     }
 
@@ -229,6 +337,8 @@ void check_vector_lengths(const RunState& state)
 void process_file(RunState& state, const char* path)
 {
     DataReader input = readfile(state, path);
+    if (state.format.table)
+        input.expect_table(state.format);
     const auto& steps = state.reverse ? kInverse : kForward;
     if (state.debug)
         for (const Step& step : steps)
@@ -237,23 +347,30 @@ void process_file(RunState& state, const char* path)
     const int threads = input.threads();
     Blocks blocks(state, threads);
     PipelineSteps pipeline;
-    pipeline.read = [&](int slot) { return blocks.read(input, slot); };
+    bool header_taken = !state.format.header;
+    pipeline.read = [&](int slot) {
+        const bool more = blocks.read(input, slot);
+        // The first read has passed the header; no helper runs yet.
+        if (!header_taken) {
+            header_taken = true;
+            take_header(state, input, output);
+        }
+        return more;
+    };
     // Every row goes through the same code whichever thread takes its block.
     pipeline.work = [&](int slot) {
         Block& block = blocks.at(slot);
         convert_lines(state, block.lines, block.data);
-        if (block.lines.too_many >= 0)
+        if (block.lines.too_many >= 0 || block.lines.bad_row >= 0)
             return;
         for (const Step& step : steps)
             step.apply(state, block.data, block.result, block.lines.rows());
-        char* printed = block.printed.get();
-        block.printed_size = static_cast<std::size_t>(
-            format_rows(block.result, block.lines.rows(), state.scores, printed) - printed);
+        print_block(state, block);
     };
     const Block* failed = nullptr;
     pipeline.write = [&](int slot) {
         const Block& block = blocks.at(slot);
-        if (block.lines.too_many >= 0 || block.lines.failed) {
+        if (block.lines.too_many >= 0 || block.lines.bad_row >= 0 || block.lines.failed) {
             failed = &block;
             return false;
         }
@@ -274,10 +391,11 @@ int run(int argc, char** argv)
 {
     RunState state;
     install_signal_cleanup();
-    const int first_operand = parse_options(state, argc, argv);
+    const int operands_end = take_table_options(state, argc, argv);
+    const int first_operand = parse_options(state, operands_end, argv);
     // Scores on standard output: the console moves to standard error for the
     // whole run, so that the two never mix.
-    if (std::any_of(argv + first_operand, argv + argc,
+    if (std::any_of(argv + first_operand, argv + operands_end,
                     [](const char* path) { return writes_to_standard_output(path); }))
         console_to_stderr();
     if (state.quiet)
@@ -291,6 +409,8 @@ int run(int argc, char** argv)
         usage(state, argv[0]);
     logfile(argc, argv);
     readfsc(state, state.fscname->c_str());
+    if (state.format.header)
+        state.names = read_names(state.fscname->c_str());
     if (!state.mean)
         message("No mean available for this data!\n");
     if (state.scores > state.datacols || state.scores < 0)
@@ -301,9 +421,9 @@ int run(int argc, char** argv)
     if (state.reverse)
         invert_coefficients(state);
     // Standard input is read once: a second "-" would find it used up.
-    if (std::count_if(argv + first_operand, argv + argc, names_standard_input) > 1)
+    if (std::count_if(argv + first_operand, argv + operands_end, names_standard_input) > 1)
         error("Error %s %d:standard input (-) named more than once\n", kErrorLabel, 649);
-    for (int i = first_operand; i < argc; ++i)
+    for (int i = first_operand; i < operands_end; ++i)
         process_file(state, argv[i]);
     if (state.quiet)
         message("\n");

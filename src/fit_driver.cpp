@@ -30,6 +30,7 @@
 #include "output_writer.h"
 #include "parallel.h"
 #include "statistics.h"
+#include "table_format.h"
 #include "text_input.h"
 
 #ifndef SCORIX_VERSION
@@ -63,6 +64,17 @@ the loadings in comment lines.
       --seed=N         the seed of its random numbers (default 1)
       --json=FILE      also write the whole report as JSON ('-': standard
                        output)
+      --delimiter=C    fields separated by C (',' ';' '|' or tab) instead of
+                       white space, quoted as in CSV ("a ""b"", c")
+      --csv            the same as --delimiter=,
+      --header         the first line holds the variables' names, kept in
+                       the coefficient file and the JSON report
+      --labels=LIST    fields (from 1, as in 1 or 1,6) that hold labels, not
+                       variables
+      --na=LIST        the tokens of a missing value (default NA; an empty
+                       field is one too)
+      --drop-incomplete  leave out the rows with a missing value
+      --decimal=,      decimal commas (with --delimiter=';', say)
   -q, --quiet          no table of eigenvalues
   -h, --help           display this help and exit
       --version        output version information and exit
@@ -79,7 +91,7 @@ struct UsageError {
     std::string text;
 };
 
-enum LongOnly { kVarimax = 256, kCovariance, kVersion, kMethod, kRotate, kPromaxPower, kScores, kReplicates, kSeed, kJson };
+enum LongOnly { kDropIncomplete = 255, kVarimax = 256, kCovariance, kVersion, kMethod, kRotate, kPromaxPower, kScores, kReplicates, kSeed, kJson };
 
 // How -k chooses the number of factors.
 enum class FactorRule { kCount, kKaiser, kParallel, kMap };
@@ -98,6 +110,8 @@ struct Options {
     int replicates = 100;                 // --replicates
     std::uint64_t seed = 1;               // --seed
     std::optional<std::string> json;      // --json; "-" is standard output
+    TableFormat format;                   // --csv, --header, ...
+    bool drop_incomplete = false;         // --drop-incomplete
 
     // The plain components, or their varimax: the coefficients of earlier
     // versions, byte for byte.
@@ -160,7 +174,7 @@ const Method* named(const char* text, Find find, const char* what)
 // Returns nothing when --help or --version has been answered.
 std::optional<Options> parse_options(int argc, char** argv)
 {
-    static const option kLong[] = {
+    static const option kOwn[] = {
         {"output", required_argument, nullptr, 'o'},  {"factors", required_argument, nullptr, 'k'},
         {"varimax", no_argument, nullptr, kVarimax},  {"covariance", no_argument, nullptr, kCovariance},
         {"quiet", no_argument, nullptr, 'q'},         {"help", no_argument, nullptr, 'h'},
@@ -168,8 +182,12 @@ std::optional<Options> parse_options(int argc, char** argv)
         {"rotate", required_argument, nullptr, kRotate}, {"promax-power", required_argument, nullptr, kPromaxPower},
         {"scores", required_argument, nullptr, kScores}, {"replicates", required_argument, nullptr, kReplicates},
         {"seed", required_argument, nullptr, kSeed},  {"json", required_argument, nullptr, kJson},
-        {nullptr, 0, nullptr, 0},
+        {"drop-incomplete", no_argument, nullptr, kDropIncomplete},
     };
+    std::vector<option> long_options(std::begin(kOwn), std::end(kOwn));
+    long_options.insert(long_options.end(), std::begin(kTableOptions), std::end(kTableOptions));
+    long_options.push_back({nullptr, 0, nullptr, 0});
+    const option* kLong = long_options.data();
     Options options;
     optind = 0;  // a full restart of getopt, for callers that run twice
     opterr = 0;
@@ -199,9 +217,16 @@ std::optional<Options> parse_options(int argc, char** argv)
             options.seed = static_cast<std::uint64_t>(whole_number(optarg, 0, INT64_MAX, "seed"));
             break;
         case kJson: options.json = optarg; break;
+        case kDropIncomplete: options.drop_incomplete = options.format.table = true; break;
         case 'h': std::fputs(kHelp, stdout); return std::nullopt;
         case kVersion: std::puts("scorix-fit (Scorix) " SCORIX_VERSION); return std::nullopt;
-        default: throw UsageError{rejected_option(option, argv[optind - 1])};
+        default:
+            if (option >= kTableOptionCodes) {
+                if (std::string problem = apply_table_option(options.format, option, optarg); !problem.empty())
+                    throw UsageError{problem};
+                break;
+            }
+            throw UsageError{rejected_option(option, argv[optind - 1])};
         }
     }
     options.fit.varimax = options.rotation == find_rotation("varimax");
@@ -263,9 +288,60 @@ struct FitBlock {
     std::vector<double> values;
     std::optional<Moments> moments;
     int bad_row = -1;     // the first row that cannot be used
+    int bad_field = 0;    // and its field (from 1), if one is to blame
     std::string problem;  // and why
+    int dropped = 0;      // rows left out for a missing value
+    int kept = 0;         // rows whose moments were taken
     bool out_of_memory = false;
 };
+
+// How the rows of the files are read, and what a row with a missing value
+// does.
+struct RowRules {
+    const TableFormat* format = nullptr;  // a table, or nothing: runs of numbers
+    bool drop_incomplete = false;
+    int variables = 0;
+    std::string first_row;
+};
+
+// The field of a line, for an error text: as it stands, cut short.
+std::string field_shown(const TableFormat& format, std::string_view line, int field)
+{
+    std::vector<std::string> fields = RowReader(format).names(line);
+    std::string text = field >= 1 && field <= static_cast<int>(fields.size()) ? fields[field - 1] : "";
+    if (text.size() > 40)
+        text = text.substr(0, 40) + "...";
+    std::replace_if(text.begin(), text.end(), [](char c) { return c >= 0 && c < ' '; }, '?');
+    return text;
+}
+
+// A table row: its problem (with the field in block.bad_field), or "" for a
+// row to use, or "drop" for one to leave out.
+std::string table_row_problem(FitBlock& block, RowReader& reader, const RowRules& rules, std::string_view line,
+                              double* row)
+{
+    const RowFields found = reader.read(line, row, rules.variables, nullptr, nullptr);
+    if (found.bad_field >= 0 && (rules.format->delimiter || found.glued)) {
+        block.bad_field = found.bad_field;
+        std::string problem(1, '"');
+        problem += field_shown(*rules.format, line, found.bad_field);
+        return problem + "\" is not a number";
+    }
+    if (found.count != rules.variables)
+        return std::to_string(found.count) + " values, but the first data row (" + rules.first_row + ") has " +
+               std::to_string(rules.variables);
+    if (found.missing && rules.drop_incomplete)
+        return "drop";
+    if (found.missing) {
+        block.bad_field = found.first_missing;
+        return "a missing value (--drop-incomplete leaves out the rows that have one)";
+    }
+    for (int i = 0; i < rules.variables; ++i)
+        if (!std::isfinite(row[i]))
+            return "value " + std::to_string(i + 1) + " is " + (std::isnan(row[i]) ? "nan" : row[i] > 0 ? "inf" : "-inf") +
+                   ", not a finite number";
+    return "";
+}
 
 // What is wrong with a row of `count` values, whose numbers end at `stop`
 // of `line`, or nothing.
@@ -290,29 +366,47 @@ std::string row_problem(std::string_view line, const double* row, int count, std
 
 // Converts and checks the rows of a block (any thread) and takes their
 // moments; a block stops at its first bad row.
-void convert_rows(FitBlock& block, int variables, const std::string& first_row)
+void convert_rows(FitBlock& block, const RowRules& rules)
 {
+    const int variables = rules.variables;
     block.bad_row = -1;
+    block.bad_field = 0;
+    block.dropped = 0;
+    block.kept = 0;
     block.values.resize(static_cast<std::size_t>(block.lines.rows()) * variables);
+    std::optional<RowReader> reader;
+    if (rules.format)
+        reader.emplace(*rules.format);
+    int kept = 0;
     for (int r = 0; r < block.lines.rows(); ++r) {
-        double* row = block.values.data() + static_cast<std::size_t>(r) * variables;
-        std::size_t stop = 0;
-        const int count = readline(block.lines.line(r), row, variables, nullptr, &stop);
-        block.problem = row_problem(block.lines.line(r), row, count, stop, variables, first_row);
+        double* row = block.values.data() + static_cast<std::size_t>(kept) * variables;
+        if (reader) {
+            block.problem = table_row_problem(block, *reader, rules, block.lines.line(r), row);
+        } else {
+            std::size_t stop = 0;
+            const int count = readline(block.lines.line(r), row, variables, nullptr, &stop);
+            block.problem = row_problem(block.lines.line(r), row, count, stop, variables, rules.first_row);
+        }
+        if (block.problem == "drop") {
+            ++block.dropped;
+            continue;
+        }
         if (!block.problem.empty()) {
             block.bad_row = r;
             return;
         }
+        ++kept;
     }
-    if (block.lines.rows() == 0)
-        return;  // a block that only tells of a read error
+    block.kept = kept;
+    if (kept == 0)
+        return;  // a block that only tells of a read error, or of left out rows
     // A block's moments are kept with it: a new one each time would take
     // fresh pages for its work space (as many page faults as rows).
     if (block.moments)
         block.moments->reset();
     else
         block.moments.emplace(variables);
-    block.moments->add(block.values.data(), block.lines.rows());
+    block.moments->add(block.values.data(), kept);
 }
 
 // Gathers the moments of the rows of every file. Each file is read once in
@@ -322,15 +416,57 @@ void convert_rows(FitBlock& block, int variables, const std::string& first_row)
 // fixes the number of variables.
 class RowPool {
 public:
+    explicit RowPool(const Options& options)
+    {
+        if (options.format.table)
+            rules_.format = &options.format;
+        rules_.drop_incomplete = options.drop_incomplete;
+    }
     void read(const std::string& path);
     long long rows() const { return moments_ ? moments_->rows() : 0; }
     const Moments& moments() const { return *moments_; }
+    // The variables' names from the header of the first file, if any.
+    const std::vector<std::string>& names() const { return names_; }
+    long long dropped() const { return dropped_; }
 
 private:
+    // The number of variables from the first file's header or first row.
+    void learn_variables(const DataReader& reader, const LineBlock& lines, const std::string& path);
+
     std::optional<Moments> moments_;
     int variables_ = -1;     // unknown before the first data row
-    std::string first_row_;  // "file:line" of the first data row
+    RowRules rules_;
+    std::vector<std::string> names_;
+    long long dropped_ = 0;
 };
+
+void RowPool::learn_variables(const DataReader& reader, const LineBlock& lines, const std::string& path)
+{
+    std::vector<std::string> names;
+    if (rules_.format && rules_.format->header) {
+        RowReader words(*rules_.format);
+        const std::vector<std::string> fields = words.names(reader.header());
+        for (std::size_t i = 0; i < fields.size(); ++i)
+            if (!rules_.format->is_label(static_cast<int>(i)))
+                names.push_back(fields[i]);
+        if (variables_ >= 0 && names != names_)
+            throw FitError(place(path, reader.header_line()) + "the names differ from those of " +
+                           rules_.first_row.substr(0, rules_.first_row.rfind(':')));
+    }
+    if (variables_ >= 0 || lines.rows() == 0)
+        return;
+    names_ = names;
+    rules_.first_row = path + ":" + std::to_string(line_number(lines, 0));
+    if (!rules_.format) {
+        variables_ = checkline(lines.line(0));
+    } else if (rules_.format->header) {
+        variables_ = static_cast<int>(names.size());
+    } else {
+        RowReader counter(*rules_.format);
+        variables_ = counter.read(lines.line(0), nullptr, 0, nullptr, nullptr).count;
+    }
+    rules_.variables = variables_;
+}
 
 void RowPool::read(const std::string& path)
 {
@@ -341,6 +477,9 @@ void RowPool::read(const std::string& path)
     const bool compressed = file.compressed();
     const int threads = thread_count();
     DataReader reader(std::move(file), 0, path.c_str(), threads);
+    if (rules_.format)
+        reader.expect_table(*rules_.format);
+    bool names_checked = false;
     std::vector<FitBlock> blocks(threads == 1 ? 1 : static_cast<std::size_t>(threads) + 2);
     const FitBlock* failed = nullptr;
     PipelineSteps steps;
@@ -351,16 +490,16 @@ void RowPool::read(const std::string& path)
         // alone.
         if (!read_lines(reader, lines, variables_ < 0 ? 1 : static_cast<int>(block_rows(variables_)), true))
             return false;
-        if (variables_ < 0 && lines.rows() > 0) {
-            variables_ = checkline(lines.line(0));
-            first_row_ = path + ":" + std::to_string(line_number(lines, 0));
+        if (!names_checked || variables_ < 0) {
+            learn_variables(reader, lines, path);
+            names_checked = true;
         }
         return true;
     };
     steps.work = [&](int slot) {
         FitBlock& block = blocks[static_cast<std::size_t>(slot)];
         try {
-            convert_rows(block, variables_, first_row_);
+            convert_rows(block, rules_);
         } catch (const std::bad_alloc&) {
             block.out_of_memory = true;  // told by the calling thread
         }
@@ -371,9 +510,10 @@ void RowPool::read(const std::string& path)
             failed = &block;
             return false;
         }
-        if (block.lines.rows() > 0 && moments_)
+        dropped_ += block.dropped;
+        if (block.kept > 0 && moments_)
             moments_->merge(*block.moments);
-        else if (block.lines.rows() > 0)
+        else if (block.kept > 0)
             moments_ = block.moments;
         return true;
     };
@@ -385,7 +525,8 @@ void RowPool::read(const std::string& path)
     if (failed && failed->bad_row >= 0 && reader.damaged_rest())
         throw FitError(path + ": read error: compressed data damaged or cut short");
     if (failed && failed->bad_row >= 0)
-        throw FitError(place(path, line_number(failed->lines, failed->bad_row)) + failed->problem);
+        throw FitError(path + ":" + std::to_string(line_number(failed->lines, failed->bad_row)) +
+                       (failed->bad_field ? ":" + std::to_string(failed->bad_field) : "") + ": " + failed->problem);
     if (failed && compressed)
         throw FitError(path + ": read error: compressed data damaged or cut short");
     if (failed)
@@ -469,7 +610,7 @@ void use_factor_weights(Fit& result, const FactorReport& factors)
 
 int fit_files(const Options& options)
 {
-    RowPool pool;
+    RowPool pool(options);
     for (const std::string& path : options.files)
         pool.read(path);
     if (pool.rows() < 2)
@@ -508,7 +649,8 @@ int fit_files(const Options& options)
         std::fprintf(stderr, "scorix-fit: warning: the %s rotation did not converge in %d iterations; the factors are "
                      "those of its last iteration\n", options.rotation->name,
                      components ? result.iterations : factors->solution.rotation.iterations);
-    const FitSource source{options.files, pool.rows()};
+    const FitSource source{options.files, pool.rows(), pool.names(),
+                           options.drop_incomplete ? std::optional<long long>(pool.dropped()) : std::nullopt};
     const std::string name = options.output.value_or(output_name(options.files.front(), ".fsc"));
     const FactorReport* report = factors ? &*factors : nullptr;
     // The JSON report first: when it cannot be written, neither is the rest.

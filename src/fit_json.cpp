@@ -59,6 +59,10 @@ std::string json_report(const Fit& result, const FitOptions& options, const FitS
         {"iterations", {{"extraction", f.extraction.iterations}, {"rotation", f.rotation.iterations}}},
         {"converged", f.rotation.converged},
     };
+    if (!source.names.empty())
+        report["names"] = source.names;
+    if (source.dropped)
+        report["dropped_rows"] = *source.dropped;
     if (s.rotation->name == std::string("promax"))
         report["promax_power"] = s.rotation_settings.promax_power;
     if (factors.fit) {

@@ -5,6 +5,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "table_format.h"
+
 namespace {
 
 // Appends printf-style to `text`.
@@ -124,6 +126,14 @@ std::string coefficient_text(const Fit& result, const FitOptions& options, const
     for (const std::string& file : source.files)
         text += " " + file;
     append(text, "\n# rows: %lld\n# variables: %d\n", source.rows, static_cast<int>(n));
+    if (source.dropped)
+        append(text, "# rows left out for a missing value: %lld\n", *source.dropped);
+    if (!source.names.empty()) {
+        text += "# names:";
+        for (const std::string& name : source.names)
+            text += ' ' + quoted_name(name);
+        text += "\n";
+    }
     append(text, "# eigenvalues of the %s matrix (component, eigenvalue, proportion, cumulative proportion):\n",
            matrix_name(options));
     double cumulative = 0;
@@ -164,8 +174,10 @@ std::string eigenvalue_table(const Fit& result, const FitOptions& options, const
 {
     std::string text;
     const Eigen::Index n = result.eigenvalues.size();
-    append(text, "%lld rows, %d variables: %s\n", source.rows, static_cast<int>(n),
-           method(result, options, factors).c_str());
+    append(text, "%lld rows", source.rows);
+    if (source.dropped)
+        append(text, " (%lld with a missing value left out)", *source.dropped);
+    append(text, ", %d variables: %s\n", static_cast<int>(n), method(result, options, factors).c_str());
     text += "component    eigenvalue  % of variance  cumulative %\n";
     const double total = result.eigenvalues.sum();
     double cumulative = 0;

@@ -17,6 +17,8 @@
 struct FitSource {
     std::vector<std::string> files;
     long long rows = 0;
+    std::vector<std::string> names;       // the variables' names, when the data had a header
+    std::optional<long long> dropped;     // rows left out for a missing value (--drop-incomplete)
 };
 
 // A factor model beside the components: the solution and the figures that

@@ -1,5 +1,6 @@
 #include "output_writer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -54,6 +55,28 @@ char* format_rows(const RowMatrix& result, int rows, int scores, char* text)
             if (c > 0)
                 *text++ = ' ';
             text = format_value(text, row[c]);
+        }
+        *text++ = '\n';
+    }
+    return text;
+}
+
+char* format_table_rows(const RowMatrix& result, int rows, int scores, char separator, std::string_view labels,
+                        const std::size_t* label_ends, const char* missing, char* text)
+{
+    std::size_t label_begin = 0;
+    for (int r = 0; r < rows; ++r) {
+        const std::size_t label_end = label_ends[r];
+        text = std::copy(labels.data() + label_begin, labels.data() + label_end, text);
+        label_begin = label_end;
+        const double* row = result.row(r);
+        for (int c = 0; c < scores; ++c) {
+            if (c > 0)
+                *text++ = separator;
+            if (missing[r])
+                text = std::copy_n("NA", 2, text);
+            else
+                text = format_value(text, row[c]);
         }
         *text++ = '\n';
     }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "row_matrix.h"
+#include "table_format.h"
 
 // Defaults of the command line: the extension of output names (which the
 // inverse turns into ".tad") and the number of scores written.
@@ -37,4 +38,6 @@ struct RunState {
     int debug = 0;                            // step traces and matrix dump (--debug)
     int more = 0;                             // print help directly (--more)
     std::string EXT = kDefaultExtension;      // extension of output names
+    TableFormat format;                       // how data rows are written (--csv, --header, ...)
+    std::optional<std::vector<std::string>> names;  // the variables' names in the coefficient file
 };

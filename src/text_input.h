@@ -1,6 +1,5 @@
 // Line-oriented text input shared by every file reader: a line reader that
-// skips comment lines, and scanners that find the run of numbers at the start
-// of a line exactly as the C library's "%lg" conversion reads them.
+// skips comment lines. What a number is lives in number_scanner.h.
 #pragma once
 
 #include <cstddef>
@@ -10,30 +9,13 @@
 #include <utility>
 
 #include "byte_stream.h"
+#include "number_scanner.h"
 
 // Characters that open a comment line when they are its first byte.
 inline constexpr std::string_view strCommentChars = "!#;";
 
 // True for a line whose first byte is a comment character or a NUL byte.
 bool iscomment(std::string_view line);
-
-// Converts the number that "%lg" would read at `text` (leading white space
-// skipped). Returns how many bytes the conversion consumed, or 0 when it
-// fails; `value` is set only on success. A NUL byte ends the text.
-std::size_t scan_number(std::string_view text, double& value);
-
-// How many numbers stand at the start of the line.
-int checkline(std::string_view line);
-
-// Where the run of numbers at the start of the line ends.
-std::size_t numbers_end(std::string_view line);
-
-// Stores the numbers at the start of the line into row[0], row[1], ... up to
-// `capacity` of them and returns how many the line holds (as checkline does).
-// With `flags`, a value whose column flag is 0 is stored as +0.0. With
-// `numbers_stop`, where the numbers end (as numbers_end gives it) goes there.
-int readline(std::string_view line, double* row, int capacity, const int* flags,
-             std::size_t* numbers_stop = nullptr);
 
 // Reads a stream in large blocks and hands out its lines whole, each with
 // its newline, however long: one read per megabyte and a memchr per line
