@@ -33,7 +33,9 @@ void table_agrees(std::string text, const std::vector<double>& numbers, char del
         std::string joined;
         for (std::size_t i = 0; (i = text.find_first_not_of(" \t\n\v\f\r", i)) != std::string::npos;) {
             const std::size_t end = std::min(text.find_first_of(" \t\n\v\f\r", i), text.size());
-            joined += (joined.empty() ? "" : ",") + text.substr(i, end - i);
+            if (!joined.empty())
+                joined += ',';
+            joined.append(text, i, end - i);
             i = end;
         }
         text = joined;
