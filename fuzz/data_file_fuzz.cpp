@@ -19,7 +19,7 @@ namespace {
 // The output of rows.dat in `dir`, or nothing after a fatal error.
 std::optional<std::string> transform(RunState state, const ScratchDir& dir)
 {
-    const std::string output = state.reverse ? "rows.tad" : "rows.sco";
+    const std::string output = state.options.reverse ? "rows.tad" : "rows.sco";
     std::filesystem::remove(dir.file(output));
     try {
         process_file(state, dir.file("rows.dat").c_str());
@@ -42,27 +42,27 @@ void one_input(const std::uint8_t* data, std::size_t size)
     dir.write("rows.dat", text);
     const int setup = data[0], n = (setup & 3) + 1, scores = (setup >> 3) & 3;
     RunState state;
-    state.datacols = n;
-    state.reverse = (setup >> 2) & 1;
-    state.EXT = state.reverse ? ".tad" : ".sco";
-    state.scores = scores == 0 ? n : std::min(scores, n);
-    state.quiet = 1;
-    state.std = std::vector<double>{2.0, 0.5, 1.5, 4.0};
-    state.std->resize(n);
+    state.coefficients.datacols = n;
+    state.options.reverse = (setup >> 2) & 1;
+    state.options.EXT = state.options.reverse ? ".tad" : ".sco";
+    state.options.scores = scores == 0 ? n : std::min(scores, n);
+    state.options.quiet = 1;
+    state.coefficients.std = std::vector<double>{2.0, 0.5, 1.5, 4.0};
+    state.coefficients.std->resize(n);
     if (!(setup & 0x40))
-        state.mean = std::vector<double>(n, -1.5);
-    state.sub_mean_from_input = state.add_mean_to_output = !(setup & 0x80);
-    state.readflag = std::vector<int>(n, 1);
-    state.readflag->at(0) = !(setup & 0x20);
+        state.coefficients.mean = std::vector<double>(n, -1.5);
+    state.options.sub_mean_from_input = state.options.add_mean_to_output = !(setup & 0x80);
+    state.coefficients.readflag = std::vector<int>(n, 1);
+    state.coefficients.readflag->at(0) = !(setup & 0x20);
     // A well-conditioned matrix: 2 on the diagonal, small values elsewhere.
-    state.fsc = std::vector<double>(n * n);
+    state.coefficients.fsc = std::vector<double>(n * n);
     for (int k = 0; k < n * n; ++k)
-        state.fsc->at(k) = k / n == k % n ? 2.0 : 0.125 * (k / n - k % n);
+        state.coefficients.fsc->at(k) = k / n == k % n ? 2.0 : 0.125 * (k / n - k % n);
     std::vector<int> pivots(n);
     int status = 1;
     double det = 0.0;
-    if (state.reverse)
-        matinv(&status, n, n, state.fsc->data(), n, pivots.data(), &det);
+    if (state.options.reverse)
+        matinv(&status, n, n, state.coefficients.fsc->data(), n, pivots.data(), &det);
     FUZZ_CHECK(status == 1);
     const std::optional<std::string> plain = transform(state, dir);
     if (ByteStream::open(dir.file("rows.dat").c_str()).compressed())
@@ -76,7 +76,7 @@ void one_input(const std::uint8_t* data, std::size_t size)
             rows += line.empty() || std::string_view("!#;", 4).find(line[0]) == std::string_view::npos;
         for (std::string line; std::getline(output, line); --rows) {
             std::istringstream values(line);
-            FUZZ_CHECK(std::distance(std::istream_iterator<std::string>(values), {}) == state.scores);
+            FUZZ_CHECK(std::distance(std::istream_iterator<std::string>(values), {}) == state.options.scores);
         }
         FUZZ_CHECK(rows == 0);
     }

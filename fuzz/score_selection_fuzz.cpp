@@ -24,10 +24,10 @@ void one_input(const std::uint8_t* data, std::size_t size)
         return;
     static const char kScreened[] = "0123456789-, ";
     RunState state;
-    state.datacols = data[0] & 0x3f;
-    state.flagline = "";
+    state.coefficients.datacols = data[0] & 0x3f;
+    state.options.flagline = "";
     for (std::size_t i = 1; i < size && data[i] != 0; ++i)
-        *state.flagline += data[0] & 0x80 ? kScreened[data[i] % (sizeof kScreened - 1)] : static_cast<char>(data[i]);
+        *state.options.flagline += data[0] & 0x80 ? kScreened[data[i] % (sizeof kScreened - 1)] : static_cast<char>(data[i]);
     // The echo goes to standard output, here a memory file for the parse.
     static const int memory = memfd_create("echo", 0);
     std::fflush(stdout);
@@ -44,19 +44,19 @@ void one_input(const std::uint8_t* data, std::size_t size)
     close(saved);
     std::string echo(lseek(memory, 0, SEEK_END), '\0');
     FUZZ_CHECK(!stopped && pread(memory, echo.data(), echo.size(), 0) == static_cast<ssize_t>(echo.size()));
-    FUZZ_CHECK(state.readflag && state.readflag->size() == static_cast<std::size_t>(state.datacols));
+    FUZZ_CHECK(state.coefficients.readflag && state.coefficients.readflag->size() == static_cast<std::size_t>(state.coefficients.datacols));
 
     // The flags the echoed items stand for; a range from 0 ends the list
     // without setting anything.
-    std::vector<int> flags(state.datacols, 0);
+    std::vector<int> flags(state.coefficients.datacols, 0);
     FUZZ_CHECK(!echo.empty() && echo.back() == '\n');
     for (const char* p = echo.c_str(); *p != '\n'; p += 2) {
         long lo = read_number(p), hi = *p == '-' ? read_number(++p) : lo;
         FUZZ_CHECK(lo <= hi && p[0] == ',' && p[1] == ' ');
-        for (long c = lo; lo >= 1 && c <= hi && c <= state.datacols; ++c)
+        for (long c = lo; lo >= 1 && c <= hi && c <= state.coefficients.datacols; ++c)
             flags[c - 1] = 1;
     }
-    FUZZ_CHECK(*state.readflag == flags);
+    FUZZ_CHECK(*state.coefficients.readflag == flags);
 }
 
 }  // namespace

@@ -39,17 +39,17 @@ void smallest_for_all(std::vector<double>& values)
 int count_vector(RunState& state, std::string_view line, int site, const char* name)
 {
     int n = checkline(line);
-    if (state.datacols != 0 && state.fsc && state.datacols != n)
-        count_mismatch(site, "fsc", state.datacols, name, n);
-    state.datacols = n;
+    if (state.coefficients.datacols != 0 && state.coefficients.fsc && state.coefficients.datacols != n)
+        count_mismatch(site, "fsc", state.coefficients.datacols, name, n);
+    state.coefficients.datacols = n;
     return n;
 }
 
 void store_vector(const RunState& state, std::string_view line, std::vector<double>& values, int site)
 {
     int stored = readline(line, values.data(), static_cast<int>(values.size()), nullptr);
-    if (stored != state.datacols)
-        count_mismatch(site, "tested", state.datacols, "read", stored);
+    if (stored != state.coefficients.datacols)
+        count_mismatch(site, "tested", state.coefficients.datacols, "read", stored);
 }
 
 // Load one section from its vector line (initStd, initMean) or from the
@@ -57,40 +57,40 @@ void store_vector(const RunState& state, std::string_view line, std::vector<doub
 void initStd(RunState& state, std::string_view line)
 {
     int n = count_vector(state, line, 487, "std");
-    state.std.reset();
-    state.std = allocate_zeroed<double>(static_cast<unsigned>(n), 493);
-    store_vector(state, line, *state.std, 496);
-    if (state.global)
-        smallest_for_all(*state.std);
+    state.coefficients.std.reset();
+    state.coefficients.std = allocate_zeroed<double>(static_cast<unsigned>(n), 493);
+    store_vector(state, line, *state.coefficients.std, 496);
+    if (state.options.global)
+        smallest_for_all(*state.coefficients.std);
 }
 
 void initMean(RunState& state, std::string_view line)
 {
     int n = count_vector(state, line, 524, "mean");
-    state.mean.reset();
+    state.coefficients.mean.reset();
     try {
-        state.mean.emplace(static_cast<std::size_t>(n));
+        state.coefficients.mean.emplace(static_cast<std::size_t>(n));
     } catch (const std::bad_alloc&) {
         return;  // the run goes on without means
     }
-    store_vector(state, line, *state.mean, 534);
+    store_vector(state, line, *state.coefficients.mean, 534);
 }
 
 void initFsc(RunState& state, LineReader& reader, const char* path)
 {
     std::string_view first = reader.myfgets() ? reader.line() : std::string_view{};
     int n = checkline(first);
-    if (state.datacols != 0 && state.std && state.datacols != n)
-        count_mismatch(554, "std", state.datacols, "fsc", n);
-    state.datacols = n;
-    state.fsc.reset();
+    if (state.coefficients.datacols != 0 && state.coefficients.std && state.coefficients.datacols != n)
+        count_mismatch(554, "std", state.coefficients.datacols, "fsc", n);
+    state.coefficients.datacols = n;
+    state.coefficients.fsc.reset();
     std::uint64_t order = static_cast<unsigned>(n);
-    state.fsc = allocate_zeroed<double>(order * order, 558);
+    state.coefficients.fsc = allocate_zeroed<double>(order * order, 558);
     // The line after the last row is left to the caller, so a marker
     // standing right after the matrix is still seen.
     int rows = 0;
     while (rows < n) {
-        int stored = readline(reader.line(), state.fsc->data() + order * rows, n, nullptr);
+        int stored = readline(reader.line(), state.coefficients.fsc->data() + order * rows, n, nullptr);
         if (stored != n)
             count_mismatch(562, "read", stored, "expected", n);
         ++rows;

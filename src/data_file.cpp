@@ -76,16 +76,14 @@ bool make_room(LineBlock& block, std::size_t size, const char* from, std::size_t
     return true;
 }
 
-// Replaces the data/result pair by a zero-filled pair with room for one
-// block of rows; datarows becomes 0.
 // convert_lines for a table: the labels kept, a row with a missing value
 // marked (its values 0 until its output says NA), a field that is not a
 // number noted as the block's failure in delimited mode.
 void convert_table(const RunState& state, LineBlock& block, RowMatrix& data)
 {
-    const int cols = state.datacols;
-    const int* flags = state.readflag ? state.readflag->data() : nullptr;
-    RowReader reader(state.format);
+    const int cols = state.coefficients.datacols;
+    const int* flags = state.coefficients.readflag ? state.coefficients.readflag->data() : nullptr;
+    RowReader reader(state.options.format);
     block.labels.clear();
     block.label_ends.assign(static_cast<std::size_t>(block.rows()), 0);
     block.missing.assign(static_cast<std::size_t>(block.rows()), 0);
@@ -95,7 +93,7 @@ void convert_table(const RunState& state, LineBlock& block, RowMatrix& data)
         double* row = data.row(r);
         const RowFields found = reader.read(block.line(r), row, cols, flags, &block.labels);
         block.label_ends[static_cast<std::size_t>(r)] = block.labels.size();
-        if (found.bad_field >= 0 && (state.format.delimiter || found.glued)) {
+        if (found.bad_field >= 0 && (state.options.format.delimiter || found.glued)) {
             block.bad_row = r;
             block.bad_field = found.bad_field;
             return;
@@ -115,19 +113,6 @@ void convert_table(const RunState& state, LineBlock& block, RowMatrix& data)
     }
 }
 
-void allocate(RunState& state)
-{
-    state.data = RowMatrix{};
-    state.result = RowMatrix{};
-    state.datarows = 0;
-    const long long block = block_rows(state.datacols);
-    const std::uint64_t cells = static_cast<std::uint64_t>(block) * static_cast<unsigned>(state.datacols);
-    state.data.cells = allocate_zeroed<double>(cells, 624);
-    state.result.cells = allocate_zeroed<double>(cells, 627);
-    state.data.capacity = state.result.capacity = static_cast<int>(block);
-    state.data.cols = state.result.cols = state.datacols;
-}
-
 }  // namespace
 
 DataReader::DataReader(ByteStream stream, int cols, const char* path, int threads)
@@ -141,46 +126,45 @@ void DataReader::expect_table(const TableFormat& format)
     header_pending_ = format.header;
 }
 
-DataReader readfile(RunState& state, const char* path)
+DataReader readfile(const RunState& state, const char* path)
 {
     ByteStream stream = ByteStream::open(path);
-    if (!state.quiet)
+    if (!state.options.quiet)
         message("File:      %s\n", path);
-    if (state.debug)
+    if (state.options.debug)
         message("scanning file\n");
     if (!stream.is_open())
         error("Error %s %d:opening %s\n", kErrorLabel, 646, path);
-    allocate(state);
-    if (state.debug)
+    if (state.options.debug)
         message("reading file\n");
     const int threads = threads_for(stream);
-    return DataReader(std::move(stream), state.datacols, path, threads);
+    return DataReader(std::move(stream), state.coefficients.datacols, path, threads);
 }
 
-bool read_lines(DataReader& reader, LineBlock& block, int max_rows, bool exact_rows)
+bool DataReader::read_lines(LineBlock& block, int max_rows, bool exact_rows)
 {
     block.lines.clear();
     block.failed = false;
     block.too_many = -1;
-    block.first_line = reader.lines_;
-    if (reader.ended_)
+    block.first_line = lines_;
+    if (ended_)
         return false;
-    std::size_t filled = reader.carried_size_;
-    block.failed = !make_room(block, std::max(kBlockText, filled), reader.carried_, filled);
+    std::size_t filled = carried_size_;
+    block.failed = !make_room(block, std::max(kBlockText, filled), carried_, filled);
     block.cause = block.failed ? ENOMEM : 0;
     std::size_t begin = 0;     // of the next line
     std::size_t searched = 0;  // no newline before this
     auto take = [&](std::size_t end) {
         std::string_view line(block.text.get() + begin, end - begin);
-        if (iscomment(line) || (reader.table_ && blank_line(line))) {
-        } else if (reader.header_pending_) {
-            reader.header_.assign(line);
-            reader.header_line_ = reader.lines_ + 1;
-            reader.header_pending_ = false;
+        if (iscomment(line) || (table_ && blank_line(line))) {
+        } else if (header_pending_) {
+            header_.assign(line);
+            header_line_ = lines_ + 1;
+            header_pending_ = false;
         } else {
             block.lines.emplace_back(begin, end);
         }
-        ++reader.lines_;
+        ++lines_;
         begin = searched = end;
     };
     while (!block.failed) {
@@ -195,12 +179,12 @@ bool read_lines(DataReader& reader, LineBlock& block, int max_rows, bool exact_r
         }
         if (block.rows() == max_rows)
             break;
-        if (reader.at_end_) {
+        if (at_end_) {
             if (begin < filled)
                 take(filled);
-            block.failed = reader.stream_.failed();
+            block.failed = stream_.failed();
             block.cause = block.failed ? errno : 0;
-            reader.ended_ = true;
+            ended_ = true;
             break;
         }
         if (block.rows() > 0 && filled >= kBlockText && !exact_rows)
@@ -215,14 +199,14 @@ bool read_lines(DataReader& reader, LineBlock& block, int max_rows, bool exact_r
         // Reads of a quarter of the block's text at most: what a block
         // leaves for the next one stays small.
         std::size_t room = std::min(block.capacity - filled, kBlockText / 4);
-        std::size_t got = reader.stream_.read(block.text.get() + filled, room);
+        std::size_t got = stream_.read(block.text.get() + filled, room);
         filled += got;
-        reader.at_end_ = got < room;
+        at_end_ = got < room;
     }
-    reader.carried_ = block.text.get() + begin;
-    reader.carried_size_ = filled - begin;
-    reader.rows_ += block.rows();
-    reader.ended_ = reader.ended_ || block.failed;
+    carried_ = block.text.get() + begin;
+    carried_size_ = filled - begin;
+    rows_ += block.rows();
+    ended_ = ended_ || block.failed;
     return block.rows() > 0 || block.failed;
 }
 
@@ -235,12 +219,12 @@ long long line_number(const LineBlock& block, int row)
 
 void convert_lines(const RunState& state, LineBlock& block, RowMatrix& data)
 {
-    const int cols = state.datacols;
-    const int* flags = state.readflag ? state.readflag->data() : nullptr;
+    const int cols = state.coefficients.datacols;
+    const int* flags = state.coefficients.readflag ? state.coefficients.readflag->data() : nullptr;
     block.too_many = -1;
     block.text_rows = 0;
     block.first_text_row = -1;
-    if (state.format.table) {
+    if (state.options.format.table) {
         convert_table(state, block, data);
         return;
     }
@@ -257,63 +241,52 @@ void convert_lines(const RunState& state, LineBlock& block, RowMatrix& data)
     }
 }
 
-void take_block(DataReader& reader, const LineBlock& block)
+void DataReader::take_block(const LineBlock& block)
 {
     // Damaged compressed data can make a line of too many numbers before
     // the check at the end of the stream fails: the rest of the stream is
     // read, and the damage is what to report.
-    const bool damaged = block.too_many >= 0 && reader.damaged_rest();
+    const bool damaged = block.too_many >= 0 && damaged_rest();
     if (block.too_many >= 0 && !damaged)
         error("Error %s %d:\nnumber of variables in std (%d)\nand in %s (%d) mismatch.\n", kErrorLabel, 655,
-              reader.cols_, reader.path_, block.too_many);
+              cols_, path_, block.too_many);
     if (block.bad_row >= 0 && !damaged) {
         // The line, cut short and without control bytes.
         std::string_view line = line_text(block.line(block.bad_row));
         std::string shown(line.substr(0, std::min<std::size_t>(line.size(), 60)));
         std::replace_if(shown.begin(), shown.end(), [](char c) { return c >= 0 && c < ' '; }, '?');
-        error("Error %s %d:%s:%lld:%d: a field that is not a number, in \"%s\"\n", kErrorLabel, 661, reader.path_,
+        error("Error %s %d:%s:%lld:%d: a field that is not a number, in \"%s\"\n", kErrorLabel, 661, path_,
               line_number(block, block.bad_row), block.bad_field, shown.c_str());
     }
     if (block.failed || damaged)
-        error("Error %s %d:reading %s\n", kErrorLabel, 647, reader.path_);
-    reader.missing_rows_ += block.missing_rows;
+        error("Error %s %d:reading %s\n", kErrorLabel, 647, path_);
+    missing_rows_ += block.missing_rows;
     if (block.text_rows == 0)
         return;
-    if (reader.text_rows.count == 0)
-        note_first_text_row(reader.text_rows, block.line(block.first_text_row), line_number(block, block.first_text_row));
-    reader.text_rows.count += block.text_rows;
+    if (text_rows.count == 0)
+        note_first_text_row(text_rows, block.line(block.first_text_row), line_number(block, block.first_text_row));
+    text_rows.count += block.text_rows;
 }
 
-void report_rows(const RunState& state, const DataReader& reader)
+void DataReader::report_rows(const RunOptions& options) const
 {
-    if (state.quiet)
-        message("rows:%lld file:%s", reader.rows_, reader.path_);
+    if (options.quiet)
+        message("rows:%lld file:%s", rows_, path_);
     else
-        message("Rows:      %lld\n", reader.rows_);
-    if (reader.rows_ > INT_MAX)
+        message("Rows:      %lld\n", rows_);
+    if (rows_ > INT_MAX)
         error("Error %s %d: allocating %lld bytes\n", kErrorLabel, 624, LLONG_MAX);
 }
 
-bool readblock(RunState& state, DataReader& reader)
+void DataReader::warn_text_rows() const
 {
-    state.datarows = 0;
-    if (!read_lines(reader, reader.block_, state.data.capacity))
-        return false;
-    convert_lines(state, reader.block_, state.data);
-    take_block(reader, reader.block_);
-    state.datarows = reader.block_.rows();
-    return true;
-}
-
-void warn_text_rows(const DataReader& reader)
-{
-    const DataReader::TextRows& rows = reader.text_rows;
+    const TextRows& rows = text_rows;
     if (rows.count > 0)
         warning("%s: %lld %s text where numbers were expected (first at line %lld: \"%s\"); their missing values "
                 "were read as 0\n",
-                reader.path_, rows.count, rows.count == 1 ? "row holds" : "rows hold", rows.first_line,
+                path_, rows.count, rows.count == 1 ? "row holds" : "rows hold", rows.first_line,
                 rows.first.c_str());
-    if (reader.missing_rows_ > 0)
-        warning("%s: %lld %s a missing value; %s written as NA\n", reader.path_, reader.missing_rows_,
-                reader.missing_rows_ == 1 ? "row holds" : "rows hold", reader.missing_rows_ == 1 ? "its values are" : "their values are");
+    if (missing_rows_ > 0)
+        warning("%s: %lld %s a missing value; %s written as NA\n", path_, missing_rows_,
+                missing_rows_ == 1 ? "row holds" : "rows hold", missing_rows_ == 1 ? "its values are" : "their values are");
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "byte_stream.h"
+#include "row_matrix.h"
 #include "run_state.h"
 #include "table_format.h"
 #include "text_input.h"
@@ -76,13 +77,30 @@ public:
     // that stopped a reader may be the work of that damage.
     bool damaged_rest() { return stream_.damaged_rest(); }
 
+    // Reads the lines of the next at most `max_rows` rows into `block` (the
+    // calling thread's part); false once every row has been handed on or
+    // reading failed. A block also ends at a megabyte of text, unless
+    // `exact_rows` asks for `max_rows` rows wherever the file holds them (blocks
+    // cut at the same rows whatever the lines' lengths). A block that ends
+    // reading early says so in `failed`, after the rows it holds.
+    bool read_lines(LineBlock& block, int max_rows, bool exact_rows = false);
+
+    // Takes a converted block in file order: ends the run through `error` when
+    // it holds a failure (a line with too many numbers or a field that is not a
+    // number first, then a read error), and otherwise notes its rows with text
+    // and with missing values.
+    void take_block(const LineBlock& block);
+
+    // The file's row count on the console, once every block is taken; the
+    // count is a 32-bit number, and a file of more rows fails as the storage
+    // for all of them once did.
+    void report_rows(const RunOptions& options) const;
+
+    // The warnings about rows that hold text where numbers were expected and
+    // about rows with missing values, if any.
+    void warn_text_rows() const;
+
 private:
-    friend DataReader readfile(RunState& state, const char* path);
-    friend bool read_lines(DataReader& reader, LineBlock& block, int max_rows, bool exact_rows);
-    friend void take_block(DataReader& reader, const LineBlock& block);
-    friend void report_rows(const RunState& state, const DataReader& reader);
-    friend bool readblock(RunState& state, DataReader& reader);
-    friend void warn_text_rows(const DataReader& reader);
     ByteStream stream_;
     long long rows_ = 0;
     long long lines_ = 0;  // lines read, comment lines included
@@ -94,7 +112,6 @@ private:
     std::size_t carried_size_ = 0;
     bool at_end_ = false;  // the stream has nothing more to give
     bool ended_ = false;   // every row is handed on, or reading failed
-    LineBlock block_;      // readblock's
     bool table_ = false;
     bool header_pending_ = false;
     std::string header_;
@@ -102,18 +119,9 @@ private:
     long long missing_rows_ = 0;
 };
 
-// Opens the file at `path` ("-": standard input) with its console lines and
-// sizes the data/result pair for one block. Ends the run through `error`
-// when the file cannot be opened.
-DataReader readfile(RunState& state, const char* path);
-
-// Reads the lines of the next at most `max_rows` rows into `block` (the
-// calling thread's part); false once every row has been handed on or
-// reading failed. A block also ends at a megabyte of text, unless
-// `exact_rows` asks for `max_rows` rows wherever the file holds them (blocks
-// cut at the same rows whatever the lines' lengths). A block that ends
-// reading early says so in `failed`, after the rows it holds.
-bool read_lines(DataReader& reader, LineBlock& block, int max_rows, bool exact_rows = false);
+// Opens the file at `path` ("-": standard input) with its console lines.
+// Ends the run through `error` when the file cannot be opened.
+DataReader readfile(const RunState& state, const char* path);
 
 // The line number of a row of the block in its file, comment lines counted.
 long long line_number(const LineBlock& block, int row);
@@ -124,27 +132,6 @@ long long line_number(const LineBlock& block, int row);
 // variables ends the block's conversion and is noted in block.too_many;
 // rows with text are counted.
 void convert_lines(const RunState& state, LineBlock& block, RowMatrix& data);
-
-// Takes a converted block in file order: ends the run through `error` when
-// it holds a failure (a line with too many numbers or a field that is not a
-// number first, then a read error), and otherwise notes its rows with text
-// and with missing values.
-void take_block(DataReader& reader, const LineBlock& block);
-
-// The file's row count on the console, once every block is taken; the
-// count is a 32-bit number, and a file of more rows fails as the storage
-// for all of them once did.
-void report_rows(const RunState& state, const DataReader& reader);
-
-// The calling thread alone: reads and converts the next block of rows into
-// state.data and sets datarows to its row count; false once every row has
-// been handed on. Ends the run on a failure. The program reads through
-// transform_file; this one is for the tests.
-bool readblock(RunState& state, DataReader& reader);
-
-// The warnings about rows that hold text where numbers were expected and
-// about rows with missing values, if any.
-void warn_text_rows(const DataReader& reader);
 
 // Rows per block for rows of `cols` values.
 long long block_rows(int cols);

@@ -55,20 +55,20 @@ int score_count_from(const char* argument)
 void act_on_option(RunState& state, int option, const char* program_path)
 {
     switch (option) {
-    case 'a': state.scores = -1; break;
+    case 'a': state.options.scores = -1; break;
     case 'b':
         screen_score_list(optarg);
-        state.flagline = optarg;
+        state.options.flagline = optarg;
         break;
-    case 'e': state.EXT = extension_from(optarg); break;
-    case 'f': state.fscname = optarg; break;
-    case 'g': state.global = 1; break;
-    case 'i': state.reverse = 1; break;
-    case 'm': state.add_mean_to_output = 0; break;
-    case 'n': state.sub_mean_from_input = 0; break;
-    case 'q': state.quiet = 1; break;
-    case 's': state.scores = score_count_from(optarg); break;
-    case 'x': state.allow_fewer_scores = 1; break;
+    case 'e': state.options.EXT = extension_from(optarg); break;
+    case 'f': state.options.fscname = optarg; break;
+    case 'g': state.options.global = 1; break;
+    case 'i': state.options.reverse = 1; break;
+    case 'm': state.options.add_mean_to_output = 0; break;
+    case 'n': state.options.sub_mean_from_input = 0; break;
+    case 'q': state.options.quiet = 1; break;
+    case 's': state.options.scores = score_count_from(optarg); break;
+    case 'x': state.options.allow_fewer_scores = 1; break;
     case 'h':
     case '?': usage(state, program_path);
     default: break;  // a long option that set its flag itself
@@ -103,7 +103,7 @@ int take_table_options(RunState& state, int argc, char** argv)
     char** const taken = std::stable_partition(argv + 1, end, [&](const char* word) { return table_option(word, argument) < 0; });
     for (char** word = taken; word != end; ++word) {
         const int code = table_option(*word, argument);
-        const std::string problem = apply_table_option(state.format, code, argument);
+        const std::string problem = apply_table_option(state.options.format, code, argument);
         if (!problem.empty())
             error("Error %s %d:%s\n", kErrorLabel, 660, problem.c_str());
     }
@@ -118,7 +118,7 @@ int parse_options(RunState& state, int argc, char** argv)
     const option long_opts[] = {
         {"all", no_argument, nullptr, 'a'},
         {"include-scores", required_argument, nullptr, 'b'},
-        {"debug", no_argument, &state.debug, 1},
+        {"debug", no_argument, &state.options.debug, 1},
         {"extension", required_argument, nullptr, 'e'},
         {"fsc-file", required_argument, nullptr, 'f'},
         {"no-mean-output", no_argument, nullptr, 'm'},
@@ -130,7 +130,7 @@ int parse_options(RunState& state, int argc, char** argv)
         {"scores", required_argument, nullptr, 's'},
         {"allow_fewer_scores", no_argument, nullptr, 'x'},
         {"help", no_argument, nullptr, '?'},
-        {"more", no_argument, &state.more, 1},
+        {"more", no_argument, &state.options.more, 1},
         {nullptr, 0, nullptr, 0},
     };
     int option;
@@ -142,27 +142,27 @@ int parse_options(RunState& state, int argc, char** argv)
 void dump_matrix(const RunState& state)
 {
     message("fsc matrix after inverse:\n");
-    const double* fsc = state.fsc->data();
-    for (int r = 0; r < state.datacols; ++r) {
-        for (int c = 0; c < state.datacols; ++c)
-            message(" % .5e", fsc[static_cast<std::size_t>(r) * state.datacols + c]);
+    const double* fsc = state.coefficients.fsc->data();
+    for (int r = 0; r < state.coefficients.datacols; ++r) {
+        for (int c = 0; c < state.coefficients.datacols; ++c)
+            message(" % .5e", fsc[static_cast<std::size_t>(r) * state.coefficients.datacols + c]);
         message("\n");
     }
 }
 
 void invert_coefficients(RunState& state)
 {
-    std::vector<int> pivots = allocate_zeroed<int>(static_cast<unsigned>(state.datacols), 231,
+    std::vector<int> pivots = allocate_zeroed<int>(static_cast<unsigned>(state.coefficients.datacols), 231,
                                                    "Error %s %d: error allocating %lld bytes.\n");
-    if (state.debug)
+    if (state.options.debug)
         message("matinv()\n");
     int status = 0;
     double det = 0.0;
-    matinv(&status, state.datacols, state.datacols, state.fsc->data(), state.datacols, pivots.data(), &det);
+    matinv(&status, state.coefficients.datacols, state.coefficients.datacols, state.coefficients.fsc->data(), state.coefficients.datacols, pivots.data(), &det);
     if (status == 2)
         error("Error %s %d: [FSC_SORTED] in %s is singular, no inverse\n", kErrorLabel, 232,
-              state.fscname->c_str());
-    if (state.debug)
+              state.options.fscname->c_str());
+    if (state.options.debug)
         dump_matrix(state);
 }
 
@@ -203,19 +203,19 @@ void print_block(const RunState& state, Block& block)
 {
     const LineBlock& lines = block.lines;
     const int rows = lines.rows();
-    if (!state.format.table) {
+    if (!state.options.format.table) {
         char* printed = block.printed.get();
-        block.printed_size = static_cast<std::size_t>(format_rows(block.result, rows, state.scores, printed) - printed);
+        block.printed_size = static_cast<std::size_t>(format_rows(block.result, rows, state.options.scores, printed) - printed);
         return;
     }
-    const std::size_t needed = printed_bytes(rows, state.scores) + lines.labels.size();
+    const std::size_t needed = printed_bytes(rows, state.options.scores) + lines.labels.size();
     if (needed > block.printed_capacity) {
         block.printed = std::make_unique_for_overwrite<char[]>(needed);
         block.printed_capacity = needed;
     }
     char* printed = block.printed.get();
     block.printed_size = static_cast<std::size_t>(
-        format_table_rows(block.result, rows, state.scores, state.format.separator(), lines.labels,
+        format_table_rows(block.result, rows, state.options.scores, state.options.format.separator(), lines.labels,
                           lines.label_ends.data(), lines.missing.data(), printed) - printed);
 }
 
@@ -229,59 +229,57 @@ std::string shown_name(const std::vector<std::string>& names, std::size_t i)
 // (forward, when it has names) and writes the output's own header line.
 void take_header(const RunState& state, const DataReader& input, OutputFile& output)
 {
-    RowReader reader(state.format);
+    RowReader reader(state.options.format);
     const std::vector<std::string> all = reader.names(input.header());
     std::vector<std::string> names;
     std::vector<int> field_numbers;
     for (std::size_t i = 0; i < all.size(); ++i)
-        if (!state.format.is_label(static_cast<int>(i))) {
+        if (!state.options.format.is_label(static_cast<int>(i))) {
             names.push_back(all[i]);
             field_numbers.push_back(static_cast<int>(i) + 1);
         }
-    if (!state.reverse && state.names) {
-        const std::vector<std::string>& expected = *state.names;
+    if (!state.options.reverse && state.coefficients.names) {
+        const std::vector<std::string>& expected = *state.coefficients.names;
         for (std::size_t i = 0; i < std::max(names.size(), expected.size()); ++i) {
             if (i < names.size() && i < expected.size() && names[i] == expected[i])
                 continue;
             const int field = i < field_numbers.size() ? field_numbers[i] : static_cast<int>(all.size() + i - names.size()) + 1;
             error("Error %s %d:%s:%lld:%d: the data's name is %s, %s has %s\n", kErrorLabel, 662, input.path(),
-                  input.header_line(), field, shown_name(names, i).c_str(), state.fscname->c_str(),
+                  input.header_line(), field, shown_name(names, i).c_str(), state.options.fscname->c_str(),
                   shown_name(expected, i).c_str());
         }
     }
     std::string line;
-    const char separator = state.format.separator();
+    const char separator = state.options.format.separator();
     for (const std::string& label : reader.label_names(input.header()))
         line += label + separator;
-    for (int s = 0; s < state.scores; ++s) {
+    for (int s = 0; s < state.options.scores; ++s) {
         if (s > 0)
             line += separator;
-        if (state.reverse && state.names && static_cast<std::size_t>(s) < state.names->size()) {
-            line += quoted_name((*state.names)[static_cast<std::size_t>(s)]);
+        if (state.options.reverse && state.coefficients.names && static_cast<std::size_t>(s) < state.coefficients.names->size()) {
+            line += quoted_name((*state.coefficients.names)[static_cast<std::size_t>(s)]);
         } else {
-            line += state.reverse ? 'V' : 'F';
+            line += state.options.reverse ? 'V' : 'F';
             line += std::to_string(s + 1);
         }
     }
     output.write(line + "\n");
 }
 
-// The blocks in flight (plan_blocks). The first block takes over the pair
-// that readfile sized; the others get their storage once a second block has
+// The blocks in flight (plan_blocks). The first block gets its storage at
+// once (a failure to get it is the file's first fault after its opening);
+// the others get theirs once a second block has
 // read rows (a file of one block needs none, nor one whose reading fails
 // before), before any thread starts, so a failure to get it is reported
 // with no thread running.
 class Blocks {
 public:
-    Blocks(RunState& state, int threads) : state_(state)
+    Blocks(const RunState& state, int threads) : state_(state)
     {
-        const BlockPlan plan = plan_blocks(threads, state.data.capacity);
+        const BlockPlan plan = plan_blocks(threads, static_cast<int>(block_rows(state.coefficients.datacols)));
         rows_ = plan.rows;
         blocks_.resize(static_cast<std::size_t>(plan.count));
-        blocks_.front().data = std::move(state.data);
-        blocks_.front().result = std::move(state.result);
-        blocks_.front().printed = std::make_unique_for_overwrite<char[]>(printed_bytes(rows_, state.scores));
-        blocks_.front().printed_capacity = printed_bytes(rows_, state.scores);
+        make_storage(blocks_.front());
     }
 
     int count() const { return static_cast<int>(blocks_.size()); }
@@ -291,7 +289,7 @@ public:
     // storage; false when no block is left.
     bool read(DataReader& input, int slot)
     {
-        if (!read_lines(input, at(slot).lines, rows_))
+        if (!input.read_lines(at(slot).lines, rows_))
             return false;
         if (slot > 0 && !blocks_[1].printed && at(slot).lines.rows() > 0)
             make_rest();
@@ -299,19 +297,23 @@ public:
     }
 
 private:
-    void make_rest()
+    // The rows of a block, its results and their printed text.
+    void make_storage(Block& block)
     {
-        const std::uint64_t cells = static_cast<std::uint64_t>(rows_) * state_.datacols;
-        for (std::size_t i = 1; i < blocks_.size(); ++i) {
-            Block& block = blocks_[i];
-            block.data = RowMatrix{rows_, state_.datacols, allocate_zeroed<double>(cells, 624)};
-            block.result = RowMatrix{rows_, state_.datacols, allocate_zeroed<double>(cells, 627)};
-            block.printed = std::make_unique_for_overwrite<char[]>(printed_bytes(rows_, state_.scores));
-            block.printed_capacity = printed_bytes(rows_, state_.scores);
-        }
+        const std::uint64_t cells = static_cast<std::uint64_t>(rows_) * state_.coefficients.datacols;
+        block.data = RowMatrix{rows_, state_.coefficients.datacols, allocate_zeroed<double>(cells, 624)};
+        block.result = RowMatrix{rows_, state_.coefficients.datacols, allocate_zeroed<double>(cells, 627)};
+        block.printed = std::make_unique_for_overwrite<char[]>(printed_bytes(rows_, state_.options.scores));
+        block.printed_capacity = printed_bytes(rows_, state_.options.scores);
     }
 
-    RunState& state_;
+    void make_rest()
+    {
+        for (std::size_t i = 1; i < blocks_.size(); ++i)
+            make_storage(blocks_[i]);
+    }
+
+    const RunState& state_;
     std::vector<Block> blocks_;
     int rows_ = 0;
 };
@@ -320,34 +322,34 @@ private:
 
 void check_vector_lengths(const RunState& state)
 {
-    if (!state.std || !state.fsc)
-        error("Error %s %d: no [STD] or [FSC_SORTED] in %s\n", kErrorLabel, 217, state.fscname->c_str());
+    if (!state.coefficients.std || !state.coefficients.fsc)
+        error("Error %s %d: no [STD] or [FSC_SORTED] in %s\n", kErrorLabel, 217, state.options.fscname->c_str());
     // Sections of different sizes can pass the reader in some orders (an
     // empty matrix followed by vectors, say); no step may read past a vector
     // or the matrix.
-    std::uint64_t order = static_cast<std::uint64_t>(std::llround(std::sqrt(static_cast<double>(state.fsc->size()))));
-    if (order * order != static_cast<std::uint64_t>(state.datacols) * static_cast<std::uint64_t>(state.datacols))
-        count_mismatch(220, "std", state.datacols, "fsc", static_cast<int>(order));
-    if (static_cast<long long>(state.std->size()) != state.datacols)
-        count_mismatch(218, "fsc", state.datacols, "std", static_cast<int>(state.std->size()));
-    if (state.mean && static_cast<long long>(state.mean->size()) != state.datacols)
-        count_mismatch(219, "fsc", state.datacols, "mean", static_cast<int>(state.mean->size()));
+    std::uint64_t order = static_cast<std::uint64_t>(std::llround(std::sqrt(static_cast<double>(state.coefficients.fsc->size()))));
+    if (order * order != static_cast<std::uint64_t>(state.coefficients.datacols) * static_cast<std::uint64_t>(state.coefficients.datacols))
+        count_mismatch(220, "std", state.coefficients.datacols, "fsc", static_cast<int>(order));
+    if (static_cast<long long>(state.coefficients.std->size()) != state.coefficients.datacols)
+        count_mismatch(218, "fsc", state.coefficients.datacols, "std", static_cast<int>(state.coefficients.std->size()));
+    if (state.coefficients.mean && static_cast<long long>(state.coefficients.mean->size()) != state.coefficients.datacols)
+        count_mismatch(219, "fsc", state.coefficients.datacols, "mean", static_cast<int>(state.coefficients.mean->size()));
 }
 
 void process_file(RunState& state, const char* path)
 {
     DataReader input = readfile(state, path);
-    if (state.format.table)
-        input.expect_table(state.format);
-    const auto& steps = state.reverse ? kInverse : kForward;
-    if (state.debug)
+    if (state.options.format.table)
+        input.expect_table(state.options.format);
+    const auto& steps = state.options.reverse ? kInverse : kForward;
+    if (state.options.debug)
         for (const Step& step : steps)
             message("%s", step.trace);
     OutputFile output = writefile(state, path);
     const int threads = input.threads();
     Blocks blocks(state, threads);
     PipelineSteps pipeline;
-    bool header_taken = !state.format.header;
+    bool header_taken = !state.options.format.header;
     pipeline.read = [&](int slot) {
         const bool more = blocks.read(input, slot);
         // The first read has passed the header; no helper runs yet.
@@ -374,17 +376,17 @@ void process_file(RunState& state, const char* path)
             failed = &block;
             return false;
         }
-        take_block(input, block.lines);
+        input.take_block(block.lines);
         output.write({block.printed.get(), block.printed_size});
         return true;
     };
     run_pipeline(threads, blocks.count(), pipeline);
     // Every thread has stopped: the first failure in file order is reported.
     if (failed)
-        take_block(input, failed->lines);
-    report_rows(state, input);
+        input.take_block(failed->lines);
+    input.report_rows(state.options);
     output.finish();
-    warn_text_rows(input);
+    input.warn_text_rows();
 }
 
 int run(int argc, char** argv)
@@ -398,34 +400,34 @@ int run(int argc, char** argv)
     if (std::any_of(argv + first_operand, argv + operands_end,
                     [](const char* path) { return writes_to_standard_output(path); }))
         console_to_stderr();
-    if (state.quiet)
+    if (state.options.quiet)
         message("Scorix: ");
     else
         message("%s\n", Version);
-    if (state.reverse && state.EXT == kDefaultExtension)
-        state.EXT = ".tad";
-    message(state.quiet ? "ext:%s " : "Extension: %s\n", state.EXT.c_str());
-    if (!state.fscname)
+    if (state.options.reverse && state.options.EXT == kDefaultExtension)
+        state.options.EXT = ".tad";
+    message(state.options.quiet ? "ext:%s " : "Extension: %s\n", state.options.EXT.c_str());
+    if (!state.options.fscname)
         usage(state, argv[0]);
     logfile(argc, argv);
-    readfsc(state, state.fscname->c_str());
-    if (state.format.header)
-        state.names = read_names(state.fscname->c_str());
-    if (!state.mean)
+    readfsc(state, state.options.fscname->c_str());
+    if (state.options.format.header)
+        state.coefficients.names = read_names(state.options.fscname->c_str());
+    if (!state.coefficients.mean)
         message("No mean available for this data!\n");
-    if (state.scores > state.datacols || state.scores < 0)
-        state.scores = state.datacols;
+    if (state.options.scores > state.coefficients.datacols || state.options.scores < 0)
+        state.options.scores = state.coefficients.datacols;
     parsereadflags(state);
-    message(state.quiet ? "cols:%d scores:%d " : "Columns:   %d\nScores:    %d\n", state.datacols, state.scores);
+    message(state.options.quiet ? "cols:%d scores:%d " : "Columns:   %d\nScores:    %d\n", state.coefficients.datacols, state.options.scores);
     check_vector_lengths(state);
-    if (state.reverse)
+    if (state.options.reverse)
         invert_coefficients(state);
     // Standard input is read once: a second "-" would find it used up.
     if (std::count_if(argv + first_operand, argv + operands_end, names_standard_input) > 1)
         error("Error %s %d:standard input (-) named more than once\n", kErrorLabel, 649);
     for (int i = first_operand; i < operands_end; ++i)
         process_file(state, argv[i]);
-    if (state.quiet)
+    if (state.options.quiet)
         message("\n");
     return 0;
 }

@@ -488,7 +488,7 @@ void RowPool::read(const std::string& path)
         // Until the number of variables is known, blocks of one row; then
         // blocks of block_rows rows, so that the fit depends on the rows
         // alone.
-        if (!read_lines(reader, lines, variables_ < 0 ? 1 : static_cast<int>(block_rows(variables_)), true))
+        if (!reader.read_lines(lines, variables_ < 0 ? 1 : static_cast<int>(block_rows(variables_)), true))
             return false;
         if (!names_checked || variables_ < 0) {
             learn_variables(reader, lines, path);

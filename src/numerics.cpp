@@ -12,11 +12,11 @@
 
 void standardize(const RunState& state, RowMatrix& data, int rows)
 {
-    const double* mean = (state.sub_mean_from_input && state.mean) ? state.mean->data() : nullptr;
-    const double* std = state.std->data();
+    const double* mean = (state.options.sub_mean_from_input && state.coefficients.mean) ? state.coefficients.mean->data() : nullptr;
+    const double* std = state.coefficients.std->data();
     for (int r = 0; r < rows; ++r) {
         double* row = data.row(r);
-        for (int c = 0; c < state.datacols; ++c) {
+        for (int c = 0; c < state.coefficients.datacols; ++c) {
             double value = row[c];
             if (mean)
                 value = value - mean[c];
@@ -224,16 +224,16 @@ void project_rows(const double* data, int rows, const double* fsc, int cols, int
 
 void scorix(const RunState& state, const RowMatrix& data, RowMatrix& result, int rows)
 {
-    project_rows(data.row(0), rows, state.fsc->data(), state.datacols, state.scores, result.row(0));
+    project_rows(data.row(0), rows, state.coefficients.fsc->data(), state.coefficients.datacols, state.options.scores, result.row(0));
 }
 
 void unstandardize(const RunState& state, RowMatrix& result, int rows)
 {
-    const double* mean = (state.add_mean_to_output && state.mean) ? state.mean->data() : nullptr;
-    const double* std = state.std->data();
+    const double* mean = (state.options.add_mean_to_output && state.coefficients.mean) ? state.coefficients.mean->data() : nullptr;
+    const double* std = state.coefficients.std->data();
     for (int r = 0; r < rows; ++r) {
         double* row = result.row(r);
-        for (int c = 0; c < state.scores; ++c) {
+        for (int c = 0; c < state.options.scores; ++c) {
             double value = row[c] * std[c];
             if (mean)
                 value = value + mean[c];

@@ -4,6 +4,7 @@
 // coefficients, which it only reads: blocks may be worked on side by side.
 #pragma once
 
+#include "row_matrix.h"
 #include "run_state.h"
 
 // data[r][c] = (data[r][c] - mean[c]) / std[c], the mean only when present

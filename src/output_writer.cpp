@@ -128,9 +128,9 @@ void OutputFile::finish()
 
 OutputFile writefile(RunState& state, const char* path)
 {
-    if (state.debug)
+    if (state.options.debug)
         message("writefile()\n");
     if (writes_to_standard_output(path))
         return OutputFile(AtomicFile::standard_output(), true);
-    return OutputFile(AtomicFile(output_name(path, state.EXT)));
+    return OutputFile(AtomicFile(output_name(path, state.options.EXT)));
 }

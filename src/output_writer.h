@@ -10,6 +10,7 @@
 
 #include "atomic_file.h"
 #include "printer.h"
+#include "row_matrix.h"
 #include "run_state.h"
 
 // An operand that names a descriptor of this process rather than a file

@@ -1,6 +1,6 @@
 // A rectangular table of doubles, one row per data line, stored row after
 // row in one block; it holds a block of a file's rows, not the whole file.
-// `data` and `result` of a run are its two instances.
+// Each block of rows in flight holds two: its data and its results.
 #pragma once
 
 #include <cstddef>

@@ -42,22 +42,22 @@ bool apply_item(RunState& state, long lo, long hi, bool range)
 {
     if (!range) {
         hi = lo;
-        if (!state.quiet)
+        if (!state.options.quiet)
             message("%ld, ", lo);
     } else {
         if (hi < lo)
             std::swap(lo, hi);
-        if (!state.quiet)
+        if (!state.options.quiet)
             message("%ld-%ld, ", lo, hi);
         if (lo < 1)  // a range reaching down to 0 has no column to start from
             return false;
     }
-    if (lo > state.datacols)
+    if (lo > state.coefficients.datacols)
         return false;
-    if (hi > state.datacols)
-        hi = state.datacols;
+    if (hi > state.coefficients.datacols)
+        hi = state.coefficients.datacols;
     for (long c = lo - 1; c < hi; ++c)
-        (*state.readflag)[static_cast<std::size_t>(c)] = 1;
+        (*state.coefficients.readflag)[static_cast<std::size_t>(c)] = 1;
     return true;
 }
 
@@ -65,13 +65,13 @@ bool apply_item(RunState& state, long lo, long hi, bool range)
 
 void parsereadflags(RunState& state)
 {
-    state.readflag = allocate_zeroed<int>(static_cast<unsigned>(state.datacols), 371);
-    if (!state.flagline) {
-        for (int& flag : *state.readflag)
+    state.coefficients.readflag = allocate_zeroed<int>(static_cast<unsigned>(state.coefficients.datacols), 371);
+    if (!state.options.flagline) {
+        for (int& flag : *state.coefficients.readflag)
             flag = 1;
         return;
     }
-    const char* cursor = state.flagline->c_str();
+    const char* cursor = state.options.flagline->c_str();
     for (;;) {
         long lo = -1;
         long hi = -1;
@@ -87,6 +87,6 @@ void parsereadflags(RunState& state)
             break;
         cursor = next;
     }
-    if (!state.quiet)
+    if (!state.options.quiet)
         message("\n");
 }

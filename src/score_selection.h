@@ -4,6 +4,6 @@
 
 #include "run_state.h"
 
-// Builds state.readflag for datacols columns from state.flagline (every
+// Builds state.coefficients.readflag for datacols columns from state.options.flagline (every
 // column without a list) and echoes the items unless quiet.
 void parsereadflags(RunState& state);

@@ -66,7 +66,7 @@ std::string pager_command(const std::string& program_path)
 
 void usage(const RunState& state, const char* program_path)
 {
-    if (state.more)
+    if (state.options.more)
         print_directly(program_path);
     std::fflush(stdout);
     [[maybe_unused]] int ignored = std::system(pager_command(program_path).c_str());

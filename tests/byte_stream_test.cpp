@@ -91,7 +91,7 @@ TEST(ByteStream, EveryFormatReadsAsThePlainFileAndDamageStopsTheRun)
         damaged.push_back(forms[0]), damaged.back()[at] ^= 0x10;
     // The reader and the fit in this process: many inputs, quickly.
     RunState state;
-    state.quiet = 1;
+    state.options.quiet = 1;
     readfsc(state, (iris + ".fsc").c_str());
     std::string in = dir.file("in.dat"), fit_args[] = {"scorix-fit", "-q", "-o", dir.file("in.fsc"), in};
     char* argv[] = {fit_args[0].data(), fit_args[1].data(), fit_args[2].data(), fit_args[3].data(), in.data()};

@@ -10,7 +10,7 @@ RunState load(const std::string& text, int global = 0)
     ScratchDir dir;
     dir.write("c.fsc", text);
     RunState state;
-    state.global = global;
+    state.options.global = global;
     readfsc(state, dir.file("c.fsc").c_str());
     return state;
 }
@@ -46,10 +46,10 @@ TEST(CoefficientFile, LoadsTheSectionsItFinds)
     };
     for (const auto& c : cases) {
         RunState state = load(c.text, c.global);
-        EXPECT_EQ(state.datacols, c.datacols) << c.text;
-        EXPECT_EQ(state.std, c.std) << c.text;
-        EXPECT_EQ(state.mean, c.mean) << c.text;
-        EXPECT_EQ(state.fsc, c.fsc) << c.text;
+        EXPECT_EQ(state.coefficients.datacols, c.datacols) << c.text;
+        EXPECT_EQ(state.coefficients.std, c.std) << c.text;
+        EXPECT_EQ(state.coefficients.mean, c.mean) << c.text;
+        EXPECT_EQ(state.coefficients.fsc, c.fsc) << c.text;
     }
 }
 

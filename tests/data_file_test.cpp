@@ -6,21 +6,28 @@
 
 namespace {
 
-// Every block's rows of `text` read through readfile/readblock, in order.
+// Every block's rows of `text` read, converted and taken as the program
+// does, in order.
 std::vector<double> read_cells(const std::string& text, int columns, std::optional<std::vector<int>> flags)
 {
     ScratchDir dir;
     dir.write("a.dat", text);
     RunState state;
-    state.datacols = columns;
-    state.readflag = flags;
-    state.quiet = 1;
+    state.coefficients.datacols = columns;
+    state.coefficients.readflag = flags;
+    state.options.quiet = 1;
     testing::internal::CaptureStdout();
     DataReader reader = readfile(state, dir.file("a.dat").c_str());
     testing::internal::GetCapturedStdout();
     std::vector<double> cells;
-    while (readblock(state, reader))
-        cells.insert(cells.end(), state.data.row(0), state.data.row(0) + state.datarows * columns);
+    LineBlock block;
+    const int rows = static_cast<int>(block_rows(columns));
+    RowMatrix data{rows, columns, std::vector<double>(static_cast<std::size_t>(rows) * columns)};
+    while (reader.read_lines(block, rows)) {
+        convert_lines(state, block, data);
+        reader.take_block(block);
+        cells.insert(cells.end(), data.row(0), data.row(0) + block.rows() * columns);
+    }
     return cells;
 }
 

@@ -10,17 +10,21 @@
 
 namespace {
 
-RunState two_by_two()
+// Two variables, and one row of data and of scores.
+struct TwoByTwo {
+    RunState state;
+    RowMatrix data{1, 2, {1.0, 5.0}};
+    RowMatrix result{1, 2, {0.3, 1.3}};
+};
+
+TwoByTwo two_by_two()
 {
     RunState state;
-    state.datacols = state.scores = 2;
-    state.std = std::vector<double>{3.0, 0.1};
-    state.mean = std::vector<double>{0.1, -2.0};
-    state.fsc = std::vector<double>{0.1, 0.2, 0.3, 0.7};
-    state.datarows = 1;
-    state.data = RowMatrix{1, 2, {1.0, 5.0}};
-    state.result = RowMatrix{1, 2, {0.3, 1.3}};
-    return state;
+    state.coefficients.datacols = state.options.scores = 2;
+    state.coefficients.std = std::vector<double>{3.0, 0.1};
+    state.coefficients.mean = std::vector<double>{0.1, -2.0};
+    state.coefficients.fsc = std::vector<double>{0.1, 0.2, 0.3, 0.7};
+    return {state};
 }
 
 }  // namespace
@@ -31,15 +35,15 @@ TEST(Numerics, StandardizeAndUnstandardizeRoundEachStep)
 {
     for (int with_mean : {1, 0}) {
         SCOPED_TRACE(with_mean ? "with the means" : "without the means");
-        RunState state = two_by_two();
-        state.sub_mean_from_input = state.add_mean_to_output = with_mean;
+        auto [state, data, result] = two_by_two();
+        state.options.sub_mean_from_input = state.options.add_mean_to_output = with_mean;
         const double mean0 = with_mean ? 0.1 : 0.0, mean1 = with_mean ? -2.0 : 0.0;
-        standardize(state, state.data, 1);
-        EXPECT_BITS_EQ((1.0 - mean0) / 3.0, state.data.row(0)[0]);
-        EXPECT_BITS_EQ((5.0 - mean1) / 0.1, state.data.row(0)[1]);
-        unstandardize(state, state.result, 1);
-        EXPECT_BITS_EQ(0.3 * 3.0 + mean0, state.result.row(0)[0]);
-        EXPECT_BITS_EQ(1.3 * 0.1 + mean1, state.result.row(0)[1]);
+        standardize(state, data, 1);
+        EXPECT_BITS_EQ((1.0 - mean0) / 3.0, data.row(0)[0]);
+        EXPECT_BITS_EQ((5.0 - mean1) / 0.1, data.row(0)[1]);
+        unstandardize(state, result, 1);
+        EXPECT_BITS_EQ(0.3 * 3.0 + mean0, result.row(0)[0]);
+        EXPECT_BITS_EQ(1.3 * 0.1 + mean1, result.row(0)[1]);
     }
 }
 
@@ -54,11 +58,11 @@ TEST(Numerics, ProjectionFusesEachTermInOrderFromPlusZero)
     project_row(negative_zeros, fsc, 2, 2, out);
     EXPECT_BITS_EQ(+0.0, out[0]);
 
-    RunState state = two_by_two();
-    state.scores = 1;
-    scorix(state, state.data, state.result, 1);
-    EXPECT_BITS_EQ(std::fma(5.0, 0.3, std::fma(1.0, 0.1, 0.0)), state.result.row(0)[0]);
-    EXPECT_BITS_EQ(1.3, state.result.row(0)[1]) << "only the requested scores are computed";
+    auto [state, data, result] = two_by_two();
+    state.options.scores = 1;
+    scorix(state, data, result, 1);
+    EXPECT_BITS_EQ(std::fma(5.0, 0.3, std::fma(1.0, 0.1, 0.0)), result.row(0)[0]);
+    EXPECT_BITS_EQ(1.3, result.row(0)[1]) << "only the requested scores are computed";
 }
 
 // Each vector path; column counts around the register and tile widths and

@@ -32,13 +32,13 @@ TEST(ScoreSelection, ItemsRangesAndEveryWayAListEnds)
     };
     for (const auto& c : cases) {
         RunState state;
-        state.datacols = c.columns;
-        state.quiet = c.quiet;
+        state.coefficients.datacols = c.columns;
+        state.options.quiet = c.quiet;
         if (c.list)
-            state.flagline = c.list;
+            state.options.flagline = c.list;
         testing::internal::CaptureStdout();
         parsereadflags(state);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.echo) << "[" << (c.list ? c.list : "no list") << "]";
-        EXPECT_EQ(*state.readflag, c.flags) << "[" << (c.list ? c.list : "no list") << "]";
+        EXPECT_EQ(*state.coefficients.readflag, c.flags) << "[" << (c.list ? c.list : "no list") << "]";
     }
 }
