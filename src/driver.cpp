@@ -70,7 +70,7 @@ void act_on_option(RunState& state, int option, const char* program_path)
     case 's': state.options.scores = score_count_from(optarg); break;
     case 'x': state.options.allow_fewer_scores = 1; break;
     case 'h':
-    case '?': usage(state, program_path);
+    case '?': usage(state.options, program_path);
     default: break;  // a long option that set its flag itself
     }
 }
@@ -408,7 +408,7 @@ int run(int argc, char** argv)
         state.options.EXT = ".tad";
     message(state.options.quiet ? "ext:%s " : "Extension: %s\n", state.options.EXT.c_str());
     if (!state.options.fscname)
-        usage(state, argv[0]);
+        usage(state.options, argv[0]);
     logfile(argc, argv);
     readfsc(state, state.options.fscname->c_str());
     if (state.options.format.header)

@@ -64,9 +64,9 @@ std::string pager_command(const std::string& program_path)
 
 }  // namespace
 
-void usage(const RunState& state, const char* program_path)
+void usage(const RunOptions& options, const char* program_path)
 {
-    if (state.options.more)
+    if (options.more)
         print_directly(program_path);
     std::fflush(stdout);
     [[maybe_unused]] int ignored = std::system(pager_command(program_path).c_str());

@@ -8,4 +8,4 @@
 
 // Shows the help screen and ends the process: status 0 when printed
 // directly, 1 after paging.
-[[noreturn]] void usage(const RunState& state, const char* program_path);
+[[noreturn]] void usage(const RunOptions& options, const char* program_path);
