@@ -81,7 +81,8 @@ void one_input(const std::uint8_t* data, std::size_t size)
         FUZZ_CHECK(rows == 0);
     }
     gzFile packed = gzopen(dir.file("rows.dat").c_str(), "wb");
-    FUZZ_CHECK(packed && gzwrite(packed, text.data(), static_cast<unsigned>(text.size())) == static_cast<int>(size - 1));
+    FUZZ_CHECK(packed &&
+               gzwrite(packed, text.data(), static_cast<unsigned>(text.size())) == static_cast<int>(size - 1));
     FUZZ_CHECK(gzclose(packed) == Z_OK);
     FUZZ_CHECK(transform(state, dir) == plain);
 }

@@ -31,7 +31,10 @@ private:
     std::filesystem::path path_;
 };
 
-inline std::uint64_t bits(double value) { return std::bit_cast<std::uint64_t>(value); }
+inline std::uint64_t bits(double value)
+{
+    return std::bit_cast<std::uint64_t>(value);
+}
 std::string describe(double value);  // hex and decimal
 
 // A failed harness check: aborts under libFuzzer, throws in the unit tests.
@@ -44,11 +47,17 @@ inline void feed(OneInput one_input, const std::string& bytes)
     one_input(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
 #ifdef SCORIX_FUZZ
-#define FUZZ_TARGET(name, one_input) \
-    extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* in, std::size_t size) { return one_input(in, size), 0; }
+#define FUZZ_TARGET(name, one_input)                                                                                   \
+    extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* in, std::size_t size)                                    \
+    {                                                                                                                  \
+        return one_input(in, size), 0;                                                                                 \
+    }
 #else
 #include <gtest/gtest.h>
 void replay_corpus(const char* name, OneInput one_input);
-#define FUZZ_TARGET(name, one_input) \
-    TEST(Corpus, name) { replay_corpus(#name, one_input); }
+#define FUZZ_TARGET(name, one_input)                                                                                   \
+    TEST(Corpus, name)                                                                                                 \
+    {                                                                                                                  \
+        replay_corpus(#name, one_input);                                                                               \
+    }
 #endif

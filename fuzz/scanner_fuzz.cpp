@@ -79,9 +79,12 @@ void one_input(const std::uint8_t* data, std::size_t size)
         std::fill(row.begin(), row.end(), -1.0);
         std::size_t stop = 0;
         FUZZ_CHECK(readline(text, row.data(), static_cast<int>(row.size()), use_flags ? flags.data() : nullptr,
-                            &stop) == count && stop == numbers_end(text));
+                            &stop) == count &&
+                   stop == numbers_end(text));
         for (std::size_t k = 0; k < row.size(); ++k) {
-            const double expected_cell = static_cast<int>(k) >= count ? -1.0 : use_flags && !flags[k] ? 0.0 : numbers[k];
+            const double expected_cell = static_cast<int>(k) >= count ? -1.0
+                                         : use_flags && !flags[k]     ? 0.0
+                                                                      : numbers[k];
             FUZZ_CHECK(bits(row[k]) == bits(expected_cell));
         }
     }
@@ -98,9 +101,12 @@ FUZZ_TARGET(scanner, one_input)
 // Tokens of number fragments, doubles printed to 7 and 17 digits, lines.
 TEST(ScannerOracle, SeededSweep)
 {
-    static const char* const pieces[] = {"0", "1", "7", "9", ".", "e", "E", "+", "-", "x", "X", "p", "P", "a", "n",
-        "N", "i", "I", "f", "t", "y", " ", "\t", "inf", "nan", "infinity", "0x", "1e", "e-", "(", ")", "\n", "\r", "\v",
-        "d", "A", "1e400", "1e-400", "\f", "123456789012345678901234567890", ",", "#", "4.9e-324"};
+    static const char* const pieces[] = {
+        "0", "1",  "7",       "9",   ".",   "e",        "E",     "+",      "-",  "x",
+        "X", "p",  "P",       "a",   "n",   "N",        "i",     "I",      "f",  "t",
+        "y", " ",  "\t",      "inf", "nan", "infinity", "0x",    "1e",     "e-", "(",
+        ")", "\n", "\r",      "\v",  "d",   "A",        "1e400", "1e-400", "\f", "123456789012345678901234567890",
+        ",", "#",  "4.9e-324"};
     std::mt19937_64 rng(20261206);
     auto tokens = [&](std::size_t count, const char* separator) {
         std::string text(1, static_cast<char>(rng()));  // the selector
@@ -110,8 +116,9 @@ TEST(ScannerOracle, SeededSweep)
     };
     // Printed doubles, near misses of plain numbers, bytes overwritten: lines
     // of every length across the scanner's 16-byte steps.
-    static const char* const near_misses[] = {"1e5e3", "1.2.3", "5.e3", ".e3", "-.5", "1e", "1e+", "-", "+1", "1-2",
-                                              "e5", "1e5.3", "1.5e-3", "0x1", "-e", "5.", ".", "1e+-5", "inf", "1x", "7,"};
+    static const char* const near_misses[] = {"1e5e3", "1.2.3", "5.e3", ".e3",   "-.5",   "1e",     "1e+",
+                                              "-",     "+1",    "1-2",  "e5",    "1e5.3", "1.5e-3", "0x1",
+                                              "-e",    "5.",    ".",    "1e+-5", "inf",   "1x",     "7,"};
     static const char noise[] = "0123456789.-+eE \t\n\v\f\rxin,\0";
     auto plain_line = [&] {
         std::string line(1, '\0');  // no row to store

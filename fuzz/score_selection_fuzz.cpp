@@ -27,7 +27,8 @@ void one_input(const std::uint8_t* data, std::size_t size)
     state.coefficients.datacols = data[0] & 0x3f;
     state.options.flagline = "";
     for (std::size_t i = 1; i < size && data[i] != 0; ++i)
-        *state.options.flagline += data[0] & 0x80 ? kScreened[data[i] % (sizeof kScreened - 1)] : static_cast<char>(data[i]);
+        *state.options.flagline +=
+            data[0] & 0x80 ? kScreened[data[i] % (sizeof kScreened - 1)] : static_cast<char>(data[i]);
     // The echo goes to standard output, here a memory file for the parse.
     static const int memory = memfd_create("echo", 0);
     std::fflush(stdout);
@@ -44,7 +45,8 @@ void one_input(const std::uint8_t* data, std::size_t size)
     close(saved);
     std::string echo(lseek(memory, 0, SEEK_END), '\0');
     FUZZ_CHECK(!stopped && pread(memory, echo.data(), echo.size(), 0) == static_cast<ssize_t>(echo.size()));
-    FUZZ_CHECK(state.coefficients.readflag && state.coefficients.readflag->size() == static_cast<std::size_t>(state.coefficients.datacols));
+    FUZZ_CHECK(state.coefficients.readflag &&
+               state.coefficients.readflag->size() == static_cast<std::size_t>(state.coefficients.datacols));
 
     // The flags the echoed items stand for; a range from 0 ends the list
     // without setting anything.

@@ -13,10 +13,10 @@ packages=(cmake make g++ libeigen3-dev libarchive-dev zlib1g-dev libzstd-dev nlo
 if [ "${1:-}" = tool ]; then
   shift
 else
-  # GoogleTest; the checks: leaks, man page lint, the Debian package, the
+  # GoogleTest; the checks: leaks, man page lint, source layout, the Debian package, the
   # libFuzzer targets, the GNU parallel recipe (rsync carries its files);
   # the compressors make the compressed inputs of the tests.
-  packages+=(libgtest-dev libgmock-dev valgrind mandoc groff-base dpkg-dev clang-14 libclang-rt-14-dev parallel rsync
+  packages+=(libgtest-dev libgmock-dev valgrind mandoc groff-base dpkg-dev clang-14 libclang-rt-14-dev clang-format-14 parallel rsync
     gzip bzip2 xz-utils zstd)
 fi
 packages+=("$@")

@@ -34,7 +34,7 @@ private:
     std::string name_;
     std::string target_;  // where the file goes: the name, symbolic links followed
     int fd_ = -1;
-    bool direct_ = false;     // written in place (a device, a FIFO)
+    bool direct_ = false;    // written in place (a device, a FIFO)
     std::string temporary_;  // a named temporary file, where no unnamed one can be made
 };
 

@@ -84,7 +84,7 @@ struct Signature {
 constexpr Signature kSignatures[] = {
     {"\x1f\x8b"sv, "\xff\xff"sv, ARCHIVE_FILTER_GZIP},
     {"BZh"sv, "\xff\xff\xff"sv, ARCHIVE_FILTER_BZIP2},
-    {"\xfd" "7zXZ\0"sv, "\xff\xff\xff\xff\xff\xff"sv, ARCHIVE_FILTER_XZ},
+    {"\xfd\x37zXZ\0"sv, "\xff\xff\xff\xff\xff\xff"sv, ARCHIVE_FILTER_XZ},
     {"\x28\xb5\x2f\xfd"sv, "\xff\xff\xff\xff"sv, ARCHIVE_FILTER_ZSTD},
     // A zstd file may open with a skippable frame.
     {"\x50\x2a\x4d\x18"sv, "\xf0\xff\xff\xff"sv, ARCHIVE_FILTER_ZSTD},

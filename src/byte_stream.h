@@ -3,10 +3,9 @@
 // memory: gzip through zlib (every member's CRC-32 and length checked,
 // members one after another read as one stream), zstd through libzstd
 // (frame checksums checked, frames one after another read as one stream,
-// skippable frames passed over), bzip2 and xz through libarchive. Any other file is read as it is. The content decides, never
-// the name: the first bytes are read from the stream itself and handed to
-// the decompressor, so a pipe is recognized as a file is. A UTF-8 byte-order
-// mark at the start of the (decompressed) text is skipped. Every reader of
+// skippable frames passed over), bzip2 and xz through libarchive. Any other file is read as it is. The content decides,
+// never the name: the first bytes are read from the stream itself and handed to the decompressor, so a pipe is
+// recognized as a file is. A UTF-8 byte-order mark at the start of the (decompressed) text is skipped. Every reader of
 // data files opens them here, so both programs read them alike.
 #pragma once
 
@@ -80,11 +79,11 @@ private:
     std::size_t read_decoded(char* into, std::size_t size);
 
     std::unique_ptr<ByteSource> source_;  // the descriptor and its first bytes
-    ArchiveHandle archive_;    // bzip2, xz; null otherwise
-    InflaterHandle inflater_;  // gzip; null otherwise
-    UnzstdHandle unzstd_;      // zstd; null otherwise
+    ArchiveHandle archive_;               // bzip2, xz; null otherwise
+    InflaterHandle inflater_;             // gzip; null otherwise
+    UnzstdHandle unzstd_;                 // zstd; null otherwise
     bool compressed_ = false;
-    bool failed_ = false;      // the decompressor failed
-    bool ended_ = false;       // the decompressed stream has ended
-    bool at_start_ = true;     // nothing read yet: a byte-order mark may come
+    bool failed_ = false;   // the decompressor failed
+    bool ended_ = false;    // the decompressed stream has ended
+    bool at_start_ = true;  // nothing read yet: a byte-order mark may come
 };

@@ -50,7 +50,8 @@ void note_first_text_row(DataReader::TextRows& rows, std::string_view line, long
     rows.first_line = number;
     rows.first = line.size() > kShown ? std::string(line.substr(0, kShown)) + "..." : std::string(line);
     // Control bytes of a binary file would play tricks on a terminal.
-    std::replace_if(rows.first.begin(), rows.first.end(), [](char c) { return c >= 0 && c < ' '; }, '?');
+    std::replace_if(
+        rows.first.begin(), rows.first.end(), [](char c) { return c >= 0 && c < ' '; }, '?');
 }
 
 // Room for `size` bytes in the block's text, the first `kept` of them kept
@@ -248,13 +249,14 @@ void DataReader::take_block(const LineBlock& block)
     // read, and the damage is what to report.
     const bool damaged = block.too_many >= 0 && damaged_rest();
     if (block.too_many >= 0 && !damaged)
-        error("Error %s %d:\nnumber of variables in std (%d)\nand in %s (%d) mismatch.\n", kErrorLabel, 655,
-              cols_, path_, block.too_many);
+        error("Error %s %d:\nnumber of variables in std (%d)\nand in %s (%d) mismatch.\n", kErrorLabel, 655, cols_,
+              path_, block.too_many);
     if (block.bad_row >= 0 && !damaged) {
         // The line, cut short and without control bytes.
         std::string_view line = line_text(block.line(block.bad_row));
         std::string shown(line.substr(0, std::min<std::size_t>(line.size(), 60)));
-        std::replace_if(shown.begin(), shown.end(), [](char c) { return c >= 0 && c < ' '; }, '?');
+        std::replace_if(
+            shown.begin(), shown.end(), [](char c) { return c >= 0 && c < ' '; }, '?');
         error("Error %s %d:%s:%lld:%d: a field that is not a number, in \"%s\"\n", kErrorLabel, 661, path_,
               line_number(block, block.bad_row), block.bad_field, shown.c_str());
     }
@@ -284,9 +286,9 @@ void DataReader::warn_text_rows() const
     if (rows.count > 0)
         warning("%s: %lld %s text where numbers were expected (first at line %lld: \"%s\"); their missing values "
                 "were read as 0\n",
-                path_, rows.count, rows.count == 1 ? "row holds" : "rows hold", rows.first_line,
-                rows.first.c_str());
+                path_, rows.count, rows.count == 1 ? "row holds" : "rows hold", rows.first_line, rows.first.c_str());
     if (missing_rows_ > 0)
         warning("%s: %lld %s a missing value; %s written as NA\n", path_, missing_rows_,
-                missing_rows_ == 1 ? "row holds" : "rows hold", missing_rows_ == 1 ? "its values are" : "their values are");
+                missing_rows_ == 1 ? "row holds" : "rows hold",
+                missing_rows_ == 1 ? "its values are" : "their values are");
 }

@@ -98,9 +98,11 @@ int table_option(const char* word, const char*& argument)
 // the log line; returns the count of the rest.
 int take_table_options(RunState& state, int argc, char** argv)
 {
-    char** const end = std::find_if(argv + 1, argv + argc, [](const char* word) { return std::strcmp(word, "--") == 0; });
+    char** const end =
+        std::find_if(argv + 1, argv + argc, [](const char* word) { return std::strcmp(word, "--") == 0; });
     const char* argument = nullptr;
-    char** const taken = std::stable_partition(argv + 1, end, [&](const char* word) { return table_option(word, argument) < 0; });
+    char** const taken =
+        std::stable_partition(argv + 1, end, [&](const char* word) { return table_option(word, argument) < 0; });
     for (char** word = taken; word != end; ++word) {
         const int code = table_option(*word, argument);
         const std::string problem = apply_table_option(state.options.format, code, argument);
@@ -158,7 +160,8 @@ void invert_coefficients(RunState& state)
         message("matinv()\n");
     int status = 0;
     double det = 0.0;
-    matinv(&status, state.coefficients.datacols, state.coefficients.datacols, state.coefficients.fsc->data(), state.coefficients.datacols, pivots.data(), &det);
+    matinv(&status, state.coefficients.datacols, state.coefficients.datacols, state.coefficients.fsc->data(),
+           state.coefficients.datacols, pivots.data(), &det);
     if (status == 2)
         error("Error %s %d: [FSC_SORTED] in %s is singular, no inverse\n", kErrorLabel, 232,
               state.options.fscname->c_str());
@@ -205,7 +208,8 @@ void print_block(const RunState& state, Block& block)
     const int rows = lines.rows();
     if (!state.options.format.table) {
         char* printed = block.printed.get();
-        block.printed_size = static_cast<std::size_t>(format_rows(block.result, rows, state.options.scores, printed) - printed);
+        block.printed_size =
+            static_cast<std::size_t>(format_rows(block.result, rows, state.options.scores, printed) - printed);
         return;
     }
     const std::size_t needed = printed_bytes(rows, state.options.scores) + lines.labels.size();
@@ -216,7 +220,8 @@ void print_block(const RunState& state, Block& block)
     char* printed = block.printed.get();
     block.printed_size = static_cast<std::size_t>(
         format_table_rows(block.result, rows, state.options.scores, state.options.format.separator(), lines.labels,
-                          lines.label_ends.data(), lines.missing.data(), printed) - printed);
+                          lines.label_ends.data(), lines.missing.data(), printed) -
+        printed);
 }
 
 // The name of a field for an error text.
@@ -243,7 +248,8 @@ void take_header(const RunState& state, const DataReader& input, OutputFile& out
         for (std::size_t i = 0; i < std::max(names.size(), expected.size()); ++i) {
             if (i < names.size() && i < expected.size() && names[i] == expected[i])
                 continue;
-            const int field = i < field_numbers.size() ? field_numbers[i] : static_cast<int>(all.size() + i - names.size()) + 1;
+            const int field =
+                i < field_numbers.size() ? field_numbers[i] : static_cast<int>(all.size() + i - names.size()) + 1;
             error("Error %s %d:%s:%lld:%d: the data's name is %s, %s has %s\n", kErrorLabel, 662, input.path(),
                   input.header_line(), field, shown_name(names, i).c_str(), state.options.fscname->c_str(),
                   shown_name(expected, i).c_str());
@@ -256,7 +262,8 @@ void take_header(const RunState& state, const DataReader& input, OutputFile& out
     for (int s = 0; s < state.options.scores; ++s) {
         if (s > 0)
             line += separator;
-        if (state.options.reverse && state.coefficients.names && static_cast<std::size_t>(s) < state.coefficients.names->size()) {
+        if (state.options.reverse && state.coefficients.names &&
+            static_cast<std::size_t>(s) < state.coefficients.names->size()) {
             line += quoted_name((*state.coefficients.names)[static_cast<std::size_t>(s)]);
         } else {
             line += state.options.reverse ? 'V' : 'F';
@@ -327,13 +334,18 @@ void check_vector_lengths(const RunState& state)
     // Sections of different sizes can pass the reader in some orders (an
     // empty matrix followed by vectors, say); no step may read past a vector
     // or the matrix.
-    std::uint64_t order = static_cast<std::uint64_t>(std::llround(std::sqrt(static_cast<double>(state.coefficients.fsc->size()))));
-    if (order * order != static_cast<std::uint64_t>(state.coefficients.datacols) * static_cast<std::uint64_t>(state.coefficients.datacols))
+    std::uint64_t order =
+        static_cast<std::uint64_t>(std::llround(std::sqrt(static_cast<double>(state.coefficients.fsc->size()))));
+    if (order * order != static_cast<std::uint64_t>(state.coefficients.datacols) *
+                             static_cast<std::uint64_t>(state.coefficients.datacols))
         count_mismatch(220, "std", state.coefficients.datacols, "fsc", static_cast<int>(order));
     if (static_cast<long long>(state.coefficients.std->size()) != state.coefficients.datacols)
-        count_mismatch(218, "fsc", state.coefficients.datacols, "std", static_cast<int>(state.coefficients.std->size()));
-    if (state.coefficients.mean && static_cast<long long>(state.coefficients.mean->size()) != state.coefficients.datacols)
-        count_mismatch(219, "fsc", state.coefficients.datacols, "mean", static_cast<int>(state.coefficients.mean->size()));
+        count_mismatch(218, "fsc", state.coefficients.datacols, "std",
+                       static_cast<int>(state.coefficients.std->size()));
+    if (state.coefficients.mean &&
+        static_cast<long long>(state.coefficients.mean->size()) != state.coefficients.datacols)
+        count_mismatch(219, "fsc", state.coefficients.datacols, "mean",
+                       static_cast<int>(state.coefficients.mean->size()));
 }
 
 void process_file(RunState& state, const char* path)
@@ -418,7 +430,8 @@ int run(int argc, char** argv)
     if (state.options.scores > state.coefficients.datacols || state.options.scores < 0)
         state.options.scores = state.coefficients.datacols;
     parsereadflags(state);
-    message(state.options.quiet ? "cols:%d scores:%d " : "Columns:   %d\nScores:    %d\n", state.coefficients.datacols, state.options.scores);
+    message(state.options.quiet ? "cols:%d scores:%d " : "Columns:   %d\nScores:    %d\n", state.coefficients.datacols,
+            state.options.scores);
     check_vector_lengths(state);
     if (state.options.reverse)
         invert_coefficients(state);

@@ -49,5 +49,4 @@ struct ParallelAnalysis {
 // normal rows, `replicates` times, drawn as Wishart matrices (Bartlett's
 // decomposition) so that the cost does not grow with the rows. The generator
 // is the program's own: the same seed gives the same figures on every machine.
-ParallelAnalysis parallel_analysis(const Eigen::VectorXd& observed, long long rows, int replicates,
-                                   std::uint64_t seed);
+ParallelAnalysis parallel_analysis(const Eigen::VectorXd& observed, long long rows, int replicates, std::uint64_t seed);

@@ -12,14 +12,14 @@
 #include "rotation.h"
 
 struct FactorSolution {
-    Extraction extraction;        // the unrotated loadings
-    Rotation rotation;            // pattern, factor correlations, structure map
-    Eigen::MatrixXd structure;    // variables x factors: pattern * phi
+    Extraction extraction;      // the unrotated loadings
+    Rotation rotation;          // pattern, factor correlations, structure map
+    Eigen::MatrixXd structure;  // variables x factors: pattern * phi
     Eigen::VectorXd communalities;
     Eigen::VectorXd uniquenesses;
-    Eigen::VectorXd variance;     // explained by each factor: diag(Phi L'L)
-    Eigen::MatrixXd weights;      // variables x factors: the score coefficients
-    int heywood = -1;             // the first variable (from 0) whose uniqueness is at its bound, or -1
+    Eigen::VectorXd variance;  // explained by each factor: diag(Phi L'L)
+    Eigen::MatrixXd weights;   // variables x factors: the score coefficients
+    int heywood = -1;          // the first variable (from 0) whose uniqueness is at its bound, or -1
 };
 
 struct ScoreMethod {

@@ -154,7 +154,8 @@ Extraction principal_axis(const MatrixXd& matrix, int factors)
         last_move = (h2 - h1).norm();
         const double a = std::min(-1.0, -r.norm() / v.norm());
         const VectorXd next = h - 2 * a * r + a * a * v;
-        if (extrapolate && a < -1 && next.allFinite() && (next.array() >= 0).all() && (next.array() <= most.array()).all()) {
+        if (extrapolate && a < -1 && next.allFinite() && (next.array() >= 0).all() &&
+            (next.array() <= most.array()).all()) {
             h = next;
             plain = h2;
         } else {
@@ -235,8 +236,8 @@ Extraction maximum_likelihood(const MatrixXd& r, int factors)
         r.diagonal().cwiseSqrt().cwiseInverse().asDiagonal() * r * r.diagonal().cwiseSqrt().cwiseInverse().asDiagonal();
     Likelihood likelihood(correlation, factors);
     // factanal's start: (1 - k / 2p) / (R^-1)_ii
-    VectorXd psi = clamp_uniquenesses(
-        (1 - 0.5 * factors / static_cast<double>(p)) * (VectorXd::Ones(p) - squared_multiple_correlations(correlation)));
+    VectorXd psi = clamp_uniquenesses((1 - 0.5 * factors / static_cast<double>(p)) *
+                                      (VectorXd::Ones(p) - squared_multiple_correlations(correlation)));
     double f = likelihood.value(psi);
     Extraction result;
     VectorXd gradient;
@@ -346,8 +347,7 @@ VectorXd squared_multiple_correlations(const MatrixXd& matrix)
     const Eigen::LLT<MatrixXd> cholesky(matrix);
     if (cholesky.info() != Eigen::Success)
         throw FitError("the matrix is not positive definite");
-    const MatrixXd inverse_factor =
-        cholesky.matrixL().solve(MatrixXd::Identity(matrix.rows(), matrix.cols()));
+    const MatrixXd inverse_factor = cholesky.matrixL().solve(MatrixXd::Identity(matrix.rows(), matrix.cols()));
     const VectorXd inverse_diagonal = inverse_factor.colwise().squaredNorm().transpose();
     return matrix.diagonal() - inverse_diagonal.cwiseInverse();
 }

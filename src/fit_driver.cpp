@@ -4,7 +4,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cinttypes>
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -91,7 +90,19 @@ struct UsageError {
     std::string text;
 };
 
-enum LongOnly { kDropIncomplete = 255, kVarimax = 256, kCovariance, kVersion, kMethod, kRotate, kPromaxPower, kScores, kReplicates, kSeed, kJson };
+enum LongOnly {
+    kDropIncomplete = 255,
+    kVarimax = 256,
+    kCovariance,
+    kVersion,
+    kMethod,
+    kRotate,
+    kPromaxPower,
+    kScores,
+    kReplicates,
+    kSeed,
+    kJson
+};
 
 // How -k chooses the number of factors.
 enum class FactorRule { kCount, kKaiser, kParallel, kMap };
@@ -107,11 +118,11 @@ struct Options {
     const ScoreMethod* scores = find_scores("regression");
     FactorRule rule = FactorRule::kKaiser;
     RotationSettings rotation_settings;
-    int replicates = 100;                 // --replicates
-    std::uint64_t seed = 1;               // --seed
-    std::optional<std::string> json;      // --json; "-" is standard output
-    TableFormat format;                   // --csv, --header, ...
-    bool drop_incomplete = false;         // --drop-incomplete
+    int replicates = 100;             // --replicates
+    std::uint64_t seed = 1;           // --seed
+    std::optional<std::string> json;  // --json; "-" is standard output
+    TableFormat format;               // --csv, --header, ...
+    bool drop_incomplete = false;     // --drop-incomplete
 
     // The plain components, or their varimax: the coefficients of earlier
     // versions, byte for byte.
@@ -175,13 +186,20 @@ const Method* named(const char* text, Find find, const char* what)
 std::optional<Options> parse_options(int argc, char** argv)
 {
     static const option kOwn[] = {
-        {"output", required_argument, nullptr, 'o'},  {"factors", required_argument, nullptr, 'k'},
-        {"varimax", no_argument, nullptr, kVarimax},  {"covariance", no_argument, nullptr, kCovariance},
-        {"quiet", no_argument, nullptr, 'q'},         {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, kVersion},  {"method", required_argument, nullptr, kMethod},
-        {"rotate", required_argument, nullptr, kRotate}, {"promax-power", required_argument, nullptr, kPromaxPower},
-        {"scores", required_argument, nullptr, kScores}, {"replicates", required_argument, nullptr, kReplicates},
-        {"seed", required_argument, nullptr, kSeed},  {"json", required_argument, nullptr, kJson},
+        {"output", required_argument, nullptr, 'o'},
+        {"factors", required_argument, nullptr, 'k'},
+        {"varimax", no_argument, nullptr, kVarimax},
+        {"covariance", no_argument, nullptr, kCovariance},
+        {"quiet", no_argument, nullptr, 'q'},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, kVersion},
+        {"method", required_argument, nullptr, kMethod},
+        {"rotate", required_argument, nullptr, kRotate},
+        {"promax-power", required_argument, nullptr, kPromaxPower},
+        {"scores", required_argument, nullptr, kScores},
+        {"replicates", required_argument, nullptr, kReplicates},
+        {"seed", required_argument, nullptr, kSeed},
+        {"json", required_argument, nullptr, kJson},
         {"drop-incomplete", no_argument, nullptr, kDropIncomplete},
     };
     std::vector<option> long_options(std::begin(kOwn), std::end(kOwn));
@@ -213,9 +231,7 @@ std::optional<Options> parse_options(int argc, char** argv)
         case kReplicates:
             options.replicates = static_cast<int>(whole_number(optarg, 1, 1000000, "number of replicates"));
             break;
-        case kSeed:
-            options.seed = static_cast<std::uint64_t>(whole_number(optarg, 0, INT64_MAX, "seed"));
-            break;
+        case kSeed: options.seed = static_cast<std::uint64_t>(whole_number(optarg, 0, INT64_MAX, "seed")); break;
         case kJson: options.json = optarg; break;
         case kDropIncomplete: options.drop_incomplete = options.format.table = true; break;
         case 'h': std::fputs(kHelp, stdout); return std::nullopt;
@@ -275,7 +291,8 @@ std::string glued_number(std::string_view line, std::size_t stop)
     std::string excerpt(line.substr(0, std::min<std::size_t>(shown, 60)));
     if (excerpt.size() < line.size())
         excerpt += "...";
-    std::replace_if(excerpt.begin(), excerpt.end(), [](char c) { return c >= 0 && c < ' '; }, '?');
+    std::replace_if(
+        excerpt.begin(), excerpt.end(), [](char c) { return c >= 0 && c < ' '; }, '?');
     std::string text = "\"" + excerpt + "\": a number runs into \"" + std::string(1, separator) + "\"";
     if (separator == ',' || separator == ';')
         text += std::string("; is the file ") + (separator == ',' ? "comma" : "semicolon") + "-separated?";
@@ -311,7 +328,8 @@ std::string field_shown(const TableFormat& format, std::string_view line, int fi
     std::string text = field >= 1 && field <= static_cast<int>(fields.size()) ? fields[field - 1] : "";
     if (text.size() > 40)
         text = text.substr(0, 40) + "...";
-    std::replace_if(text.begin(), text.end(), [](char c) { return c >= 0 && c < ' '; }, '?');
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c >= 0 && c < ' '; }, '?');
     return text;
 }
 
@@ -338,7 +356,10 @@ std::string table_row_problem(FitBlock& block, RowReader& reader, const RowRules
     }
     for (int i = 0; i < rules.variables; ++i)
         if (!std::isfinite(row[i]))
-            return "value " + std::to_string(i + 1) + " is " + (std::isnan(row[i]) ? "nan" : row[i] > 0 ? "inf" : "-inf") +
+            return "value " + std::to_string(i + 1) + " is " +
+                   (std::isnan(row[i]) ? "nan"
+                    : row[i] > 0       ? "inf"
+                                       : "-inf") +
                    ", not a finite number";
     return "";
 }
@@ -359,7 +380,10 @@ std::string row_problem(std::string_view line, const double* row, int count, std
                std::to_string(variables);
     for (int i = 0; i < variables; ++i)
         if (!std::isfinite(row[i]))
-            return "value " + std::to_string(i + 1) + " is " + (std::isnan(row[i]) ? "nan" : row[i] > 0 ? "inf" : "-inf") +
+            return "value " + std::to_string(i + 1) + " is " +
+                   (std::isnan(row[i]) ? "nan"
+                    : row[i] > 0       ? "inf"
+                                       : "-inf") +
                    ", not a finite number";
     return {};
 }
@@ -434,7 +458,7 @@ private:
     void learn_variables(const DataReader& reader, const LineBlock& lines, const std::string& path);
 
     std::optional<Moments> moments_;
-    int variables_ = -1;     // unknown before the first data row
+    int variables_ = -1;  // unknown before the first data row
     RowRules rules_;
     std::vector<std::string> names_;
     long long dropped_ = 0;
@@ -560,9 +584,11 @@ FactorReport factor_report(const Fit& base, const Options& options, long long ro
     case FactorRule::kCount: break;
     case FactorRule::kKaiser: k = std::max(1, static_cast<int>((base.eigenvalues.array() >= 1.0).count())); break;
     case FactorRule::kParallel: {
-        const Eigen::VectorXd observed = options.fit.covariance
-            ? Eigen::VectorXd(Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd>(r, Eigen::EigenvaluesOnly).eigenvalues().reverse())
-            : base.eigenvalues;
+        const Eigen::VectorXd observed =
+            options.fit.covariance
+                ? Eigen::VectorXd(
+                      Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd>(r, Eigen::EigenvaluesOnly).eigenvalues().reverse())
+                : base.eigenvalues;
         report.parallel = parallel_analysis(observed, rows, options.replicates, options.seed);
         report.replicates = options.replicates;
         report.seed = options.seed;
@@ -604,8 +630,8 @@ void use_factor_weights(Fit& result, const FactorReport& factors)
     const Eigen::MatrixXd covariances = result.analysed * result.coefficients;
     const Eigen::VectorXd score_spread =
         result.coefficients.cwiseProduct(covariances).colwise().sum().cwiseSqrt().cwiseInverse().transpose();
-    result.loadings = result.analysed.diagonal().cwiseSqrt().cwiseInverse().asDiagonal() * covariances *
-                      score_spread.asDiagonal();
+    result.loadings =
+        result.analysed.diagonal().cwiseSqrt().cwiseInverse().asDiagonal() * covariances * score_spread.asDiagonal();
 }
 
 int fit_files(const Options& options)
@@ -646,9 +672,10 @@ int fit_files(const Options& options)
     // has "converged": false.
     const bool rotation_converged = components ? result.converged : factors->solution.rotation.converged;
     if (!rotation_converged)
-        std::fprintf(stderr, "scorix-fit: warning: the %s rotation did not converge in %d iterations; the factors are "
-                     "those of its last iteration\n", options.rotation->name,
-                     components ? result.iterations : factors->solution.rotation.iterations);
+        std::fprintf(stderr,
+                     "scorix-fit: warning: the %s rotation did not converge in %d iterations; the factors are "
+                     "those of its last iteration\n",
+                     options.rotation->name, components ? result.iterations : factors->solution.rotation.iterations);
     const FitSource source{options.files, pool.rows(), pool.names(),
                            options.drop_incomplete ? std::optional<long long>(pool.dropped()) : std::nullopt};
     const std::string name = options.output.value_or(output_name(options.files.front(), ".fsc"));

@@ -50,7 +50,8 @@ std::string method(const Fit& result, const FitOptions& options, const FactorRep
         return text;
     }
     const auto n = static_cast<int>(result.eigenvalues.size());
-    append(text, "varimax rotation (Kaiser normalized, iterations: %d) of %d of the %d principal components of the %s matrix",
+    append(text,
+           "varimax rotation (Kaiser normalized, iterations: %d) of %d of the %d principal components of the %s matrix",
            result.iterations, result.rotated, n, matrix_name(options));
     if (result.rotated < n)
         append(text, "; scores %d to %d are unrotated components", result.rotated + 1, n);
@@ -65,8 +66,7 @@ void append_adequacy_comments(std::string& text, const FactorReport& factors)
     const FactorSolution& f = factors.solution;
     text += "# communalities and uniquenesses (variable, communality, uniqueness):\n";
     for (Eigen::Index i = 0; i < f.communalities.size(); ++i)
-        append(text, "# communality %d %.17g %.17g\n", static_cast<int>(i + 1), f.communalities[i],
-               f.uniquenesses[i]);
+        append(text, "# communality %d %.17g %.17g\n", static_cast<int>(i + 1), f.communalities[i], f.uniquenesses[i]);
     append(text, "# kmo %.17g\n# sphericity chi2 %.17g df %.17g p %.17g\n", factors.kmo.overall,
            factors.sphericity.chi2, factors.sphericity.df, factors.sphericity.p);
     if (factors.fit)

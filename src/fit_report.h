@@ -17,8 +17,8 @@
 struct FitSource {
     std::vector<std::string> files;
     long long rows = 0;
-    std::vector<std::string> names;       // the variables' names, when the data had a header
-    std::optional<long long> dropped;     // rows left out for a missing value (--drop-incomplete)
+    std::vector<std::string> names;    // the variables' names, when the data had a header
+    std::optional<long long> dropped;  // rows left out for a missing value (--drop-incomplete)
 };
 
 // A factor model beside the components: the solution and the figures that
@@ -30,12 +30,12 @@ struct FactorReport {
     FactorSolution solution;
     SamplingAdequacy kmo;
     ChiSquareTest sphericity;
-    std::optional<ModelFit> fit;                // maximum likelihood
+    std::optional<ModelFit> fit;               // maximum likelihood
     std::optional<ParallelAnalysis> parallel;  // -k parallel
     int replicates = 0;
     std::uint64_t seed = 0;
-    std::optional<Eigen::VectorXd> map;         // -k map
-    bool in_coefficients = false;               // the first columns of the coefficients are its weights
+    std::optional<Eigen::VectorXd> map;  // -k map
+    bool in_coefficients = false;        // the first columns of the coefficients are its weights
 };
 
 // With a factor report, the comment lines also give its communalities, KMO,

@@ -158,7 +158,8 @@ constexpr std::uint64_t kDigitScale[] = {1, 10, 100, 1000, 10000, 100000, 100000
     std::uint64_t v = (chunk - 0x3030303030303030) << (8 * (8 - n));
     v = v * 10 + (v >> 8);
     v = ((v & 0x000000FF000000FF) * (100 + (1000000ULL << 32)) +
-         ((v >> 16) & 0x000000FF000000FF) * (1 + (10000ULL << 32))) >> 32;
+         ((v >> 16) & 0x000000FF000000FF) * (1 + (10000ULL << 32))) >>
+        32;
     return v;
 }
 
@@ -301,7 +302,7 @@ template <bool kDelimited = false>
     const auto mask = [](__m128i m) { return static_cast<unsigned>(_mm_movemask_epi8(m)); };
     const unsigned digit = mask(_mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(9)), d));
     unsigned white = mask(_mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8(' ')),
-                                             _mm_cmpeq_epi8(_mm_min_epu8(control, _mm_set1_epi8('\r' - '\t')), control)));
+                                       _mm_cmpeq_epi8(_mm_min_epu8(control, _mm_set1_epi8('\r' - '\t')), control)));
     const unsigned dot = mask(_mm_cmpeq_epi8(x, _mm_set1_epi8('.')));
     if constexpr (kDelimited)
         white |= mask(_mm_cmpeq_epi8(x, _mm_set1_epi8(delimiter)));
@@ -325,8 +326,8 @@ template <bool kDelimited = false>
     const __m128i past_point = _mm_cmpgt_epi8(j, _mm_set1_epi8(static_cast<char>(point - sign - 1)));
     __m128i index = _mm_sub_epi8(_mm_add_epi8(j, _mm_set1_epi8(static_cast<char>(sign))), past_point);
     index = _mm_or_si128(index, _mm_cmpgt_epi8(_mm_setzero_si128(), j));
-    __m128i sum = _mm_maddubs_epi16(_mm_shuffle_epi8(d, index), _mm_setr_epi8(10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1,
-                                                                              10, 1, 10, 1));
+    __m128i sum = _mm_maddubs_epi16(_mm_shuffle_epi8(d, index),
+                                    _mm_setr_epi8(10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1));
     sum = _mm_madd_epi16(sum, _mm_setr_epi16(100, 1, 100, 1, 100, 1, 100, 1));
     sum = _mm_packs_epi32(sum, sum);
     sum = _mm_madd_epi16(sum, _mm_setr_epi16(10000, 1, 10000, 1, 10000, 1, 10000, 1));
@@ -442,4 +443,3 @@ int readline(std::string_view line, double* row, int capacity, const int* flags,
 #endif
     return read_numbers<false>(line, row, capacity, flags, numbers_stop);
 }
-

@@ -32,9 +32,7 @@ std::size_t numbers_end(std::string_view line);
 // `capacity` of them and returns how many the line holds (as checkline does).
 // With `flags`, a value whose column flag is 0 is stored as +0.0. With
 // `numbers_stop`, where the numbers end (as numbers_end gives it) goes there.
-int readline(std::string_view line, double* row, int capacity, const int* flags,
-             std::size_t* numbers_stop = nullptr);
-
+int readline(std::string_view line, double* row, int capacity, const int* flags, std::size_t* numbers_stop = nullptr);
 
 // The number that starts at `p` (not at white space) and ends at
 // `delimiter`, at white space or at `end`: where it ends, with the value

@@ -12,7 +12,8 @@
 
 void standardize(const RunState& state, RowMatrix& data, int rows)
 {
-    const double* mean = (state.options.sub_mean_from_input && state.coefficients.mean) ? state.coefficients.mean->data() : nullptr;
+    const double* mean =
+        (state.options.sub_mean_from_input && state.coefficients.mean) ? state.coefficients.mean->data() : nullptr;
     const double* std = state.coefficients.std->data();
     for (int r = 0; r < rows; ++r) {
         double* row = data.row(r);
@@ -64,8 +65,8 @@ template <int kRows, int kVectors, bool kMasked>
     for (int i = 0; i < kRows; ++i)
         for (int v = 0; v < kVectors; ++v)
             sum[i][v] = k_begin == 0 ? _mm256_setzero_pd()
-                                        : load_lanes(out + static_cast<std::size_t>(i) * cols + s + 4 * v,
-                                                     kMasked && v == kVectors - 1, last_lanes);
+                                     : load_lanes(out + static_cast<std::size_t>(i) * cols + s + 4 * v,
+                                                  kMasked && v == kVectors - 1, last_lanes);
     const double* coefficients = fsc + static_cast<std::size_t>(k_begin) * cols + s;
     for (int k = k_begin; k < k_end; ++k, coefficients += cols) {
         __m256d b[kVectors];
@@ -148,9 +149,8 @@ inline void project_in_ranges(const double* data, int rows, const double* fsc, i
 // 4 rows by 24 columns, twelve sums in registers; the last register of a
 // row's columns is masked.
 template <int kRows, int kVectors>
-[[SCORIX_TARGET_AVX512, gnu::always_inline]] inline void fma_tile512(const double* data, int cols, const double* fsc,
-                                                                     int k_begin, int k_end, int s, __mmask8 last,
-                                                                     double* out)
+[[SCORIX_TARGET_AVX512, gnu::always_inline]] inline void
+fma_tile512(const double* data, int cols, const double* fsc, int k_begin, int k_end, int s, __mmask8 last, double* out)
 {
     auto lanes = [last](int v) { return v == kVectors - 1 ? last : static_cast<__mmask8>(0xFF); };
     __m512d sum[kRows][kVectors];
@@ -224,12 +224,14 @@ void project_rows(const double* data, int rows, const double* fsc, int cols, int
 
 void scorix(const RunState& state, const RowMatrix& data, RowMatrix& result, int rows)
 {
-    project_rows(data.row(0), rows, state.coefficients.fsc->data(), state.coefficients.datacols, state.options.scores, result.row(0));
+    project_rows(data.row(0), rows, state.coefficients.fsc->data(), state.coefficients.datacols, state.options.scores,
+                 result.row(0));
 }
 
 void unstandardize(const RunState& state, RowMatrix& result, int rows)
 {
-    const double* mean = (state.options.add_mean_to_output && state.coefficients.mean) ? state.coefficients.mean->data() : nullptr;
+    const double* mean =
+        (state.options.add_mean_to_output && state.coefficients.mean) ? state.coefficients.mean->data() : nullptr;
     const double* std = state.coefficients.std->data();
     for (int r = 0; r < rows; ++r) {
         double* row = result.row(r);

@@ -15,7 +15,7 @@ struct Rotation {
     Eigen::MatrixXd phi;        // factor correlations (identity when orthogonal)
     Eigen::MatrixXd structure;  // factors x factors: the structure is A * structure
     int iterations = 0;
-    bool converged = true;      // false when the iteration stopped at its step cap
+    bool converged = true;  // false when the iteration stopped at its step cap
 };
 
 struct RotationSettings {

@@ -7,7 +7,7 @@
 #include <vector>
 
 struct RowMatrix {
-    int capacity = 0;           // rows the block has room for
+    int capacity = 0;  // rows the block has room for
     int cols = 0;
     std::vector<double> cells;  // capacity x cols, row-major
 

@@ -36,11 +36,11 @@ struct RunOptions {
 };
 
 struct Coefficients {
-    std::optional<std::vector<double>> std;   // standard deviation per variable
-    std::optional<std::vector<double>> mean;  // mean per variable; may stay absent
-    std::optional<std::vector<double>> fsc;   // datacols x datacols coefficients, row-major
-    int datacols = 0;                         // number of variables
-    std::optional<ScoreSelection> readflag;   // include flag per column, from the -b list
+    std::optional<std::vector<double>> std;         // standard deviation per variable
+    std::optional<std::vector<double>> mean;        // mean per variable; may stay absent
+    std::optional<std::vector<double>> fsc;         // datacols x datacols coefficients, row-major
+    int datacols = 0;                               // number of variables
+    std::optional<ScoreSelection> readflag;         // include flag per column, from the -b list
     std::optional<std::vector<std::string>> names;  // the variables' names, when the file gives them
 };
 

@@ -75,7 +75,8 @@ void Moments::combine(long long rows, const VectorXd& origin, const VectorXd& me
     const double total = static_cast<double>(rows_) + static_cast<double>(rows);
     const VectorXd delta = (origin - origin_) + (mean - mean_);
     comoments_.triangularView<Eigen::Lower>() += comoments;
-    comoments_.selfadjointView<Eigen::Lower>().rankUpdate(delta, static_cast<double>(rows_) * static_cast<double>(rows) / total);
+    comoments_.selfadjointView<Eigen::Lower>().rankUpdate(delta, static_cast<double>(rows_) *
+                                                                     static_cast<double>(rows) / total);
     mean_ += delta * (static_cast<double>(rows) / total);
     low_ = low_.cwiseMin(low);
     high_ = high_.cwiseMax(high);
@@ -174,8 +175,8 @@ std::string rank_message(const Fit& result, const char* matrix)
     char text[200];
     std::snprintf(text, sizeof text, " (smallest eigenvalue %.3g, largest %.3g)", result.eigenvalues[n - 1],
                   result.eigenvalues[0]);
-    return std::string("the ") + matrix + " matrix has lower rank than " + std::to_string(n) +
-           ": variables " + names + " are collinear" + text;
+    return std::string("the ") + matrix + " matrix has lower rank than " + std::to_string(n) + ": variables " + names +
+           " are collinear" + text;
 }
 
 // Rotates the first `k` components and puts the rotated factors in front,
@@ -279,7 +280,7 @@ Fit fit(const Moments& moments, const FitOptions& options)
     }
     // The correlation of each variable with each score: the covariances A F
     // of the standardized variables with the unit-variance scores.
-    result.loadings = result.analysed.diagonal().cwiseSqrt().cwiseInverse().asDiagonal() *
-                      (result.analysed * result.coefficients);
+    result.loadings =
+        result.analysed.diagonal().cwiseSqrt().cwiseInverse().asDiagonal() * (result.analysed * result.coefficients);
     return result;
 }

@@ -57,11 +57,11 @@ private:
                  const Eigen::MatrixXd& comoments, const Eigen::VectorXd& low, const Eigen::VectorXd& high);
 
     long long rows_ = 0;
-    Eigen::VectorXd origin_;      // the first row seen
-    Eigen::VectorXd mean_;        // the mean of the rows minus origin_
+    Eigen::VectorXd origin_;     // the first row seen
+    Eigen::VectorXd mean_;       // the mean of the rows minus origin_
     Eigen::MatrixXd comoments_;  // lower triangle only
     Eigen::VectorXd low_, high_;
-    Block centred_;                     // scratch of add(), not part of the value
+    Block centred_;                    // scratch of add(), not part of the value
     Eigen::MatrixXd block_comoments_;  // scratch of add()
 };
 

@@ -16,11 +16,11 @@
 // How the rows of a data file are written. Unless `table` is set the data
 // files are read as runs of numbers (readline) and nothing here is used.
 struct TableFormat {
-    bool table = false;            // one of the options below was given
-    char delimiter = 0;            // 0: runs of white space separate fields
-    char decimal = '.';            // ',': decimal commas
-    bool header = false;           // the first line that is not a comment holds names
-    std::vector<int> labels;       // label fields, numbered from 0, increasing
+    bool table = false;                 // one of the options below was given
+    char delimiter = 0;                 // 0: runs of white space separate fields
+    char decimal = '.';                 // ',': decimal commas
+    bool header = false;                // the first line that is not a comment holds names
+    std::vector<int> labels;            // label fields, numbered from 0, increasing
     std::vector<std::string> na{"NA"};  // tokens of a missing value
 
     bool is_label(int field) const;
@@ -46,11 +46,11 @@ struct Field {
 
 // What reading a row found.
 struct RowFields {
-    int count = 0;          // value fields read (numbers and missing values)
-    int missing = 0;        // of them missing
-    int first_missing = -1; // the field (from 1) of the first missing value
-    int bad_field = -1;     // the field (from 1) that is neither a number, a missing value nor a label
-    bool glued = false;     // and it starts with a number that runs into other text
+    int count = 0;           // value fields read (numbers and missing values)
+    int missing = 0;         // of them missing
+    int first_missing = -1;  // the field (from 1) of the first missing value
+    int bad_field = -1;      // the field (from 1) that is neither a number, a missing value nor a label
+    bool glued = false;      // and it starts with a number that runs into other text
 };
 
 // Reads rows and names in one format. Not shared between threads: it keeps

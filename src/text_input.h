@@ -55,6 +55,6 @@ private:
     std::size_t line_begin_ = 0;  // the current line within the buffer
     std::size_t line_end_ = 0;
     long long line_number_ = 0;
-    bool at_end_ = false;         // the stream has nothing more to give
-    bool failed_ = false;         // a line did not fit in memory
+    bool at_end_ = false;  // the stream has nothing more to give
+    bool failed_ = false;  // a line did not fit in memory
 };

@@ -35,8 +35,10 @@ TEST(AtomicFile, InterruptedOrFailedRunsLeaveEarlierFilesAsTheyWere)
         // The program takes the shell's place, and so its process id; the
         // signal comes once it has logged its run and opened its output:
         // unnamed, or named as on a file system without unnamed files.
-        const std::string kill_later = "(until [ -s logfile ] && ls -l /proc/$$/fd 2>/dev/null | grep -q -e '(deleted)' -e /.scorix.; "
-                                       "do sleep 0.01; done; kill -" + std::to_string(signal) + " $$) & exec ";
+        const std::string kill_later =
+            "(until [ -s logfile ] && ls -l /proc/$$/fd 2>/dev/null | grep -q -e '(deleted)' -e /.scorix.; "
+            "do sleep 0.01; done; kill -" +
+            std::to_string(signal) + " $$) & exec ";
         const std::string nohup = ignored ? "trap '' HUP; " : "";
         RunResult run = shell(dir, signal ? nohup + kill_later + "$S -q -f c.fsc a.dat >/dev/null"
                                           : "trap '' XFSZ; ulimit -f 20000; $S -q -a -f c.fsc a.sco >/dev/null");

@@ -31,8 +31,8 @@ TEST(ByteStream, EveryFormatReadsAsThePlainFileAndDamageStopsTheRun)
         // zstd frames among skippable ones; gzip members one after another.
         const std::string empty_gzip("\x1f\x8b\x08\0\0\0\0\0\x02\x03\x03\0\0\0\0\0\0\0\0\0", 20);
         const std::string skippable("\x5e\x2a\x4d\x18\2\0\0\0ab", 10), empty_zstd("\x28\xb5\x2f\xfd\x20\0\1\0\0", 9);
-        forms.insert(forms.end(), {skippable + forms[3] + empty_zstd + skippable + empty_zstd,
-                                   empty_gzip + forms[0] + empty_gzip});
+        forms.insert(forms.end(),
+                     {skippable + forms[3] + empty_zstd + skippable + empty_zstd, empty_gzip + forms[0] + empty_gzip});
         for (const auto& [direction, out] : {std::pair<std::string, std::string>{"-a", "in.sco"}, {"-i", "in.tad"}}) {
             dir.write("in.dat", rows);
             RunResult plain = run_scorix(dir, {direction, "-f", "c.fsc", "in.dat"});

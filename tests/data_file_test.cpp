@@ -36,7 +36,9 @@ std::vector<double> read_cells(const std::string& text, int columns, std::option
 TEST(DataFile, EveryNonCommentLineIsARowZeroFilled)
 {
     const std::tuple<std::string, int, std::optional<std::vector<int>>, std::vector<double>> cases[] = {
-        {"1 2 3\n\n   \nname size weight\n# comment\n1 2 word 3\n4", 3, {},
+        {"1 2 3\n\n   \nname size weight\n# comment\n1 2 word 3\n4",
+         3,
+         {},
          {1, 2, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 0, 4, 0, 0}},
         {"", 2, {}, {}},
         {"# a\n; b\n", 2, {}, {}},
@@ -51,10 +53,16 @@ TEST(DataFile, EveryNonCommentLineIsARowZeroFilled)
 TEST(OutputName, ReplacesTheExtensionOfTheLastComponentOnly)
 {
     const std::string long_path(300, 'a');
-    const std::pair<std::string, std::string> names[] = {
-        {"data.dat", "data.sco"}, {"data", "data.sco"}, {"a.b.c", "a.b.sco"}, {"run.old/data", "run.old/data.sco"},
-        {"./data", "./data.sco"}, {"../x", "../x.sco"}, {".hidden", ".hidden.sco"}, {"dir/.hidden", "dir/.hidden.sco"},
-        {"x.", "x.sco"}, {long_path + ".dat", long_path + ".sco"}};
+    const std::pair<std::string, std::string> names[] = {{"data.dat", "data.sco"},
+                                                         {"data", "data.sco"},
+                                                         {"a.b.c", "a.b.sco"},
+                                                         {"run.old/data", "run.old/data.sco"},
+                                                         {"./data", "./data.sco"},
+                                                         {"../x", "../x.sco"},
+                                                         {".hidden", ".hidden.sco"},
+                                                         {"dir/.hidden", "dir/.hidden.sco"},
+                                                         {"x.", "x.sco"},
+                                                         {long_path + ".dat", long_path + ".sco"}};
     for (const auto& [input, output] : names)
         EXPECT_EQ(output_name(input, ".sco"), output) << input;
 }

@@ -114,7 +114,8 @@ TEST(FactorAnalysis, AdequacyAndNumberOfFactorsMatchR)
         const ParallelAnalysis parallel = parallel_analysis(ref["eigenvalues"], rows, 100, 1);
         const Eigen::ArrayXd error = 5 * std::sqrt(2.0) * parallel.spread.array() / 10;
         EXPECT_TRUE(((parallel.simulated - ref["parallel"]).array().abs() <= error).all())
-            << parallel.simulated.transpose() << "\n" << ref["parallel"].transpose();
+            << parallel.simulated.transpose() << "\n"
+            << ref["parallel"].transpose();
         EXPECT_EQ(parallel.factors, ref["parallel_factors"](0));
     }
 }
@@ -149,7 +150,8 @@ TEST(FactorAnalysis, FitsRoundTripThroughScorixAndReportEveryKey)
                                 "uniquenesses", "coefficients", "kmo", "bartlett", "iterations", "converged"})
             EXPECT_TRUE(report.contains(key)) << key;
         EXPECT_EQ(report.contains("fit"), args[0] == "--method=ml");
-        const bool chosen = std::count(args.begin(), args.end(), "parallel") + std::count(args.begin(), args.end(), "map");
+        const bool chosen =
+            std::count(args.begin(), args.end(), "parallel") + std::count(args.begin(), args.end(), "map");
         EXPECT_EQ(report.contains("parallel") + report.contains("map"), chosen);
         const std::string fsc = dir.read("d.fsc");
         // Every fit, the plain components too, gives its communalities and
@@ -158,8 +160,8 @@ TEST(FactorAnalysis, FitsRoundTripThroughScorixAndReportEveryKey)
         std::snprintf(line, sizeof line, "\n# communality 1 %.17g %.17g\n", report["communalities"][0].get<double>(),
                       report["uniquenesses"][0].get<double>());
         EXPECT_NE(fsc.find(line), std::string::npos) << line << fsc;
-        std::snprintf(line, sizeof line, "\n# kmo %.17g\n# sphericity chi2 %.17g ", report["kmo"]["overall"].get<double>(),
-                      report["bartlett"]["chi2"].get<double>());
+        std::snprintf(line, sizeof line, "\n# kmo %.17g\n# sphericity chi2 %.17g ",
+                      report["kmo"]["overall"].get<double>(), report["bartlett"]["chi2"].get<double>());
         EXPECT_NE(fsc.find(line), std::string::npos) << line << fsc;
         const auto first = report["coefficients"][0][0].get<double>();
         char printed[64];
@@ -183,9 +185,14 @@ TEST(FactorAnalysis, ImpossibleModelsStopWithAClearErrorAndNoOutput)
         int status;
         std::string error;
     } cases[] = {
-        {{"--method=ml", "-k", "2"}, 1, "2 factors asked for, but maximum likelihood factor analysis fits at most 1 to 4 variables"},
-        {{"--method=pa", "-k", "4"}, 1, "4 factors asked for, but principal axis factoring fits at most 3 to 4 variables"},
-        {{"--method=ml", "--scores=bartlett", "-k", "1", "--json=-", "-o", "-"}, 2,
+        {{"--method=ml", "-k", "2"},
+         1,
+         "2 factors asked for, but maximum likelihood factor analysis fits at most 1 to 4 variables"},
+        {{"--method=pa", "-k", "4"},
+         1,
+         "4 factors asked for, but principal axis factoring fits at most 3 to 4 variables"},
+        {{"--method=ml", "--scores=bartlett", "-k", "1", "--json=-", "-o", "-"},
+         2,
          "--json=- and -o - cannot both write to standard output"},
         {{"--method=minres"}, 2, "invalid method 'minres'"},
         {{"--rotate=geomin"}, 2, "invalid rotation 'geomin'"},

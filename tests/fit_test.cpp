@@ -110,11 +110,13 @@ TEST(Fit, MomentsFarFromZeroMatchExactSums)
             Moments::Block x(n, 2);
             __int128 s1 = 0, s2 = 0, s11 = 0, s22 = 0, s12 = 0;
             for (Eigen::Index r = 0; r < n; ++r) {
-                const long long a = static_cast<long long>(random() % 64), b = a / 2 + static_cast<long long>(random() % 64);
+                const long long a = static_cast<long long>(random() % 64),
+                                b = a / 2 + static_cast<long long>(random() % 64);
                 x.row(r) << offset + q * a, offset + q * b;
                 s1 += a, s2 += b, s11 += a * a, s22 += b * b, s12 += a * b;
             }
-            const long double v1 = static_cast<long double>(n * s11 - s1 * s1), v2 = static_cast<long double>(n * s22 - s2 * s2);
+            const long double v1 = static_cast<long double>(n * s11 - s1 * s1),
+                              v2 = static_cast<long double>(n * s22 - s2 * s2);
             const double exact_std[] = {static_cast<double>(q * std::sqrt(v1 / (n * (n - 1.0L)))),
                                         static_cast<double>(q * std::sqrt(v2 / (n * (n - 1.0L))))};
             const double exact_r = static_cast<double>((n * s12 - s1 * s2) / std::sqrt(v1 * v2));
@@ -188,18 +190,32 @@ TEST(Fit, BadInputStopsWithFileLineAndNoOutput)
         std::string error;
     } cases[] = {
         {"1 2 3\n2 3\n", {}, 1, "d.dat:2: 2 values, but the first data row (d.dat:1) has 3"},
-        {"# a\nx y\n1 2\n", {}, 1, "d.dat:2: no number at the start of the line (a header? mark it as a comment with '#')"},
+        {"# a\nx y\n1 2\n",
+         {},
+         1,
+         "d.dat:2: no number at the start of the line (a header? mark it as a comment with '#')"},
         {"1 2\n3 nan\n", {}, 1, "d.dat:2: value 2 is nan, not a finite number"},
         {"1 2\n3 -inf x\n", {}, 1, "d.dat:2: value 2 is -inf, not a finite number"},
         {"1 2\n\n3 4\n", {}, 1, "d.dat:2: empty line (scorix would read it as a row of zeros)"},
         {"1 2\n", {}, 1, "d.dat: a fit needs at least 2 data rows, found 1"},
         {"1 2\n1 3\n1 5\n", {}, 1, "variable 1 is constant (its standard deviation is 0)"},
-        {"1 2\n14.23,1.71,2.4\n", {}, 1, "d.dat:2: \"14.23,1.71,...\": a number runs into \",\"; is the file comma-separated?"},
+        {"1 2\n14.23,1.71,2.4\n",
+         {},
+         1,
+         "d.dat:2: \"14.23,1.71,...\": a number runs into \",\"; is the file comma-separated?"},
         {"1 2 x\n3;4\n", {}, 1, "d.dat:2: \"3;4\": a number runs into \";\"; is the file semicolon-separated?"},
-        {"1 2 3\n4 5 7\n3 1 1\n", {}, 1, "3 rows of 3 variables: the correlation matrix of 3 rows has rank at most 2; a fit"},
-        {"1 1e-20\n2 3e-20\n3 2e-20\n", {"--covariance"}, 1, "the variances of variables 2 and 1 are 1e+40 times apart"},
+        {"1 2 3\n4 5 7\n3 1 1\n",
+         {},
+         1,
+         "3 rows of 3 variables: the correlation matrix of 3 rows has rank at most 2; a fit"},
+        {"1 1e-20\n2 3e-20\n3 2e-20\n",
+         {"--covariance"},
+         1,
+         "the variances of variables 2 and 1 are 1e+40 times apart"},
         {"1e200 1\n-1e200 2\n3e200 4\n", {}, 1, "variable 1: its deviations from the mean are too large to square"},
-        {"1 2 3\n2 4 5\n3 6 7.5\n4 8 1\n", {}, 1,
+        {"1 2 3\n2 4 5\n3 6 7.5\n4 8 1\n",
+         {},
+         1,
          "the correlation matrix has lower rank than 3: variables 1, 2 are collinear (smallest eigenvalue "},
         {"1 2\n3 5\n4 4\n", {"--varimax", "-k", "3"}, 1, "3 factors asked for, but there are only 2 variables"},
         {"1 2\n3 5\n", {"--bogus"}, 2, "unrecognized option '--bogus'\nTry 'scorix-fit --help' for more information."},
@@ -214,7 +230,8 @@ TEST(Fit, BadInputStopsWithFileLineAndNoOutput)
         // The eigenvalues that end the rank message are left out.
         EXPECT_EQ(run.err.substr(0, c.error.size() + 12), "scorix-fit: " + c.error);
         EXPECT_EQ(std::tuple(run.status, run.err.back(), run.out, dir.exists("d.fsc")),
-                  std::tuple(c.status, '\n', std::string(), false)) << c.data;
+                  std::tuple(c.status, '\n', std::string(), false))
+            << c.data;
     }
 }
 

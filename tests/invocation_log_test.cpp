@@ -6,9 +6,12 @@
 TEST(InvocationLog, QuotesArgumentsWithBlanksCommasOrAsterisks)
 {
     const std::pair<std::vector<std::string>, const char*> cases[] = {
-        {{"scorix", "-f", "c.fsc", "a.dat"}, "scorix -f c.fsc a.dat"}, {{"s", "-b", "1,2"}, "s -b \"1,2\""},
-        {{"s", "--include-scores=1, 2"}, "s --include-scores=\"1, 2\""}, {{"s", "-b=1,2"}, "s \"-b=1,2\""},
-        {{"s", "my file.dat", "*.dat"}, "s \"my file.dat\" \"*.dat\""}, {{"s", "--extension=x"}, "s --extension=x"},
+        {{"scorix", "-f", "c.fsc", "a.dat"}, "scorix -f c.fsc a.dat"},
+        {{"s", "-b", "1,2"}, "s -b \"1,2\""},
+        {{"s", "--include-scores=1, 2"}, "s --include-scores=\"1, 2\""},
+        {{"s", "-b=1,2"}, "s \"-b=1,2\""},
+        {{"s", "my file.dat", "*.dat"}, "s \"my file.dat\" \"*.dat\""},
+        {{"s", "--extension=x"}, "s --extension=x"},
         {{"s", "a\"b"}, "s a\"b"},
         // One line whatever the names: control characters escaped, shell-style.
         {{"s", "a\nb\t\x1b\\", "$'x", "c d\r"}, "s $'a\\nb\\t\\x1b\\\\' $'$\\'x' $'c d\\r'"},

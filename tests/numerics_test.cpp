@@ -73,7 +73,8 @@ TEST(Numerics, BlockProjectionHasTheBitsOfTheRowByRowOne)
     std::uniform_real_distribution<double> any(-3.0, 3.0);
     for (Vectors widest : {Vectors::avx512, Vectors::avx2, Vectors::none}) {
         limit_vectors(widest);
-        for (int cols : {1, 2, 3, 4, 5, 7, 8, 9, 12, 15, 16, 17, 23, 24, 25, 31, 33, 127, 129, 255, 256, 257, 513, 600}) {
+        for (int cols :
+             {1, 2, 3, 4, 5, 7, 8, 9, 12, 15, 16, 17, 23, 24, 25, 31, 33, 127, 129, 255, 256, 257, 513, 600}) {
             for (int scores : {1, 3, cols / 2, cols}) {
                 const int rows = cols > 256 ? 5 : 11;
                 std::vector<double> fsc(cols * cols), data(rows * cols), expected(data.size(), 42.0), actual = expected;
@@ -87,9 +88,9 @@ TEST(Numerics, BlockProjectionHasTheBitsOfTheRowByRowOne)
                 if (scores >= 1 && scores <= cols)
                     project_rows(data.data(), rows, fsc.data(), cols, scores, actual.data());
                 for (std::size_t i = 0; i < data.size(); ++i)
-                    ASSERT_EQ(bits(expected[i]), bits(actual[i])) << "path " << static_cast<int>(widest) << ", " << cols << " columns, "
-                                                                  << scores << " scores, cell " << i << ": "
-                                                                  << describe(actual[i]);
+                    ASSERT_EQ(bits(expected[i]), bits(actual[i]))
+                        << "path " << static_cast<int>(widest) << ", " << cols << " columns, " << scores
+                        << " scores, cell " << i << ": " << describe(actual[i]);
             }
         }
     }

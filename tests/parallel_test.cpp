@@ -19,7 +19,8 @@ TEST(Parallel, AnyThreadCountGivesTheSameConsoleAndOutput)
         for (const char* threads : {"SCORIX_THREADS=2", "SCORIX_THREADS=3", "SCORIX_THREADS=4"}) {
             const RunResult run = run_scorix(dir, {"-f", "c.fsc", "a.dat"}, {threads});
             EXPECT_TRUE(run.status == 0 && run.out + run.err == one.out + one.err && dir.read("a.sco") == output)
-                << threads << " " << compress << "\n" << run.err;
+                << threads << " " << compress << "\n"
+                << run.err;
         }
     }
 }
@@ -72,5 +73,6 @@ TEST(Parallel, EveryBlockHoldsARowWhateverTheThreadsAndWidth)
     dir.write("w.dat", repeat("1" + std::string(64, ' ') + "\n", 16385));
     const RunResult run = run_scorix(dir, {"-q", "-f", "w.fsc", "w.dat"}, {"SCORIX_THREADS=999"});
     EXPECT_TRUE(run.status == 0 && run.out == "Scorix: ext:.sco cols:2017 scores:3 rows:16385 file:w.dat\n" &&
-                dir.read("w.sco") == repeat("1 1 1\n", 16385)) << run.err;
+                dir.read("w.sco") == repeat("1 1 1\n", 16385))
+        << run.err;
 }

@@ -6,11 +6,10 @@
 
 namespace fs = std::filesystem;
 
-const char* const kThreeVariableFsc =
-    "# coefficients for three variables\n"
-    "[STD]\n2 0.5 1.5\n"
-    "[MEAN]\n1 2 3\n"
-    "[FSC_SORTED]\n0.5 0.25 -1\n0.125 1 0.5\n-0.75 0.5 2\n";
+const char* const kThreeVariableFsc = "# coefficients for three variables\n"
+                                      "[STD]\n2 0.5 1.5\n"
+                                      "[MEAN]\n1 2 3\n"
+                                      "[FSC_SORTED]\n0.5 0.25 -1\n0.125 1 0.5\n-0.75 0.5 2\n";
 
 RunResult run_scorix(const ScratchDir& dir, const std::vector<std::string>& args, const std::vector<std::string>& env,
                      const std::string& program)

@@ -28,7 +28,7 @@ std::string fatal_text(Call call)
     return testing::internal::GetCapturedStderr();
 }
 
-#define EXPECT_BITS_EQ(expected, actual) \
+#define EXPECT_BITS_EQ(expected, actual)                                                                               \
     EXPECT_EQ(bits(expected), bits(actual)) << "expected " << describe(expected) << ", got " << describe(actual)
 
 inline std::string repeat(const std::string& text, int times)
