@@ -319,6 +319,7 @@ struct RowRules {
     bool drop_incomplete = false;
     int variables = 0;
     std::string first_row;
+    std::string counted_by;  // what fixed the count: "the first data row (FILE:LINE) has"
 };
 
 // The field of a line, for an error text: as it stands, cut short.
@@ -346,8 +347,7 @@ std::string table_row_problem(FitBlock& block, RowReader& reader, const RowRules
         return problem + "\" is not a number";
     }
     if (found.count != rules.variables)
-        return std::to_string(found.count) + " values, but the first data row (" + rules.first_row + ") has " +
-               std::to_string(rules.variables);
+        return std::to_string(found.count) + " values, but " + rules.counted_by + " " + std::to_string(rules.variables);
     if (found.missing && rules.drop_incomplete)
         return "drop";
     if (found.missing) {
@@ -367,7 +367,7 @@ std::string table_row_problem(FitBlock& block, RowReader& reader, const RowRules
 // What is wrong with a row of `count` values, whose numbers end at `stop`
 // of `line`, or nothing.
 std::string row_problem(std::string_view line, const double* row, int count, std::size_t stop, int variables,
-                        const std::string& first_row)
+                        const std::string& counted_by)
 {
     if (line.find_last_not_of(" \t\n\v\f\r") == std::string_view::npos)
         return "empty line (scorix would read it as a row of zeros)";
@@ -376,8 +376,7 @@ std::string row_problem(std::string_view line, const double* row, int count, std
     if (count == 0)
         return "no number at the start of the line (a header? mark it as a comment with '#')";
     if (count != variables)
-        return std::to_string(count) + " values, but the first data row (" + first_row + ") has " +
-               std::to_string(variables);
+        return std::to_string(count) + " values, but " + counted_by + " " + std::to_string(variables);
     for (int i = 0; i < variables; ++i)
         if (!std::isfinite(row[i]))
             return "value " + std::to_string(i + 1) + " is " +
@@ -409,7 +408,7 @@ void convert_rows(FitBlock& block, const RowRules& rules)
         } else {
             std::size_t stop = 0;
             const int count = readline(block.lines.line(r), row, variables, nullptr, &stop);
-            block.problem = row_problem(block.lines.line(r), row, count, stop, variables, rules.first_row);
+            block.problem = row_problem(block.lines.line(r), row, count, stop, variables, rules.counted_by);
         }
         if (block.problem == "drop") {
             ++block.dropped;
@@ -481,10 +480,12 @@ void RowPool::learn_variables(const DataReader& reader, const LineBlock& lines, 
         return;
     names_ = names;
     rules_.first_row = path + ":" + std::to_string(line_number(lines, 0));
+    rules_.counted_by = "the first data row (" + rules_.first_row + ") has";
     if (!rules_.format) {
         variables_ = checkline(lines.line(0));
     } else if (rules_.format->header) {
         variables_ = static_cast<int>(names.size());
+        rules_.counted_by = "the header (" + path + ":" + std::to_string(reader.header_line()) + ") names";
     } else {
         RowReader counter(*rules_.format);
         variables_ = counter.read(lines.line(0), nullptr, 0, nullptr, nullptr).count;

@@ -190,6 +190,7 @@ TEST(Fit, BadInputStopsWithFileLineAndNoOutput)
         std::string error;
     } cases[] = {
         {"1 2 3\n2 3\n", {}, 1, "d.dat:2: 2 values, but the first data row (d.dat:1) has 3"},
+        {"n,r,c\n1,2,3,4\n", {"--csv", "--header"}, 1, "d.dat:2: 4 values, but the header (d.dat:1) names 3"},
         {"# a\nx y\n1 2\n",
          {},
          1,
