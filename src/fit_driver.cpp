@@ -334,6 +334,19 @@ std::string field_shown(const TableFormat& format, std::string_view line, int fi
     return text;
 }
 
+// The first value of the row that is not a finite number, or "".
+std::string not_finite(const double* row, int variables)
+{
+    for (int i = 0; i < variables; ++i)
+        if (!std::isfinite(row[i]))
+            return "value " + std::to_string(i + 1) + " is " +
+                   (std::isnan(row[i]) ? "nan"
+                    : row[i] > 0       ? "inf"
+                                       : "-inf") +
+                   ", not a finite number";
+    return "";
+}
+
 // A table row: its problem (with the field in block.bad_field), or "" for a
 // row to use, or "drop" for one to leave out.
 std::string table_row_problem(FitBlock& block, RowReader& reader, const RowRules& rules, std::string_view line,
@@ -354,14 +367,7 @@ std::string table_row_problem(FitBlock& block, RowReader& reader, const RowRules
         block.bad_field = found.first_missing;
         return "a missing value (--drop-incomplete leaves out the rows that have one)";
     }
-    for (int i = 0; i < rules.variables; ++i)
-        if (!std::isfinite(row[i]))
-            return "value " + std::to_string(i + 1) + " is " +
-                   (std::isnan(row[i]) ? "nan"
-                    : row[i] > 0       ? "inf"
-                                       : "-inf") +
-                   ", not a finite number";
-    return "";
+    return not_finite(row, rules.variables);
 }
 
 // What is wrong with a row of `count` values, whose numbers end at `stop`
@@ -377,14 +383,7 @@ std::string row_problem(std::string_view line, const double* row, int count, std
         return "no number at the start of the line (a header? mark it as a comment with '#')";
     if (count != variables)
         return std::to_string(count) + " values, but " + counted_by + " " + std::to_string(variables);
-    for (int i = 0; i < variables; ++i)
-        if (!std::isfinite(row[i]))
-            return "value " + std::to_string(i + 1) + " is " +
-                   (std::isnan(row[i]) ? "nan"
-                    : row[i] > 0       ? "inf"
-                                       : "-inf") +
-                   ", not a finite number";
-    return {};
+    return not_finite(row, variables);
 }
 
 // Converts and checks the rows of a block (any thread) and takes their
