@@ -21,6 +21,14 @@ namespace {
 // directory until the rename that puts it in place. A signal handler reads it.
 std::atomic<const char*> pending{nullptr};
 
+// Removes a temporary file that has a name at the moment; safe in a signal
+// handler. A fatal error runs it before the process ends.
+void discard_pending_files()
+{
+    if (const char* name = pending.exchange(nullptr))
+        ::unlink(name);
+}
+
 // Marks `name` as the temporary file to remove if the run ends early, by a
 // signal or by a fatal error.
 void hold_pending(const std::string& name)
@@ -199,12 +207,6 @@ bool AtomicFile::commit()
     }
     discard();
     return placed;
-}
-
-void discard_pending_files()
-{
-    if (const char* name = pending.exchange(nullptr))
-        ::unlink(name);
 }
 
 void install_signal_cleanup()

@@ -38,10 +38,6 @@ private:
     std::string temporary_;  // a named temporary file, where no unnamed one can be made
 };
 
-// Removes a temporary file that has a name at the moment; safe in a signal
-// handler. A fatal error runs it before the process ends.
-void discard_pending_files();
-
 // Lets SIGINT, SIGTERM, SIGHUP and SIGPIPE remove pending temporary files and
 // then end the process by the same signal. Signals the caller ignores stay
 // ignored.

@@ -160,10 +160,16 @@ private:
 
 }  // namespace
 
+namespace {
+
+// The probability that a chi-square variable with `df` degrees of freedom
+// exceeds `x`.
 double chi_square_upper(double x, double df)
 {
     return upper_gamma(df / 2, x / 2);
 }
+
+}  // namespace
 
 SamplingAdequacy sampling_adequacy(const MatrixXd& r)
 {

@@ -9,10 +9,6 @@
 
 #include <Eigen/Core>
 
-// The probability that a chi-square variable with `df` degrees of freedom
-// exceeds `x`.
-double chi_square_upper(double x, double df);
-
 struct SamplingAdequacy {
     double overall = 0;
     Eigen::VectorXd variables;

@@ -23,6 +23,20 @@ using Eigen::VectorXd;
 
 namespace {
 
+// The squared multiple correlation of each variable with all the others,
+// scaled by its variance for a covariance matrix: m_ii - 1 / (M^-1)_ii.
+VectorXd squared_multiple_correlations(const MatrixXd& matrix)
+{
+    // The diagonal of the inverse from the Cholesky factor: (M^-1)_ii is the
+    // squared length of column i of L^-1.
+    const Eigen::LLT<MatrixXd> cholesky(matrix);
+    if (cholesky.info() != Eigen::Success)
+        throw FitError("the matrix is not positive definite");
+    const MatrixXd inverse_factor = cholesky.matrixL().solve(MatrixXd::Identity(matrix.rows(), matrix.cols()));
+    const VectorXd inverse_diagonal = inverse_factor.colwise().squaredNorm().transpose();
+    return matrix.diagonal() - inverse_diagonal.cwiseInverse();
+}
+
 // Eigenvalues in decreasing order with their eigenvectors.
 struct Decomposition {
     VectorXd values;
@@ -338,16 +352,4 @@ constexpr ExtractionMethod kMethods[] = {
 const ExtractionMethod* find_extraction(std::string_view name)
 {
     return find_named(std::span<const ExtractionMethod>(kMethods), name);
-}
-
-VectorXd squared_multiple_correlations(const MatrixXd& matrix)
-{
-    // The diagonal of the inverse from the Cholesky factor: (M^-1)_ii is the
-    // squared length of column i of L^-1.
-    const Eigen::LLT<MatrixXd> cholesky(matrix);
-    if (cholesky.info() != Eigen::Success)
-        throw FitError("the matrix is not positive definite");
-    const MatrixXd inverse_factor = cholesky.matrixL().solve(MatrixXd::Identity(matrix.rows(), matrix.cols()));
-    const VectorXd inverse_diagonal = inverse_factor.colwise().squaredNorm().transpose();
-    return matrix.diagonal() - inverse_diagonal.cwiseInverse();
 }

@@ -28,9 +28,5 @@ struct ExtractionMethod {
 
 const ExtractionMethod* find_extraction(std::string_view name);
 
-// The squared multiple correlation of each variable with all the others,
-// scaled by its variance for a covariance matrix: m_ii - 1 / (M^-1)_ii.
-Eigen::VectorXd squared_multiple_correlations(const Eigen::MatrixXd& matrix);
-
 // Lower and upper bounds of the uniquenesses maximum likelihood searches.
 inline constexpr double kLeastUniqueness = 0.005, kMostUniqueness = 1.0;

@@ -9,6 +9,8 @@
 
 namespace {
 
+std::string factor_method(const FactorReport& factors, const FitOptions& options);  // below
+
 // Appends printf-style to `text`.
 __attribute__((format(printf, 2, 3))) void append(std::string& text, const char* format, ...)
 {
@@ -98,8 +100,8 @@ void append_factor_comments(std::string& text, const FactorReport& factors, doub
     append_adequacy_comments(text, factors);
 }
 
-}  // namespace
-
+// "principal axis factoring of the correlation matrix, 2 factors, promax
+// rotation (power 4), regression (Thurstone) scores"
 std::string factor_method(const FactorReport& factors, const FitOptions& options)
 {
     const FactorSettings& s = factors.settings;
@@ -116,6 +118,8 @@ std::string factor_method(const FactorReport& factors, const FitOptions& options
         append(text, "; scores %d to %d are principal components", s.factors + 1, n);
     return text;
 }
+
+}  // namespace
 
 std::string coefficient_text(const Fit& result, const FitOptions& options, const FitSource& source,
                              const FactorReport* factors)

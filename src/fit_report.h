@@ -48,7 +48,3 @@ std::string coefficient_text(const Fit& result, const FitOptions& options, const
 // the factor model's variances and figures.
 std::string eigenvalue_table(const Fit& result, const FitOptions& options, const FitSource& source,
                              const FactorReport* factors = nullptr);
-
-// "principal axis factoring of the correlation matrix, 2 factors, promax
-// rotation (power 4), regression (Thurstone) scores"
-std::string factor_method(const FactorReport& factors, const FitOptions& options);

@@ -19,6 +19,8 @@ using Eigen::VectorXd;
 
 namespace {
 
+Rotation gradient_projection(const MatrixXd& a, CriterionFunction criterion, bool oblique);  // below
+
 constexpr int kMostIterations = 10000;
 
 MatrixXd polar_factor(const MatrixXd& m)
@@ -107,6 +109,14 @@ const RotationMethod* find_rotation(std::string_view name)
     return find_named(std::span<const RotationMethod>(kRotations), name);
 }
 
+namespace {
+
+// Jennrich's gradient projection (2001, 2002) from the identity: minimizes
+// the criterion over orthogonal rotations T (L = A T) or over oblique ones
+// with unit columns (L = A T'^-1, Phi = T'T), until the projected gradient
+// is below 1e-8 (times the criterion of A when that exceeds 1: covariance
+// loadings can be in the thousands), as GPArotation's GPForth and GPFoblq do;
+// after 10,000 steps it stops with the last rotation, not converged.
 Rotation gradient_projection(const MatrixXd& a, CriterionFunction criterion, bool oblique)
 {
     const auto k = a.cols();
@@ -174,6 +184,8 @@ Rotation gradient_projection(const MatrixXd& a, CriterionFunction criterion, boo
         return {l, t.transpose() * t, t, iteration, converged};
     return {l, MatrixXd::Identity(k, k), t, iteration, converged};
 }
+
+}  // namespace
 
 void orient_factors(Rotation& rotation)
 {

@@ -40,14 +40,6 @@ struct Criterion {
 };
 using CriterionFunction = Criterion (*)(const Eigen::MatrixXd& loadings);
 
-// Jennrich's gradient projection (2001, 2002) from the identity: minimizes
-// the criterion over orthogonal rotations T (L = A T) or over oblique ones
-// with unit columns (L = A T'^-1, Phi = T'T), until the projected gradient
-// is below 1e-8 (times the criterion of A when that exceeds 1: covariance
-// loadings can be in the thousands), as GPArotation's GPForth and GPFoblq do;
-// after 10,000 steps it stops with the last rotation, not converged.
-Rotation gradient_projection(const Eigen::MatrixXd& loadings, CriterionFunction criterion, bool oblique);
-
 // Puts the factors in the order of the variance they explain (diag(Phi L'L))
 // and signs each so that its pattern column sums to a positive value.
 void orient_factors(Rotation& rotation);

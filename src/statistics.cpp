@@ -156,11 +156,19 @@ MatrixXd correlation(const MatrixXd& comoments)
     return r;
 }
 
+namespace {
+
+// The score coefficients of the first k = rotation.rows() components turned
+// by `rotation`, V_k Lambda_k^-1/2 T: for the identity the components' own
+// coefficients (unit-variance, uncorrelated scores), for a rotation the
+// regression-method coefficients R^-1 L T of the rotated loadings L T.
 MatrixXd score_coefficients(const VectorXd& eigenvalues, const MatrixXd& eigenvectors, const MatrixXd& rotation)
 {
     const Eigen::Index k = rotation.rows();
     return eigenvectors.leftCols(k) * eigenvalues.head(k).cwiseSqrt().cwiseInverse().asDiagonal() * rotation;
 }
+
+}  // namespace
 
 namespace {
 

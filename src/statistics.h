@@ -95,13 +95,6 @@ inline constexpr double kVarimaxChange = 1e-14;
 inline constexpr int kVarimaxIterations = 1000;
 Eigen::MatrixXd varimax(const Eigen::MatrixXd& loadings, int& iterations, bool& converged);
 
-// The score coefficients of the first k = rotation.rows() components turned
-// by `rotation`, V_k Lambda_k^-1/2 T: for the identity the components' own
-// coefficients (unit-variance, uncorrelated scores), for a rotation the
-// regression-method coefficients R^-1 L T of the rotated loadings L T.
-Eigen::MatrixXd score_coefficients(const Eigen::VectorXd& eigenvalues, const Eigen::MatrixXd& eigenvectors,
-                                   const Eigen::MatrixXd& rotation);
-
 // The components or factors of the moments. Throws FitError for fewer than
 // two rows, a constant variable, or a matrix of lower rank than its order.
 Fit fit(const Moments& moments, const FitOptions& options);
