@@ -69,9 +69,11 @@ void one_input(const std::uint8_t* data, std::size_t size)
         return;
     if (plain) {
         // Every line is a row but the comment lines (first byte one of "!#;"
-        // or NUL); a last line without a newline counts.
+        // or NUL); a last line without a newline counts; a UTF-8 byte-order
+        // mark at the start is no part of the first line.
         int rows = 0;
-        std::istringstream input(text), output(*plain);
+        const bool marked = text.starts_with("\xef\xbb\xbf");
+        std::istringstream input(marked ? text.substr(3) : text), output(*plain);
         for (std::string line; std::getline(input, line);)
             rows += line.empty() || std::string_view("!#;", 4).find(line[0]) == std::string_view::npos;
         for (std::string line; std::getline(output, line); --rows) {
