@@ -146,6 +146,12 @@ AtomicFile AtomicFile::standard_output()
     file.name_ = "standard output";
     file.direct_ = true;
     file.fd_ = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+    // Opened for reading only, it stands for a closed one
+    // (hold_standard_descriptors): it cannot be opened for the output.
+    if (file.fd_ >= 0 && (::fcntl(file.fd_, F_GETFL) & O_ACCMODE) == O_RDONLY) {
+        ::close(file.fd_);
+        file.fd_ = -1;
+    }
     return file;
 }
 

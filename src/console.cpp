@@ -1,9 +1,11 @@
 #include "console.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -35,6 +37,17 @@ void print(std::FILE* stream, const char* format, va_list args)
 }
 
 }  // namespace
+
+void hold_standard_descriptors()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        // The lowest free number is taken: the ones below are open by now.
+        if (::open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY) != fd)
+            std::exit(1);
+    }
+}
 
 void message(const char* format, ...)
 {

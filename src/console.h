@@ -7,6 +7,15 @@
 // Source-location label that opens every numbered error text.
 inline constexpr const char* kErrorLabel = "src/scorix";
 
+// Opens each of the descriptors 0, 1 and 2 that the caller left closed on
+// /dev/null, before anything else is opened: else the next file opened (an
+// output, say) would take its number, and the console would write into it.
+// It is opened the other way round (standard input for writing, the others
+// for reading), so that using it fails as the closed descriptor would.
+// Called first by both programs; ends the process with status 1 when
+// /dev/null cannot be opened.
+void hold_standard_descriptors();
+
 // Prints printf-style onto standard output and flushes it.
 void message(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

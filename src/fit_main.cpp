@@ -1,6 +1,8 @@
+#include "console.h"
 #include "fit_driver.h"
 
 int main(int argc, char** argv)
 {
+    hold_standard_descriptors();
     return run_fit(argc, argv);
 }

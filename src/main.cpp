@@ -5,6 +5,7 @@
 
 int main(int argc, char** argv)
 {
+    hold_standard_descriptors();
     try {
         return run(argc, argv);
     } catch (const std::exception& failure) {

@@ -43,6 +43,8 @@ const std::string kBin = SCORIX_BINARY, kOdd = "it's a \"$(touch pwned)\" `x`;&|
 const std::vector<std::string> kStdinClosed = {"/bin/sh", "-c", "exec \"$0\" \"$@\" <&-", kBin},
                                kStdinKept = {"/bin/sh", "-c", "printf 'next.dat\\n' | { \"$0\" \"$@\"; cat; }", kBin},
                                kStdinPipe = {"/bin/sh", "-c", "printf '1 2 3\\n' | exec \"$0\" \"$@\"", kBin},
+                               kAllClosed = {"/bin/sh", "-c", "exec \"$0\" \"$@\" <&- >&- 2>&-", kBin},
+                               kStdoutClosed = {"/bin/sh", "-c", "exec \"$0\" \"$@\" <a.dat >&-", kBin},
                                kSmallMemory = {"/usr/bin/prlimit", "--as=67108864", kBin},
                                kSubstituted = {"/bin/bash", "-c", "exec \"$0\" <(tr , ' ' < b.csv) \"$@\"", kBin},
                                kOddPath = {"./" + kOdd + "/scorix"};
@@ -185,6 +187,11 @@ std::vector<Case> cases()
          {{"x.fsc", bom + "#[MEAN] not here\n" + kThreeVariableFsc}, {"b.dat", bom + "1 2 3\n3 2.5 4.5\n"}}},
         {"stdin_closed", {"-q", "-f", "c.fsc", "missing.dat"}, quiet(), "Error src/scorix 646:opening missing.dat\n", 1,
          {}, {}, nullptr, kStdinClosed},
+        // Closed standard streams take no file's place: the console goes nowhere.
+        {"standard_streams_closed", {"--debug", "-f", "c.fsc", "a.dat"}, "", "", 0, {{"a.sco", kScores}}, {}, nullptr,
+         kAllClosed},
+        {"stdout_closed_761", {"-q", "-f", "c.fsc", "-"}, "",
+         quiet() + "rows:3 file:-Error src/scorix 761:opening standard output\n", 1, {}, {}, nullptr, kStdoutClosed},
         {"data_wide_655", {"-f", "c.fsc", "w.dat"}, kHead + "File:      w.dat\n", e655 + "w.dat (4) mismatch.\n", 1,
          {{"w.sco", kAbsent}}, {{"w.dat", "1 2 3\n1 2 3 4\n"}}},
         {"output_directory_761", {"-q", "-f", "c.fsc", "a.dat"}, quiet() + "rows:3 file:a.dat",
