@@ -219,8 +219,9 @@ void print_block(const RunState& state, Block& block)
     }
     char* printed = block.printed.get();
     block.printed_size = static_cast<std::size_t>(
-        format_table_rows(block.result, rows, state.options.scores, state.options.format.separator(), lines.labels,
-                          lines.label_ends.data(), lines.missing.data(), printed) -
+        format_table_rows(block.result, rows, state.options.scores, state.options.format.separator(),
+                          state.options.format.decimal, lines.labels, lines.label_ends.data(), lines.missing.data(),
+                          printed) -
         printed);
 }
 

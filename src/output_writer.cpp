@@ -61,8 +61,8 @@ char* format_rows(const RowMatrix& result, int rows, int scores, char* text)
     return text;
 }
 
-char* format_table_rows(const RowMatrix& result, int rows, int scores, char separator, std::string_view labels,
-                        const std::size_t* label_ends, const char* missing, char* text)
+char* format_table_rows(const RowMatrix& result, int rows, int scores, char separator, char decimal,
+                        std::string_view labels, const std::size_t* label_ends, const char* missing, char* text)
 {
     std::size_t label_begin = 0;
     for (int r = 0; r < rows; ++r) {
@@ -75,8 +75,12 @@ char* format_table_rows(const RowMatrix& result, int rows, int scores, char sepa
                 *text++ = separator;
             if (missing[r])
                 text = std::copy_n("NA", 2, text);
-            else
+            else {
+                char* const value = text;
                 text = format_value(text, row[c]);
+                if (decimal != '.')
+                    std::replace(value, text, '.', decimal);
+            }
         }
         *text++ = '\n';
     }

@@ -39,10 +39,11 @@ char* format_rows(const RowMatrix& result, int rows, int scores, char* text);
 
 // Prints rows as a table: in front of row r its label fields (labels up to
 // label_ends[r], each already followed by `separator`), then its first
-// `scores` values joined by `separator`, or "NA" for each of them when
-// missing[r] is set. Needs printed_bytes(rows, scores) + labels.size() bytes.
-char* format_table_rows(const RowMatrix& result, int rows, int scores, char separator, std::string_view labels,
-                        const std::size_t* label_ends, const char* missing, char* text);
+// `scores` values joined by `separator` with `decimal` as their decimal
+// mark, or "NA" for each of them when missing[r] is set. Needs
+// printed_bytes(rows, scores) + labels.size() bytes.
+char* format_table_rows(const RowMatrix& result, int rows, int scores, char separator, char decimal,
+                        std::string_view labels, const std::size_t* label_ends, const char* missing, char* text);
 
 // The output file of one data file while its rows are written; it takes
 // its name only when finish() finds every row written.
