@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <getopt.h>
@@ -18,6 +19,7 @@
 #include "data_file.h"
 #include "invocation_log.h"
 #include "matinv.h"
+#include "number_scanner.h"
 #include "numerics.h"
 #include "output_writer.h"
 #include "parallel.h"
@@ -231,45 +233,79 @@ std::string shown_name(const std::vector<std::string>& names, std::size_t i)
     return i < names.size() ? "\"" + names[i] + "\"" : std::string("missing");
 }
 
-// With --header: checks the data's names against the coefficient file's
-// (forward, when it has names) and writes the output's own header line.
+// A name in an output's header line as the reader takes it back. Between
+// delimiters it is quoted (a quote inside doubled) only where it must be:
+// when it holds the delimiter, a quote or a line break, or white space at
+// either end, which the reader would take off; an empty name is written
+// "", as R writes it, so that it reads back the same in either layout. In
+// white-space columns a name is quoted as the coefficient file's names are.
+std::string header_name(const std::string& name, const TableFormat& format)
+{
+    if (!format.delimiter)
+        return quoted_name(name);
+    const bool plain = !name.empty() && !is_space(name.front()) && !is_space(name.back()) &&
+                       name.find_first_of(std::string{'"', '\n', '\r', format.delimiter}) == std::string::npos;
+    if (plain)
+        return name;
+    std::string quoted = "\"";
+    for (char c : name)
+        quoted.append(c == '"' ? 2 : 1, c);
+    return quoted + '"';
+}
+
+// The score names the forward direction writes: F1, F2, ... (V1, ... for
+// the variables of the inverse without names of their own).
+std::vector<std::string> numbered_names(char letter, int count)
+{
+    std::vector<std::string> names;
+    for (int s = 0; s < count; ++s)
+        names.push_back(letter + std::to_string(s + 1));
+    return names;
+}
+
+// With --header: checks the data's names (forward, against the coefficient
+// file's when it has names; inverse, against the score names the forward
+// direction writes, as many as the data has, from one up to the variables)
+// and writes the output's own header line.
 void take_header(const RunState& state, const DataReader& input, OutputFile& output)
 {
-    RowReader reader(state.options.format);
+    const TableFormat& format = state.options.format;
+    RowReader reader(format);
     const std::vector<std::string> all = reader.names(input.header());
     std::vector<std::string> names;
     std::vector<int> field_numbers;
     for (std::size_t i = 0; i < all.size(); ++i)
-        if (!state.options.format.is_label(static_cast<int>(i))) {
+        if (!format.is_label(static_cast<int>(i))) {
             names.push_back(all[i]);
             field_numbers.push_back(static_cast<int>(i) + 1);
         }
-    if (!state.options.reverse && state.coefficients.names) {
-        const std::vector<std::string>& expected = *state.coefficients.names;
-        for (std::size_t i = 0; i < std::max(names.size(), expected.size()); ++i) {
-            if (i < names.size() && i < expected.size() && names[i] == expected[i])
+    const int datacols = state.coefficients.datacols;
+    std::optional<std::vector<std::string>> expected = state.coefficients.names;
+    if (state.options.reverse)
+        expected = numbered_names('F', std::min(std::max(static_cast<int>(names.size()), 1), datacols));
+    if (expected) {
+        for (std::size_t i = 0; i < std::max(names.size(), expected->size()); ++i) {
+            if (i < names.size() && i < expected->size() && names[i] == (*expected)[i])
                 continue;
             const int field =
                 i < field_numbers.size() ? field_numbers[i] : static_cast<int>(all.size() + i - names.size()) + 1;
             error("Error %s %d:%s:%lld:%d: the data's name is %s, %s has %s\n", kErrorLabel, 662, input.path(),
                   input.header_line(), field, shown_name(names, i).c_str(), state.options.fscname->c_str(),
-                  shown_name(expected, i).c_str());
+                  shown_name(*expected, i).c_str());
         }
     }
+    std::vector<std::string> written = numbered_names(state.options.reverse ? 'V' : 'F', state.options.scores);
+    if (state.options.reverse && state.coefficients.names)
+        std::copy_n(state.coefficients.names->begin(), std::min(written.size(), state.coefficients.names->size()),
+                    written.begin());
     std::string line;
-    const char separator = state.options.format.separator();
+    const char separator = format.separator();
     for (const std::string& label : reader.label_names(input.header()))
         line += label + separator;
-    for (int s = 0; s < state.options.scores; ++s) {
+    for (std::size_t s = 0; s < written.size(); ++s) {
         if (s > 0)
             line += separator;
-        if (state.options.reverse && state.coefficients.names &&
-            static_cast<std::size_t>(s) < state.coefficients.names->size()) {
-            line += quoted_name((*state.coefficients.names)[static_cast<std::size_t>(s)]);
-        } else {
-            line += state.options.reverse ? 'V' : 'F';
-            line += std::to_string(s + 1);
-        }
+        line += header_name(written[s], format);
     }
     output.write(line + "\n");
 }

@@ -83,6 +83,16 @@ std::vector<Case> cases()
         return std::vector<std::string>{"/bin/sh", "-c", command + " | exec \"$0\" \"$@\"", kBin};
     };
     const std::string bom = "\xef\xbb\xbf";
+    // A table with decimal commas and names to quote; its scores read back
+    // give it again, byte for byte.
+    const std::string named = "# names: \"b;c\" \"d\"\"e\" g\n" + std::string(kThreeVariableFsc);
+    const std::string table = "id;\"b;c\";\"d\"\"e\";g\nr1;1;2;3\nr2;3;2,5;4,5\n",
+                      table_scores = "id;F1;F2;F3\nr1;0;0;0\nr2;-0,125;1,75;1,5\n";
+    const std::vector<std::string> comma = {"--delimiter=;", "--decimal=,", "--header", "-f", "n.fsc"};
+    auto with = [](std::vector<std::string> args, std::initializer_list<std::string> more) {
+        args.insert(args.end(), more);
+        return args;
+    };
     // One case a row, as the table reads best.
     // clang-format off
     return {
@@ -192,6 +202,18 @@ std::vector<Case> cases()
          kAllClosed},
         {"stdout_closed_761", {"-q", "-f", "c.fsc", "-"}, "",
          quiet() + "rows:3 file:-Error src/scorix 761:opening standard output\n", 1, {}, {}, nullptr, kStdoutClosed},
+        // Tables: forward and back with decimal commas; the score names of the
+        // inverse's header checked (here without its label field).
+        {"table_decimal_comma", with(comma, {"-q", "--labels=1", "b.csv"}), quiet() + "rows:2 file:b.csv\n", "", 0,
+         {{"b.sco", table_scores}}, {{"n.fsc", named}, {"b.csv", table}}},
+        {"table_decimal_comma_inverse", with(comma, {"-q", "-i", "--labels=1", "b.sco"}),
+         quiet(".tad") + "rows:2 file:b.sco\n", "", 0, {{"b.tad", table}}, {{"n.fsc", named}, {"b.sco", table_scores}}},
+        {"table_inverse_names_662", with(comma, {"-q", "-i", "b.sco"}), quiet(".tad"),
+         "Error src/scorix 662:b.sco:1:1: the data's name is \"id\", n.fsc has \"F1\"\n", 1, {{"b.tad", kAbsent}},
+         {{"n.fsc", named}, {"b.sco", table_scores}}},
+        {"table_inverse_more_names_662", {"-q", "-i", "--header", "-f", "c.fsc", "s.sco"}, quiet(".tad"),
+         "Error src/scorix 662:s.sco:1:4: the data's name is \"F4\", c.fsc has missing\n", 1, {{"s.tad", kAbsent}},
+         {{"s.sco", "F1 F2 F3 F4\n1 2 3 4\n"}}},
         {"data_wide_655", {"-f", "c.fsc", "w.dat"}, kHead + "File:      w.dat\n", e655 + "w.dat (4) mismatch.\n", 1,
          {{"w.sco", kAbsent}}, {{"w.dat", "1 2 3\n1 2 3 4\n"}}},
         {"output_directory_761", {"-q", "-f", "c.fsc", "a.dat"}, quiet() + "rows:3 file:a.dat",
