@@ -125,7 +125,7 @@ TEST(TableFormat, RunsBothPrograms)
         {"quoted_line_break_short_rows",
          SCORIX_BINARY,
          {"--csv", "--labels=1"},
-         "\"Ala\nbama\",1,\"1\"2\n# it's \"\n3,5\nr4,6,\n",
+         "\"Ala\nbama\",1,\"1\"2\n# a,\"b\n3,5\nr4,6,\n",
          0,
          "scorix: warning: t.csv: 2 rows hold a missing value; their values are written as NA\n",
          "t.sco",
