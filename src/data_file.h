@@ -61,9 +61,9 @@ public:
         std::string first;  // that line, cut short
     };
     TextRows text_rows;
-    // Reads the file as a table of `format`: blank lines
-    // are no rows, with a delimiter a row's quoted field may hold line breaks,
-    // and with a header its first line that is not a comment is kept apart.
+    // Reads the file as a table of `format`: blank lines are no rows, with a
+    // delimiter a row's quoted field may hold line breaks, and with a header
+    // its first line that is not a comment is kept apart.
     void expect_table(const TableFormat& format);
     // The header line (empty until read) and its line number.
     const std::string& header() const { return header_; }
