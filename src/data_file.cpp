@@ -156,6 +156,9 @@ bool DataReader::read_lines(LineBlock& block, int max_rows, bool exact_rows)
     std::size_t start = 0;     // of the next line
     std::size_t searched = 0;  // no newline before this
     long long record_lines = 0;
+    std::size_t kept = 0;  // the text up to the end of the last row
+    long long kept_lines = block.first_line;
+    block.taken_out.clear();
     bool in_quote = false;
     long long quote_line = 0;  // where the open quote opened
     auto take = [&](std::size_t end) {
@@ -179,6 +182,8 @@ bool DataReader::read_lines(LineBlock& block, int max_rows, bool exact_rows)
             header_pending_ = false;
         } else {
             block.lines.emplace_back(begin, end);
+            kept = end;
+            kept_lines = lines_ + record_lines;
         }
         lines_ += record_lines;
         record_lines = 0;
@@ -212,15 +217,19 @@ bool DataReader::read_lines(LineBlock& block, int max_rows, bool exact_rows)
         }
         if (block.rows() > 0 && filled >= kBlockText && !exact_rows)
             break;
-        // A block that holds no rows yet keeps none of the lines it skipped,
-        // so that memory does not grow with comment or blank lines.
-        if (block.rows() == 0 && begin > 0 && block.capacity - filled < kBlockText / 2) {
-            std::memmove(block.text.get(), block.text.get() + begin, filled - begin);
-            filled -= begin;
-            start -= begin;
-            searched -= begin;
-            begin = 0;
-            block.first_line = lines_;
+        // Rather than grow, a block lets go of the lines it skipped after its
+        // last row (all of them while it holds none), so that memory does not
+        // grow with comment or blank lines; line_number adds them back.
+        if (block.capacity - filled < kBlockText / 2 && begin - kept >= block.capacity / 4) {
+            std::memmove(block.text.get() + kept, block.text.get() + begin, filled - begin);
+            if (block.taken_out.empty() || block.taken_out.back().first != kept)
+                block.taken_out.emplace_back(kept, 0);
+            block.taken_out.back().second += lines_ - kept_lines;
+            kept_lines = lines_;
+            filled -= begin - kept;
+            start -= begin - kept;
+            searched -= begin - kept;
+            begin = kept;
         }
         // More input behind what is there; a long line doubles the room.
         if (block.capacity - filled < kBlockText / 2 &&
@@ -245,9 +254,13 @@ bool DataReader::read_lines(LineBlock& block, int max_rows, bool exact_rows)
 
 long long line_number(const LineBlock& block, int row)
 {
-    // The lines before the block, and those of the block up to the row.
-    const char* text = block.text.get();
-    return block.first_line + std::count(text, text + block.lines[static_cast<std::size_t>(row)].first, '\n') + 1;
+    // The lines before the block, and those of the block up to the row,
+    // those taken out of its text included.
+    const std::size_t begin = block.lines[static_cast<std::size_t>(row)].first;
+    long long lines = block.first_line + std::count(block.text.get(), block.text.get() + begin, '\n') + 1;
+    for (const auto& [at, count] : block.taken_out)
+        lines += at <= begin ? count : 0;
+    return lines;
 }
 
 void convert_lines(const RunState& state, LineBlock& block, RowMatrix& data)

@@ -24,6 +24,8 @@ struct LineBlock {
     std::size_t capacity = 0;
     std::vector<std::pair<std::size_t, std::size_t>> lines;  // each row's lines in `text`, newline included
     long long first_line = 0;  // lines of the file before the block, comment lines included
+    // Skipped lines taken out of `text`: at each offset, how many.
+    std::vector<std::pair<std::size_t, long long>> taken_out;
     bool failed = false;       // reading ended after these rows with a read error
     int cause = 0;             // and its errno
     long long open_quote = 0;  // or the file ended inside a quoted field that opened on this line
