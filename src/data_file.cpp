@@ -161,12 +161,20 @@ bool DataReader::read_lines(LineBlock& block, int max_rows, bool exact_rows)
     block.taken_out.clear();
     bool in_quote = false;
     long long quote_line = 0;  // where the open quote opened
+    // No quote before this: the lines before it are looked at no further,
+    // as one memchr over the text costs less than one per line.
+    std::size_t next_quote = 0;
     auto take = [&](std::size_t end) {
         const std::string_view line(block.text.get() + start, end - start);
         ++record_lines;
+        if (delimiter_ && end > next_quote) {
+            const std::size_t from = std::max(start, next_quote);
+            const void* quote = std::memchr(block.text.get() + from, '"', filled - from);
+            next_quote = quote ? static_cast<std::size_t>(static_cast<const char*>(quote) - block.text.get()) : filled;
+        }
         start = searched = end;
         // A comment line is no record, whatever it holds.
-        if (delimiter_ && !(record_lines == 1 && iscomment(line))) {
+        if (delimiter_ && (in_quote || end > next_quote) && !(record_lines == 1 && iscomment(line))) {
             const LineEnd ends = line_end(line, delimiter_, in_quote);
             in_quote = ends != LineEnd::record;
             if (ends == LineEnd::quote_opened)
@@ -230,6 +238,7 @@ bool DataReader::read_lines(LineBlock& block, int max_rows, bool exact_rows)
             start -= begin - kept;
             searched -= begin - kept;
             begin = kept;
+            next_quote = 0;
         }
         // More input behind what is there; a long line doubles the room.
         if (block.capacity - filled < kBlockText / 2 &&
