@@ -134,10 +134,10 @@ std::optional<std::vector<std::string>> read_names(const char* path)
     File file(std::fopen(path, "r"), std::fclose);
     if (!file)
         return std::nullopt;
-    // Comment lines are what the line reader skips: this reading sees them.
-    char line[1 << 16];
-    while (std::fgets(line, sizeof line, file.get())) {
-        std::vector<std::string> names = names_comment(line_text(line));
+    // The names stand in a comment line, however long.
+    LineReader reader(file.get());
+    while (reader.next_line()) {
+        std::vector<std::string> names = names_comment(line_text(reader.line()));
         if (!names.empty())
             return names;
     }

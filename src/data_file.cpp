@@ -78,8 +78,8 @@ bool make_room(LineBlock& block, std::size_t size, const char* from, std::size_t
 }
 
 // convert_lines for a table: the labels kept, a row with a missing value
-// marked (its values 0 until its output says NA), a field that is not a
-// number noted as the block's failure in delimited mode.
+// (a short row too) marked (its values 0 until its output says NA), a field
+// that is not a number noted as the block's failure in delimited mode.
 void convert_table(const RunState& state, LineBlock& block, RowMatrix& data)
 {
     const int cols = state.coefficients.datacols;
@@ -103,14 +103,11 @@ void convert_table(const RunState& state, LineBlock& block, RowMatrix& data)
             block.too_many = found.count;
             return;
         }
-        std::fill(row + std::min(found.count, cols), row + cols, 0.0);
         if (found.missing) {
             block.missing[static_cast<std::size_t>(r)] = 1;
             ++block.missing_rows;
             std::fill(row, row + cols, 0.0);
         }
-        if (found.count < cols && found.bad_field >= 0 && block.text_rows++ == 0)
-            block.first_text_row = r;
     }
 }
 
@@ -124,6 +121,7 @@ DataReader::DataReader(ByteStream stream, int cols, const char* path, int thread
 void DataReader::expect_table(const TableFormat& format)
 {
     table_ = true;
+    delimiter_ = format.delimiter;
     header_pending_ = format.header;
 }
 
@@ -146,6 +144,7 @@ bool DataReader::read_lines(LineBlock& block, int max_rows, bool exact_rows)
 {
     block.lines.clear();
     block.failed = false;
+    block.open_quote = 0;
     block.too_many = -1;
     block.first_line = lines_;
     if (ended_)
@@ -153,20 +152,54 @@ bool DataReader::read_lines(LineBlock& block, int max_rows, bool exact_rows)
     std::size_t filled = carried_size_;
     block.failed = !make_room(block, std::max(kBlockText, filled), carried_, filled);
     block.cause = block.failed ? ENOMEM : 0;
-    std::size_t begin = 0;     // of the next line
+    std::size_t begin = 0;     // of the next record (a line, or lines joined by a quoted field)
+    std::size_t start = 0;     // of the next line
     std::size_t searched = 0;  // no newline before this
+    long long record_lines = 0;
+    std::size_t kept = 0;  // the text up to the end of the last row
+    long long kept_lines = block.first_line;
+    block.taken_out.clear();
+    bool in_quote = false;
+    long long quote_line = 0;  // where the open quote opened
+    // No quote before this: the lines before it are looked at no further,
+    // as one memchr over the text costs less than one per line.
+    std::size_t next_quote = 0;
     auto take = [&](std::size_t end) {
-        std::string_view line(block.text.get() + begin, end - begin);
-        if (iscomment(line) || (table_ && blank_line(line))) {
+        const std::string_view line(block.text.get() + start, end - start);
+        ++record_lines;
+        if (delimiter_ && end > next_quote) {
+            const std::size_t from = std::max(start, next_quote);
+            const void* quote = std::memchr(block.text.get() + from, '"', filled - from);
+            next_quote = quote ? static_cast<std::size_t>(static_cast<const char*>(quote) - block.text.get()) : filled;
+        }
+        start = searched = end;
+        // A comment line is no record, whatever it holds.
+        if (delimiter_ && (in_quote || end > next_quote) && !(record_lines == 1 && iscomment(line))) {
+            const LineEnd ends = line_end(line, delimiter_, in_quote);
+            in_quote = ends != LineEnd::record;
+            if (ends == LineEnd::quote_opened)
+                quote_line = lines_ + record_lines;
+            if (in_quote)
+                return;
+        }
+        const std::string_view record(block.text.get() + begin, end - begin);
+        if (iscomment(record) || (table_ && blank_line(record))) {
         } else if (header_pending_) {
-            header_.assign(line);
+            header_.assign(record);
             header_line_ = lines_ + 1;
             header_pending_ = false;
         } else {
             block.lines.emplace_back(begin, end);
+            kept = end;
+            kept_lines = lines_ + record_lines;
         }
-        ++lines_;
-        begin = searched = end;
+        lines_ += record_lines;
+        record_lines = 0;
+        // A table's empty lines are no rows: a run of them is passed at
+        // once (a gigabyte of them in a second, not in a minute).
+        for (const char* text = block.text.get(); table_ && end < filled && text[end] == '\n'; ++end)
+            ++lines_;
+        begin = start = searched = end;
     };
     while (!block.failed) {
         while (block.rows() < max_rows) {
@@ -181,15 +214,32 @@ bool DataReader::read_lines(LineBlock& block, int max_rows, bool exact_rows)
         if (block.rows() == max_rows)
             break;
         if (at_end_) {
-            if (begin < filled)
+            if (start < filled)
                 take(filled);
             block.failed = stream_.failed();
             block.cause = block.failed ? errno : 0;
+            // A quote still open at the end: the record is cut short.
+            block.open_quote = in_quote ? quote_line : 0;
             ended_ = true;
             break;
         }
         if (block.rows() > 0 && filled >= kBlockText && !exact_rows)
             break;
+        // Rather than grow, a block lets go of the lines it skipped after its
+        // last row (all of them while it holds none), so that memory does not
+        // grow with comment or blank lines; line_number adds them back.
+        if (block.capacity - filled < kBlockText / 2 && begin - kept >= block.capacity / 4) {
+            std::memmove(block.text.get() + kept, block.text.get() + begin, filled - begin);
+            if (block.taken_out.empty() || block.taken_out.back().first != kept)
+                block.taken_out.emplace_back(kept, 0);
+            block.taken_out.back().second += lines_ - kept_lines;
+            kept_lines = lines_;
+            filled -= begin - kept;
+            start -= begin - kept;
+            searched -= begin - kept;
+            begin = kept;
+            next_quote = 0;
+        }
         // More input behind what is there; a long line doubles the room.
         if (block.capacity - filled < kBlockText / 2 &&
             !make_room(block, std::max(2 * block.capacity, filled + kBlockText), block.text.get(), filled)) {
@@ -208,14 +258,18 @@ bool DataReader::read_lines(LineBlock& block, int max_rows, bool exact_rows)
     carried_size_ = filled - begin;
     rows_ += block.rows();
     ended_ = ended_ || block.failed;
-    return block.rows() > 0 || block.failed;
+    return block.rows() > 0 || block.failed || block.open_quote;
 }
 
 long long line_number(const LineBlock& block, int row)
 {
-    // The lines before the block, and those of the block up to the row.
-    const char* text = block.text.get();
-    return block.first_line + std::count(text, text + block.lines[static_cast<std::size_t>(row)].first, '\n') + 1;
+    // The lines before the block, and those of the block up to the row,
+    // those taken out of its text included.
+    const std::size_t begin = block.lines[static_cast<std::size_t>(row)].first;
+    long long lines = block.first_line + std::count(block.text.get(), block.text.get() + begin, '\n') + 1;
+    for (const auto& [at, count] : block.taken_out)
+        lines += at <= begin ? count : 0;
+    return lines;
 }
 
 void convert_lines(const RunState& state, LineBlock& block, RowMatrix& data)
@@ -262,6 +316,9 @@ void DataReader::take_block(const LineBlock& block)
     }
     if (block.failed || damaged)
         error("Error %s %d:reading %s\n", kErrorLabel, 647, path_);
+    if (block.open_quote)
+        error("Error %s %d:%s:%lld: a quote that is not closed before the end of the file\n", kErrorLabel, 663, path_,
+              block.open_quote);
     missing_rows_ += block.missing_rows;
     if (block.text_rows == 0)
         return;

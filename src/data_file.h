@@ -22,10 +22,13 @@
 struct LineBlock {
     std::unique_ptr<char[]> text;  // the lines, and maybe the start of the next
     std::size_t capacity = 0;
-    std::vector<std::pair<std::size_t, std::size_t>> lines;  // each row's line in `text`, newline included
+    std::vector<std::pair<std::size_t, std::size_t>> lines;  // each row's lines in `text`, newline included
     long long first_line = 0;  // lines of the file before the block, comment lines included
+    // Skipped lines taken out of `text`: at each offset, how many.
+    std::vector<std::pair<std::size_t, long long>> taken_out;
     bool failed = false;       // reading ended after these rows with a read error
     int cause = 0;             // and its errno
+    long long open_quote = 0;  // or the file ended inside a quoted field that opened on this line
     int too_many = -1;         // convert_lines: numbers of the first line with more than the variables
     int text_rows = 0;         // convert_lines: rows that hold text where numbers were expected
     int first_text_row = -1;   // and the first of them
@@ -60,8 +63,9 @@ public:
         std::string first;  // that line, cut short
     };
     TextRows text_rows;
-    // Reads the file as a table of `format`: blank lines are no rows, and
-    // with a header its first line that is not a comment is kept apart.
+    // Reads the file as a table of `format`: blank lines are no rows, with a
+    // delimiter a row's quoted field may hold line breaks, and with a header
+    // its first line that is not a comment is kept apart.
     void expect_table(const TableFormat& format);
     // The header line (empty until read) and its line number.
     const std::string& header() const { return header_; }
@@ -113,6 +117,7 @@ private:
     bool at_end_ = false;  // the stream has nothing more to give
     bool ended_ = false;   // every row is handed on, or reading failed
     bool table_ = false;
+    char delimiter_ = 0;  // of a delimited table, whose quoted fields may hold line breaks
     bool header_pending_ = false;
     std::string header_;
     long long header_line_ = 0;

@@ -359,7 +359,8 @@ std::string table_row_problem(FitBlock& block, RowReader& reader, const RowRules
         problem += field_shown(*rules.format, line, found.bad_field);
         return problem + "\" is not a number";
     }
-    if (found.count != rules.variables)
+    // A short row's values are missing, unless a word ended them.
+    if (found.count > rules.variables || (found.count < rules.variables && found.bad_field >= 0))
         return std::to_string(found.count) + " values, but " + rules.counted_by + " " + std::to_string(rules.variables);
     if (found.missing && rules.drop_incomplete)
         return "drop";
@@ -530,7 +531,7 @@ void RowPool::read(const std::string& path)
     };
     steps.write = [&](int slot) {
         const FitBlock& block = blocks[static_cast<std::size_t>(slot)];
-        if (block.bad_row >= 0 || block.lines.failed || block.out_of_memory) {
+        if (block.bad_row >= 0 || block.lines.failed || block.lines.open_quote || block.out_of_memory) {
             failed = &block;
             return false;
         }
@@ -551,6 +552,8 @@ void RowPool::read(const std::string& path)
     if (failed && failed->bad_row >= 0)
         throw FitError(path + ":" + std::to_string(line_number(failed->lines, failed->bad_row)) +
                        (failed->bad_field ? ":" + std::to_string(failed->bad_field) : "") + ": " + failed->problem);
+    if (failed && !failed->lines.failed && failed->lines.open_quote)
+        throw FitError(place(path, failed->lines.open_quote) + "a quote that is not closed before the end of the file");
     if (failed && compressed)
         throw FitError(path + ": read error: compressed data damaged or cut short");
     if (failed)

@@ -60,6 +60,30 @@ std::string parse_fields(const char* argument, std::vector<int>& fields)
     return "";
 }
 
+// Where a field's text starts: past the white space before it (the
+// delimiter is no white space here).
+const char* field_start(const char* p, const char* end, char delimiter)
+{
+    while (p != end && is_space(*p) && *p != delimiter)
+        ++p;
+    return p;
+}
+
+// The closing quote of a quoted field whose text starts at `p`, or `end`
+// when the field has none: a doubled quote stands for one.
+const char* closing_quote(const char* p, const char* end)
+{
+    for (;;) {
+        const void* quote = std::memchr(p, '"', static_cast<std::size_t>(end - p));
+        if (!quote)
+            return end;
+        p = static_cast<const char*>(quote);
+        if (p + 1 == end || p[1] != '"')
+            return p;
+        p += 2;
+    }
+}
+
 }  // namespace
 
 RowReader::RowReader(const TableFormat& format)
@@ -132,30 +156,16 @@ bool RowReader::next_field(const char*& p, const char* end, Field& field)
             return false;
     }
     const char* const begin = p;
-    const char* q = p;
-    while (q != end && is_space(*q) && *q != delimiter)
-        ++q;
-    const bool quoted = q != end && *q == '"';
-    if (quoted) {
-        // A doubled quote stands for one; the field may hold the delimiter
-        // and white space.
-        const char* const open = ++q;
-        bool doubled = false;
-        for (; q != end && !(*q == '"' && (q + 1 == end || q[1] != '"')); ++q) {
-            doubled = doubled || *q == '"';
-            q += *q == '"';
-        }
-        field.text = {open, static_cast<std::size_t>(q - open)};
-        if (doubled) {
-            unquoted_.clear();
-            for (const char* c = open; c != q; ++c) {
-                unquoted_ += *c;
-                c += *c == '"';
-            }
-            field.text = unquoted_;
-        }
-        q += q != end;  // the closing quote
+    const char* q = field_start(p, end, delimiter);
+    const char* open = nullptr;  // the quoted part, when the field has one
+    const char* close = nullptr;
+    if (q != end && *q == '"') {
+        // The quoted part may hold the delimiter and white space.
+        open = q + 1;
+        close = closing_quote(open, end);
+        q = close + (close != end);
     }
+    const char* const rest = q;  // text after the closing quote
     if (delimiter) {
         const void* next = std::memchr(q, delimiter, static_cast<std::size_t>(end - q));
         q = next ? static_cast<const char*>(next) : end;
@@ -164,10 +174,52 @@ bool RowReader::next_field(const char*& p, const char* end, Field& field)
             ++q;
     }
     field.raw = {begin, static_cast<std::size_t>(q - begin)};
-    if (!quoted)
-        field.text = field.raw;
+    field.text = field.raw;
+    if (open) {
+        field.text = {open, static_cast<std::size_t>(close - open)};
+        // Doubled quotes made single, and any text after the closing quote
+        // joined to the quoted part: "13"2 is 132, as other readers of
+        // such files have it.
+        if (std::memchr(open, '"', static_cast<std::size_t>(close - open)) || rest != q) {
+            unquoted_.clear();
+            for (const char* c = open; c != close; ++c) {
+                unquoted_ += *c;
+                c += *c == '"';
+            }
+            unquoted_.append(rest, q);
+            field.text = unquoted_;
+        }
+    }
     p = !delimiter ? q : q == end ? nullptr : q + 1;
     return true;
+}
+
+LineEnd line_end(std::string_view line, char delimiter, bool in_quote)
+{
+    const char* p = line.data();
+    const char* const end = p + line.size();
+    // Nearly every line holds no quote.
+    if (!in_quote && !std::memchr(p, '"', line.size()))
+        return LineEnd::record;
+    // The fields as next_field finds them, from the one the line begins in.
+    for (bool quoted = in_quote;; quoted = false) {
+        if (!quoted) {
+            p = field_start(p, end, delimiter);
+            quoted = p != end && *p == '"';
+            p += quoted;
+        }
+        if (quoted) {
+            const char* const open = p;
+            p = closing_quote(p, end);
+            if (p == end)
+                return in_quote && open == line.data() ? LineEnd::quote_carried : LineEnd::quote_opened;
+            ++p;
+        }
+        const void* next = std::memchr(p, delimiter, static_cast<std::size_t>(end - p));
+        if (!next)
+            return LineEnd::record;
+        p = static_cast<const char*>(next) + 1;
+    }
 }
 
 RowFields RowReader::read(std::string_view line, double* row, int capacity, const int* flags, std::string* labels)
@@ -181,7 +233,8 @@ RowFields RowReader::read(std::string_view line, double* row, int capacity, cons
     Field field;
     // The fields come in order, and so do the labels.
     auto label = format_.labels.begin();
-    for (int index = 0;; ++index) {
+    int index = 0;
+    for (;; ++index) {
         const bool is_label = label != format_.labels.end() && *label == index;
         label += is_label;
         // Nearly every field of a delimited file is a plain number ending
@@ -235,6 +288,19 @@ RowFields RowReader::read(std::string_view line, double* row, int capacity, cons
         if (found.count < capacity)
             row[found.count] = (flags && flags[found.count] == 0 && !missing) ? +0.0 : value;
         ++found.count;
+    }
+    // A row that ends before its last value lacks the rest, as if their
+    // fields were empty: missing values, never zeros. The first stands in
+    // the word that ended the values or in the first value field after the
+    // line's end.
+    if (found.count < capacity) {
+        if (found.missing == 0) {
+            while (format_.is_label(index))
+                ++index;
+            found.first_missing = found.bad_field >= 0 ? found.bad_field : index + 1;
+        }
+        found.missing += capacity - found.count;
+        std::fill(row + found.count, row + capacity, std::numeric_limits<double>::quiet_NaN());
     }
     // Label fields beyond the end of the line are empty.
     if (labels)

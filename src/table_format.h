@@ -38,7 +38,8 @@ extern const option kTableOptions[6];
 std::string apply_table_option(TableFormat& format, int code, const char* argument);
 
 // One field of a line: as it stands (quotes included) and its text (quotes
-// taken off, white space around it kept).
+// taken off, any text after the closing quote joined, white space around it
+// kept).
 struct Field {
     std::string_view raw;
     std::string_view text;
@@ -46,8 +47,8 @@ struct Field {
 
 // What reading a row found.
 struct RowFields {
-    int count = 0;           // value fields read (numbers and missing values)
-    int missing = 0;         // of them missing
+    int count = 0;           // value fields read (numbers and missing values), not those a short row lacks
+    int missing = 0;         // of them missing, and those a short row lacks
     int first_missing = -1;  // the field (from 1) of the first missing value
     int bad_field = -1;      // the field (from 1) that is neither a number, a missing value nor a label
     bool glued = false;      // and it starts with a number that runs into other text
@@ -61,7 +62,7 @@ public:
 
     // Stores the value fields of `line` into row[0], row[1], ... up to
     // `capacity` of them (a missing value as NaN, a value whose flag is 0 as
-    // +0.0) and appends the label fields as they stand to `labels`, each
+    // +0.0; the values a short row lacks are missing) and appends the label fields as they stand to `labels`, each
     // followed by the separator. A field that is neither a number, a missing
     // value nor a label ends the values of the row and is noted (in
     // delimited mode an error; with white space a word after the numbers),
@@ -83,6 +84,13 @@ private:
     std::string unquoted_;
     std::string number_;
 };
+
+// Where a line of a delimited table leaves its record. A quoted field may
+// hold line breaks, so a record ends at the first line break outside quotes;
+// `in_quote` says that the line begins inside a quoted field. (With white
+// space between the fields a quote closes at the end of its line.)
+enum class LineEnd { record, quote_carried, quote_opened };
+LineEnd line_end(std::string_view line, char delimiter, bool in_quote);
 
 // A line without its newline (and carriage return).
 std::string_view line_text(std::string_view line);

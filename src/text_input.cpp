@@ -12,34 +12,39 @@ bool iscomment(std::string_view line)
 
 bool LineReader::myfgets()
 {
-    for (;;) {
-        std::size_t begin = line_end_;
-        std::size_t searched = begin;
-        for (;;) {
-            const void* newline =
-                searched < filled_ ? std::memchr(buffer_.get() + searched, '\n', filled_ - searched) : nullptr;
-            if (newline) {
-                line_end_ = static_cast<std::size_t>(static_cast<const char*>(newline) - buffer_.get()) + 1;
-                break;
-            }
-            if (at_end_) {
-                if (begin == filled_)
-                    return false;
-                line_end_ = filled_;
-                break;
-            }
-            // memchr resumes where it stopped, so a long line is searched once.
-            searched = filled_ - line_begin_;
-            begin -= line_begin_;
-            refill();
-            if (failed_)
-                return false;
-        }
-        line_begin_ = begin;
-        ++line_number_;
+    while (next_line())
         if (!iscomment(line()))
             return true;
+    return false;
+}
+
+bool LineReader::next_line()
+{
+    std::size_t begin = line_end_;
+    std::size_t searched = begin;
+    for (;;) {
+        const void* newline =
+            searched < filled_ ? std::memchr(buffer_.get() + searched, '\n', filled_ - searched) : nullptr;
+        if (newline) {
+            line_end_ = static_cast<std::size_t>(static_cast<const char*>(newline) - buffer_.get()) + 1;
+            break;
+        }
+        if (at_end_) {
+            if (begin == filled_)
+                return false;
+            line_end_ = filled_;
+            break;
+        }
+        // memchr resumes where it stopped, so a long line is searched once.
+        searched = filled_ - line_begin_;
+        begin -= line_begin_;
+        refill();
+        if (failed_)
+            return false;
     }
+    line_begin_ = begin;
+    ++line_number_;
+    return true;
 }
 
 void LineReader::refill()

@@ -31,6 +31,8 @@ public:
     // Moves to the next line that is not a comment. Returns false at the end
     // of the stream or on a read error (see failed()).
     bool myfgets();
+    // Moves to the next line, comment lines included.
+    bool next_line();
 
     // The last line read, comment lines included; it stays in place when
     // myfgets() finds no further line.

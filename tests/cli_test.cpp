@@ -243,6 +243,11 @@ std::vector<Case> cases()
          "Scorix: ext:.sco cols:500 scores:3 rows:25000 file:h.dat\n", "", 0, {{"h.sco", repeat("0 0 0\n", 25000)}},
          {{"x.fsc", head500 + repeat(numbers(500, "1"), 500)}, {"h.dat", std::string(25000, '\n')}}, nullptr,
          kSmallMemory},
+        // Lines skipped before the first row are not kept.
+        {"skipped_lines_in_64_mib", {"-q", "-f", "c.fsc", "h.dat"}, quiet() + "rows:1 file:h.dat\n", "", 0,
+         {{"h.sco", "0 0 0\n"}}, {},
+         [](const fs::path& d) { std::ofstream(d / "h.dat") << repeat("# comment\n", 5 << 20) + "1 2 3\n"; },
+         kSmallMemory},
         // Values beyond the double range, text among the numbers.
         {"out_of_range_values", {"-q", "-f", "c.fsc", "h.dat"}, quiet() + "rows:2 file:h.dat\n", "", 0,
          {{"h.sco", "-nan -nan -inf\n1.5 -1 -4\n"}}, {{"h.dat", "1e400 -1e400 1e-400\n1 2 4.9e-324\n"}}},

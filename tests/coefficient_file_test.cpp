@@ -2,6 +2,7 @@
 // and every size check with its exact text.
 #include "coefficient_file.h"
 #include "support.h"
+#include "table_format.h"
 
 namespace {
 
@@ -71,4 +72,17 @@ TEST(CoefficientFile, ReportsEverySizeMismatch)
                                      ") is missmatched\n";
         EXPECT_EQ(fatal_text([&] { load(text); }), expected);
     }
+}
+
+// The names line is read whole however long (4,000 names), quoted names too.
+TEST(CoefficientFile, ReadsANamesLineOfAnyLength)
+{
+    ScratchDir dir;
+    std::vector<std::string> names(4000, "variable_with_a_long_name");
+    names.back() = "a \"b\", c";
+    std::string line = "# names:";
+    for (const std::string& name : names)
+        line.append(" ").append(quoted_name(name));
+    dir.write("c.fsc", "[STD]\n1\n" + line + "\n");
+    EXPECT_EQ(read_names(dir.file("c.fsc").c_str()), names);
 }

@@ -50,6 +50,28 @@ TEST(DataFile, EveryNonCommentLineIsARowZeroFilled)
         EXPECT_EQ(read_cells(text, columns, flags), expected) << "[" << text.substr(0, 40) << "]";
 }
 
+// A block lets go of the lines it skipped, before its first row and after
+// one (blocks of exact row counts, as scorix-fit reads), and still tells each
+// row's line.
+TEST(DataFile, SkippedLinesAreNotKept)
+{
+    ScratchDir dir;
+    const std::string comments = repeat("# comment\n", 1 << 19);
+    dir.write("a.dat", "1 2\n" + comments + "3 4\n" + comments + "5 6\n");
+    RunState state;
+    state.options.quiet = 1;
+    testing::internal::CaptureStdout();
+    DataReader reader = readfile(state, dir.file("a.dat").c_str());
+    testing::internal::GetCapturedStdout();
+    LineBlock block;
+    ASSERT_TRUE(reader.read_lines(block, 1, true));
+    ASSERT_TRUE(reader.read_lines(block, 2, true));
+    ASSERT_EQ(block.rows(), 2);
+    EXPECT_EQ(line_number(block, 0), (1 << 19) + 2);
+    EXPECT_EQ(line_number(block, 1), (2 << 19) + 3);
+    EXPECT_LE(block.capacity, std::size_t{2} << 20);
+}
+
 TEST(OutputName, ReplacesTheExtensionOfTheLastComponentOnly)
 {
     const std::string long_path(300, 'a');

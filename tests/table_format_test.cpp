@@ -52,6 +52,10 @@ TEST(TableFormat, ReadsTheFieldsOfARow)
         {"na=NA", "1 NA 3 setosa\n", "1 NA 3", "", 4},
         {"labels=4", "1 2 3 setosa extra\n", "1 2 3", "setosa ", 5},
         {"labels=1", "\"two words\" 5", "5", "\"two words\" "},
+        // Labels given out of order, tokens and "" trimmed, text after a
+        // closing quote kept, a quoted line break.
+        {"csv labels=3,1,6 na=-9", "x, -9 ,y,\"\", \"1\"2 ,\"a\nb\"", "NA NA 12", "x,y,\"a\nb\","},
+        {"labels=1", "\"a b\"c \"1\"2", "12", "\"a b\"c "},
     };
     for (const RowCase& c : cases) {
         const TableFormat format = format_of(c.options);
@@ -116,6 +120,40 @@ TEST(TableFormat, RunsBothPrograms)
          "scorix: warning: t.csv: 1 row holds a missing value; its values are written as NA\n",
          "t.sco",
          "id,F1,F2\nr1,1,2\n\"r 2\",NA,NA\n"},
+        // A quoted line break, a quote in a comment, short rows (no label
+        // column, a row cut after a delimiter).
+        {"quoted_line_break_short_rows",
+         SCORIX_BINARY,
+         {"--csv", "--labels=1"},
+         "\"Ala\nbama\",1,\"1\"2\n# a,\"b\n3,5\nr4,6,\n",
+         0,
+         "scorix: warning: t.csv: 2 rows hold a missing value; their values are written as NA\n",
+         "t.sco",
+         "\"Ala\nbama\",1,12\n3,NA,NA\nr4,NA,NA\n"},
+        {"open_quote",
+         SCORIX_BINARY,
+         {"--csv", header},
+         "a,b\n\"1\n\",2\n\n\"3\n\",\"4\n",
+         1,
+         "Error src/scorix 663:t.csv:6: a quote that is not closed before the end of the file\n",
+         "t.sco",
+         ""},
+        {"fit_open_quote",
+         fit,
+         {"--csv", header},
+         "a,b\n\"1\n\",2\n\n\"3\n\",\"4\n",
+         1,
+         "scorix-fit: t.csv:6: a quote that is not closed before the end of the file\n",
+         "t.fsc",
+         ""},
+        {"fit_short_row",
+         fit,
+         {"--csv", header},
+         "a,b\n1,2\n3\n",
+         1,
+         "scorix-fit: t.csv:3:2: a missing value (--drop-incomplete leaves out the rows that have one)\n",
+         "t.fsc",
+         ""},
         {"inverse_names",
          SCORIX_BINARY,
          {"-i", "--csv", header, "--labels=1"},
@@ -167,11 +205,11 @@ TEST(TableFormat, RunsBothPrograms)
         {"fit_drop",
          fit,
          {"--csv", "--drop-incomplete", header},
-         "a,b\n1,2\nNA,3\n2,5\n4,4\n",
+         "a,b\n1,2\nNA,3\n2,5\n4,4\n7,\n8\n",
          0,
          "",
          "t.fsc",
-         "# rows: 3\n# variables: 2\n# rows left out for a missing value: 1\n# names: a b\n"},
+         "# rows: 3\n# variables: 2\n# rows left out for a missing value: 3\n# names: a b\n"},
     };
     for (const RunCase& c : cases) {
         SCOPED_TRACE(c.name);
