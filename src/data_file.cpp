@@ -78,7 +78,7 @@ bool make_room(LineBlock& block, std::size_t size, const char* from, std::size_t
 }
 
 // convert_lines for a table: the labels kept, a row with a missing value
-// (a short row too) marked (its values 0 until its output says NA), a field
+// (a short data row too) marked (its values 0 until its output says NA), a field
 // that is not a number noted as the block's failure in delimited mode.
 void convert_table(const RunState& state, LineBlock& block, RowMatrix& data)
 {
@@ -92,7 +92,7 @@ void convert_table(const RunState& state, LineBlock& block, RowMatrix& data)
     block.bad_row = -1;
     for (int r = 0; r < block.rows(); ++r) {
         double* row = data.row(r);
-        const RowFields found = reader.read(block.line(r), row, cols, flags, &block.labels);
+        RowFields found = reader.read(block.line(r), row, cols, flags, &block.labels);
         block.label_ends[static_cast<std::size_t>(r)] = block.labels.size();
         if (found.bad_field >= 0 && (state.options.format.delimiter || found.glued)) {
             block.bad_row = r;
@@ -102,6 +102,13 @@ void convert_table(const RunState& state, LineBlock& block, RowMatrix& data)
         if (found.count > cols) {
             block.too_many = found.count;
             return;
+        }
+        // A score file holds the first scores only (a forward run with -s):
+        // the scores a row lacks at its end are zeros, as in a plain row.
+        // Its empty fields and missing-value tokens are still missing.
+        if (state.options.reverse && found.count < cols && found.bad_field < 0) {
+            std::fill(row + found.count, row + cols, 0.0);
+            found.missing -= cols - found.count;
         }
         if (found.missing) {
             block.missing[static_cast<std::size_t>(r)] = 1;

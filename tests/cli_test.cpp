@@ -214,6 +214,10 @@ std::vector<Case> cases()
         {"table_inverse_more_names_662", {"-q", "-i", "--header", "-f", "c.fsc", "s.sco"}, quiet(".tad"),
          "Error src/scorix 662:s.sco:1:4: the data's name is \"F4\", c.fsc has missing\n", 1, {{"s.tad", kAbsent}},
          {{"s.sco", "F1 F2 F3 F4\n1 2 3 4\n"}}},
+        // Scores written with -s 2 hold the first two: the third is 0, an empty field is missing.
+        {"table_inverse_first_scores", {"-q", "-i", "--csv", "--header", "-f", "c.fsc", "s.sco"},
+         quiet(".tad") + "rows:2 file:s.sco\n", "scorix: warning: s.sco: 1 row holds a missing value; its values are written as NA\n", 0,
+         {{"s.tad", "V1,V2,V3\n1,2,3\nNA,NA,NA\n"}}, {{"s.sco", "F1,F2\n0,0\n0,\n"}}},
         {"data_wide_655", {"-f", "c.fsc", "w.dat"}, kHead + "File:      w.dat\n", e655 + "w.dat (4) mismatch.\n", 1,
          {{"w.sco", kAbsent}}, {{"w.dat", "1 2 3\n1 2 3 4\n"}}},
         {"output_directory_761", {"-q", "-f", "c.fsc", "a.dat"}, quiet() + "rows:3 file:a.dat",
