@@ -113,7 +113,6 @@ struct Options {
     FitOptions fit;
     std::optional<std::string> output;  // -o; "-" is standard output
     bool quiet = false;                 // -q: no table
-    bool factors_given = false;         // -k was given
     std::vector<std::string> files;     // the data files, in order
     const ExtractionMethod* method = find_extraction("pc");
     const RotationMethod* rotation = find_rotation("none");
@@ -162,7 +161,6 @@ long long whole_number(const char* text, long long least, long long most, const 
 void factor_rule(Options& options, const char* text)
 {
     const std::string_view word = text;
-    options.factors_given = true;
     if (word == "kaiser")
         options.rule = FactorRule::kKaiser;
     else if (word == "parallel")
@@ -683,6 +681,12 @@ int fit_files(const Options& options)
     FitOptions fit_options = options.fit;
     fit_options.varimax = options.fit.varimax && components;
     Fit result = fit(pool.moments(), fit_options);
+    // The components' factor model is left out when it fails, below: a count
+    // they cannot have is said first, as --varimax says it.
+    if (const auto n = static_cast<int>(result.eigenvalues.size());
+        components && !options.json && options.rule == FactorRule::kCount && options.fit.factors > n)
+        throw FitError(std::to_string(options.fit.factors) + " factors asked for, but there are only " +
+                       std::to_string(n) + " variables");
     std::optional<FactorReport> factors;
     try {
         factors = factor_report(result, options, pool.rows());

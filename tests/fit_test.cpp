@@ -222,6 +222,7 @@ TEST(Fit, BadInputStopsWithFileLineAndNoOutput)
          1,
          "the correlation matrix has lower rank than 3: variables 1, 2 are collinear (smallest eigenvalue "},
         {"1 2\n3 5\n4 4\n", {"--varimax", "-k", "3"}, 1, "3 factors asked for, but there are only 2 variables"},
+        {"1 2\n3 5\n4 4\n", {"-k", "3"}, 1, "3 factors asked for, but there are only 2 variables"},
         {"1 2\n3 5\n", {"--bogus"}, 2, "unrecognized option '--bogus'\nTry 'scorix-fit --help' for more information."},
         {"1,2\n3,5\n4,4\n", {"--csv", "--labels=1,2"}, 1, "no variables: the first data row has no value fields"},
         {"x y\nz w\nv u\n", {"--na=NA"}, 1, "no variables: the first data row has no value fields"},
