@@ -509,6 +509,12 @@ void RowPool::learn_variables(const DataReader& reader, const LineBlock& lines, 
         variables_ = counter.read(lines.line(0), nullptr, 0, nullptr, nullptr).count;
     }
     rules_.variables = variables_;
+    // With every field a label, or words where numbers were looked for,
+    // there is nothing to fit (a plain row without numbers is told by its
+    // check).
+    if (variables_ == 0 && rules_.format)
+        throw FitError(rules_.first_row +
+                       ": no variables: the first data row has no value fields (only labels, or words)");
 }
 
 void RowPool::read(const std::string& path)
@@ -670,10 +676,6 @@ int fit_files(const Options& options)
     RowPool pool(options);
     for (const std::string& path : options.files)
         pool.read(path);
-    // With every field a label, or words where numbers were looked for,
-    // there is nothing to fit.
-    if (pool.rows() > 0 && pool.moments().mean().size() == 0)
-        throw FitError("no variables: the first data row has no value fields (only labels, or words)");
     if (pool.rows() < 2)
         throw FitError(options.files.back() + ": a fit needs at least 2 data rows, found " +
                        std::to_string(pool.rows()));
