@@ -17,25 +17,34 @@
 
 namespace {
 
-// The one temporary file that has a name at a time: from its link into the
-// directory until the rename that puts it in place. A signal handler reads it.
-std::atomic<const char*> pending{nullptr};
+// The temporary files that have a name at the moment: each from its link
+// into the directory until the rename that puts it in place. A run holds a
+// few at once (scorix-fit's JSON report and coefficient file wait for each
+// other); a signal handler reads them.
+constexpr int kPendingSlots = 4;
+std::atomic<const char*> pending[kPendingSlots];
 
-// Removes a temporary file that has a name at the moment; safe in a signal
-// handler. A fatal error runs it before the process ends.
+// Removes the temporary files that have a name at the moment; safe in a
+// signal handler. A fatal error runs it before the process ends.
 void discard_pending_files()
 {
-    if (const char* name = pending.exchange(nullptr))
-        ::unlink(name);
+    for (std::atomic<const char*>& slot : pending)
+        if (const char* name = slot.exchange(nullptr))
+            ::unlink(name);
 }
 
-// Marks `name` as the temporary file to remove if the run ends early, by a
-// signal or by a fatal error.
-void hold_pending(const std::string& name)
+// Marks `name` (nullptr: none) as a temporary file to remove if the run ends
+// early, by a signal or by a fatal error, in place of `before`, which the
+// caller no longer holds.
+void hold_pending(const char* name, const char* before = nullptr)
 {
     static const bool registered = (at_fatal_error(discard_pending_files), true);
     (void)registered;
-    pending.store(name.c_str());
+    for (std::atomic<const char*>& slot : pending) {
+        const char* expected = before;
+        if (slot.compare_exchange_strong(expected, name))
+            return;
+    }
 }
 
 // Where a write to `name` lands: the final target of a chain of symbolic
@@ -129,7 +138,7 @@ AtomicFile::AtomicFile(std::string name) : name_(std::move(name)), target_(follo
             temporary_.clear();
             return;
         }
-        hold_pending(temporary_);
+        hold_pending(temporary_.c_str());
     }
     if (fd_ < 0)
         return;
@@ -159,12 +168,14 @@ AtomicFile::AtomicFile(AtomicFile&& other) noexcept
     : name_(std::move(other.name_)),
       target_(std::move(other.target_)),
       fd_(std::exchange(other.fd_, -1)),
-      direct_(other.direct_),
-      temporary_(std::move(other.temporary_))
+      direct_(other.direct_)
 {
+    // A short name lives inside the string: its text moves.
+    const char* const before = other.temporary_.c_str();
+    temporary_ = std::move(other.temporary_);
     other.temporary_.clear();
     if (!temporary_.empty())
-        hold_pending(temporary_);
+        hold_pending(temporary_.c_str(), before);
 }
 
 AtomicFile::~AtomicFile()
@@ -177,7 +188,7 @@ void AtomicFile::discard()
     if (fd_ >= 0)
         ::close(std::exchange(fd_, -1));
     if (!temporary_.empty()) {
-        pending.store(nullptr);
+        hold_pending(nullptr, temporary_.c_str());
         ::unlink(temporary_.c_str());
         temporary_.clear();
     }
@@ -196,7 +207,7 @@ bool AtomicFile::commit()
             if (::linkat(AT_FDCWD, descriptor.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
                 ::linkat(fd_, "", AT_FDCWD, candidate.c_str(), AT_EMPTY_PATH) == 0) {
                 temporary_ = std::move(candidate);
-                hold_pending(temporary_);
+                hold_pending(temporary_.c_str());
             } else if (errno != EEXIST) {
                 break;
             }
@@ -208,7 +219,7 @@ bool AtomicFile::commit()
     }
     bool placed = ::close(std::exchange(fd_, -1)) == 0 && ::rename(temporary_.c_str(), target_.c_str()) == 0;
     if (placed) {
-        pending.store(nullptr);
+        hold_pending(nullptr, temporary_.c_str());
         temporary_.clear();
     }
     discard();

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <optional>
@@ -19,6 +20,7 @@
 #include <Eigen/LU>
 #include <getopt.h>
 #include <malloc.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "atomic_file.h"
@@ -111,7 +113,6 @@ struct Options {
     FitOptions fit;
     std::optional<std::string> output;  // -o; "-" is standard output
     bool quiet = false;                 // -q: no table
-    bool factors_given = false;         // -k was given
     std::vector<std::string> files;     // the data files, in order
     const ExtractionMethod* method = find_extraction("pc");
     const RotationMethod* rotation = find_rotation("none");
@@ -160,7 +161,6 @@ long long whole_number(const char* text, long long least, long long most, const 
 void factor_rule(Options& options, const char* text)
 {
     const std::string_view word = text;
-    options.factors_given = true;
     if (word == "kaiser")
         options.rule = FactorRule::kKaiser;
     else if (word == "parallel")
@@ -180,6 +180,23 @@ const Method* named(const char* text, Find find, const char* what)
     if (const Method* method = find(text))
         return method;
     throw UsageError{std::string("invalid ") + what + " '" + text + "'"};
+}
+
+// Whether two output names lead to the same file: one regular file (or
+// one name for a file yet to be made), not a device such as /dev/null.
+bool same_file(const std::string& a, const std::string& b)
+{
+    struct stat first, second;
+    const bool first_exists = ::stat(a.c_str(), &first) == 0, second_exists = ::stat(b.c_str(), &second) == 0;
+    if (first_exists && second_exists)
+        return first.st_dev == second.st_dev && first.st_ino == second.st_ino && S_ISREG(first.st_mode);
+    if (first_exists || second_exists)
+        return false;
+    namespace fs = std::filesystem;
+    std::error_code failed_a, failed_b;
+    const fs::path path_a = fs::weakly_canonical(fs::absolute(a, failed_a), failed_a),
+                   path_b = fs::weakly_canonical(fs::absolute(b, failed_b), failed_b);
+    return failed_a || failed_b ? a == b : path_a == path_b;
 }
 
 // Returns nothing when --help or --version has been answered.
@@ -246,8 +263,6 @@ std::optional<Options> parse_options(int argc, char** argv)
         }
     }
     options.fit.varimax = options.rotation == find_rotation("varimax");
-    if (options.factors_given && !options.fit.varimax && options.components_only() && !options.json)
-        throw UsageError{"option -k needs --varimax"};
     for (int i = optind; i < argc; ++i)
         options.files.emplace_back(argv[i]);
     if (options.files.empty())
@@ -263,6 +278,10 @@ std::optional<Options> parse_options(int argc, char** argv)
         throw UsageError{output_given ? "--json=- and -o - cannot both write to standard output"
                                       : "--json=- and the coefficients of data from standard input cannot both "
                                         "write to standard output; name an output file with -o"};
+    // The later of two outputs to one file would take the other's place.
+    const std::string name = options.output.value_or(output_name(options.files.front(), ".fsc"));
+    if (options.json && *options.json != "-" && name != "-" && same_file(*options.json, name))
+        throw UsageError{"--json=" + *options.json + " and the coefficient file " + name + " are the same file"};
     return options;
 }
 
@@ -343,7 +362,7 @@ std::string not_finite(const double* row, int variables)
                    (std::isnan(row[i]) ? "nan"
                     : row[i] > 0       ? "inf"
                                        : "-inf") +
-                   ", not a finite number";
+                   ", not a finite number" + (std::isnan(row[i]) ? " (a missing value? --na=nan)" : "");
     return "";
 }
 
@@ -491,6 +510,12 @@ void RowPool::learn_variables(const DataReader& reader, const LineBlock& lines, 
         variables_ = counter.read(lines.line(0), nullptr, 0, nullptr, nullptr).count;
     }
     rules_.variables = variables_;
+    // With every field a label, or words where numbers were looked for,
+    // there is nothing to fit (a plain row without numbers is told by its
+    // check).
+    if (variables_ == 0 && rules_.format)
+        throw FitError(rules_.first_row +
+                       ": no variables: the first data row has no value fields (only labels, or words)");
 }
 
 void RowPool::read(const std::string& path)
@@ -561,20 +586,32 @@ void RowPool::read(const std::string& path)
                        (failed->lines.cause ? std::string(": ") + std::strerror(failed->lines.cause) : ""));
 }
 
-// Puts the text in place as the output file, whole or not at all, or on
-// standard output for "-".
-void write_output(const std::string& name, const std::string& text)
+// The outputs of a run, each put in place whole, and all of them or none:
+// every file is written to its temporary, standard output's share ("-") and
+// the console table are written, and only then are the files put in place.
+// A failure before that leaves every earlier file as it was.
+void write_outputs(const std::vector<std::pair<std::string, std::string>>& outputs, const std::string& table,
+                   std::FILE* console)
 {
-    if (name == "-") {
-        if (!write_all(STDOUT_FILENO, text.data(), text.size()))
-            throw FitError(std::string("standard output: ") + std::strerror(errno));
-        return;
+    std::vector<AtomicFile> files;
+    files.reserve(outputs.size());
+    for (const auto& [name, text] : outputs) {
+        if (name == "-")
+            continue;
+        const AtomicFile& file = files.emplace_back(name);
+        if (file.fd() < 0 || !write_all(file.fd(), text.data(), text.size()))
+            throw FitError(name + ": " + std::strerror(errno));
     }
-    AtomicFile file(name);
-    if (file.fd() < 0)
-        throw FitError(name + ": " + std::strerror(errno));
-    if (!write_all(file.fd(), text.data(), text.size()) || !file.commit())
-        throw FitError(name + ": " + std::strerror(errno));
+    for (const auto& [name, text] : outputs)
+        if (name == "-" && !write_all(STDOUT_FILENO, text.data(), text.size()))
+            throw FitError(std::string("standard output: ") + std::strerror(errno));
+    // A table lost on a full standard output is a failed write too.
+    std::fputs(table.c_str(), console);
+    if (console == stdout && (std::fflush(stdout) != 0 || std::ferror(stdout)))
+        throw FitError(std::string("standard output: ") + std::strerror(errno));
+    for (AtomicFile& file : files)
+        if (!file.commit())
+            throw FitError(file.name() + ": " + std::strerror(errno));
 }
 
 // The factor model of the options on the fitted matrix, with the figures.
@@ -649,6 +686,12 @@ int fit_files(const Options& options)
     FitOptions fit_options = options.fit;
     fit_options.varimax = options.fit.varimax && components;
     Fit result = fit(pool.moments(), fit_options);
+    // The components' factor model is left out when it fails, below: a count
+    // they cannot have is said first, as --varimax says it.
+    if (const auto n = static_cast<int>(result.eigenvalues.size());
+        components && !options.json && options.rule == FactorRule::kCount && options.fit.factors > n)
+        throw FitError(std::to_string(options.fit.factors) + " factors asked for, but there are only " +
+                       std::to_string(n) + " variables");
     std::optional<FactorReport> factors;
     try {
         factors = factor_report(result, options, pool.rows());
@@ -683,14 +726,12 @@ int fit_files(const Options& options)
                            options.drop_incomplete ? std::optional<long long>(pool.dropped()) : std::nullopt};
     const std::string name = options.output.value_or(output_name(options.files.front(), ".fsc"));
     const FactorReport* report = factors ? &*factors : nullptr;
-    // The JSON report first: when it cannot be written, neither is the rest.
+    std::vector<std::pair<std::string, std::string>> outputs;
     if (options.json)
-        write_output(*options.json, json_report(result, options.fit, source, *factors));
-    write_output(name, coefficient_text(result, options.fit, source, report));
-    if (!options.quiet) {
-        const std::string table = eigenvalue_table(result, options.fit, source, report);
-        std::fputs(table.c_str(), name == "-" || options.json.value_or("") == "-" ? stderr : stdout);
-    }
+        outputs.emplace_back(*options.json, json_report(result, options.fit, source, *factors));
+    outputs.emplace_back(name, coefficient_text(result, options.fit, source, report));
+    write_outputs(outputs, options.quiet ? "" : eigenvalue_table(result, options.fit, source, report),
+                  name == "-" || options.json.value_or("") == "-" ? stderr : stdout);
     return 0;
 }
 
@@ -707,7 +748,12 @@ int run_fit(int argc, char** argv)
     mallopt(M_TRIM_THRESHOLD, 256 << 20);
     try {
         std::optional<Options> options = parse_options(argc, argv);
-        return options ? fit_files(*options) : 0;
+        if (options)
+            return fit_files(*options);
+        // The help or the version lost on a full standard output.
+        if (std::fflush(stdout) != 0 || std::ferror(stdout))
+            throw FitError(std::string("standard output: ") + std::strerror(errno));
+        return 0;
     } catch (const UsageError& rejected) {
         std::fprintf(stderr, "scorix-fit: %s\nTry 'scorix-fit --help' for more information.\n", rejected.text.c_str());
         return 2;

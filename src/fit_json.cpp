@@ -85,5 +85,8 @@ std::string json_report(const Fit& result, const FitOptions& options, const FitS
             factors.map->minCoeff(&smallest);
         report["map"] = {{"values", values_of(*factors.map)}, {"factors", smallest + 1}};
     }
-    return report.dump(2) + "\n";
+    // A name that is not UTF-8 (a header in Latin-1, say) keeps its bytes
+    // in the coefficient file; here its bad bytes become U+FFFD, so the
+    // report stays valid JSON.
+    return report.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }

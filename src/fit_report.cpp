@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "invocation_log.h"
 #include "table_format.h"
 
 namespace {
@@ -127,15 +128,26 @@ std::string coefficient_text(const Fit& result, const FitOptions& options, const
     const Eigen::Index n = result.eigenvalues.size();
     const double total = result.eigenvalues.sum();
     std::string text = "# Made by scorix-fit: " + method(result, options, factors) + "\n# data:";
-    for (const std::string& file : source.files)
-        text += " " + file;
+    // A file name holding a newline would end the comment line and start
+    // a line scorix reads, as "[STD]": escaped as the log line has it.
+    for (const std::string& file : source.files) {
+        text += ' ';
+        text += escaped_word(file);
+    }
     append(text, "\n# rows: %lld\n# variables: %d\n", source.rows, static_cast<int>(n));
     if (source.dropped)
         append(text, "# rows left out for a missing value: %lld\n", *source.dropped);
     if (!source.names.empty()) {
         text += "# names:";
-        for (const std::string& name : source.names)
+        for (const std::string& name : source.names) {
+            // scorix --header compares its data's names with these byte for
+            // byte: an escaped line break would never match, a bare one
+            // would cut the line.
+            if (name.find('\n') != std::string::npos)
+                throw FitError("the name of variable " + std::to_string(&name - source.names.data() + 1) +
+                               " holds a line break, which the coefficient file's \"# names:\" line cannot keep");
             text += ' ' + quoted_name(name);
+        }
         text += "\n";
     }
     append(text, "# eigenvalues of the %s matrix (component, eigenvalue, proportion, cumulative proportion):\n",

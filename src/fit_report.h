@@ -40,7 +40,8 @@ struct FactorReport {
 
 // With a factor report, the comment lines also give its communalities, KMO,
 // sphericity test and ML fit; when its weights are in the coefficients, also
-// its method, factor variances, pattern and factor correlations.
+// its method, factor variances, pattern and factor correlations. Throws
+// FitError for a variable's name holding a line break.
 std::string coefficient_text(const Fit& result, const FitOptions& options, const FitSource& source,
                              const FactorReport* factors = nullptr);
 

@@ -1,5 +1,6 @@
 #include "invocation_log.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -10,41 +11,6 @@
 namespace {
 
 constexpr int kOpenAttempts = 11;
-
-// A control character in an argument (a newline in a file name) would
-// break the line or forge another: such an argument, and one that looks
-// like this form already, is written as the shell's $'...' with C escapes.
-bool needs_escapes(const char* argument)
-{
-    if (std::strncmp(argument, "$'", 2) == 0)
-        return true;
-    for (const char* c = argument; *c; ++c)
-        if (static_cast<unsigned char>(*c) < ' ' || *c == '\x7f')
-            return true;
-    return false;
-}
-
-std::string escaped(const char* argument)
-{
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string item = " $'";
-    for (const char* c = argument; *c; ++c) {
-        const unsigned char byte = static_cast<unsigned char>(*c);
-        if (byte == '\n')
-            item += "\\n";
-        else if (byte == '\t')
-            item += "\\t";
-        else if (byte == '\r')
-            item += "\\r";
-        else if (byte == '\\' || byte == '\'')
-            item += {'\\', *c};
-        else if (byte < ' ' || byte == 0x7f)
-            item += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
-        else
-            item += *c;
-    }
-    return item + "'";
-}
 
 std::string timestamp_now()
 {
@@ -72,12 +38,39 @@ std::string logfile_long_opt(const char* argument)
 
 }  // namespace
 
+std::string escaped_word(std::string_view word)
+{
+    const bool plain = !word.starts_with("$'") && std::none_of(word.begin(), word.end(), [](char c) {
+        return static_cast<unsigned char>(c) < ' ' || c == '\x7f';
+    });
+    if (plain)
+        return std::string(word);
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string item = "$'";
+    for (const char c : word) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte == '\n')
+            item += "\\n";
+        else if (byte == '\t')
+            item += "\\t";
+        else if (byte == '\r')
+            item += "\\r";
+        else if (byte == '\\' || byte == '\'')
+            item += {'\\', c};
+        else if (byte < ' ' || byte == 0x7f)
+            item += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+        else
+            item += c;
+    }
+    return item + "'";
+}
+
 std::string log_line(const std::string& timestamp, int argc, char* const* argv)
 {
     std::string line = timestamp;
     for (int i = 0; i < argc; ++i) {
-        if (needs_escapes(argv[i]))
-            line += escaped(argv[i]);
+        if (std::string word = escaped_word(argv[i]); word != argv[i])
+            line += " " + word;
         else if (std::strpbrk(argv[i], " ,*"))
             line += logfile_long_opt(argv[i]);
         else

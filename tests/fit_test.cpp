@@ -5,6 +5,9 @@
 #include <sstream>
 #include <tuple>
 
+#include <nlohmann/json.hpp>
+
+#include "fit_report.h"
 #include "statistics.h"
 #include "support.h"
 
@@ -195,7 +198,7 @@ TEST(Fit, BadInputStopsWithFileLineAndNoOutput)
          {},
          1,
          "d.dat:2: no number at the start of the line (a header? mark it as a comment with '#')"},
-        {"1 2\n3 nan\n", {}, 1, "d.dat:2: value 2 is nan, not a finite number"},
+        {"1 2\n3 nan\n", {}, 1, "d.dat:2: value 2 is nan, not a finite number (a missing value? --na=nan)"},
         {"1 2\n3 -inf x\n", {}, 1, "d.dat:2: value 2 is -inf, not a finite number"},
         {"1 2\n\n3 4\n", {}, 1, "d.dat:2: empty line (scorix would read it as a row of zeros)"},
         {"1 2\n", {}, 1, "d.dat: a fit needs at least 2 data rows, found 1"},
@@ -219,8 +222,15 @@ TEST(Fit, BadInputStopsWithFileLineAndNoOutput)
          1,
          "the correlation matrix has lower rank than 3: variables 1, 2 are collinear (smallest eigenvalue "},
         {"1 2\n3 5\n4 4\n", {"--varimax", "-k", "3"}, 1, "3 factors asked for, but there are only 2 variables"},
+        {"1 2\n3 5\n4 4\n", {"-k", "3"}, 1, "3 factors asked for, but there are only 2 variables"},
         {"1 2\n3 5\n", {"--bogus"}, 2, "unrecognized option '--bogus'\nTry 'scorix-fit --help' for more information."},
-        {"1 2\n3 5\n", {"-k", "2"}, 2, "option -k needs --varimax\nTry 'scorix-fit --help' for more information."},
+        {"1,2\n3,5\n4,4\n",
+         {"--csv", "--labels=1,2"},
+         1,
+         "d.dat:1: no variables: the first data row has no value fields"},
+        {"x y\nz w\nv u\n", {"--na=NA"}, 1, "d.dat:1: no variables: the first data row has no value fields"},
+        {"1 2\n3 5\n", {"--json=d.fsc"}, 2, "--json=d.fsc and the coefficient file d.fsc are the same file\nTry"},
+        {"1 2\n3 5\n", {"--json=o", "-o", "./o"}, 2, "--json=o and the coefficient file ./o are the same file"},
         {"1 2\n3 5\n", {"-", "-"}, 2, "standard input ('-') named more than once\nTry 'scorix-fit --help' for"},
         {"1 2\n3 5\n", {"--json=-", "-"}, 2, "--json=- and the coefficients of data from standard input cannot both"},
     };
@@ -234,6 +244,63 @@ TEST(Fit, BadInputStopsWithFileLineAndNoOutput)
                   std::tuple(c.status, '\n', std::string(), false))
             << c.data;
     }
+}
+
+// The JSON report and the coefficient file are put in place together: a
+// failure of either, or of the table on standard output, leaves the files of
+// an earlier run as they were and no temporary behind.
+TEST(Fit, OutputsArePutInPlaceTogetherOrNotAtAll)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"-q --json=d.json -o no/such/dir/x.fsc", "no/such/dir/x.fsc: No such file or directory"},
+        {"-q --json=d.json -o /dev/full", "/dev/full: No space left on device"},
+        {"--json=d.json >/dev/full", "standard output: No space left on device"},
+        {"-q --json=d.json -o - >/dev/full", "standard output: No space left on device"},
+        {"--help >/dev/full", "standard output: No space left on device"},
+    };
+    for (const auto& [command, error] : cases)
+        for (const char* named : {"SCORIX_NAMED_TEMPORARY=0", "SCORIX_NAMED_TEMPORARY=1"}) {
+            ScratchDir dir;
+            dir.write("d.dat", "1 2\n3 5\n4 4\n");
+            dir.write("d.json", "old\n");
+            const RunResult run =
+                run_scorix(dir, {"-c", "exec \"$0\" " + command + " d.dat", SCORIX_FIT_BINARY}, {named}, "/bin/sh");
+            EXPECT_EQ(std::tuple(run.status, run.err, dir.read("d.json")),
+                      std::tuple(1, "scorix-fit: " + error + "\n", std::string("old\n")))
+                << command << " " << named;
+            EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << command;
+        }
+}
+
+// Names as they come: a header name with a comma and quotes is read back by
+// scorix --header, one that is not UTF-8 keeps its bytes in the .fsc and is
+// U+FFFD in the JSON, a file name holding a newline stays in its comment
+// line, a second file must have the first one's names, and a name holding a
+// line break is refused.
+TEST(Fit, NamesOfAnyFormKeepTheCoefficientFileWhole)
+{
+    ScratchDir dir;
+    const std::string rows = "1,2,3\n2,1,5\n3,3,1\n4,4,2\n7,1,1\n";
+    dir.write("x\n[STD]", "\"a \"\"b\"\", c\",caf\xe9,d\n" + rows);
+    dir.write("d.csv", "\"a \"\"b\"\", c\",caf\xe9,d\n" + rows);
+    dir.write("e.csv", "\"a \"\"b\"\", c\",d,caf\xe9\n" + rows);
+    const std::vector<std::string> fit = {"-q", "--csv", "--header", "-k", "2", "-o", "d.fsc"};
+    auto with = [](std::vector<std::string> args, const std::vector<std::string>& more) {
+        args.insert(args.end(), more.begin(), more.end());
+        return args;
+    };
+    ASSERT_EQ(run_scorix(dir, with(fit, {"--json=d.json", "x\n[STD]"}), {}, SCORIX_FIT_BINARY).err, "");
+    const std::string fsc = dir.read("d.fsc");
+    EXPECT_NE(fsc.find("\n# data: $'x\\n[STD]'\n"), std::string::npos) << fsc;
+    EXPECT_NE(fsc.find("\n# names: \"a \"\"b\"\", c\" caf\xe9 d\n"), std::string::npos) << fsc;
+    EXPECT_EQ(nlohmann::json::parse(dir.read("d.json"))["names"][1], "caf\xef\xbf\xbd");
+    const RunResult scored = run_scorix(dir, {"-q", "-f", "d.fsc", "--csv", "--header", "d.csv"});
+    EXPECT_EQ(std::tuple(scored.status, scored.err), std::tuple(0, std::string()));
+    const RunResult other = run_scorix(dir, with(fit, {"d.csv", "e.csv"}), {}, SCORIX_FIT_BINARY);
+    EXPECT_EQ(std::tuple(other.status, other.err),
+              std::tuple(1, std::string("scorix-fit: e.csv:1: the names differ from those of d.csv\n")));
+    const FitSource broken{{"d.csv"}, 5, {"a", "b\nc"}, {}};
+    EXPECT_THROW(coefficient_text(fitted(sample(5, 2, 0, 1)), {}, broken), FitError);
 }
 
 }  // namespace
