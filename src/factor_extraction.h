@@ -38,4 +38,4 @@ inline constexpr double kLeastUniqueness = 0.005, kMostUniqueness = 1.0;
 
 // Maximum likelihood searches from this many starts: the one from the
 // squared multiple correlations and the rest drawn at random.
-inline constexpr int kLikelihoodStarts = 20;
+inline constexpr int kLikelihoodStarts = 30;
