@@ -8,8 +8,10 @@ set -euo pipefail
 
 # zlib1g-dev (gzip), libzstd-dev (zstd) and libarchive-dev (bzip2, xz) build
 # the reading of compressed data files, nlohmann-json3-dev scorix-fit's JSON
-# report, liblapack-dev the eigenpairs of its principal axis factoring.
-packages=(cmake make g++ libeigen3-dev libarchive-dev zlib1g-dev libzstd-dev nlohmann-json3-dev liblapack-dev)
+# report, liblapack-dev the eigenpairs of its principal axis factoring,
+# liblbfgsb-dev the bounded quasi-Newton search of its maximum likelihood.
+packages=(cmake make g++ libeigen3-dev libarchive-dev zlib1g-dev libzstd-dev nlohmann-json3-dev liblapack-dev
+  liblbfgsb-dev)
 if [ "${1:-}" = tool ]; then
   shift
 else

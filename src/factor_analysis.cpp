@@ -52,7 +52,7 @@ FactorSolution factor_solution(const MatrixXd& matrix, const FactorSettings& set
         throw FitError(std::to_string(settings.factors) + " factors asked for, but " + settings.method->description +
                        " fits at most " + std::to_string(most) + " to " + std::to_string(p) + " variables");
     FactorSolution result;
-    result.extraction = settings.method->extract(matrix, settings.factors);
+    result.extraction = settings.method->extract(matrix, settings.factors, settings.seed);
     result.rotation = settings.rotation->rotate(result.extraction.loadings, settings.rotation_settings);
     orient_factors(result.rotation);
     const Rotation& r = result.rotation;
@@ -60,9 +60,9 @@ FactorSolution factor_solution(const MatrixXd& matrix, const FactorSettings& set
     result.communalities = r.pattern.cwiseProduct(result.structure).rowwise().sum();
     result.uniquenesses = result.extraction.uniquenesses;
     result.variance = (r.phi * r.pattern.transpose() * r.pattern).diagonal();
-    for (int i = 0; i < p && result.heywood < 0; ++i)
+    for (int i = 0; i < p; ++i)
         if (result.uniquenesses[i] <= kLeastUniqueness * matrix(i, i) * (1 + 1e-9))
-            result.heywood = i;
+            result.heywood.push_back(i);
     result.weights = settings.scores->weights(matrix, result);
     return result;
 }

@@ -3,8 +3,10 @@
 // of the chosen type (each type one function in a table).
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include <Eigen/Core>
 
@@ -19,7 +21,7 @@ struct FactorSolution {
     Eigen::VectorXd uniquenesses;
     Eigen::VectorXd variance;  // explained by each factor: diag(Phi L'L)
     Eigen::MatrixXd weights;   // variables x factors: the score coefficients
-    int heywood = -1;          // the first variable (from 0) whose uniqueness is at its bound, or -1
+    std::vector<int> heywood;  // the variables (from 0) whose uniqueness is at most 0.005 of their variance
 };
 
 struct ScoreMethod {
@@ -37,6 +39,7 @@ struct FactorSettings {
     const ScoreMethod* scores;
     int factors;
     RotationSettings rotation_settings;
+    std::uint64_t seed = 1;  // of maximum likelihood's random starts
 };
 
 // Throws FitError when a step fails (see the methods).

@@ -3,7 +3,10 @@
 #include "method_table.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,15 @@ extern "C" void dstemr_(const char* jobz, const char* range, const int* n, doubl
                         const double* vu, const int* il, const int* iu, int* m, double* w, double* z, const int* ldz,
                         const int* nzc, int* isuppz, int* tryrac, double* work, const int* lwork, int* iwork,
                         const int* liwork, int* info);
+
+// L-BFGS-B 3.0 (Byrd, Lu, Nocedal and Zhu 1995; Morales and Nocedal 2011),
+// the bounded quasi-Newton search of R's optim, by reverse communication: it
+// returns with `task` "FG" to have f and g computed at x, "NEW_X" after
+// each iteration, anything else when it has stopped.
+extern "C" void setulb_(const int* n, const int* m, double* x, const double* l, const double* u, const int* nbd,
+                        double* f, double* g, const double* factr, const double* pgtol, double* wa, int* iwa,
+                        char* task, const int* iprint, char* csave, int* lsave, int* isave, double* dsave,
+                        std::size_t task_length, std::size_t csave_length);
 
 using Eigen::MatrixXd;
 using Eigen::VectorXd;
@@ -94,7 +106,7 @@ MatrixXd leading_loadings(const Decomposition& d, int factors, const char* what)
     return d.vectors.leftCols(factors) * d.values.head(factors).cwiseSqrt().asDiagonal();
 }
 
-Extraction components(const MatrixXd& matrix, int factors)
+Extraction components(const MatrixXd& matrix, int factors, std::uint64_t)
 {
     Extraction result;
     result.loadings = leading_loadings(decreasing_eigen(matrix), factors, "matrix");
@@ -119,7 +131,7 @@ Extraction components(const MatrixXd& matrix, int factors)
 // extrapolated point with a communality outside [0, m_ii],
 // or whose next step moves further than the plain one did, is left for
 // the plain double step.
-Extraction principal_axis(const MatrixXd& matrix, int factors)
+Extraction principal_axis(const MatrixXd& matrix, int factors, std::uint64_t)
 {
     constexpr int kMostIterations = 10000;
     MatrixXd reduced = matrix;
@@ -184,9 +196,7 @@ Extraction principal_axis(const MatrixXd& matrix, int factors)
 // Maximum likelihood as R's factanal fits it: the uniquenesses psi in
 // [0.005, 1] that minimize sum over m > k of (g_m - log g_m - 1), the g_m
 // being the eigenvalues of Psi^-1/2 R Psi^-1/2 beyond the k largest
-// (Joreskog 1967). Projected Newton steps with the exact Hessian and a
-// backtracking line search; variables held at a bound by their gradient stay
-// out of the Newton system (Bertsekas 1982).
+// (Joreskog 1967).
 class Likelihood {
 public:
     Likelihood(const MatrixXd& r, int k) : r_(r), k_(k) {}
@@ -202,19 +212,26 @@ public:
         return f;
     }
 
-    // Gradient and Hessian at the psi of the last value().
-    void derivatives(const VectorXd& psi, VectorXd& gradient, MatrixXd& hessian) const
+    // The gradient at the psi of the last value().
+    VectorXd gradient(const VectorXd& psi) const
     {
-        const Eigen::Index p = psi.size(), rest = p - k_;
+        const Eigen::Index rest = psi.size() - k_;
+        const MatrixXd omega = d_.vectors.rightCols(rest);
+        const MatrixXd weighted = omega * (d_.values.tail(rest).array() - 1).matrix().asDiagonal();
+        return -(weighted.cwiseProduct(omega).rowwise().sum()).cwiseProduct(psi.cwiseInverse());
+    }
+
+    // The Hessian at the psi of the last value(), whose gradient is given.
+    MatrixXd hessian(const VectorXd& psi, const VectorXd& gradient) const
+    {
+        const Eigen::Index rest = psi.size() - k_;
         const MatrixXd omega = d_.vectors.rightCols(rest);
         const VectorXd gamma = d_.values.tail(rest);
-        const MatrixXd weighted = omega * (gamma.array() - 1).matrix().asDiagonal();
         const VectorXd inverse = psi.cwiseInverse();
-        gradient = -(weighted.cwiseProduct(omega).rowwise().sum()).cwiseProduct(inverse);
         // Residual pairs add (Omega Gamma Omega') o (Omega Omega'); pairs with
         // a leading eigenpair l add (Omega C_l Omega') o (w_l w_l'), with
         // C_l = diag((g_m - 1)(g_m + g_l) / (g_m - g_l)).
-        hessian = (omega * gamma.asDiagonal() * omega.transpose()).cwiseProduct(omega * omega.transpose());
+        MatrixXd hessian = (omega * gamma.asDiagonal() * omega.transpose()).cwiseProduct(omega * omega.transpose());
         for (int l = 0; l < k_; ++l) {
             const double g = d_.values[l];
             const VectorXd c = ((gamma.array() - 1) * (gamma.array() + g) / (gamma.array() - g)).matrix();
@@ -223,6 +240,7 @@ public:
         }
         hessian = inverse.asDiagonal() * hessian * inverse.asDiagonal();
         hessian.diagonal() -= gradient.cwiseProduct(inverse);
+        return hessian;
     }
 
     MatrixXd loadings(const VectorXd& psi) const
@@ -237,42 +255,96 @@ private:
     Decomposition d_;
 };
 
-VectorXd clamp_uniquenesses(const VectorXd& psi)
+// A variable at a bound that its gradient pushes outwards stays there.
+bool held_at_bound(double psi, double gradient)
 {
-    return psi.cwiseMax(kLeastUniqueness).cwiseMin(kMostUniqueness);
+    return (psi <= kLeastUniqueness && gradient > 0) || (psi >= kMostUniqueness && gradient < 0);
 }
 
-Extraction maximum_likelihood(const MatrixXd& r, int factors)
+// The largest gradient of a variable free to move.
+double projected_gradient(const VectorXd& psi, const VectorXd& gradient)
 {
-    constexpr int kMostIterations = 1000;
-    const Eigen::Index p = r.rows();
-    const MatrixXd correlation =
-        r.diagonal().cwiseSqrt().cwiseInverse().asDiagonal() * r * r.diagonal().cwiseSqrt().cwiseInverse().asDiagonal();
-    Likelihood likelihood(correlation, factors);
-    // factanal's start: (1 - k / 2p) / (R^-1)_ii
-    VectorXd psi = clamp_uniquenesses((1 - 0.5 * factors / static_cast<double>(p)) *
-                                      (VectorXd::Ones(p) - squared_multiple_correlations(correlation)));
+    double most = 0;
+    for (Eigen::Index i = 0; i < psi.size(); ++i)
+        if (!held_at_bound(psi[i], gradient[i]))
+            most = std::max(most, std::abs(gradient[i]));
+    return most;
+}
+
+// A minimum is one whose projected gradient is at most this.
+constexpr double kGradientTolerance = 1e-8;
+constexpr int kMostIterations = 1000;
+
+// Where one start's search ended.
+struct Search {
+    VectorXd psi;
+    double objective = 0;
+    int iterations = 0;
+    bool converged = false;
+};
+
+// The basin of a start, as factanal finds it: L-BFGS-B bounded by
+// [0.005, 1], with its default memory of 5 pairs. It stops once an
+// iteration lowers the objective by less than 1e10 times the machine
+// epsilon (2e-6) of it, not factanal's 1e7: Newton finishes from there, and
+// of 456 random starts on the wine and breast cancer data all but one ended
+// in the same minimum as with 1e7, in a third of the time.
+Search quasi_newton(Likelihood& likelihood, VectorXd psi)
+{
+    const int n = static_cast<int>(psi.size()), memory = 5, silent = -1;
+    const double factr = 1e10, pgtol = 0;
+    const VectorXd lower = VectorXd::Constant(n, kLeastUniqueness), upper = VectorXd::Constant(n, kMostUniqueness);
+    const std::vector<int> both_bounds(static_cast<std::size_t>(n), 2);
+    std::vector<double> work(static_cast<std::size_t>(2 * memory * n + 5 * n + 11 * memory * memory + 8 * memory));
+    std::vector<int> iwork(3 * static_cast<std::size_t>(n));
+    std::array<char, 60> task, csave;
+    std::array<int, 4> lsave;
+    std::array<int, 44> isave;
+    std::array<double, 29> dsave;
+    task.fill(' ');
+    std::memcpy(task.data(), "START", 5);
+    auto asks = [&task](std::string_view what) { return std::string_view(task.data(), 60).starts_with(what); };
+    double f = 0;
+    VectorXd g = VectorXd::Zero(n);
+    Search result;
+    for (;;) {
+        setulb_(&n, &memory, psi.data(), lower.data(), upper.data(), both_bounds.data(), &f, g.data(), &factr, &pgtol,
+                work.data(), iwork.data(), task.data(), &silent, csave.data(), lsave.data(), isave.data(), dsave.data(),
+                task.size(), csave.size());
+        if (asks("FG")) {
+            f = likelihood.value(psi);
+            g = likelihood.gradient(psi);
+        } else if (!asks("NEW_X") || ++result.iterations == kMostIterations) {
+            break;  // converged, or a line search that found no decrease
+        }
+    }
+    result.psi = psi;
+    result.objective = f;
+    return result;
+}
+
+// The minimum of the basin to rounding: projected Newton steps with the
+// exact Hessian and a backtracking line search; variables held at a bound by
+// their gradient stay out of the Newton system (Bertsekas 1982).
+Search newton(Likelihood& likelihood, Search from)
+{
+    Search& result = from;
+    VectorXd& psi = result.psi;
+    const Eigen::Index p = psi.size();
     double f = likelihood.value(psi);
-    Extraction result;
-    VectorXd gradient;
-    MatrixXd hessian;
-    for (result.iterations = 1;; ++result.iterations) {
-        likelihood.derivatives(psi, gradient, hessian);
-        // Variables at a bound that the gradient pushes outwards stay there.
-        Eigen::Array<bool, Eigen::Dynamic, 1> held(p);
-        for (Eigen::Index i = 0; i < p; ++i)
-            held[i] = (psi[i] <= kLeastUniqueness && gradient[i] > 0) || (psi[i] >= kMostUniqueness && gradient[i] < 0);
-        VectorXd step = VectorXd::Zero(p);
+    for (int steps = 0;; ++steps) {
+        const VectorXd gradient = likelihood.gradient(psi);
+        const double projected = projected_gradient(psi, gradient);
+        result.objective = f;
+        result.converged = projected <= kGradientTolerance;
+        if (projected <= 1e-13 || steps == kMostIterations)
+            return result;
         std::vector<Eigen::Index> free;
         for (Eigen::Index i = 0; i < p; ++i)
-            if (!held[i])
+            if (!held_at_bound(psi[i], gradient[i]))
                 free.push_back(i);
         const auto n_free = static_cast<Eigen::Index>(free.size());
-        double projected = 0;
-        for (Eigen::Index a = 0; a < n_free; ++a)
-            projected = std::max(projected, std::abs(gradient[free[a]]));
-        if (projected <= 1e-13)
-            break;
+        const MatrixXd hessian = likelihood.hessian(psi, gradient);
         MatrixXd h(n_free, n_free);
         VectorXd g(n_free);
         for (Eigen::Index a = 0; a < n_free; ++a) {
@@ -280,45 +352,101 @@ Extraction maximum_likelihood(const MatrixXd& r, int factors)
             for (Eigen::Index b = 0; b < n_free; ++b)
                 h(a, b) = hessian(free[a], free[b]);
         }
-        Eigen::LDLT<MatrixXd> newton(h);
-        VectorXd direction = newton.solve(-g);
+        Eigen::LDLT<MatrixXd> solver(h);
+        VectorXd direction = solver.solve(-g);
         // Far from the minimum the Hessian may not be positive definite:
         // then its eigenvalues by their magnitude (bounded below), which
         // still descends and keeps the scale of Newton's step.
-        if (newton.info() != Eigen::Success || !newton.isPositive() || !(direction.dot(g) < 0)) {
+        if (solver.info() != Eigen::Success || !solver.isPositive() || !(direction.dot(g) < 0)) {
             const Eigen::SelfAdjointEigenSolver<MatrixXd> eigen(h);
             const VectorXd size = eigen.eigenvalues().cwiseAbs();
             const VectorXd inverse = size.cwiseMax(1e-6 * std::max(1e-300, size.maxCoeff())).cwiseInverse();
             direction = -eigen.eigenvectors() * inverse.asDiagonal() * (eigen.eigenvectors().transpose() * g);
         }
+        VectorXd step = VectorXd::Zero(p);
         for (Eigen::Index a = 0; a < n_free; ++a)
             step[free[a]] = direction[a];
-        double alpha = 1;
+        double alpha = 1, f_next = f;
         VectorXd next;
-        double f_next = f;
         bool accepted = false;
+        if (-gradient.dot(step) <= 1e-10 * std::max(1.0, f)) {
+            // The decrease Newton's model predicts is lost in the rounding
+            // of the discrepancy (whose eigenvalues grow as 1 / psi): so
+            // near the minimum the full step is taken when it lowers the
+            // gradient instead.
+            next = (psi + step).cwiseMax(kLeastUniqueness).cwiseMin(kMostUniqueness);
+            f_next = likelihood.value(next);
+            accepted = projected_gradient(next, likelihood.gradient(next)) < projected;
+        }
         for (int halving = 0; halving < 60 && !accepted; ++halving, alpha /= 2) {
-            next = clamp_uniquenesses(psi + alpha * step);
+            next = (psi + alpha * step).cwiseMax(kLeastUniqueness).cwiseMin(kMostUniqueness);
             f_next = likelihood.value(next);
             accepted = f_next <= f + 1e-4 * gradient.dot(next - psi);
         }
         // No decrease left: the minimum to rounding, or a search that failed.
-        if (!accepted && projected <= 1e-8)
-            break;
         if (!accepted)
-            throw FitError("maximum likelihood did not converge: no step lowers the discrepancy");
+            return result;
         const double moved = (next - psi).cwiseAbs().maxCoeff();
         psi = next;
         f = f_next;
+        ++result.iterations;
         if (moved <= 1e-15)
-            break;
-        if (result.iterations == kMostIterations)
-            throw FitError("maximum likelihood did not converge in " + std::to_string(kMostIterations) + " iterations");
+            steps = kMostIterations - 1;  // the gradient here decides
     }
-    f = likelihood.value(psi);
-    result.loadings = r.diagonal().cwiseSqrt().asDiagonal() * likelihood.loadings(psi);
-    result.uniquenesses = r.diagonal().cwiseProduct(psi);
-    result.objective = f;
+}
+
+// Several starts, as factanal's nstart: the one of factanal,
+// (1 - k / 2p) / (R^-1)_ii, then uniquenesses drawn uniformly from
+// [0.005, 1] (Mersenne Twister, whose numbers the C++ standard fixes: the
+// same seed, the same starts everywhere). The likelihood has local minima,
+// and no start reaches the best one every time: on the breast cancer data
+// (30 variables) with 5 factors the first start stops at 20.23 where 20.11
+// is best, and 24 random starts in 100 reach it; 45 to 59 in 100 do on the
+// wine data with 5 factors and the breast cancer data with 3 and 4 (where
+// Newton from the first start alone stopped at 0.3314, 28.24 and 25.68).
+// With 29 of them all miss it with a probability of 4e-4 on the first, below
+// 1e-7 on the others, at under half a second for 30 variables. Each start's
+// basin by L-BFGS-B, its minimum by Newton; the lowest objective is kept,
+// and of equal ones (to 1e-9) the earliest.
+Extraction maximum_likelihood(const MatrixXd& r, int factors, std::uint64_t seed)
+{
+    const Eigen::Index p = r.rows();
+    const MatrixXd correlation =
+        r.diagonal().cwiseSqrt().cwiseInverse().asDiagonal() * r * r.diagonal().cwiseSqrt().cwiseInverse().asDiagonal();
+    Likelihood likelihood(correlation, factors);
+    VectorXd start = ((1 - 0.5 * factors / static_cast<double>(p)) *
+                      (VectorXd::Ones(p) - squared_multiple_correlations(correlation)))
+                         .cwiseMax(kLeastUniqueness)
+                         .cwiseMin(kMostUniqueness);
+    std::mt19937_64 random(seed);
+    std::vector<Search> found;
+    for (int s = 0; s < kLikelihoodStarts; ++s) {
+        if (s > 0)
+            for (double& u : start)
+                u = kLeastUniqueness +
+                    (kMostUniqueness - kLeastUniqueness) * (static_cast<double>(random() >> 11) * 0x1p-53);
+        found.push_back(newton(likelihood, quasi_newton(likelihood, start)));
+    }
+    double lowest = INFINITY;
+    for (const Search& s : found)
+        lowest = std::min(lowest, s.objective);
+    const double near = lowest + 1e-9 * std::max(1.0, std::abs(lowest));
+    Extraction result;
+    result.starts = kLikelihoodStarts;
+    const Search* best = nullptr;
+    for (const Search& s : found)
+        if (s.objective <= near) {
+            ++result.best_starts;
+            if (!best)
+                best = &s;
+        }
+    if (!best)
+        throw FitError("maximum likelihood did not converge: the discrepancy is not a number");
+    result.objective = likelihood.value(best->psi);
+    result.loadings = r.diagonal().cwiseSqrt().asDiagonal() * likelihood.loadings(best->psi);
+    result.uniquenesses = r.diagonal().cwiseProduct(best->psi);
+    result.iterations = best->iterations;
+    result.converged = best->converged;
     return result;
 }
 

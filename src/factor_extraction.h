@@ -4,6 +4,7 @@
 // uniquenesses, listed in one table that the command line names.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string_view>
 
@@ -12,16 +13,20 @@
 struct Extraction {
     Eigen::MatrixXd loadings;      // variables x factors, unrotated
     Eigen::VectorXd uniquenesses;  // the diagonal of the matrix less the communalities
-    int iterations = 0;            // of principal axis or maximum likelihood
+    int iterations = 0;            // of principal axis, or of maximum likelihood's best start
     double objective = 0;          // maximum likelihood: the discrepancy minimized
+    bool converged = true;         // maximum likelihood: the best point's projected gradient is within tolerance
+    int starts = 0;                // maximum likelihood: the starts searched from
+    int best_starts = 0;           // and how many of them reached the best objective
 };
 
 struct ExtractionMethod {
     const char* name;         // as --method names it
     const char* description;  // for the report: "principal axis factoring"
     // Throws FitError when the model cannot be fitted (too many factors, no
-    // convergence, an imaginary loading).
-    Extraction (*extract)(const Eigen::MatrixXd& matrix, int factors);
+    // convergence of principal axis, an imaginary loading). The seed draws
+    // maximum likelihood's random starts.
+    Extraction (*extract)(const Eigen::MatrixXd& matrix, int factors, std::uint64_t seed);
     // The largest number of factors the method fits to `variables` variables.
     int (*most_factors)(int variables);
 };
@@ -30,3 +35,7 @@ const ExtractionMethod* find_extraction(std::string_view name);
 
 // Lower and upper bounds of the uniquenesses maximum likelihood searches.
 inline constexpr double kLeastUniqueness = 0.005, kMostUniqueness = 1.0;
+
+// Maximum likelihood searches from this many starts: the one from the
+// squared multiple correlations and the rest drawn at random.
+inline constexpr int kLikelihoodStarts = 30;

@@ -649,7 +649,7 @@ FactorReport factor_report(const Fit& base, const Options& options, long long ro
     // change under a rotation).
     const RotationMethod* rotation =
         options.components_only() && !options.json ? find_rotation("none") : options.rotation;
-    report.settings = {options.method, rotation, options.scores, k, options.rotation_settings};
+    report.settings = {options.method, rotation, options.scores, k, options.rotation_settings, options.seed};
     report.solution = factor_solution(base.analysed, report.settings);
     report.kmo = sampling_adequacy(r);
     report.sphericity = sphericity(r, rows);
@@ -708,9 +708,32 @@ int fit_files(const Options& options)
             use_factor_weights(result, *factors);
         // A component's uniqueness is no estimate: no Heywood warning for the
         // plain components, whose .fsc does not hold a factor model.
-        if (const int i = factors->solution.heywood; i >= 0 && (!components || options.json))
-            std::fprintf(stderr, "scorix-fit: warning: Heywood case: variable %d has uniqueness %g (bound %g)\n", i + 1,
-                         factors->solution.uniquenesses[i], kLeastUniqueness);
+        // Maximum likelihood holds a uniqueness at its bound; the other
+        // methods have none, a uniqueness there is near or below zero.
+        if (const std::vector<int>& heywood = factors->solution.heywood;
+            !heywood.empty() && (!components || options.json)) {
+            std::string variables, values;
+            for (const int i : heywood) {
+                char value[40];
+                std::snprintf(value, sizeof value, "%s%g", values.empty() ? "" : ", ",
+                              factors->solution.uniquenesses[i]);
+                variables += (variables.empty() ? "" : ", ") + std::to_string(i + 1);
+                values += value;
+            }
+            char bound[48];
+            std::snprintf(bound, sizeof bound, "%g of the variance", kLeastUniqueness);
+            const std::string note =
+                options.method == find_extraction("ml")
+                    ? std::string("the bound of maximum likelihood, ") + bound
+                    : std::string("at most ") + bound + "; " + options.method->description + " has no bound";
+            const bool one = heywood.size() == 1;
+            std::fprintf(stderr, "scorix-fit: warning: Heywood case: variable%s %s ha%s uniqueness%s %s (%s)\n",
+                         one ? "" : "s", variables.c_str(), one ? "s" : "ve", one ? "" : "es", values.c_str(),
+                         note.c_str());
+        }
+        if (!factors->solution.extraction.converged)
+            std::fprintf(stderr, "scorix-fit: warning: maximum likelihood did not converge: no start reached a "
+                                 "projected gradient within 1e-8; the factors are those of its best start\n");
     }
     // A rotation stopped at its step cap is still a rotation of the same
     // factors, and the scores stay invertible, but it is not the one its

@@ -35,6 +35,9 @@ std::string json_report(const Fit& result, const FitOptions& options, const FitS
 {
     const FactorSettings& s = factors.settings;
     const FactorSolution& f = factors.solution;
+    json heywood = json::array();  // from 1
+    for (const int i : f.heywood)
+        heywood.push_back(i + 1);
     json report = {
         {"method", s.method->name},
         {"matrix", options.covariance ? "covariance" : "correlation"},
@@ -52,12 +55,12 @@ std::string json_report(const Fit& result, const FitOptions& options, const FitS
         {"variance", values_of(f.variance)},
         {"communalities", values_of(f.communalities)},
         {"uniquenesses", values_of(f.uniquenesses)},
-        {"heywood", f.heywood >= 0 ? json(f.heywood + 1) : json(nullptr)},
+        {"heywood", heywood},
         {"coefficients", rows_of(result.coefficients)},
         {"kmo", {{"overall", factors.kmo.overall}, {"variables", values_of(factors.kmo.variables)}}},
         {"bartlett", test_of(factors.sphericity)},
         {"iterations", {{"extraction", f.extraction.iterations}, {"rotation", f.rotation.iterations}}},
-        {"converged", f.rotation.converged},
+        {"converged", f.extraction.converged && f.rotation.converged},
     };
     if (!source.names.empty())
         report["names"] = source.names;
@@ -71,6 +74,8 @@ std::string json_report(const Fit& result, const FitOptions& options, const FitS
         fit["tli"] = factors.fit->tli;
         fit["bic"] = factors.fit->bic;
         fit["objective"] = f.extraction.objective;
+        fit["starts"] = f.extraction.starts;
+        fit["starts_at_best"] = f.extraction.best_starts;
         report["fit"] = fit;
     }
     if (factors.parallel)

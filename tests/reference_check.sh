@@ -5,6 +5,8 @@
 set -euo pipefail
 Rscript -e 'library(psych); library(GPArotation)' >/dev/null 2>&1 ||
   { echo "skipped: needs Rscript with psych and GPArotation (r-cran-psych, r-cran-gparotation)"; exit 77; }
+[ -f /usr/lib/python3/dist-packages/sklearn/datasets/data/wine_data.csv ] ||
+  { echo "skipped: needs scikit-learn's data sets (python3-sklearn)"; exit 77; }
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 Rscript "$2/make_reference.R" "$scratch" >/dev/null 2>&1

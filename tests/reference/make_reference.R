@@ -98,3 +98,49 @@ for (set in sets) {
   put("parallel_factors", which(!(e$values > par$pc.sim))[1] - 1)
   writeLines(lines, file.path(out, paste0(name, ".ref")))
 }
+
+# Two data sets of scikit-learn (Debian: python3-sklearn) whose maximum
+# likelihood has several local minima: the correlation matrix and, for each
+# number of factors, R's best minimum from 50 starts. factanal's L-BFGS-B
+# stops there with a projected gradient up to 5e-5 (its valley is flat), so
+# Newton steps on the free uniquenesses finish it, with optimHess's Hessian
+# of factanal's gradient, until that gradient is below 1e-11.
+sklearn <- "/usr/lib/python3/dist-packages/sklearn/datasets/data"
+optima <- list(list("wine", "wine_data.csv", 5), list("breast_cancer", "breast_cancer.csv", 3:5))
+for (set in optima) {
+  # A count line first, the class last.
+  x <- as.matrix(read.csv(file.path(sklearn, set[[2]]), skip = 1, header = FALSE))
+  x <- x[, -ncol(x)]
+  n <- nrow(x); p <- ncol(x); r <- cor(x)
+  discrepancy <- function(psi, k) {
+    e <- eigen(r / sqrt(psi %o% psi), symmetric = TRUE, only.values = TRUE)$values[-(1:k)]
+    sum(e - log(e) - 1)
+  }
+  gradient <- function(psi, k) {
+    e <- eigen(r / sqrt(psi %o% psi), symmetric = TRUE)
+    L <- sqrt(psi) * e$vectors[, 1:k, drop = FALSE] %*% diag(sqrt(pmax(e$values[1:k] - 1, 0)), k)
+    (rowSums(L^2) + psi - 1) / psi^2
+  }
+  lines <- character()
+  put <- function(key, m) {
+    m <- as.matrix(m)
+    lines <<- c(lines, paste(key, nrow(m), ncol(m)),
+                apply(m, 1, function(row) paste(sprintf("%.17g", row), collapse = " ")))
+  }
+  put("rows", n); put("correlation", r); put("ml_factors", set[[3]])
+  for (k in set[[3]]) {
+    set.seed(1)
+    psi <- factanal(covmat = r, factors = k, n.obs = n, rotation = "none",
+                    control = list(nstart = 50, opt = list(factr = 1, pgtol = 0, maxit = 10000)))$uniquenesses
+    for (step in 1:50) {
+      g <- gradient(psi, k); free <- !(psi <= 0.005 & g > 0)
+      if (max(abs(g[free])) < 1e-11) break
+      H <- optimHess(psi, discrepancy, gradient, k = k, control = list(ndeps = rep(1e-6, p)))
+      psi[free] <- pmax(psi[free] - solve(H[free, free], g[free]), 0.005)
+    }
+    f <- discrepancy(psi, k)
+    put(paste0("ml", k), c(f, f * ((n - 1) - (2 * p + 5) / 6 - 2 * k / 3)))
+    put(paste0("ml", k, "_uniquenesses"), psi)
+  }
+  writeLines(lines, file.path(out, paste0(set[[1]], ".ref")))
+}
