@@ -303,12 +303,13 @@ std::string glued_number(std::string_view line, std::size_t stop)
 struct FitBlock {
     LineBlock lines;
     std::vector<double> values;
+    // The moments of the kept rows, when no row was left out.
     std::optional<Moments> moments;
     int bad_row = -1;     // the first row that cannot be used
     int bad_field = 0;    // and its field (from 1), if one is to blame
     std::string problem;  // and why
     int dropped = 0;      // rows left out for a missing value
-    int kept = 0;         // rows whose moments were taken
+    int kept = 0;         // rows to use, the first ones of `values`
     bool out_of_memory = false;
 };
 
@@ -420,8 +421,10 @@ void convert_rows(FitBlock& block, const RowRules& rules)
         ++kept;
     }
     block.kept = kept;
-    if (kept == 0)
-        return;  // a block that only tells of a read error, or of left out rows
+    // A block that only tells of a read error, or that left out rows: those
+    // it kept do not make a chunk of their own (RowPool::take_rows).
+    if (kept == 0 || block.dropped > 0)
+        return;
     // A block's moments are kept with it: a new one each time would take
     // fresh pages for its work space (as many page faults as rows).
     if (block.moments)
@@ -436,6 +439,13 @@ void convert_rows(FitBlock& block, const RowRules& rules)
 // its moments, and the calling thread merges them in file order, so the
 // result has the same bits for any number of threads. The first data row
 // fixes the number of variables.
+//
+// The moments are taken over chunks of the rows used: the first one of the
+// run alone, then block_rows at a time from the start of each file. A
+// block of lines without a left out row is such a chunk, and its moments
+// come from the worker; rows after a left out one no longer fall on the
+// blocks' boundaries, and wait here until a chunk is full. So the fit
+// depends on the rows used alone, not on those --drop-incomplete left out.
 class RowPool {
 public:
     explicit RowPool(const Options& options)
@@ -454,8 +464,15 @@ public:
 private:
     // The number of variables from the first file's header or first row.
     void learn_variables(const DataReader& reader, const LineBlock& lines, const std::string& path);
+    // Takes the kept rows of the next block into the chunks (calling thread).
+    void take_rows(const FitBlock& block);
+    // Takes the moments of the first `count` waiting rows.
+    void take_waiting(long long count);
 
     std::optional<Moments> moments_;
+    // Kept rows short of a whole chunk, and the scratch of take_waiting.
+    std::vector<double> waiting_;
+    std::optional<Moments> chunk_;
     int variables_ = -1;  // unknown before the first data row
     RowRules rules_;
     std::vector<std::string> names_;
@@ -490,6 +507,40 @@ void RowPool::learn_variables(const DataReader& reader, const LineBlock& lines, 
         variables_ = counter.read(lines.line(0), nullptr, 0, nullptr, nullptr).count;
     }
     rules_.variables = variables_;
+}
+
+void RowPool::take_waiting(long long count)
+{
+    const auto values = static_cast<std::size_t>(count) * static_cast<std::size_t>(variables_);
+    if (!chunk_)
+        chunk_.emplace(variables_);
+    chunk_->reset();
+    chunk_->add(waiting_.data(), static_cast<int>(count));
+    if (moments_)
+        moments_->merge(*chunk_);
+    else
+        moments_ = chunk_;
+    waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(values));
+}
+
+void RowPool::take_rows(const FitBlock& block)
+{
+    // The first chunk of the run is one row; every later one block_rows.
+    auto chunk = [&] { return moments_ ? block_rows(variables_) : 1LL; };
+    if (block.kept == 0)
+        return;
+    if (waiting_.empty() && block.kept == chunk() && block.dropped == 0) {
+        if (moments_)
+            moments_->merge(*block.moments);
+        else
+            moments_ = block.moments;
+        return;
+    }
+    const std::size_t width = static_cast<std::size_t>(variables_);
+    waiting_.insert(waiting_.end(), block.values.begin(),
+                    block.values.begin() + static_cast<std::ptrdiff_t>(block.kept * width));
+    while (static_cast<long long>(waiting_.size() / width) >= chunk())
+        take_waiting(chunk());
 }
 
 void RowPool::read(const std::string& path)
@@ -535,13 +586,13 @@ void RowPool::read(const std::string& path)
             return false;
         }
         dropped_ += block.dropped;
-        if (block.kept > 0 && moments_)
-            moments_->merge(*block.moments);
-        else if (block.kept > 0)
-            moments_ = block.moments;
+        take_rows(block);
         return true;
     };
     run_pipeline(threads, static_cast<int>(blocks.size()), steps);
+    // The last chunk of a file is what is left of it.
+    if (!failed && !waiting_.empty())
+        take_waiting(static_cast<long long>(waiting_.size() / static_cast<std::size_t>(variables_)));
     if (failed && failed->out_of_memory)
         throw std::bad_alloc();
     // Damaged compressed data can make wrong lines before the check at the
