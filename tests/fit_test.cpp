@@ -167,6 +167,32 @@ TEST(Fit, VarimaxReachesRsFixedPointKeepsCommunalitiesAndIgnoresColumnOrder)
     EXPECT_LT((f.eigenvectors.rightCols(3).transpose() * f.coefficients.leftCols(3)).cwiseAbs().maxCoeff(), 1e-12);
 }
 
+// --drop-incomplete: the fit of rows with holes is that of their complete
+// rows alone, on any number of threads, with the holes before the first
+// complete row and across the blocks (8192 rows of 16 variables); a
+// variable constant within each block is not constant once they merge.
+TEST(Fit, DroppedRowsLeaveTheBitsOfTheRowsUsed)
+{
+    const MatrixXd x = (sample(20000, 16, 3, 5).array() / 8).round();
+    std::string holes = "NA" + repeat(" 1", 15) + "\n";
+    for (Eigen::Index r = 0; r < x.rows(); ++r)
+        holes += text(x.row(r)) + (r % 1000 == 7 ? "2 NA" + repeat(" 3", 14) + "\n" : "");
+    ScratchDir dir;
+    auto fsc = [&](const std::string& data, const char* threads) {
+        dir.write("d.dat", data);
+        EXPECT_EQ(run_fit(dir, {"-q", "--drop-incomplete"}, threads).status, 0);
+        const std::string text = dir.read("d.fsc");
+        return text.substr(text.find("# eigenvalues"));  // after the count of the rows left out
+    };
+    const std::string expected = fsc(text(x), "SCORIX_THREADS=2");
+    for (const char* threads : {"SCORIX_THREADS=1", "SCORIX_THREADS=2", "SCORIX_THREADS=4"})
+        EXPECT_TRUE(fsc(holes, threads) == expected) << threads;
+    MatrixXd steps = sample(70, 2, 0, 3);
+    for (Eigen::Index r = 0; r < steps.rows(); ++r)
+        steps(r, 0) = static_cast<double>(r / 7 % 3);
+    EXPECT_NO_THROW(fitted(steps));
+}
+
 TEST(Fit, SmallCaseMatchesNumpy)
 {
     MatrixXd x(6, 3), coefficients(3, 3);
