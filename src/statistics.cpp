@@ -123,6 +123,12 @@ MatrixXd varimax(const MatrixXd& loadings, int& iterations, bool& converged)
     const MatrixXd normalized = length.cwiseInverse().asDiagonal() * loadings;
     const double n = static_cast<double>(loadings.rows());
     MatrixXd rotation = MatrixXd::Identity(k, k);
+    // One factor has no other to turn against: it is its own rotation, and
+    // the step below would polar-decompose a gradient of zeros.
+    iterations = 0;
+    converged = true;
+    if (k < 2)
+        return rotation;
     converged = false;
     // Each step moves to the polar factor of the criterion's gradient. The
     // criterion is flat at its maximum: a stop on its change of 1e-10 left

@@ -150,6 +150,9 @@ TEST(Fit, VarimaxReachesRsFixedPointKeepsCommunalitiesAndIgnoresColumnOrder)
         -0.035200627146719385, 0.98378628189060424, 0.78471747269224246, 0.5415386246098991, -0.27865540339970063,
         0.89159260953100117, 0.40026567203977892, -0.19791653794604663;
     EXPECT_LT((fitted(flowers, {false, true, 3}).loadings.leftCols(3) - reference).cwiseAbs().maxCoeff(), 1e-12);
+    // One factor is its own rotation: converged, with no step taken.
+    const Fit one = fitted(flowers, {false, true, 1});
+    EXPECT_EQ(std::tuple(one.iterations, one.converged), std::tuple(0, true));
 
     const MatrixXd x = sample(300, 6, 0, 4);
     const Fit plain = fitted(x), rotated = fitted(x, {false, true, 3});
