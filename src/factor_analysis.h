@@ -39,5 +39,7 @@ struct FactorSettings {
     RotationSettings rotation_settings;
 };
 
-// Throws FitError when a step fails (see the methods).
-FactorSolution factor_solution(const Eigen::MatrixXd& matrix, const FactorSettings& settings);
+// Throws FitError when a step fails (see the methods). The factors are
+// signed as orient_factors says, by `signs` when given.
+FactorSolution factor_solution(const Eigen::MatrixXd& matrix, const FactorSettings& settings,
+                               const Eigen::MatrixXd* signs = nullptr);

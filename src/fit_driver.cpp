@@ -15,7 +15,6 @@
 #include <utility>
 #include <vector>
 
-#include <Eigen/Eigenvalues>
 #include <Eigen/LU>
 #include <getopt.h>
 #include <malloc.h>
@@ -633,35 +632,31 @@ FactorReport factor_report(const Fit& base, const Options& options, long long ro
     int k = options.fit.factors;
     switch (options.rule) {
     case FactorRule::kCount: break;
-    case FactorRule::kKaiser: k = std::max(1, static_cast<int>((base.eigenvalues.array() >= 1.0).count())); break;
-    case FactorRule::kParallel: {
-        const Eigen::VectorXd observed =
-            options.fit.covariance
-                ? Eigen::VectorXd(
-                      Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd>(r, Eigen::EigenvaluesOnly).eigenvalues().reverse())
-                : base.eigenvalues;
-        report.parallel = parallel_analysis(observed, rows, options.replicates, options.seed);
+    // Every count reads the correlation matrix, with --covariance too, so
+    // that it does not depend on the variables' units.
+    case FactorRule::kKaiser: k = kaiser_factors(base.correlation_eigenvalues); break;
+    case FactorRule::kParallel:
+        report.parallel = parallel_analysis(base.correlation_eigenvalues, rows, options.replicates, options.seed);
         report.replicates = options.replicates;
         report.seed = options.seed;
         k = std::max(1, report.parallel->factors);
         break;
-    }
-    case FactorRule::kMap: {
+    case FactorRule::kMap:
         report.map = minimum_average_partial(r);
-        Eigen::Index smallest = 0;
-        if (report.map->size() > 0)
-            report.map->minCoeff(&smallest);
-        k = static_cast<int>(smallest) + 1;
+        k = report.map->factors;
         break;
-    }
     }
     // The plain components' varimax is in the Fit already; without a JSON
     // report their figures need no second one (the communalities do not
     // change under a rotation).
-    const RotationMethod* rotation =
-        options.components_only() && !options.json ? find_rotation("none") : options.rotation;
+    const bool components = options.components_only();
+    const RotationMethod* rotation = components && !options.json ? find_rotation("none") : options.rotation;
     report.settings = {options.method, rotation, options.scores, k, options.rotation_settings};
-    report.solution = factor_solution(base.analysed, report.settings);
+    // The components' signs are those of the coefficient file, whose
+    // loadings are the correlations with the scores scorix computes; a
+    // factor model's coefficients are its own weights, signed by its rule.
+    const bool same_factors = components && rotation == options.rotation;
+    report.solution = factor_solution(base.analysed, report.settings, same_factors ? &base.loadings : nullptr);
     report.kmo = sampling_adequacy(r);
     report.sphericity = sphericity(r, rows);
     if (options.method == find_extraction("ml"))

@@ -154,6 +154,11 @@ MatrixXd varimax(const MatrixXd& loadings, int& iterations, bool& converged)
     return rotation;
 }
 
+int kaiser_factors(const VectorXd& correlation_eigenvalues)
+{
+    return std::max(1, static_cast<int>((correlation_eigenvalues.array() >= 1.0).count()));
+}
+
 MatrixXd correlation(const MatrixXd& comoments)
 {
     const VectorXd scale = comoments.diagonal().cwiseSqrt().cwiseInverse();
@@ -280,13 +285,19 @@ Fit fit(const Moments& moments, const FitOptions& options)
     result.eigenvectors = solver.eigenvectors().rowwise().reverse();
     if (!(result.eigenvalues[n - 1] > static_cast<double>(n) * 0x1p-52 * result.eigenvalues[0]))
         throw FitError(rank_message(result, matrix));
+    result.correlation_eigenvalues =
+        options.covariance
+            ? VectorXd(Eigen::SelfAdjointEigenSolver<MatrixXd>(correlation(comoments), Eigen::EigenvaluesOnly)
+                           .eigenvalues()
+                           .reverse())
+            : result.eigenvalues;
     result.coefficients = result.eigenvectors * result.eigenvalues.cwiseSqrt().cwiseInverse().asDiagonal();
     for (Eigen::Index s = 0; s < n; ++s)
         orient_by_largest(result.coefficients, result.eigenvectors, s);
     if (options.varimax) {
         int k = options.factors;
         if (k == 0)
-            k = std::max(1, static_cast<int>((result.eigenvalues.array() >= 1.0).count()));
+            k = kaiser_factors(result.correlation_eigenvalues);
         if (k > n)
             throw FitError(std::to_string(k) + " factors asked for, but there are only " + std::to_string(n) +
                            " variables");
