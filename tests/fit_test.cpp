@@ -190,9 +190,9 @@ TEST(Fit, DroppedRowsLeaveTheBitsOfTheRowsUsed)
     const std::string expected = fsc(text(x), "SCORIX_THREADS=2");
     for (const char* threads : {"SCORIX_THREADS=1", "SCORIX_THREADS=2", "SCORIX_THREADS=4"})
         EXPECT_TRUE(fsc(holes, threads) == expected) << threads;
-    MatrixXd steps = sample(70, 2, 0, 3);
+    MatrixXd steps = sample(70, 3, 0, 3);
     for (Eigen::Index r = 0; r < steps.rows(); ++r)
-        steps(r, 0) = static_cast<double>(r / 7 % 3);
+        steps.row(r).head(2) << r / 7 % 3, r / 7;  // the last block at the least, at the most
     EXPECT_NO_THROW(fitted(steps));
 }
 
