@@ -172,14 +172,14 @@ TEST(Fit, VarimaxReachesRsFixedPointKeepsCommunalitiesAndIgnoresColumnOrder)
 
 // --drop-incomplete: the fit of rows with holes is that of their complete
 // rows alone, on any number of threads, with the holes before the first
-// complete row and across the blocks (8192 rows of 16 variables); a
+// complete row and in all but one of the blocks (8192 rows of 16 variables); a
 // variable constant within each block is not constant once they merge.
 TEST(Fit, DroppedRowsLeaveTheBitsOfTheRowsUsed)
 {
     const MatrixXd x = (sample(20000, 16, 3, 5).array() / 8).round();
     std::string holes = "NA" + repeat(" 1", 15) + "\n";
     for (Eigen::Index r = 0; r < x.rows(); ++r)
-        holes += text(x.row(r)) + (r % 1000 == 7 ? "2 NA" + repeat(" 3", 14) + "\n" : "");
+        holes += text(x.row(r)) + (r % 1000 == 7 && r / 9000 != 1 ? "2 NA" + repeat(" 3", 14) + "\n" : "");
     ScratchDir dir;
     auto fsc = [&](const std::string& data, const char* threads) {
         dir.write("d.dat", data);
