@@ -211,7 +211,7 @@ ModelFit model_fit(const MatrixXd& r, long long rows, int factors, double object
     return fit;
 }
 
-VectorXd minimum_average_partial(const MatrixXd& r)
+AveragePartial minimum_average_partial(const MatrixXd& r)
 {
     const Eigen::Index p = r.rows();
     Eigen::SelfAdjointEigenSolver<MatrixXd> solver(r);
@@ -227,7 +227,10 @@ VectorXd minimum_average_partial(const MatrixXd& r)
         partial.diagonal().setZero();
         result[m] = partial.squaredNorm() / static_cast<double>(p * (p - 1));
     }
-    return result;
+    Eigen::Index smallest = 0;
+    if (result.size() > 0)
+        result.minCoeff(&smallest);
+    return {result, static_cast<int>(smallest) + 1};
 }
 
 ParallelAnalysis parallel_analysis(const VectorXd& observed, long long rows, int replicates, std::uint64_t seed)
@@ -254,6 +257,7 @@ ParallelAnalysis parallel_analysis(const VectorXd& observed, long long rows, int
         squares += values.cwiseAbs2();
     }
     ParallelAnalysis result;
+    result.observed = observed;
     const double count = replicates;
     result.simulated = sum / count;
     result.spread = ((squares - sum.cwiseAbs2() / count) / std::max(1.0, count - 1)).cwiseMax(0).cwiseSqrt();

@@ -32,11 +32,16 @@ struct ModelFit {
 // index and BIC as psych's fa).
 ModelFit model_fit(const Eigen::MatrixXd& r, long long rows, int factors, double objective);
 
-// Velicer's (1976) minimum average partial: entry m - 1 is the mean squared
-// partial correlation after the first m principal components, m = 1 .. p - 1.
-Eigen::VectorXd minimum_average_partial(const Eigen::MatrixXd& r);
+struct AveragePartial {
+    Eigen::VectorXd values;  // entry m - 1: after the first m components
+    int factors = 1;         // the m of the smallest value (the first of equals), 1 for one variable
+};
+// Velicer's (1976) minimum average partial: the mean squared partial
+// correlation after the first m principal components, m = 1 .. p - 1.
+AveragePartial minimum_average_partial(const Eigen::MatrixXd& r);
 
 struct ParallelAnalysis {
+    Eigen::VectorXd observed;   // the eigenvalues compared
     Eigen::VectorXd simulated;  // mean eigenvalues of the replicates, decreasing
     Eigen::VectorXd spread;     // their standard deviations
     int factors = 0;            // observed eigenvalues above the simulated, in a row

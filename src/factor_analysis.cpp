@@ -44,7 +44,7 @@ const ScoreMethod* find_scores(std::string_view name)
     return find_named(std::span<const ScoreMethod>(kScores), name);
 }
 
-FactorSolution factor_solution(const MatrixXd& matrix, const FactorSettings& settings)
+FactorSolution factor_solution(const MatrixXd& matrix, const FactorSettings& settings, const MatrixXd* signs)
 {
     const int p = static_cast<int>(matrix.rows());
     const int most = settings.method->most_factors(p);
@@ -54,7 +54,7 @@ FactorSolution factor_solution(const MatrixXd& matrix, const FactorSettings& set
     FactorSolution result;
     result.extraction = settings.method->extract(matrix, settings.factors, settings.seed);
     result.rotation = settings.rotation->rotate(result.extraction.loadings, settings.rotation_settings);
-    orient_factors(result.rotation);
+    orient_factors(result.rotation, signs);
     const Rotation& r = result.rotation;
     result.structure = r.pattern * r.phi;
     result.communalities = r.pattern.cwiseProduct(result.structure).rowwise().sum();

@@ -42,5 +42,7 @@ struct FactorSettings {
     std::uint64_t seed = 1;  // of maximum likelihood's random starts
 };
 
-// Throws FitError when a step fails (see the methods).
-FactorSolution factor_solution(const Eigen::MatrixXd& matrix, const FactorSettings& settings);
+// Throws FitError when a step fails (see the methods). The factors are
+// signed as orient_factors says, by `signs` when given.
+FactorSolution factor_solution(const Eigen::MatrixXd& matrix, const FactorSettings& settings,
+                               const Eigen::MatrixXd* signs = nullptr);

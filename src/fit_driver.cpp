@@ -16,7 +16,6 @@
 #include <utility>
 #include <vector>
 
-#include <Eigen/Eigenvalues>
 #include <Eigen/LU>
 #include <getopt.h>
 #include <malloc.h>
@@ -322,12 +321,13 @@ std::string glued_number(std::string_view line, std::size_t stop)
 struct FitBlock {
     LineBlock lines;
     std::vector<double> values;
+    // The moments of the kept rows, when no row was left out.
     std::optional<Moments> moments;
     int bad_row = -1;     // the first row that cannot be used
     int bad_field = 0;    // and its field (from 1), if one is to blame
     std::string problem;  // and why
     int dropped = 0;      // rows left out for a missing value
-    int kept = 0;         // rows whose moments were taken
+    int kept = 0;         // rows to use, the first ones of `values`
     bool out_of_memory = false;
 };
 
@@ -440,8 +440,10 @@ void convert_rows(FitBlock& block, const RowRules& rules)
         ++kept;
     }
     block.kept = kept;
-    if (kept == 0)
-        return;  // a block that only tells of a read error, or of left out rows
+    // A block that only tells of a read error, or that left out rows: those
+    // it kept do not make a chunk of their own (RowPool::take_rows).
+    if (kept == 0 || block.dropped > 0)
+        return;
     // A block's moments are kept with it: a new one each time would take
     // fresh pages for its work space (as many page faults as rows).
     if (block.moments)
@@ -456,6 +458,13 @@ void convert_rows(FitBlock& block, const RowRules& rules)
 // its moments, and the calling thread merges them in file order, so the
 // result has the same bits for any number of threads. The first data row
 // fixes the number of variables.
+//
+// The moments are taken over chunks of the rows used: the first one of the
+// run alone, then block_rows at a time from the start of each file. A
+// block of lines without a left out row is such a chunk, and its moments
+// come from the worker; rows after a left out one no longer fall on the
+// blocks' boundaries, and wait here until a chunk is full. So the fit
+// depends on the rows used alone, not on those --drop-incomplete left out.
 class RowPool {
 public:
     explicit RowPool(const Options& options)
@@ -474,8 +483,15 @@ public:
 private:
     // The number of variables from the first file's header or first row.
     void learn_variables(const DataReader& reader, const LineBlock& lines, const std::string& path);
+    // Takes the kept rows of the next block into the chunks (calling thread).
+    void take_rows(const FitBlock& block);
+    // Takes the moments of the first `count` waiting rows.
+    void take_waiting(long long count);
 
     std::optional<Moments> moments_;
+    // Kept rows short of a whole chunk, and the scratch of take_waiting.
+    std::vector<double> waiting_;
+    std::optional<Moments> chunk_;
     int variables_ = -1;  // unknown before the first data row
     RowRules rules_;
     std::vector<std::string> names_;
@@ -516,6 +532,40 @@ void RowPool::learn_variables(const DataReader& reader, const LineBlock& lines, 
     if (variables_ == 0 && rules_.format)
         throw FitError(rules_.first_row +
                        ": no variables: the first data row has no value fields (only labels, or words)");
+}
+
+void RowPool::take_waiting(long long count)
+{
+    const auto values = static_cast<std::size_t>(count) * static_cast<std::size_t>(variables_);
+    if (!chunk_)
+        chunk_.emplace(variables_);
+    chunk_->reset();
+    chunk_->add(waiting_.data(), static_cast<int>(count));
+    if (moments_)
+        moments_->merge(*chunk_);
+    else
+        moments_ = chunk_;
+    waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(values));
+}
+
+void RowPool::take_rows(const FitBlock& block)
+{
+    // The first chunk of the run is one row; every later one block_rows.
+    auto chunk = [&] { return moments_ ? block_rows(variables_) : 1LL; };
+    if (block.kept == 0)
+        return;
+    if (waiting_.empty() && block.kept == chunk() && block.dropped == 0) {
+        if (moments_)
+            moments_->merge(*block.moments);
+        else
+            moments_ = block.moments;
+        return;
+    }
+    const std::size_t width = static_cast<std::size_t>(variables_);
+    waiting_.insert(waiting_.end(), block.values.begin(),
+                    block.values.begin() + static_cast<std::ptrdiff_t>(block.kept * width));
+    while (static_cast<long long>(waiting_.size() / width) >= chunk())
+        take_waiting(chunk());
 }
 
 void RowPool::read(const std::string& path)
@@ -561,13 +611,13 @@ void RowPool::read(const std::string& path)
             return false;
         }
         dropped_ += block.dropped;
-        if (block.kept > 0 && moments_)
-            moments_->merge(*block.moments);
-        else if (block.kept > 0)
-            moments_ = block.moments;
+        take_rows(block);
         return true;
     };
     run_pipeline(threads, static_cast<int>(blocks.size()), steps);
+    // The last chunk of a file is what is left of it.
+    if (!failed && !waiting_.empty())
+        take_waiting(static_cast<long long>(waiting_.size() / static_cast<std::size_t>(variables_)));
     if (failed && failed->out_of_memory)
         throw std::bad_alloc();
     // Damaged compressed data can make wrong lines before the check at the
@@ -622,35 +672,31 @@ FactorReport factor_report(const Fit& base, const Options& options, long long ro
     int k = options.fit.factors;
     switch (options.rule) {
     case FactorRule::kCount: break;
-    case FactorRule::kKaiser: k = std::max(1, static_cast<int>((base.eigenvalues.array() >= 1.0).count())); break;
-    case FactorRule::kParallel: {
-        const Eigen::VectorXd observed =
-            options.fit.covariance
-                ? Eigen::VectorXd(
-                      Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd>(r, Eigen::EigenvaluesOnly).eigenvalues().reverse())
-                : base.eigenvalues;
-        report.parallel = parallel_analysis(observed, rows, options.replicates, options.seed);
+    // Every count reads the correlation matrix, with --covariance too, so
+    // that it does not depend on the variables' units.
+    case FactorRule::kKaiser: k = kaiser_factors(base.correlation_eigenvalues); break;
+    case FactorRule::kParallel:
+        report.parallel = parallel_analysis(base.correlation_eigenvalues, rows, options.replicates, options.seed);
         report.replicates = options.replicates;
         report.seed = options.seed;
         k = std::max(1, report.parallel->factors);
         break;
-    }
-    case FactorRule::kMap: {
+    case FactorRule::kMap:
         report.map = minimum_average_partial(r);
-        Eigen::Index smallest = 0;
-        if (report.map->size() > 0)
-            report.map->minCoeff(&smallest);
-        k = static_cast<int>(smallest) + 1;
+        k = report.map->factors;
         break;
-    }
     }
     // The plain components' varimax is in the Fit already; without a JSON
     // report their figures need no second one (the communalities do not
     // change under a rotation).
-    const RotationMethod* rotation =
-        options.components_only() && !options.json ? find_rotation("none") : options.rotation;
+    const bool components = options.components_only();
+    const RotationMethod* rotation = components && !options.json ? find_rotation("none") : options.rotation;
     report.settings = {options.method, rotation, options.scores, k, options.rotation_settings, options.seed};
-    report.solution = factor_solution(base.analysed, report.settings);
+    // The components' signs are those of the coefficient file, whose
+    // loadings are the correlations with the scores scorix computes; a
+    // factor model's coefficients are its own weights, signed by its rule.
+    const bool same_factors = components && rotation == options.rotation;
+    report.solution = factor_solution(base.analysed, report.settings, same_factors ? &base.loadings : nullptr);
     report.kmo = sampling_adequacy(r);
     report.sphericity = sphericity(r, rows);
     if (options.method == find_extraction("ml"))

@@ -79,17 +79,16 @@ std::string json_report(const Fit& result, const FitOptions& options, const FitS
         report["fit"] = fit;
     }
     if (factors.parallel)
-        report["parallel"] = {{"observed", values_of(result.eigenvalues)},
+        report["parallel"] = {{"observed", values_of(factors.parallel->observed)},
                               {"simulated", values_of(factors.parallel->simulated)},
                               {"replicates", factors.replicates},
                               {"seed", factors.seed},
                               {"factors", factors.parallel->factors}};
-    if (factors.map) {
-        Eigen::Index smallest = 0;
-        if (factors.map->size() > 0)
-            factors.map->minCoeff(&smallest);
-        report["map"] = {{"values", values_of(*factors.map)}, {"factors", smallest + 1}};
-    }
+    if (factors.map)
+        report["map"] = {{"values", values_of(factors.map->values)}, {"factors", factors.map->factors}};
+    // The factor counts compare the correlation matrix's eigenvalues.
+    if (options.covariance)
+        report["correlation_eigenvalues"] = values_of(result.correlation_eigenvalues);
     // A name that is not UTF-8 (a header in Latin-1, say) keeps its bytes
     // in the coefficient file; here its bad bytes become U+FFFD, so the
     // report stays valid JSON.

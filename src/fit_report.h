@@ -34,8 +34,8 @@ struct FactorReport {
     std::optional<ParallelAnalysis> parallel;  // -k parallel
     int replicates = 0;
     std::uint64_t seed = 0;
-    std::optional<Eigen::VectorXd> map;  // -k map
-    bool in_coefficients = false;        // the first columns of the coefficients are its weights
+    std::optional<AveragePartial> map;  // -k map
+    bool in_coefficients = false;       // the first columns of the coefficients are its weights
 };
 
 // With a factor report, the comment lines also give its communalities, KMO,

@@ -187,25 +187,27 @@ Rotation gradient_projection(const MatrixXd& a, CriterionFunction criterion, boo
 
 }  // namespace
 
-void orient_factors(Rotation& rotation)
+void orient_factors(Rotation& rotation, const MatrixXd* signs)
 {
     const auto k = rotation.pattern.cols();
-    for (Eigen::Index s = 0; s < k; ++s)
-        if (rotation.pattern.col(s).sum() < 0) {
+    const VectorXd variance = (rotation.phi * rotation.pattern.transpose() * rotation.pattern).diagonal();
+    std::vector<int> order(k);
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int x, int y) { return variance[x] > variance[y]; });
+    const Rotation unordered = rotation;
+    for (Eigen::Index s = 0; s < k; ++s) {
+        rotation.pattern.col(s) = unordered.pattern.col(order[s]);
+        rotation.structure.col(s) = unordered.structure.col(order[s]);
+        for (Eigen::Index r = 0; r < k; ++r)
+            rotation.phi(r, s) = unordered.phi(order[r], order[s]);
+    }
+    for (Eigen::Index s = 0; s < k; ++s) {
+        const auto column = rotation.pattern.col(s);
+        if ((signs ? column.dot(signs->col(s)) : column.sum()) < 0) {
             rotation.pattern.col(s) *= -1;
             rotation.structure.col(s) *= -1;
             rotation.phi.row(s) *= -1;
             rotation.phi.col(s) *= -1;
         }
-    const VectorXd variance = (rotation.phi * rotation.pattern.transpose() * rotation.pattern).diagonal();
-    std::vector<int> order(k);
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&](int x, int y) { return variance[x] > variance[y]; });
-    const Rotation signed_ = rotation;
-    for (Eigen::Index s = 0; s < k; ++s) {
-        rotation.pattern.col(s) = signed_.pattern.col(order[s]);
-        rotation.structure.col(s) = signed_.structure.col(order[s]);
-        for (Eigen::Index r = 0; r < k; ++r)
-            rotation.phi(r, s) = signed_.phi(order[r], order[s]);
     }
 }

@@ -41,5 +41,8 @@ struct Criterion {
 using CriterionFunction = Criterion (*)(const Eigen::MatrixXd& loadings);
 
 // Puts the factors in the order of the variance they explain (diag(Phi L'L))
-// and signs each so that its pattern column sums to a positive value.
-void orient_factors(Rotation& rotation);
+// and signs each so that its pattern column sums to a positive value, or,
+// given `signs` (columns already signed, as the components of the
+// coefficient file are), so that it points the way of the column of its
+// place: one sign rule for every output of a run.
+void orient_factors(Rotation& rotation, const Eigen::MatrixXd* signs = nullptr);

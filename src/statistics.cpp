@@ -123,6 +123,12 @@ MatrixXd varimax(const MatrixXd& loadings, int& iterations, bool& converged)
     const MatrixXd normalized = length.cwiseInverse().asDiagonal() * loadings;
     const double n = static_cast<double>(loadings.rows());
     MatrixXd rotation = MatrixXd::Identity(k, k);
+    // One factor has no other to turn against: it is its own rotation, and
+    // the step below would polar-decompose a gradient of zeros.
+    iterations = 0;
+    converged = true;
+    if (k < 2)
+        return rotation;
     converged = false;
     // Each step moves to the polar factor of the criterion's gradient. The
     // criterion is flat at its maximum: a stop on its change of 1e-10 left
@@ -146,6 +152,11 @@ MatrixXd varimax(const MatrixXd& loadings, int& iterations, bool& converged)
     }
     iterations = std::min(iterations, kVarimaxIterations);
     return rotation;
+}
+
+int kaiser_factors(const VectorXd& correlation_eigenvalues)
+{
+    return std::max(1, static_cast<int>((correlation_eigenvalues.array() >= 1.0).count()));
 }
 
 MatrixXd correlation(const MatrixXd& comoments)
@@ -274,13 +285,19 @@ Fit fit(const Moments& moments, const FitOptions& options)
     result.eigenvectors = solver.eigenvectors().rowwise().reverse();
     if (!(result.eigenvalues[n - 1] > static_cast<double>(n) * 0x1p-52 * result.eigenvalues[0]))
         throw FitError(rank_message(result, matrix));
+    result.correlation_eigenvalues =
+        options.covariance
+            ? VectorXd(Eigen::SelfAdjointEigenSolver<MatrixXd>(correlation(comoments), Eigen::EigenvaluesOnly)
+                           .eigenvalues()
+                           .reverse())
+            : result.eigenvalues;
     result.coefficients = result.eigenvectors * result.eigenvalues.cwiseSqrt().cwiseInverse().asDiagonal();
     for (Eigen::Index s = 0; s < n; ++s)
         orient_by_largest(result.coefficients, result.eigenvectors, s);
     if (options.varimax) {
         int k = options.factors;
         if (k == 0)
-            k = std::max(1, static_cast<int>((result.eigenvalues.array() >= 1.0).count()));
+            k = kaiser_factors(result.correlation_eigenvalues);
         if (k > n)
             throw FitError(std::to_string(k) + " factors asked for, but there are only " + std::to_string(n) +
                            " variables");

@@ -68,7 +68,7 @@ private:
 struct FitOptions {
     bool covariance = false;  // components of the covariance matrix, not of R
     bool varimax = false;     // rotate the first `factors` components
-    int factors = 0;          // 0: the number of eigenvalues >= 1, at least 1
+    int factors = 0;          // 0: kaiser_factors
 };
 
 struct Fit {
@@ -81,16 +81,25 @@ struct Fit {
     int rotated = 0;               // leading columns that are varimax factors
     int iterations = 0;            // varimax iterations taken
     bool converged = true;         // false when varimax stopped at its step cap
+    // Those of the correlation matrix, which the factor counts compare
+    // (with the covariance method, of a matrix not decomposed above).
+    Eigen::VectorXd correlation_eigenvalues;
 };
 
 // The correlation matrix of co-moments, with an exact unit diagonal.
 Eigen::MatrixXd correlation(const Eigen::MatrixXd& comoments);
+
+// Kaiser's rule: the number of eigenvalues of the correlation matrix of at
+// least 1 (their mean), and at least 1. The covariance matrix's own would
+// count differently for the same data in other units.
+int kaiser_factors(const Eigen::VectorXd& correlation_eigenvalues);
 
 // Kaiser-normalized varimax: the orthogonal rotation T of `loadings` that
 // maximizes the varimax criterion of its rows scaled to unit length,
 // iterated until no element of T changes by more than kVarimaxChange (at
 // most kVarimaxIterations steps, the count taken is left in `iterations`;
 // `converged` says whether the change fell to kVarimaxChange before the cap).
+// One factor is not turned: the identity, converged after 0 iterations.
 inline constexpr double kVarimaxChange = 1e-14;
 inline constexpr int kVarimaxIterations = 1000;
 Eigen::MatrixXd varimax(const Eigen::MatrixXd& loadings, int& iterations, bool& converged);

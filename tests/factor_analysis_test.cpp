@@ -161,7 +161,9 @@ TEST(FactorAnalysis, AdequacyAndNumberOfFactorsMatchR)
         const ChiSquareTest test = sphericity(r, rows);
         EXPECT_LT(gap(Eigen::Vector3d(test.chi2, test.df, test.p), ref["sphericity"]), 1e-8);
         const MatrixXd& map = ref["map"];
-        EXPECT_LT(gap(minimum_average_partial(r).head(map.rows()), map), 1e-8);
+        EXPECT_LT(gap(minimum_average_partial(r).values.head(map.rows()), map), 1e-8);
+        EXPECT_EQ(minimum_average_partial(r).factors,
+                  std::min_element(map.data(), map.data() + map.size()) - map.data() + 1);
         // Parallel analysis: the two means within five Monte-Carlo errors of
         // their difference (some 70 comparisons over the sets).
         const ParallelAnalysis parallel = parallel_analysis(ref["eigenvalues"], rows, 100, 1);
@@ -171,12 +173,102 @@ TEST(FactorAnalysis, AdequacyAndNumberOfFactorsMatchR)
             << ref["parallel"].transpose();
         EXPECT_EQ(parallel.factors, ref["parallel_factors"](0));
     }
+    // Sharper, as the rows go: two variables of 5 independent normal rows have
+    // E r^2 = 1/4 (Wishart on 4 degrees of freedom), eigenvalues 1 +- |r|.
+    const ParallelAnalysis p = parallel_analysis(Eigen::Vector2d(1, 1), 5, 40000, 3);
+    const double top = p.simulated[0], top_squares = p.spread[0] * p.spread[0] * 39999 / 40000;
+    EXPECT_NEAR(top_squares + top * top - 2 * top + 1, 1.0 / 4, 0.006);
 }
 
 std::string file_text(const std::string& path)
 {
     std::ifstream in(path);
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+using Pairs = Eigen::Matrix<double, Eigen::Dynamic, 2, Eigen::RowMajor>;
+
+// The first two numbers of the .fsc lines that start with `key`, or of the
+// rows of a JSON matrix.
+Pairs pairs(const std::string& fsc, const std::string& key)
+{
+    std::vector<double> v;
+    for (std::size_t p = 0; (p = fsc.find("\n" + key, p)) != std::string::npos; ++p) {
+        std::istringstream line(fsc.substr(p + key.size() + 1, 100));
+        v.resize(v.size() + 2);
+        line >> v.end()[-2] >> v.back();
+    }
+    return Eigen::Map<Pairs>(v.data(), static_cast<Eigen::Index>(v.size() / 2), 2);
+}
+Pairs pairs(const nlohmann::json& rows)
+{
+    Pairs m(rows.size(), 2);
+    for (Eigen::Index i = 0; i < m.rows(); ++i)
+        m.row(i) << rows[i][0].get<double>(), rows[i][1].get<double>();
+    return m;
+}
+
+nlohmann::json json_fit(const std::string& data, std::vector<std::string> args, std::string* fsc = nullptr)
+{
+    ScratchDir dir;
+    dir.write("d.dat", data);
+    args.insert(args.end(), {"-q", "--json=d.json", "d.dat"});
+    EXPECT_EQ(run_scorix(dir, args, {}, SCORIX_FIT_BINARY).status, 0);
+    if (fsc)
+        *fsc = dir.read("d.fsc");
+    return nlohmann::json::parse(dir.read("d.json"));
+}
+
+// One sign per factor in every output: the components' loadings in the JSON
+// are the .fsc's correlations of the variables with the scores; a factor
+// model's are its pattern lines, each factor pointing as its scores do.
+// Promax of power 1 is the varimax.
+TEST(FactorAnalysis, JsonLoadingsAreThoseOfTheCoefficientFile)
+{
+    for (const char* set : {"swiss", "mtcars"})
+        for (std::string method : {"pc", "pa", "ml"})
+            for (std::string rotation : {"none", "varimax"}) {
+                SCOPED_TRACE(set + (" " + method) + " " + rotation);
+                std::string fsc;
+                const std::string data = file_text(std::string(SCORIX_REFERENCE) + "/" + set + ".dat");
+                const Pairs loadings =
+                    pairs(json_fit(data, {"-k2", "--method=" + method, "--rotate=" + rotation}, &fsc)["loadings"]);
+                const Pairs scores = pairs(fsc, "# loading ");
+                if (method == "pc")
+                    EXPECT_LT(gap(loadings, scores), 1e-12);
+                else
+                    EXPECT_EQ(loadings, pairs(fsc, "# pattern "));
+                EXPECT_TRUE((loadings.cwiseProduct(scores).colwise().sum().array() > 0).all()) << scores;
+            }
+    const std::string swiss = file_text(std::string(SCORIX_REFERENCE) + "/swiss.dat");
+    EXPECT_LT(gap(pairs(json_fit(swiss, {"-k2", "--rotate=promax", "--promax-power=1"})["loadings"]),
+                  pairs(json_fit(swiss, {"-k2", "--varimax"})["loadings"])),
+              1e-10);
+}
+
+// The factor counts read the correlation matrix, with --covariance too: the
+// same data in other units give the count of the correlation matrix, and
+// the JSON holds what was compared. --seed holds wherever it stands.
+TEST(FactorAnalysis, FactorCountsDoNotDependOnUnits)
+{
+    const std::string data = file_text(std::string(SCORIX_REFERENCE) + "/state.dat");
+    for (const char* rule : {"kaiser", "parallel", "map"}) {
+        const auto correlation = json_fit(data, {"-k", rule});
+        for (double scale : {0.1, 1.0, 10.0}) {
+            std::istringstream in(data);
+            std::ostringstream scaled;
+            for (double x; in >> x;)
+                scaled << x * scale << (in.peek() == '\n' ? '\n' : ' ');
+            const auto report = json_fit(scaled.str(), {"--covariance", "-k", rule});
+            EXPECT_EQ(report["factors"], correlation["factors"]) << rule << " " << scale;
+            const auto& compared = report.contains(rule) ? report[rule] : report;
+            EXPECT_EQ(compared["factors"], report["factors"]);
+            EXPECT_EQ(compared.value("observed", report["correlation_eigenvalues"]), report["correlation_eigenvalues"]);
+        }
+    }
+    const auto seeded = json_fit(data, {"-k", "parallel", "--seed=7"});
+    EXPECT_EQ(seeded["parallel"], json_fit(data, {"--seed=7", "-k", "parallel"})["parallel"]);
+    EXPECT_NE(seeded["parallel"]["simulated"], json_fit(data, {"-k", "parallel"})["parallel"]["simulated"]);
 }
 
 // Each method through the command line: the report holds every key and the

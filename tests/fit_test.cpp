@@ -153,6 +153,9 @@ TEST(Fit, VarimaxReachesRsFixedPointKeepsCommunalitiesAndIgnoresColumnOrder)
         -0.035200627146719385, 0.98378628189060424, 0.78471747269224246, 0.5415386246098991, -0.27865540339970063,
         0.89159260953100117, 0.40026567203977892, -0.19791653794604663;
     EXPECT_LT((fitted(flowers, {false, true, 3}).loadings.leftCols(3) - reference).cwiseAbs().maxCoeff(), 1e-12);
+    // One factor is its own rotation: converged, with no step taken.
+    const Fit one = fitted(flowers, {false, true, 1});
+    EXPECT_EQ(std::tuple(one.iterations, one.converged), std::tuple(0, true));
 
     const MatrixXd x = sample(300, 6, 0, 4);
     const Fit plain = fitted(x), rotated = fitted(x, {false, true, 3});
@@ -168,6 +171,32 @@ TEST(Fit, VarimaxReachesRsFixedPointKeepsCommunalitiesAndIgnoresColumnOrder)
     near.col(5) = x.col(0) + x.col(1) + 0x1p-20 * x.col(5);
     const Fit f = fitted(near, {false, true, 3});
     EXPECT_LT((f.eigenvectors.rightCols(3).transpose() * f.coefficients.leftCols(3)).cwiseAbs().maxCoeff(), 1e-12);
+}
+
+// --drop-incomplete: the fit of rows with holes is that of their complete
+// rows alone, on any number of threads, with the holes before the first
+// complete row and in all but one of the blocks (8192 rows of 16 variables); a
+// variable constant within each block is not constant once they merge.
+TEST(Fit, DroppedRowsLeaveTheBitsOfTheRowsUsed)
+{
+    const MatrixXd x = (sample(20000, 16, 3, 5).array() / 8).round();
+    std::string holes = "NA" + repeat(" 1", 15) + "\n";
+    for (Eigen::Index r = 0; r < x.rows(); ++r)
+        holes += text(x.row(r)) + (r % 1000 == 7 && r / 9000 != 1 ? "2 NA" + repeat(" 3", 14) + "\n" : "");
+    ScratchDir dir;
+    auto fsc = [&](const std::string& data, const char* threads) {
+        dir.write("d.dat", data);
+        EXPECT_EQ(run_fit(dir, {"-q", "--drop-incomplete"}, threads).status, 0);
+        const std::string text = dir.read("d.fsc");
+        return text.substr(text.find("# eigenvalues"));  // after the count of the rows left out
+    };
+    const std::string expected = fsc(text(x), "SCORIX_THREADS=2");
+    for (const char* threads : {"SCORIX_THREADS=1", "SCORIX_THREADS=2", "SCORIX_THREADS=4"})
+        EXPECT_TRUE(fsc(holes, threads) == expected) << threads;
+    MatrixXd steps = sample(70, 3, 0, 3);
+    for (Eigen::Index r = 0; r < steps.rows(); ++r)
+        steps.row(r).head(2) << r / 7 % 3, r / 7;  // the last block at the least, at the most
+    EXPECT_NO_THROW(fitted(steps));
 }
 
 TEST(Fit, SmallCaseMatchesNumpy)
