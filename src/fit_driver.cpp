@@ -752,12 +752,13 @@ int fit_files(const Options& options)
         factors->in_coefficients = !components;
         if (!components)
             use_factor_weights(result, *factors);
-        // A component's uniqueness is no estimate: no Heywood warning for the
-        // plain components, whose .fsc does not hold a factor model.
-        // Maximum likelihood holds a uniqueness at its bound; the other
-        // methods have none, a uniqueness there is near or below zero.
+        // A component's uniqueness is no estimate, what it leaves out: no
+        // Heywood warning for components, rotated or not (the JSON report
+        // still lists the variables). Maximum likelihood holds a uniqueness
+        // at its bound; the other methods have none, a uniqueness there is
+        // near or below zero.
         if (const std::vector<int>& heywood = factors->solution.heywood;
-            !heywood.empty() && (!components || options.json)) {
+            !heywood.empty() && options.method != find_extraction("pc")) {
             std::string variables, values;
             for (const int i : heywood) {
                 char value[40];

@@ -327,7 +327,7 @@ TEST(FactorAnalysis, FitsRoundTripThroughScorixAndReportEveryKey)
 
 // Every variable at the bound is named, in the warning and the JSON, with
 // the bound its method has (in proportion to the variance; principal axis
-// has none).
+// has none); components are listed in the JSON only.
 TEST(FactorAnalysis, HeywoodCasesNameEveryVariableAndTheMethodsBound)
 {
     const struct {
@@ -347,6 +347,7 @@ TEST(FactorAnalysis, HeywoodCasesNameEveryVariableAndTheMethodsBound)
          "principal axis factoring has no bound)",
          {4, 6, 11}},
         {{"--method=ml", "-k", "1"}, "", {}},
+        {{"--method=pc", "-k", "2", "--covariance"}, "", {3, 4}},  // a component's uniqueness is no estimate
     };
     for (auto c : cases) {
         SCOPED_TRACE(c.args[0] + " " + c.args.back());
