@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "numerics.h"
-#include "printer.h"
-#include "text_input.h"
+#include "read/text_input.h"
+#include "score/numerics.h"
+#include "write/printer.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // The coefficient file reader on any bytes: it loads or stops with a fatal
 // error; a set the driver accepts has the shapes the transforms rely on and
 // is inverted as the inverse transform does.
-#include "coefficient_file.h"
-#include "driver.h"
 #include "harness.h"
-#include "matinv.h"
+#include "score/coefficient_file.h"
+#include "score/driver.h"
+#include "score/matinv.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 
 #include <zlib.h>
 
-#include "byte_stream.h"
-#include "driver.h"
 #include "harness.h"
-#include "matinv.h"
+#include "read/byte_stream.h"
+#include "score/driver.h"
+#include "score/matinv.h"
 
 namespace {
 

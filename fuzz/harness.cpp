@@ -6,7 +6,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "console.h"
+#include "common/console.h"
 
 namespace fs = std::filesystem;
 

@@ -7,7 +7,7 @@
 #include <random>
 
 #include "harness.h"
-#include "printer.h"
+#include "write/printer.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <random>
 
-#include "cpu.h"
+#include "common/cpu.h"
 #include "harness.h"
-#include "table_format.h"
-#include "text_input.h"
+#include "read/table_format.h"
+#include "read/text_input.h"
 
 namespace {
 

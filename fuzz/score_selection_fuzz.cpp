@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "harness.h"
-#include "score_selection.h"
+#include "score/score_selection.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <tuple>
 
-#include "coefficient_file.h"
-#include "driver.h"
-#include "fit_driver.h"
+#include "fit/fit_driver.h"
+#include "score/coefficient_file.h"
+#include "score/driver.h"
 #include "support.h"
 
 TEST(ByteStream, EveryFormatReadsAsThePlainFileAndDamageStopsTheRun)

@@ -8,7 +8,7 @@
 
 #include <sys/stat.h>
 
-#include "driver.h"
+#include "score/driver.h"
 #include "support.h"
 
 namespace {

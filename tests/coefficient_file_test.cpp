@@ -1,8 +1,8 @@
 // Loading the coefficient file: sections in any order, comments anywhere,
 // and every size check with its exact text.
-#include "coefficient_file.h"
+#include "read/table_format.h"
+#include "score/coefficient_file.h"
 #include "support.h"
-#include "table_format.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Reading data files: what makes a row and what a row holds (rows streamed
 // across blocks are run end to end in cli_test.cpp); output names.
-#include "data_file.h"
-#include "output_writer.h"
+#include "read/data_file.h"
 #include "support.h"
+#include "write/output_writer.h"
 
 namespace {
 

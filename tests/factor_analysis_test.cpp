@@ -12,9 +12,9 @@
 #include <Eigen/Eigenvalues>
 #include <nlohmann/json.hpp>
 
-#include "factor_adequacy.h"
-#include "factor_analysis.h"
-#include "statistics.h"
+#include "fit/factor_adequacy.h"
+#include "fit/factor_analysis.h"
+#include "fit/statistics.h"
 #include "support.h"
 
 namespace {

@@ -7,8 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "fit_report.h"
-#include "statistics.h"
+#include "fit/fit_report.h"
+#include "fit/statistics.h"
 #include "support.h"
 
 namespace {

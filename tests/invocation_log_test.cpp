@@ -1,7 +1,7 @@
 // The invocation log: how arguments are quoted (their order is checked end
 // to end in cli_test.cpp).
-#include "invocation_log.h"
 #include "support.h"
+#include "write/invocation_log.h"
 
 TEST(InvocationLog, QuotesArgumentsWithBlanksCommasOrAsterisks)
 {

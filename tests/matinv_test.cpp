@@ -3,8 +3,8 @@
 #include <limits>
 #include <random>
 
-#include "cpu.h"
-#include "matinv.h"
+#include "common/cpu.h"
+#include "score/matinv.h"
 #include "support.h"
 
 // The matrix, status, determinant, pivot rows (-7: unwritten), matrix left.

@@ -4,8 +4,8 @@
 #include <random>
 #include <string>
 
-#include "cpu.h"
-#include "numerics.h"
+#include "common/cpu.h"
+#include "score/numerics.h"
 #include "support.h"
 
 namespace {

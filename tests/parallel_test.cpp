@@ -1,5 +1,5 @@
 // Threads change who reads, converts and prints which rows, never the output.
-#include "parallel.h"
+#include "common/parallel.h"
 #include "support.h"
 
 // Megabytes of odd lines and text rows, plain and gzipped, as on one thread.

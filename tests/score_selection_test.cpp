@@ -1,5 +1,5 @@
 // The -b list: items, ranges, every way a list ends, and the echo.
-#include "score_selection.h"
+#include "score/score_selection.h"
 #include "support.h"
 
 TEST(ScoreSelection, ItemsRangesAndEveryWayAListEnds)

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <sstream>
 
+#include "read/table_format.h"
 #include "support.h"
-#include "table_format.h"
 
 namespace {
 

@@ -1,0 +1,483 @@
+#include "fit/factor_extraction.h"
+
+#include "fit/method_table.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <Eigen/Cholesky>
+#include <Eigen/Eigenvalues>
+
+#include "fit/statistics.h"
+
+// LAPACK's MRRR solver: selected eigenpairs of a symmetric tridiagonal matrix.
+extern "C" void dstemr_(const char* jobz, const char* range, const int* n, double* d, double* e, const double* vl,
+                        const double* vu, const int* il, const int* iu, int* m, double* w, double* z, const int* ldz,
+                        const int* nzc, int* isuppz, int* tryrac, double* work, const int* lwork, int* iwork,
+                        const int* liwork, int* info);
+
+// L-BFGS-B 3.0 (Byrd, Lu, Nocedal and Zhu 1995; Morales and Nocedal 2011),
+// the bounded quasi-Newton search of R's optim, by reverse communication: it
+// returns with `task` "FG" to have f and g computed at x, "NEW_X" after
+// each iteration, anything else when it has stopped.
+extern "C" void setulb_(const int* n, const int* m, double* x, const double* l, const double* u, const int* nbd,
+                        double* f, double* g, const double* factr, const double* pgtol, double* wa, int* iwa,
+                        char* task, const int* iprint, char* csave, int* lsave, int* isave, double* dsave,
+                        std::size_t task_length, std::size_t csave_length);
+
+using Eigen::MatrixXd;
+using Eigen::VectorXd;
+
+namespace {
+
+// The squared multiple correlation of each variable with all the others,
+// scaled by its variance for a covariance matrix: m_ii - 1 / (M^-1)_ii.
+VectorXd squared_multiple_correlations(const MatrixXd& matrix)
+{
+    // The diagonal of the inverse from the Cholesky factor: (M^-1)_ii is the
+    // squared length of column i of L^-1.
+    const Eigen::LLT<MatrixXd> cholesky(matrix);
+    if (cholesky.info() != Eigen::Success)
+        throw FitError("the matrix is not positive definite");
+    const MatrixXd inverse_factor = cholesky.matrixL().solve(MatrixXd::Identity(matrix.rows(), matrix.cols()));
+    const VectorXd inverse_diagonal = inverse_factor.colwise().squaredNorm().transpose();
+    return matrix.diagonal() - inverse_diagonal.cwiseInverse();
+}
+
+// Eigenvalues in decreasing order with their eigenvectors.
+struct Decomposition {
+    VectorXd values;
+    MatrixXd vectors;
+};
+
+Decomposition decreasing_eigen(const MatrixXd& matrix)
+{
+    Eigen::SelfAdjointEigenSolver<MatrixXd> solver(matrix);
+    if (solver.info() != Eigen::Success)
+        throw FitError("the eigenvalues did not converge");
+    return {solver.eigenvalues().reverse(), solver.eigenvectors().rowwise().reverse()};
+}
+
+// The `count` largest eigenvalues, decreasing, with their eigenvectors:
+// Householder tridiagonalization (Eigen), those eigenpairs of the
+// tridiagonal matrix by multiple relatively robust representations
+// (LAPACK's dstemr, O(n count)), and the vectors mapped back. Principal axis
+// factoring decomposes its matrix at every step and wants only the leading
+// pairs: for 500 variables this is five times faster than the full
+// decomposition with 10 of them, and still twice with 250.
+Decomposition leading_eigen(const MatrixXd& matrix, int count)
+{
+    const int n = static_cast<int>(matrix.rows());
+    const Eigen::Tridiagonalization<MatrixXd> tridiagonal(matrix);
+    VectorXd d = tridiagonal.diagonal(), e = VectorXd::Zero(n), w(n);
+    e.head(n - 1) = tridiagonal.subDiagonal();
+    MatrixXd z(n, count);
+    std::vector<int> support(2 * static_cast<std::size_t>(count));
+    const int first = n - count + 1, ldz = n;
+    const double unused = 0;
+    int found = 0, relative = 1, info = 0, lwork = -1, liwork = -1, iwork_size = 0;
+    double work_size = 0;
+    dstemr_("V", "I", &n, d.data(), e.data(), &unused, &unused, &first, &n, &found, w.data(), z.data(), &ldz, &count,
+            support.data(), &relative, &work_size, &lwork, &iwork_size, &liwork, &info);
+    lwork = static_cast<int>(work_size);
+    liwork = iwork_size;
+    std::vector<double> work(static_cast<std::size_t>(std::max(lwork, 1)));
+    std::vector<int> iwork(static_cast<std::size_t>(std::max(liwork, 1)));
+    if (info == 0)
+        dstemr_("V", "I", &n, d.data(), e.data(), &unused, &unused, &first, &n, &found, w.data(), z.data(), &ldz,
+                &count, support.data(), &relative, work.data(), &lwork, iwork.data(), &liwork, &info);
+    if (info != 0 || found != count)
+        throw FitError("the eigenvalues did not converge");
+    return {w.head(count).reverse(), tridiagonal.matrixQ() * z.rowwise().reverse()};
+}
+
+// Loadings of the leading `factors` eigenpairs: vector times root of value.
+MatrixXd leading_loadings(const Decomposition& d, int factors, const char* what)
+{
+    for (int s = 0; s < factors; ++s)
+        if (!(d.values[s] >= 0))
+            throw FitError(std::string("eigenvalue ") + std::to_string(s + 1) + " of the " + what +
+                           " is negative: no real loadings for " + std::to_string(factors) + " factors");
+    return d.vectors.leftCols(factors) * d.values.head(factors).cwiseSqrt().asDiagonal();
+}
+
+Extraction components(const MatrixXd& matrix, int factors, std::uint64_t)
+{
+    Extraction result;
+    result.loadings = leading_loadings(decreasing_eigen(matrix), factors, "matrix");
+    result.uniquenesses = matrix.diagonal() - result.loadings.rowwise().squaredNorm();
+    return result;
+}
+
+// Principal axis factoring: the loadings of the leading eigenpairs of the
+// matrix with its diagonal replaced by the communalities h, which start as
+// the squared multiple correlations and become the row sums of squared
+// loadings F(h), until their total changes by at most 1e-12 in one such
+// step (the stop rule of psych's fa). The plain iteration h <- F(h) can
+// crawl (thousands of steps with many factors), so every two steps are
+// extrapolated as SQUAREM does (Varadhan and Roland 2008, its step length
+// S3): from r = F(h) - h and v = F(F(h)) - F(h) - r the next point is
+// h - 2a r + a^2 v with a = -|r|/|v| (at most -1, which is the plain double
+// step). The fixed point is the same; the stop test is always that of a
+// plain step, on the total and on each communality. That holds where the
+// model is identified, (p - k)^2 > p + k; with fewer variables for the
+// factors the fixed points form a continuum and the path of the plain
+// iteration picks the one psych reports, so there it runs plain. An
+// extrapolated point with a communality outside [0, m_ii],
+// or whose next step moves further than the plain one did, is left for
+// the plain double step.
+Extraction principal_axis(const MatrixXd& matrix, int factors, std::uint64_t)
+{
+    constexpr int kMostIterations = 10000;
+    MatrixXd reduced = matrix;
+    Extraction result;
+    result.iterations = 0;
+    // One plain step from h: F(h), its loadings left in result.loadings.
+    auto step = [&](const VectorXd& h) -> VectorXd {
+        if (result.iterations == kMostIterations)
+            throw FitError("principal axis factoring did not converge in " + std::to_string(kMostIterations) +
+                           " iterations");
+        ++result.iterations;
+        reduced.diagonal() = h;
+        result.loadings = leading_loadings(leading_eigen(reduced, factors), factors, "reduced matrix");
+        return result.loadings.rowwise().squaredNorm();
+    };
+    // An extrapolated point can leave the total as it is while single
+    // communalities still move: each must settle too (to 1e-12 of the
+    // largest variance, the rounding of a covariance matrix's scale).
+    const VectorXd most = matrix.diagonal();
+    const double each = 1e-12 * std::max(1.0, most.maxCoeff());
+    auto settled = [each](const VectorXd& from, const VectorXd& to) {
+        return std::abs(to.sum() - from.sum()) <= 1e-12 && (to - from).cwiseAbs().maxCoeff() <= each;
+    };
+    VectorXd h = squared_multiple_correlations(matrix), plain;
+    double last_move = INFINITY;  // |F(h) - h| of the last plain step
+    const Eigen::Index p = matrix.rows(), free = p - factors;
+    const bool extrapolate = free * free > p + factors;
+    for (;;) {
+        const VectorXd h1 = step(h);
+        if (settled(h, h1)) {
+            h = h1;
+            break;
+        }
+        const VectorXd r = h1 - h;
+        if (plain.size() && r.norm() > last_move) {
+            h = plain;  // the extrapolation overshot: back to the plain double step
+            plain.resize(0);
+            continue;
+        }
+        const VectorXd h2 = step(h1);
+        if (settled(h1, h2)) {
+            h = h2;
+            break;
+        }
+        const VectorXd v = h2 - h1 - r;
+        last_move = (h2 - h1).norm();
+        const double a = std::min(-1.0, -r.norm() / v.norm());
+        const VectorXd next = h - 2 * a * r + a * a * v;
+        if (extrapolate && a < -1 && next.allFinite() && (next.array() >= 0).all() &&
+            (next.array() <= most.array()).all()) {
+            h = next;
+            plain = h2;
+        } else {
+            h = h2;
+            plain.resize(0);
+        }
+    }
+    result.uniquenesses = matrix.diagonal() - h;
+    return result;
+}
+
+// Maximum likelihood as R's factanal fits it: the uniquenesses psi in
+// [0.005, 1] that minimize sum over m > k of (g_m - log g_m - 1), the g_m
+// being the eigenvalues of Psi^-1/2 R Psi^-1/2 beyond the k largest
+// (Joreskog 1967).
+class Likelihood {
+public:
+    Likelihood(const MatrixXd& r, int k) : r_(r), k_(k) {}
+
+    // The discrepancy at psi, keeping the eigenpairs for the derivatives.
+    double value(const VectorXd& psi)
+    {
+        const VectorXd scale = psi.cwiseSqrt().cwiseInverse();
+        d_ = decreasing_eigen(scale.asDiagonal() * r_ * scale.asDiagonal());
+        double f = 0;
+        for (Eigen::Index m = k_; m < d_.values.size(); ++m)
+            f += d_.values[m] - std::log(d_.values[m]) - 1;
+        return f;
+    }
+
+    // The gradient at the psi of the last value().
+    VectorXd gradient(const VectorXd& psi) const
+    {
+        const Eigen::Index rest = psi.size() - k_;
+        const MatrixXd omega = d_.vectors.rightCols(rest);
+        const MatrixXd weighted = omega * (d_.values.tail(rest).array() - 1).matrix().asDiagonal();
+        return -(weighted.cwiseProduct(omega).rowwise().sum()).cwiseProduct(psi.cwiseInverse());
+    }
+
+    // The Hessian at the psi of the last value(), whose gradient is given.
+    MatrixXd hessian(const VectorXd& psi, const VectorXd& gradient) const
+    {
+        const Eigen::Index rest = psi.size() - k_;
+        const MatrixXd omega = d_.vectors.rightCols(rest);
+        const VectorXd gamma = d_.values.tail(rest);
+        const VectorXd inverse = psi.cwiseInverse();
+        // Residual pairs add (Omega Gamma Omega') o (Omega Omega'); pairs with
+        // a leading eigenpair l add (Omega C_l Omega') o (w_l w_l'), with
+        // C_l = diag((g_m - 1)(g_m + g_l) / (g_m - g_l)).
+        MatrixXd hessian = (omega * gamma.asDiagonal() * omega.transpose()).cwiseProduct(omega * omega.transpose());
+        for (int l = 0; l < k_; ++l) {
+            const double g = d_.values[l];
+            const VectorXd c = ((gamma.array() - 1) * (gamma.array() + g) / (gamma.array() - g)).matrix();
+            const VectorXd w = d_.vectors.col(l);
+            hessian += (omega * c.asDiagonal() * omega.transpose()).cwiseProduct(w * w.transpose());
+        }
+        hessian = inverse.asDiagonal() * hessian * inverse.asDiagonal();
+        hessian.diagonal() -= gradient.cwiseProduct(inverse);
+        return hessian;
+    }
+
+    MatrixXd loadings(const VectorXd& psi) const
+    {
+        const VectorXd root = (d_.values.head(k_).array() - 1).max(0).sqrt().matrix();
+        return psi.cwiseSqrt().asDiagonal() * d_.vectors.leftCols(k_) * root.asDiagonal();
+    }
+
+private:
+    const MatrixXd& r_;
+    int k_;
+    Decomposition d_;
+};
+
+// A variable at a bound that its gradient pushes outwards stays there.
+bool held_at_bound(double psi, double gradient)
+{
+    return (psi <= kLeastUniqueness && gradient > 0) || (psi >= kMostUniqueness && gradient < 0);
+}
+
+// The largest gradient of a variable free to move.
+double projected_gradient(const VectorXd& psi, const VectorXd& gradient)
+{
+    double most = 0;
+    for (Eigen::Index i = 0; i < psi.size(); ++i)
+        if (!held_at_bound(psi[i], gradient[i]))
+            most = std::max(most, std::abs(gradient[i]));
+    return most;
+}
+
+// A minimum is one whose projected gradient is at most this.
+constexpr double kGradientTolerance = 1e-8;
+constexpr int kMostIterations = 1000;
+
+// Where one start's search ended.
+struct Search {
+    VectorXd psi;
+    double objective = 0;
+    int iterations = 0;
+    bool converged = false;
+};
+
+// The basin of a start, as factanal finds it: L-BFGS-B bounded by
+// [0.005, 1], with its default memory of 5 pairs. It stops once an
+// iteration lowers the objective by less than 1e10 times the machine
+// epsilon (2e-6) of it, not factanal's 1e7: Newton finishes from there, and
+// of 456 random starts on the wine and breast cancer data all but one ended
+// in the same minimum as with 1e7, in a third of the time.
+Search quasi_newton(Likelihood& likelihood, VectorXd psi)
+{
+    const int n = static_cast<int>(psi.size()), memory = 5, silent = -1;
+    const double factr = 1e10, pgtol = 0;
+    const VectorXd lower = VectorXd::Constant(n, kLeastUniqueness), upper = VectorXd::Constant(n, kMostUniqueness);
+    const std::vector<int> both_bounds(static_cast<std::size_t>(n), 2);
+    std::vector<double> work(static_cast<std::size_t>(2 * memory * n + 5 * n + 11 * memory * memory + 8 * memory));
+    std::vector<int> iwork(3 * static_cast<std::size_t>(n));
+    std::array<char, 60> task, csave;
+    std::array<int, 4> lsave;
+    std::array<int, 44> isave;
+    std::array<double, 29> dsave;
+    task.fill(' ');
+    std::memcpy(task.data(), "START", 5);
+    auto asks = [&task](std::string_view what) { return std::string_view(task.data(), 60).starts_with(what); };
+    double f = 0;
+    VectorXd g = VectorXd::Zero(n);
+    Search result;
+    for (;;) {
+        setulb_(&n, &memory, psi.data(), lower.data(), upper.data(), both_bounds.data(), &f, g.data(), &factr, &pgtol,
+                work.data(), iwork.data(), task.data(), &silent, csave.data(), lsave.data(), isave.data(), dsave.data(),
+                task.size(), csave.size());
+        if (asks("FG")) {
+            f = likelihood.value(psi);
+            g = likelihood.gradient(psi);
+        } else if (!asks("NEW_X") || ++result.iterations == kMostIterations) {
+            break;  // converged, or a line search that found no decrease
+        }
+    }
+    result.psi = psi;
+    result.objective = f;
+    return result;
+}
+
+// The minimum of the basin to rounding: projected Newton steps with the
+// exact Hessian and a backtracking line search; variables held at a bound by
+// their gradient stay out of the Newton system (Bertsekas 1982).
+Search newton(Likelihood& likelihood, Search from)
+{
+    Search& result = from;
+    VectorXd& psi = result.psi;
+    const Eigen::Index p = psi.size();
+    double f = likelihood.value(psi);
+    for (int steps = 0;; ++steps) {
+        const VectorXd gradient = likelihood.gradient(psi);
+        const double projected = projected_gradient(psi, gradient);
+        result.objective = f;
+        result.converged = projected <= kGradientTolerance;
+        if (projected <= 1e-13 || steps == kMostIterations)
+            return result;
+        std::vector<Eigen::Index> free;
+        for (Eigen::Index i = 0; i < p; ++i)
+            if (!held_at_bound(psi[i], gradient[i]))
+                free.push_back(i);
+        const auto n_free = static_cast<Eigen::Index>(free.size());
+        const MatrixXd hessian = likelihood.hessian(psi, gradient);
+        MatrixXd h(n_free, n_free);
+        VectorXd g(n_free);
+        for (Eigen::Index a = 0; a < n_free; ++a) {
+            g[a] = gradient[free[a]];
+            for (Eigen::Index b = 0; b < n_free; ++b)
+                h(a, b) = hessian(free[a], free[b]);
+        }
+        Eigen::LDLT<MatrixXd> solver(h);
+        VectorXd direction = solver.solve(-g);
+        // Far from the minimum the Hessian may not be positive definite:
+        // then its eigenvalues by their magnitude (bounded below), which
+        // still descends and keeps the scale of Newton's step.
+        if (solver.info() != Eigen::Success || !solver.isPositive() || !(direction.dot(g) < 0)) {
+            const Eigen::SelfAdjointEigenSolver<MatrixXd> eigen(h);
+            const VectorXd size = eigen.eigenvalues().cwiseAbs();
+            const VectorXd inverse = size.cwiseMax(1e-6 * std::max(1e-300, size.maxCoeff())).cwiseInverse();
+            direction = -eigen.eigenvectors() * inverse.asDiagonal() * (eigen.eigenvectors().transpose() * g);
+        }
+        VectorXd step = VectorXd::Zero(p);
+        for (Eigen::Index a = 0; a < n_free; ++a)
+            step[free[a]] = direction[a];
+        double alpha = 1, f_next = f;
+        VectorXd next;
+        bool accepted = false;
+        if (-gradient.dot(step) <= 1e-10 * std::max(1.0, f)) {
+            // The decrease Newton's model predicts is lost in the rounding
+            // of the discrepancy (whose eigenvalues grow as 1 / psi): so
+            // near the minimum the full step is taken when it lowers the
+            // gradient instead.
+            next = (psi + step).cwiseMax(kLeastUniqueness).cwiseMin(kMostUniqueness);
+            f_next = likelihood.value(next);
+            accepted = projected_gradient(next, likelihood.gradient(next)) < projected;
+        }
+        for (int halving = 0; halving < 60 && !accepted; ++halving, alpha /= 2) {
+            next = (psi + alpha * step).cwiseMax(kLeastUniqueness).cwiseMin(kMostUniqueness);
+            f_next = likelihood.value(next);
+            accepted = f_next <= f + 1e-4 * gradient.dot(next - psi);
+        }
+        // No decrease left: the minimum to rounding, or a search that failed.
+        if (!accepted)
+            return result;
+        const double moved = (next - psi).cwiseAbs().maxCoeff();
+        psi = next;
+        f = f_next;
+        ++result.iterations;
+        if (moved <= 1e-15)
+            steps = kMostIterations - 1;  // the gradient here decides
+    }
+}
+
+// Several starts, as factanal's nstart: the one of factanal,
+// (1 - k / 2p) / (R^-1)_ii, then uniquenesses drawn uniformly from
+// [0.005, 1] (Mersenne Twister, whose numbers the C++ standard fixes: the
+// same seed, the same starts everywhere). The likelihood has local minima,
+// and no start reaches the best one every time: on the breast cancer data
+// (30 variables) with 5 factors the first start stops at 20.23 where 20.11
+// is best, and 24 random starts in 100 reach it; 45 to 59 in 100 do on the
+// wine data with 5 factors and the breast cancer data with 3 and 4 (where
+// Newton from the first start alone stopped at 0.3314, 28.24 and 25.68).
+// With 29 of them all miss it with a probability of 4e-4 on the first, below
+// 1e-7 on the others, at under half a second for 30 variables. Each start's
+// basin by L-BFGS-B, its minimum by Newton; the lowest objective is kept,
+// and of equal ones (to 1e-9) the earliest.
+Extraction maximum_likelihood(const MatrixXd& r, int factors, std::uint64_t seed)
+{
+    const Eigen::Index p = r.rows();
+    const MatrixXd correlation =
+        r.diagonal().cwiseSqrt().cwiseInverse().asDiagonal() * r * r.diagonal().cwiseSqrt().cwiseInverse().asDiagonal();
+    Likelihood likelihood(correlation, factors);
+    VectorXd start = ((1 - 0.5 * factors / static_cast<double>(p)) *
+                      (VectorXd::Ones(p) - squared_multiple_correlations(correlation)))
+                         .cwiseMax(kLeastUniqueness)
+                         .cwiseMin(kMostUniqueness);
+    std::mt19937_64 random(seed);
+    std::vector<Search> found;
+    for (int s = 0; s < kLikelihoodStarts; ++s) {
+        if (s > 0)
+            for (double& u : start)
+                u = kLeastUniqueness +
+                    (kMostUniqueness - kLeastUniqueness) * (static_cast<double>(random() >> 11) * 0x1p-53);
+        found.push_back(newton(likelihood, quasi_newton(likelihood, start)));
+    }
+    double lowest = INFINITY;
+    for (const Search& s : found)
+        lowest = std::min(lowest, s.objective);
+    const double near = lowest + 1e-9 * std::max(1.0, std::abs(lowest));
+    Extraction result;
+    result.starts = kLikelihoodStarts;
+    const Search* best = nullptr;
+    for (const Search& s : found)
+        if (s.objective <= near) {
+            ++result.best_starts;
+            if (!best)
+                best = &s;
+        }
+    if (!best)
+        throw FitError("maximum likelihood did not converge: the discrepancy is not a number");
+    result.objective = likelihood.value(best->psi);
+    result.loadings = r.diagonal().cwiseSqrt().asDiagonal() * likelihood.loadings(best->psi);
+    result.uniquenesses = r.diagonal().cwiseProduct(best->psi);
+    result.iterations = best->iterations;
+    result.converged = best->converged;
+    return result;
+}
+
+int all_factors(int variables)
+{
+    return variables;
+}
+
+int fewer_factors(int variables)
+{
+    return variables - 1;
+}
+
+// Degrees of freedom ((p - k)^2 - p - k) / 2 must not be negative.
+int identified_factors(int variables)
+{
+    int k = 0;
+    while ((variables - k - 1) * (variables - k - 1) >= variables + k + 1)
+        ++k;
+    return k;
+}
+
+constexpr ExtractionMethod kMethods[] = {
+    {"pc", "principal components", components, all_factors},
+    {"pa", "principal axis factoring", principal_axis, fewer_factors},
+    {"ml", "maximum likelihood factor analysis", maximum_likelihood, identified_factors},
+};
+
+}  // namespace
+
+const ExtractionMethod* find_extraction(std::string_view name)
+{
+    return find_named(std::span<const ExtractionMethod>(kMethods), name);
+}

@@ -1,0 +1,96 @@
+#include "fit/fit_json.h"
+
+#include <nlohmann/json.hpp>
+
+using nlohmann::json;
+
+namespace {
+
+json rows_of(const Eigen::MatrixXd& m)
+{
+    json rows = json::array();
+    for (Eigen::Index i = 0; i < m.rows(); ++i) {
+        json row = json::array();
+        for (Eigen::Index j = 0; j < m.cols(); ++j)
+            row.push_back(m(i, j));
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+json values_of(const Eigen::VectorXd& v)
+{
+    return std::vector<double>(v.data(), v.data() + v.size());
+}
+
+json test_of(const ChiSquareTest& test)
+{
+    return {{"chi2", test.chi2}, {"df", test.df}, {"p", test.p}};
+}
+
+}  // namespace
+
+std::string json_report(const Fit& result, const FitOptions& options, const FitSource& source,
+                        const FactorReport& factors)
+{
+    const FactorSettings& s = factors.settings;
+    const FactorSolution& f = factors.solution;
+    json heywood = json::array();  // from 1
+    for (const int i : f.heywood)
+        heywood.push_back(i + 1);
+    json report = {
+        {"method", s.method->name},
+        {"matrix", options.covariance ? "covariance" : "correlation"},
+        {"rotation", s.rotation->name},
+        {"scores", s.scores->name},
+        {"rows", source.rows},
+        {"variables", result.mean.size()},
+        {"factors", s.factors},
+        {"mean", values_of(result.mean)},
+        {"std", values_of(result.std)},
+        {"eigenvalues", values_of(result.eigenvalues)},
+        {"loadings", rows_of(f.rotation.pattern)},
+        {"structure", rows_of(f.structure)},
+        {"factor_correlations", rows_of(f.rotation.phi)},
+        {"variance", values_of(f.variance)},
+        {"communalities", values_of(f.communalities)},
+        {"uniquenesses", values_of(f.uniquenesses)},
+        {"heywood", heywood},
+        {"coefficients", rows_of(result.coefficients)},
+        {"kmo", {{"overall", factors.kmo.overall}, {"variables", values_of(factors.kmo.variables)}}},
+        {"bartlett", test_of(factors.sphericity)},
+        {"iterations", {{"extraction", f.extraction.iterations}, {"rotation", f.rotation.iterations}}},
+        {"converged", f.extraction.converged && f.rotation.converged},
+    };
+    if (!source.names.empty())
+        report["names"] = source.names;
+    if (source.dropped)
+        report["dropped_rows"] = *source.dropped;
+    if (s.rotation->name == std::string("promax"))
+        report["promax_power"] = s.rotation_settings.promax_power;
+    if (factors.fit) {
+        json fit = test_of(factors.fit->test);
+        fit["rmsea"] = factors.fit->rmsea;
+        fit["tli"] = factors.fit->tli;
+        fit["bic"] = factors.fit->bic;
+        fit["objective"] = f.extraction.objective;
+        fit["starts"] = f.extraction.starts;
+        fit["starts_at_best"] = f.extraction.best_starts;
+        report["fit"] = fit;
+    }
+    if (factors.parallel)
+        report["parallel"] = {{"observed", values_of(factors.parallel->observed)},
+                              {"simulated", values_of(factors.parallel->simulated)},
+                              {"replicates", factors.replicates},
+                              {"seed", factors.seed},
+                              {"factors", factors.parallel->factors}};
+    if (factors.map)
+        report["map"] = {{"values", values_of(factors.map->values)}, {"factors", factors.map->factors}};
+    // The factor counts compare the correlation matrix's eigenvalues.
+    if (options.covariance)
+        report["correlation_eigenvalues"] = values_of(result.correlation_eigenvalues);
+    // A name that is not UTF-8 (a header in Latin-1, say) keeps its bytes
+    // in the coefficient file; here its bad bytes become U+FFFD, so the
+    // report stays valid JSON.
+    return report.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}

@@ -1,0 +1,225 @@
+#include "fit/fit_report.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdarg>
+#include <cstdio>
+
+#include "read/table_format.h"
+#include "write/invocation_log.h"
+
+namespace {
+
+std::string factor_method(const FactorReport& factors, const FitOptions& options);  // below
+
+// Appends printf-style to `text`.
+__attribute__((format(printf, 2, 3))) void append(std::string& text, const char* format, ...)
+{
+    char buffer[512];
+    va_list args;
+    va_start(args, format);
+    int length = std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    text.append(buffer, static_cast<std::size_t>(length) < sizeof buffer ? length : sizeof buffer - 1);
+}
+
+// One line of numbers, each with 17 significant digits ("%.17g"), so they
+// load exactly. to_chars writes them three times as fast as snprintf, which
+// counts for the 500,000 numbers of 500 variables.
+template <class Row>
+void append_row(std::string& text, const Row& row)
+{
+    char number[32];
+    for (Eigen::Index i = 0; i < row.size(); ++i) {
+        if (i)
+            text += ' ';
+        text.append(number, std::to_chars(number, number + sizeof number, row[i], std::chars_format::general, 17).ptr);
+    }
+    text += '\n';
+}
+
+const char* matrix_name(const FitOptions& options)
+{
+    return options.covariance ? "covariance" : "correlation";
+}
+
+std::string method(const Fit& result, const FitOptions& options, const FactorReport* factors)
+{
+    if (factors && factors->in_coefficients)
+        return factor_method(*factors, options);
+    std::string text;
+    if (result.rotated == 0) {
+        append(text, "principal components of the %s matrix", matrix_name(options));
+        return text;
+    }
+    const auto n = static_cast<int>(result.eigenvalues.size());
+    append(text,
+           "varimax rotation (Kaiser normalized, iterations: %d) of %d of the %d principal components of the %s matrix",
+           result.iterations, result.rotated, n, matrix_name(options));
+    if (result.rotated < n)
+        append(text, "; scores %d to %d are unrotated components", result.rotated + 1, n);
+    return text;
+}
+
+// The comment lines every fit has: the communalities and uniquenesses of
+// its factors, the sampling adequacy, the sphericity test and, for maximum
+// likelihood, the fit.
+void append_adequacy_comments(std::string& text, const FactorReport& factors)
+{
+    const FactorSolution& f = factors.solution;
+    text += "# communalities and uniquenesses (variable, communality, uniqueness):\n";
+    for (Eigen::Index i = 0; i < f.communalities.size(); ++i)
+        append(text, "# communality %d %.17g %.17g\n", static_cast<int>(i + 1), f.communalities[i], f.uniquenesses[i]);
+    append(text, "# kmo %.17g\n# sphericity chi2 %.17g df %.17g p %.17g\n", factors.kmo.overall,
+           factors.sphericity.chi2, factors.sphericity.df, factors.sphericity.p);
+    if (factors.fit)
+        append(text, "# fit chi2 %.17g df %.17g p %.17g rmsea %.17g tli %.17g bic %.17g\n", factors.fit->test.chi2,
+               factors.fit->test.df, factors.fit->test.p, factors.fit->rmsea, factors.fit->tli, factors.fit->bic);
+}
+
+// The comment lines of a factor model: variances, pattern, factor
+// correlations, then those of every fit.
+void append_factor_comments(std::string& text, const FactorReport& factors, double total)
+{
+    const FactorSolution& f = factors.solution;
+    const auto k = static_cast<int>(f.variance.size());
+    text += "# variance explained by each factor (factor, variance, proportion):\n";
+    for (int s = 0; s < k; ++s)
+        append(text, "# variance %d %.17g %.17g\n", s + 1, f.variance[s], f.variance[s] / total);
+    text += "# pattern: row k for variable k, column s for factor s, the factor loadings:\n";
+    for (Eigen::Index i = 0; i < f.rotation.pattern.rows(); ++i) {
+        text += "# pattern ";
+        append_row(text, f.rotation.pattern.row(i));
+    }
+    if (factors.settings.rotation->oblique) {
+        text += "# factor correlations:\n";
+        for (int s = 0; s < k; ++s) {
+            text += "# phi ";
+            append_row(text, f.rotation.phi.row(s));
+        }
+    }
+    append_adequacy_comments(text, factors);
+}
+
+// "principal axis factoring of the correlation matrix, 2 factors, promax
+// rotation (power 4), regression (Thurstone) scores"
+std::string factor_method(const FactorReport& factors, const FitOptions& options)
+{
+    const FactorSettings& s = factors.settings;
+    std::string text;
+    append(text, "%s of the %s matrix, %d factor%s", s.method->description, matrix_name(options), s.factors,
+           s.factors == 1 ? "" : "s");
+    if (s.rotation != find_rotation("none"))
+        append(text, ", %s", s.rotation->description);
+    if (s.rotation == find_rotation("promax"))
+        append(text, " (power %g)", s.rotation_settings.promax_power);
+    append(text, ", %s scores", s.scores->description);
+    const auto n = static_cast<int>(factors.solution.uniquenesses.size());
+    if (s.factors < n)
+        append(text, "; scores %d to %d are principal components", s.factors + 1, n);
+    return text;
+}
+
+}  // namespace
+
+std::string coefficient_text(const Fit& result, const FitOptions& options, const FitSource& source,
+                             const FactorReport* factors)
+{
+    const Eigen::Index n = result.eigenvalues.size();
+    const double total = result.eigenvalues.sum();
+    std::string text = "# Made by scorix-fit: " + method(result, options, factors) + "\n# data:";
+    // A file name holding a newline would end the comment line and start
+    // a line scorix reads, as "[STD]": escaped as the log line has it.
+    for (const std::string& file : source.files) {
+        text += ' ';
+        text += escaped_word(file);
+    }
+    append(text, "\n# rows: %lld\n# variables: %d\n", source.rows, static_cast<int>(n));
+    if (source.dropped)
+        append(text, "# rows left out for a missing value: %lld\n", *source.dropped);
+    if (!source.names.empty()) {
+        text += "# names:";
+        for (const std::string& name : source.names) {
+            // scorix --header compares its data's names with these byte for
+            // byte: an escaped line break would never match, a bare one
+            // would cut the line.
+            if (name.find('\n') != std::string::npos)
+                throw FitError("the name of variable " + std::to_string(&name - source.names.data() + 1) +
+                               " holds a line break, which the coefficient file's \"# names:\" line cannot keep");
+            text += ' ' + quoted_name(name);
+        }
+        text += "\n";
+    }
+    append(text, "# eigenvalues of the %s matrix (component, eigenvalue, proportion, cumulative proportion):\n",
+           matrix_name(options));
+    double cumulative = 0;
+    for (Eigen::Index s = 0; s < n; ++s) {
+        cumulative += result.eigenvalues[s];
+        append(text, "# eigenvalue %d %.17g %.17g %.17g\n", static_cast<int>(s + 1), result.eigenvalues[s],
+               result.eigenvalues[s] / total, cumulative / total);
+    }
+    if (result.rotated > 0) {
+        text += "# variance explained by each rotated factor (score, variance, proportion):\n";
+        const Eigen::VectorXd spread = result.analysed.diagonal();
+        for (int s = 0; s < result.rotated; ++s) {
+            const double variance = spread.dot(result.loadings.col(s).cwiseAbs2());
+            append(text, "# variance %d %.17g %.17g\n", s + 1, variance, variance / total);
+        }
+    }
+    if (factors && factors->in_coefficients)
+        append_factor_comments(text, *factors, total);
+    else if (factors)
+        append_adequacy_comments(text, *factors);
+    text += "# loadings: row k for variable k, column s for score s, the correlation of the variable with the score:\n";
+    for (Eigen::Index k = 0; k < n; ++k) {
+        text += "# loading ";
+        append_row(text, result.loadings.row(k));
+    }
+    text += "[MEAN]\n";
+    append_row(text, result.mean);
+    text += "[STD]\n";
+    append_row(text, result.std);
+    text += "[FSC_SORTED]\n";
+    for (Eigen::Index k = 0; k < n; ++k)
+        append_row(text, result.coefficients.row(k));
+    return text;
+}
+
+std::string eigenvalue_table(const Fit& result, const FitOptions& options, const FitSource& source,
+                             const FactorReport* factors)
+{
+    std::string text;
+    const Eigen::Index n = result.eigenvalues.size();
+    append(text, "%lld rows", source.rows);
+    if (source.dropped)
+        append(text, " (%lld with a missing value left out)", *source.dropped);
+    append(text, ", %d variables: %s\n", static_cast<int>(n), method(result, options, factors).c_str());
+    text += "component    eigenvalue  % of variance  cumulative %\n";
+    const double total = result.eigenvalues.sum();
+    double cumulative = 0;
+    for (Eigen::Index s = 0; s < n; ++s) {
+        cumulative += result.eigenvalues[s];
+        append(text, "%9d  %12.6g  %13.2f  %12.2f\n", static_cast<int>(s + 1), result.eigenvalues[s],
+               100 * result.eigenvalues[s] / total, 100 * cumulative / total);
+    }
+    if (!factors)
+        return text;
+    const FactorSolution& f = factors->solution;
+    // The varimax factors of the components are those of the coefficients.
+    Eigen::VectorXd variance = f.variance;
+    if (!factors->in_coefficients && result.rotated > 0)
+        for (Eigen::Index s = 0; s < std::min<Eigen::Index>(result.rotated, variance.size()); ++s)
+            variance[s] = result.analysed.diagonal().dot(result.loadings.col(s).cwiseAbs2());
+    text += "   factor      variance  % of variance\n";
+    for (Eigen::Index s = 0; s < variance.size(); ++s)
+        append(text, "%9d  %12.6g  %13.2f\n", static_cast<int>(s + 1), variance[s], 100 * variance[s] / total);
+    text += " variable   communality     uniqueness\n";
+    for (Eigen::Index i = 0; i < f.communalities.size(); ++i)
+        append(text, "%9d  %12.6g  %13.6g\n", static_cast<int>(i + 1), f.communalities[i], f.uniquenesses[i]);
+    append(text, "KMO %.3f; Bartlett's sphericity: chi2 %.6g, df %g, p %.3g\n", factors->kmo.overall,
+           factors->sphericity.chi2, factors->sphericity.df, factors->sphericity.p);
+    if (factors->fit)
+        append(text, "ML fit: chi2 %.6g, df %g, p %.3g, RMSEA %.4g, TLI %.4g, BIC %.6g\n", factors->fit->test.chi2,
+               factors->fit->test.df, factors->fit->test.p, factors->fit->rmsea, factors->fit->tli, factors->fit->bic);
+    return text;
+}

@@ -1,0 +1,51 @@
+// What scorix-fit writes: the text of the coefficient file (comment lines
+// with the method, the eigenvalues and the loadings, then the sections that
+// scorix reads, every number with 17 significant digits) and the console
+// table of the eigenvalues.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fit/factor_adequacy.h"
+#include "fit/factor_analysis.h"
+#include "fit/statistics.h"
+
+// Where a fit came from, for the comment lines.
+struct FitSource {
+    std::vector<std::string> files;
+    long long rows = 0;
+    std::vector<std::string> names;    // the variables' names, when the data had a header
+    std::optional<long long> dropped;  // rows left out for a missing value (--drop-incomplete)
+};
+
+// A factor model beside the components: the solution and the figures that
+// judge it. Every fit has one; for the plain components (or their varimax)
+// it is the retained components, whose communalities and adequacy figures
+// are reported beside the coefficients.
+struct FactorReport {
+    FactorSettings settings;
+    FactorSolution solution;
+    SamplingAdequacy kmo;
+    ChiSquareTest sphericity;
+    std::optional<ModelFit> fit;               // maximum likelihood
+    std::optional<ParallelAnalysis> parallel;  // -k parallel
+    int replicates = 0;
+    std::uint64_t seed = 0;
+    std::optional<AveragePartial> map;  // -k map
+    bool in_coefficients = false;       // the first columns of the coefficients are its weights
+};
+
+// With a factor report, the comment lines also give its communalities, KMO,
+// sphericity test and ML fit; when its weights are in the coefficients, also
+// its method, factor variances, pattern and factor correlations. Throws
+// FitError for a variable's name holding a line break.
+std::string coefficient_text(const Fit& result, const FitOptions& options, const FitSource& source,
+                             const FactorReport* factors = nullptr);
+
+// Component, eigenvalue, % of variance and cumulative %, one line each; then
+// the factor model's variances and figures.
+std::string eigenvalue_table(const Fit& result, const FitOptions& options, const FitSource& source,
+                             const FactorReport* factors = nullptr);

@@ -1,0 +1,213 @@
+#include "fit/rotation.h"
+
+#include "fit/method_table.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include <Eigen/LU>
+#include <Eigen/QR>
+#include <Eigen/SVD>
+
+#include "fit/statistics.h"
+
+using Eigen::MatrixXd;
+using Eigen::VectorXd;
+
+namespace {
+
+Rotation gradient_projection(const MatrixXd& a, CriterionFunction criterion, bool oblique);  // below
+
+constexpr int kMostIterations = 10000;
+
+MatrixXd polar_factor(const MatrixXd& m)
+{
+    Eigen::BDCSVD<MatrixXd> svd(m, Eigen::ComputeThinU | Eigen::ComputeThinV);
+    return svd.matrixU() * svd.matrixV().transpose();
+}
+
+Rotation unrotated(const MatrixXd& a, const RotationSettings&)
+{
+    const auto k = a.cols();
+    return {a, MatrixXd::Identity(k, k), MatrixXd::Identity(k, k), 0};
+}
+
+// Kaiser-normalized varimax (Kaiser 1958), the one the components use.
+Rotation varimax(const MatrixXd& a, const RotationSettings&)
+{
+    const auto k = a.cols();
+    Rotation result{a, MatrixXd::Identity(k, k), MatrixXd::Identity(k, k), 0};
+    if (k < 2)
+        return result;
+    result.structure = ::varimax(a, result.iterations, result.converged);
+    result.pattern = a * result.structure;
+    return result;
+}
+
+// Promax (Hendrickson and White 1964) as R's stats::promax, from the
+// converged varimax V: U the least-squares fit of V U to V o |V|^(m-1),
+// columns scaled so that Phi = U^-1 U^-T has a unit diagonal; the pattern is
+// V U and the structure V U^-T.
+Rotation promax(const MatrixXd& a, const RotationSettings& settings)
+{
+    Rotation vm = varimax(a, settings);
+    const auto k = a.cols();
+    if (k < 2)
+        return vm;
+    const MatrixXd& v = vm.pattern;
+    const MatrixXd target = v.cwiseProduct(v.cwiseAbs().array().pow(settings.promax_power - 1).matrix());
+    MatrixXd u = v.householderQr().solve(target);
+    const Eigen::PartialPivLU<MatrixXd> gram(u.transpose() * u);
+    const VectorXd d = gram.solve(MatrixXd::Identity(k, k)).diagonal();
+    u = u * d.cwiseSqrt().asDiagonal();
+    const Eigen::PartialPivLU<MatrixXd> lu(u);
+    const MatrixXd u_inverse = lu.solve(MatrixXd::Identity(k, k));
+    return {v * u, u_inverse * u_inverse.transpose(), vm.structure * u_inverse.transpose(), vm.iterations,
+            vm.converged};
+}
+
+// Quartimax: Q = -sum(L^4) / 4, gradient -L^3.
+Criterion quartimax_criterion(const MatrixXd& l)
+{
+    return {-l.array().pow(4).sum() / 4, -l.array().cube().matrix()};
+}
+
+// Oblimin with gamma 0 (quartimin): Q = sum(L^2 o (L^2 N)) / 4 with N the
+// matrix of ones off the diagonal; gradient L o (L^2 N).
+Criterion oblimin_criterion(const MatrixXd& l)
+{
+    const MatrixXd squares = l.array().square().matrix();
+    const MatrixXd others = (squares.rowwise().sum() * Eigen::RowVectorXd::Ones(l.cols())) - squares;
+    return {squares.cwiseProduct(others).sum() / 4, l.cwiseProduct(others)};
+}
+
+Rotation quartimax(const MatrixXd& a, const RotationSettings&)
+{
+    return gradient_projection(a, quartimax_criterion, false);
+}
+
+Rotation oblimin(const MatrixXd& a, const RotationSettings&)
+{
+    return gradient_projection(a, oblimin_criterion, true);
+}
+
+constexpr RotationMethod kRotations[] = {
+    {"none", "no rotation", false, unrotated},
+    {"varimax", "varimax rotation (Kaiser normalized)", false, varimax},
+    {"quartimax", "quartimax rotation", false, quartimax},
+    {"promax", "promax rotation", true, promax},
+    {"oblimin", "oblimin rotation (quartimin)", true, oblimin},
+};
+
+}  // namespace
+
+const RotationMethod* find_rotation(std::string_view name)
+{
+    return find_named(std::span<const RotationMethod>(kRotations), name);
+}
+
+namespace {
+
+// Jennrich's gradient projection (2001, 2002) from the identity: minimizes
+// the criterion over orthogonal rotations T (L = A T) or over oblique ones
+// with unit columns (L = A T'^-1, Phi = T'T), until the projected gradient
+// is below 1e-8 (times the criterion of A when that exceeds 1: covariance
+// loadings can be in the thousands), as GPArotation's GPForth and GPFoblq do;
+// after 10,000 steps it stops with the last rotation, not converged.
+Rotation gradient_projection(const MatrixXd& a, CriterionFunction criterion, bool oblique)
+{
+    const auto k = a.cols();
+    MatrixXd t = MatrixXd::Identity(k, k);
+    if (k < 2)
+        return {a, t, t, 0};
+    // The loadings of T and the gradient of the criterion with respect to T.
+    auto loadings_of = [&](const MatrixXd& rotation) -> MatrixXd {
+        return oblique ? MatrixXd(rotation.partialPivLu().solve(a.transpose()).transpose()) : MatrixXd(a * rotation);
+    };
+    auto gradient_of = [&](const MatrixXd& rotation, const MatrixXd& l, const Criterion& c) -> MatrixXd {
+        if (!oblique)
+            return a.transpose() * c.gradient;
+        return -rotation.transpose().partialPivLu().solve(c.gradient.transpose() * l);
+    };
+    MatrixXd l = loadings_of(t);
+    Criterion c = criterion(l);
+    MatrixXd g = gradient_of(t, l, c);
+    // The criteria grow with the fourth power of the loadings, and so does
+    // the gradient: its bound is relative to the criterion of A (covariance
+    // loadings can be in the thousands).
+    const double scale = std::max(1.0, std::abs(c.value));
+    double step = 1;
+    int iteration = 0;
+    bool converged = true;
+    for (;; ++iteration) {
+        MatrixXd projected;
+        if (oblique) {
+            projected = g - t * (t.cwiseProduct(g).colwise().sum()).asDiagonal();
+        } else {
+            const MatrixXd m = t.transpose() * g;
+            projected = g - t * (m + m.transpose()) / 2;
+        }
+        const double s = projected.norm();
+        if (s < 1e-8 * scale)
+            break;
+        if (iteration == kMostIterations) {
+            converged = false;
+            break;
+        }
+        step *= 2;
+        MatrixXd next;
+        Criterion c_next;
+        MatrixXd l_next;
+        bool decreased = false;
+        for (int halving = 0; halving <= 10 && !decreased; ++halving) {
+            const MatrixXd x = t - step * projected;
+            next = oblique ? MatrixXd(x * x.colwise().norm().cwiseInverse().asDiagonal()) : polar_factor(x);
+            l_next = loadings_of(next);
+            c_next = criterion(l_next);
+            decreased = c_next.value < c.value - 0.5 * s * s * step;
+            if (!decreased)
+                step /= 2;
+        }
+        // Near the minimum the decrease the test asks for falls below the
+        // rounding of the criterion: there the gradient is as small as it gets.
+        if (!decreased && s < 1e-6 * scale)
+            break;
+        t = next;
+        l = l_next;
+        c = c_next;
+        g = gradient_of(t, l, c);
+    }
+    if (oblique)
+        return {l, t.transpose() * t, t, iteration, converged};
+    return {l, MatrixXd::Identity(k, k), t, iteration, converged};
+}
+
+}  // namespace
+
+void orient_factors(Rotation& rotation, const MatrixXd* signs)
+{
+    const auto k = rotation.pattern.cols();
+    const VectorXd variance = (rotation.phi * rotation.pattern.transpose() * rotation.pattern).diagonal();
+    std::vector<int> order(k);
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int x, int y) { return variance[x] > variance[y]; });
+    const Rotation unordered = rotation;
+    for (Eigen::Index s = 0; s < k; ++s) {
+        rotation.pattern.col(s) = unordered.pattern.col(order[s]);
+        rotation.structure.col(s) = unordered.structure.col(order[s]);
+        for (Eigen::Index r = 0; r < k; ++r)
+            rotation.phi(r, s) = unordered.phi(order[r], order[s]);
+    }
+    for (Eigen::Index s = 0; s < k; ++s) {
+        const auto column = rotation.pattern.col(s);
+        if ((signs ? column.dot(signs->col(s)) : column.sum()) < 0) {
+            rotation.pattern.col(s) *= -1;
+            rotation.structure.col(s) *= -1;
+            rotation.phi.row(s) *= -1;
+            rotation.phi.col(s) *= -1;
+        }
+    }
+}

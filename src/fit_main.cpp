@@ -1,8 +1,0 @@
-#include "console.h"
-#include "fit_driver.h"
-
-int main(int argc, char** argv)
-{
-    hold_standard_descriptors();
-    return run_fit(argc, argv);
-}

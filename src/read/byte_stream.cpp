@@ -1,0 +1,362 @@
+#include "read/byte_stream.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <zlib.h>
+#include <zstd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <string_view>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// zlib's inflate over a gzip file. Its input is read straight from the file
+// descriptor in large blocks and its output goes straight into the
+// caller's buffer, so a byte is copied once: decompressing costs what one
+// zlib decompression costs.
+struct Inflater {
+    static constexpr std::size_t kInput = 1 << 18;
+    z_stream stream{};
+    std::unique_ptr<unsigned char[]> input = std::make_unique_for_overwrite<unsigned char[]>(kInput);
+    bool in_member = true;  // the end of the current member is still to come
+};
+
+// libzstd's streaming decoder over a zstd file, read and written as the
+// Inflater does. Frames one after another are read as one stream, skippable
+// frames are passed over, and a frame that carries a checksum is checked
+// against what it decompressed to.
+struct Unzstd {
+    ZSTD_DCtx* context = ZSTD_createDCtx();
+    std::unique_ptr<unsigned char[]> input = std::make_unique_for_overwrite<unsigned char[]>(ZSTD_DStreamInSize());
+    ZSTD_inBuffer in{input.get(), 0, 0};
+    bool in_frame = false;  // the end of the current frame is still to come
+    bool hungry = true;     // all output so far given out: the next call needs input
+};
+
+// The descriptor a stream reads, and the first bytes already taken from it
+// to see what it holds: every reader gets those bytes first, so nothing is
+// read twice and nothing needs a seek (a pipe has none). It stays in one
+// place while its stream moves, for libarchive's callback.
+struct ByteSource {
+    static constexpr std::size_t kHead = 6;  // the longest magic number
+    static constexpr std::size_t kBlock = 1 << 16;
+    ByteSource(int descriptor, bool own) : fd(descriptor), owned(own) {}
+    int fd;
+    bool owned;
+    unsigned char head[kHead];
+    std::size_t head_size = 0;
+    std::size_t head_used = 0;
+    bool failed = false;                     // a read failed
+    int cause = 0;                           // its errno, given again by every later read
+    std::unique_ptr<unsigned char[]> block;  // libarchive's input
+
+    ~ByteSource()
+    {
+        if (owned)
+            ::close(fd);
+    }
+    // Reads what the stream has, up to `size` bytes: the first bytes, then
+    // the descriptor. 0 at the end and after a failure.
+    std::size_t read_some(unsigned char* into, std::size_t size);
+    // Reads `size` bytes, fewer only at the end or after a failure.
+    std::size_t read_full(unsigned char* into, std::size_t size);
+};
+
+namespace {
+
+using namespace std::string_view_literals;
+
+// A compressed format as its first bytes show it: the bytes under `mask`
+// equal `magic`. The list holds every start the decompressors accept, so a
+// file it does not name is never decompressed, not even within another.
+struct Signature {
+    std::string_view magic;
+    std::string_view mask;
+    int filter;
+};
+
+constexpr Signature kSignatures[] = {
+    {"\x1f\x8b"sv, "\xff\xff"sv, ARCHIVE_FILTER_GZIP},
+    {"BZh"sv, "\xff\xff\xff"sv, ARCHIVE_FILTER_BZIP2},
+    {"\xfd\x37zXZ\0"sv, "\xff\xff\xff\xff\xff\xff"sv, ARCHIVE_FILTER_XZ},
+    {"\x28\xb5\x2f\xfd"sv, "\xff\xff\xff\xff"sv, ARCHIVE_FILTER_ZSTD},
+    // A zstd file may open with a skippable frame.
+    {"\x50\x2a\x4d\x18"sv, "\xf0\xff\xff\xff"sv, ARCHIVE_FILTER_ZSTD},
+};
+constexpr std::string_view kByteOrderMark = "\xef\xbb\xbf";
+
+// The filter that the first `got` bytes name, or ARCHIVE_FILTER_NONE.
+int filter_of(const unsigned char* head, std::size_t got)
+{
+    for (const Signature& signature : kSignatures) {
+        bool match = got >= signature.magic.size();
+        for (std::size_t i = 0; match && i < signature.magic.size(); ++i)
+            match = (static_cast<unsigned char>(head[i]) & static_cast<unsigned char>(signature.mask[i])) ==
+                    static_cast<unsigned char>(signature.magic[i]);
+        if (match)
+            return signature.filter;
+    }
+    return ARCHIVE_FILTER_NONE;
+}
+
+void end_inflater(Inflater* inflater)
+{
+    inflateEnd(&inflater->stream);
+    delete inflater;
+}
+
+void end_unzstd(Unzstd* unzstd)
+{
+    ZSTD_freeDCtx(unzstd->context);
+    delete unzstd;
+}
+
+// libarchive's input: what the stream has, a block at a time.
+la_ssize_t archive_input(archive* reader, void* client, const void** buffer)
+{
+    auto* source = static_cast<ByteSource*>(client);
+    *buffer = source->block.get();
+    const std::size_t got = source->read_some(source->block.get(), ByteSource::kBlock);
+    if (source->failed)
+        archive_set_error(reader, errno, "read error");
+    return source->failed ? -1 : static_cast<la_ssize_t>(got);
+}
+
+// Only the formats libarchive reads are enabled: its other filters would also
+// look at what comes out of a decompressor, and some of them start
+// external programs.
+bool enable_decompressors(archive* reader)
+{
+    return archive_read_support_filter_gzip(reader) == ARCHIVE_OK &&
+           archive_read_support_filter_bzip2(reader) == ARCHIVE_OK &&
+           archive_read_support_filter_xz(reader) == ARCHIVE_OK &&
+           archive_read_support_format_raw(reader) == ARCHIVE_OK &&
+           archive_read_support_format_empty(reader) == ARCHIVE_OK;
+}
+
+}  // namespace
+
+std::size_t ByteSource::read_some(unsigned char* into, std::size_t size)
+{
+    if (head_used < head_size) {
+        const std::size_t part = std::min(size, head_size - head_used);
+        std::memcpy(into, head + head_used, part);
+        head_used += part;
+        return part;
+    }
+    if (failed) {
+        errno = cause;
+        return 0;
+    }
+    ssize_t got;
+    do
+        got = ::read(fd, into, size);
+    while (got < 0 && errno == EINTR);
+    failed = got < 0;
+    cause = failed ? errno : 0;
+    return got < 0 ? 0 : static_cast<std::size_t>(got);
+}
+
+std::size_t ByteSource::read_full(unsigned char* into, std::size_t size)
+{
+    std::size_t got = 0;
+    while (got < size) {
+        const std::size_t part = read_some(into + got, size - got);
+        if (part == 0)
+            break;
+        got += part;
+    }
+    return got;
+}
+
+ByteStream::ByteStream(std::FILE* file) : ByteStream(::fileno(file), false, false) {}
+
+ByteStream::ByteStream(int fd, bool owned, bool sniff)
+    : source_(fd >= 0 ? new ByteSource(fd, owned) : nullptr),
+      archive_(nullptr, archive_read_free),
+      inflater_(nullptr, end_inflater),
+      unzstd_(nullptr, end_unzstd)
+{
+    if (!source_ || !sniff)
+        return;
+    // The first bytes tell the format; they are read once, here, and handed
+    // on to whichever reader the format takes.
+    source_->head_size = source_->read_full(source_->head, ByteSource::kHead);
+    const int filter = filter_of(source_->head, source_->head_size);
+    if (filter != ARCHIVE_FILTER_NONE)
+        start_decompression(filter);
+}
+
+ByteStream::ByteStream(ByteStream&&) noexcept = default;
+ByteStream& ByteStream::operator=(ByteStream&&) noexcept = default;
+ByteStream::~ByteStream() = default;
+
+ByteStream ByteStream::open(const char* path)
+{
+    if (names_standard_input(path))
+        return ByteStream(STDIN_FILENO, false, true);
+    return ByteStream(::open(path, O_RDONLY | O_CLOEXEC), true, true);
+}
+
+bool ByteStream::is_open() const
+{
+    return source_ != nullptr;
+}
+
+long long ByteStream::plain_size() const
+{
+    struct stat status;
+    if (!source_ || compressed_ || ::fstat(source_->fd, &status) != 0 || !S_ISREG(status.st_mode))
+        return -1;
+    return status.st_size;
+}
+
+bool ByteStream::failed() const
+{
+    return failed_ || (source_ && source_->failed);
+}
+
+bool ByteStream::damaged_rest()
+{
+    char rest[1 << 16];
+    while (compressed_ && read(rest, sizeof rest) == sizeof rest) {
+    }
+    return compressed_ && failed();
+}
+
+void ByteStream::start_decompression(int filter)
+{
+    compressed_ = true;
+    if (filter == ARCHIVE_FILTER_GZIP) {
+        // 16 + the largest window: gzip members only, each one's trailer
+        // checked against what it decompressed to.
+        inflater_.reset(new Inflater);
+        failed_ = inflateInit2(&inflater_->stream, 16 + MAX_WBITS) != Z_OK;
+        return;
+    }
+    if (filter == ARCHIVE_FILTER_ZSTD) {
+        unzstd_.reset(new Unzstd);
+        failed_ = unzstd_->context == nullptr;
+        return;
+    }
+    archive_.reset(archive_read_new());
+    archive* reader = archive_.get();
+    // The raw format hands on the decompressed bytes as one entry; the
+    // empty one stands for a file that decompresses to nothing.
+    source_->block = std::make_unique_for_overwrite<unsigned char[]>(ByteSource::kBlock);
+    failed_ = !reader || !enable_decompressors(reader) ||
+              archive_read_open(reader, source_.get(), nullptr, archive_input, nullptr) != ARCHIVE_OK;
+    if (failed_)
+        return;
+    archive_entry* entry;
+    int status = archive_read_next_header(reader, &entry);
+    ended_ = status == ARCHIVE_EOF;
+    // A file that has the magic number but not the rest of the format's
+    // header is passed on undecompressed by libarchive: that is damage too.
+    int filters = archive_filter_count(reader);
+    failed_ = (status != ARCHIVE_OK && status != ARCHIVE_EOF) || filters < 2 ||
+              archive_filter_code(reader, filters - 2) != filter;
+}
+
+std::size_t ByteStream::inflate(char* into, std::size_t size)
+{
+    z_stream& stream = inflater_->stream;
+    std::size_t got = 0;
+    while (got < size && !failed_ && !ended_) {
+        if (stream.avail_in == 0) {
+            const std::size_t read = source_->read_some(inflater_->input.get(), Inflater::kInput);
+            // The file may end only where a member ends.
+            ended_ = read == 0;
+            failed_ = source_->failed || (ended_ && inflater_->in_member);
+            if (read == 0)
+                break;
+            stream.next_in = inflater_->input.get();
+            stream.avail_in = static_cast<uInt>(read);
+        }
+        if (!inflater_->in_member) {
+            // More bytes after a member: the next member, whose header must
+            // be sound like the first one's.
+            inflateReset(&stream);
+            inflater_->in_member = true;
+        }
+        stream.next_out = reinterpret_cast<Bytef*>(into + got);
+        stream.avail_out = static_cast<uInt>(std::min<std::size_t>(size - got, UINT_MAX));
+        const uInt room = stream.avail_out;
+        const int status = ::inflate(&stream, Z_NO_FLUSH);
+        got += room - stream.avail_out;
+        // Z_STREAM_END comes only once the CRC-32 and the length in the
+        // trailer match what came out.
+        if (status == Z_STREAM_END)
+            inflater_->in_member = false;
+        else
+            failed_ = status != Z_OK;
+    }
+    return got;
+}
+
+std::size_t ByteStream::unzstd(char* into, std::size_t size)
+{
+    Unzstd& decoder = *unzstd_;
+    std::size_t got = 0;
+    while (got < size && !failed_ && !ended_) {
+        if (decoder.in.pos == decoder.in.size && decoder.hungry) {
+            const std::size_t read = source_->read_some(decoder.input.get(), ZSTD_DStreamInSize());
+            // The file may end only where a frame ends.
+            ended_ = read == 0;
+            failed_ = source_->failed || (ended_ && decoder.in_frame);
+            if (read == 0)
+                break;
+            decoder.in = {decoder.input.get(), read, 0};
+        }
+        ZSTD_outBuffer out{into + got, size - got, 0};
+        const std::size_t status = ZSTD_decompressStream(decoder.context, &out, &decoder.in);
+        got += out.pos;
+        // 0 once a frame has ended, its checksum (if it has one) matched
+        // and all of it is given out.
+        failed_ = ZSTD_isError(status);
+        decoder.in_frame = status != 0;
+        decoder.hungry = out.pos < out.size;
+    }
+    return got;
+}
+
+std::size_t ByteStream::read_decoded(char* into, std::size_t size)
+{
+    if (inflater_)
+        return inflate(into, size);
+    if (unzstd_)
+        return unzstd(into, size);
+    if (!archive_)
+        return source_ ? source_->read_full(reinterpret_cast<unsigned char*>(into), size) : 0;
+    std::size_t got = 0;
+    while (got < size && !failed_ && !ended_) {
+        la_ssize_t part = archive_read_data(archive_.get(), into + got, size - got);
+        failed_ = part < 0;
+        ended_ = part == 0;
+        if (part > 0)
+            got += static_cast<std::size_t>(part);
+    }
+    return got;
+}
+
+std::size_t ByteStream::read(char* into, std::size_t size)
+{
+    if (!std::exchange(at_start_, false) || size < kByteOrderMark.size())
+        return read_decoded(into, size);
+    // The text starts here: a byte-order mark in front of it goes, and the
+    // bytes behind make up for it.
+    std::size_t got = read_decoded(into, size);
+    if (std::string_view(into, got).starts_with(kByteOrderMark)) {
+        got -= kByteOrderMark.size();
+        std::memmove(into, into + kByteOrderMark.size(), got);
+        if (got == size - kByteOrderMark.size())
+            got += read_decoded(into + got, kByteOrderMark.size());
+    }
+    return got;
+}

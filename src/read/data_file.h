@@ -1,0 +1,142 @@
+// Data files: one observation per line, one variable per column. A file is
+// read once, block by block, so memory does not grow with its length: the
+// calling thread reads the lines of a block, any thread converts and checks
+// them, and what the blocks found (rows, text rows, failures) is taken in
+// file order, so a run tells what a run on one thread would. A compressed
+// file is decompressed as it is read (see byte_stream.h).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "read/byte_stream.h"
+#include "read/row_matrix.h"
+#include "read/table_format.h"
+#include "read/text_input.h"
+#include "score/run_state.h"
+
+// The lines of one block of rows as they were read, and what converting
+// them found.
+struct LineBlock {
+    std::unique_ptr<char[]> text;  // the lines, and maybe the start of the next
+    std::size_t capacity = 0;
+    std::vector<std::pair<std::size_t, std::size_t>> lines;  // each row's lines in `text`, newline included
+    long long first_line = 0;  // lines of the file before the block, comment lines included
+    // Skipped lines taken out of `text`: at each offset, how many.
+    std::vector<std::pair<std::size_t, long long>> taken_out;
+    bool failed = false;       // reading ended after these rows with a read error
+    int cause = 0;             // and its errno
+    long long open_quote = 0;  // or the file ended inside a quoted field that opened on this line
+    int too_many = -1;         // convert_lines: numbers of the first line with more than the variables
+    int text_rows = 0;         // convert_lines: rows that hold text where numbers were expected
+    int first_text_row = -1;   // and the first of them
+    // Read as a table (TableFormat::table): each row's label fields with
+    // their separators (row r's end at label_ends[r]), which rows hold a
+    // missing value, and the first field that is not a number.
+    std::string labels;
+    std::vector<std::size_t> label_ends;
+    std::vector<char> missing;
+    int missing_rows = 0;
+    int bad_row = -1;
+    int bad_field = 0;
+
+    int rows() const { return static_cast<int>(lines.size()); }
+    std::string_view line(int row) const
+    {
+        return {text.get() + lines[row].first, lines[row].second - lines[row].first};
+    }
+};
+
+// A data file while its blocks are read.
+class DataReader {
+public:
+    DataReader(ByteStream stream, int cols, const char* path, int threads);
+
+    // Rows that end their numbers early with text after them (a header, a
+    // CSV line): their missing values are read as 0, which the user should
+    // hear of once the file is done.
+    struct TextRows {
+        long long count = 0;
+        long long first_line = 0;
+        std::string first;  // that line, cut short
+    };
+    TextRows text_rows;
+    // Reads the file as a table of `format`: blank lines are no rows, with a
+    // delimiter a row's quoted field may hold line breaks, and with a header
+    // its first line that is not a comment is kept apart.
+    void expect_table(const TableFormat& format);
+    // The header line (empty until read) and its line number.
+    const std::string& header() const { return header_; }
+    long long header_line() const { return header_line_; }
+    // Rows with a missing value so far.
+    long long missing_rows() const { return missing_rows_; }
+    const char* path() const { return path_; }
+    // Rows read so far: the file's row count once read_lines has said no.
+    long long rows() const { return rows_; }
+    // Threads worth starting for the file.
+    int threads() const { return threads_; }
+    // Reads the rest of a compressed file: true when it is damaged. A line
+    // that stopped a reader may be the work of that damage.
+    bool damaged_rest() { return stream_.damaged_rest(); }
+
+    // Reads the lines of the next at most `max_rows` rows into `block` (the
+    // calling thread's part); false once every row has been handed on or
+    // reading failed. A block also ends at a megabyte of text, unless
+    // `exact_rows` asks for `max_rows` rows wherever the file holds them (blocks
+    // cut at the same rows whatever the lines' lengths). A block that ends
+    // reading early says so in `failed`, after the rows it holds.
+    bool read_lines(LineBlock& block, int max_rows, bool exact_rows = false);
+
+    // Takes a converted block in file order: ends the run through `error` when
+    // it holds a failure (a line with too many numbers or a field that is not a
+    // number first, then a read error), and otherwise notes its rows with text
+    // and with missing values.
+    void take_block(const LineBlock& block);
+
+    // The file's row count on the console, once every block is taken; the
+    // count is a 32-bit number, and a file of more rows fails as the storage
+    // for all of them once did.
+    void report_rows(const RunOptions& options) const;
+
+    // The warnings about rows that hold text where numbers were expected and
+    // about rows with missing values, if any.
+    void warn_text_rows() const;
+
+private:
+    ByteStream stream_;
+    long long rows_ = 0;
+    long long lines_ = 0;  // lines read, comment lines included
+    int cols_;
+    int threads_;
+    const char* path_;
+    // Bytes read and not handed on yet, left at the end of the last block.
+    const char* carried_ = nullptr;
+    std::size_t carried_size_ = 0;
+    bool at_end_ = false;  // the stream has nothing more to give
+    bool ended_ = false;   // every row is handed on, or reading failed
+    bool table_ = false;
+    char delimiter_ = 0;  // of a delimited table, whose quoted fields may hold line breaks
+    bool header_pending_ = false;
+    std::string header_;
+    long long header_line_ = 0;
+    long long missing_rows_ = 0;
+};
+
+// Opens the file at `path` ("-": standard input) with its console lines.
+// Ends the run through `error` when the file cannot be opened.
+DataReader readfile(const RunState& state, const char* path);
+
+// The line number of a row of the block in its file, comment lines counted.
+long long line_number(const LineBlock& block, int row);
+
+// Converts the block's rows into rows 0 to block.rows() - 1 of `data`
+// (`state` is only read, so any thread may do this); cells beyond a line's
+// numbers and unselected columns are 0. A line with more numbers than
+// variables ends the block's conversion and is noted in block.too_many;
+// rows with text are counted.
+void convert_lines(const RunState& state, LineBlock& block, RowMatrix& data);
+
+// Rows per block for rows of `cols` values.
+long long block_rows(int cols);
