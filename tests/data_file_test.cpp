@@ -12,20 +12,14 @@ std::vector<double> read_cells(const std::string& text, int columns, std::option
 {
     ScratchDir dir;
     dir.write("a.dat", text);
-    RunState state;
-    state.coefficients.datacols = columns;
-    state.coefficients.readflag = flags;
-    state.options.quiet = 1;
-    testing::internal::CaptureStdout();
-    DataReader reader = readfile(state, dir.file("a.dat").c_str());
-    testing::internal::GetCapturedStdout();
+    DataReader reader = DataReader::open(dir.file("a.dat").c_str(), {columns, flags ? flags->data() : nullptr});
     std::vector<double> cells;
     LineBlock block;
     const int rows = static_cast<int>(block_rows(columns));
     RowMatrix data{rows, columns, std::vector<double>(static_cast<std::size_t>(rows) * columns)};
     while (reader.read_lines(block, rows)) {
-        convert_lines(state, block, data);
-        reader.take_block(block);
+        convert_lines(reader.settings(), block, data);
+        EXPECT_FALSE(reader.take_block(block));
         cells.insert(cells.end(), data.row(0), data.row(0) + block.rows() * columns);
     }
     return cells;
@@ -58,11 +52,7 @@ TEST(DataFile, SkippedLinesAreNotKept)
     ScratchDir dir;
     const std::string comments = repeat("# comment\n", 1 << 19);
     dir.write("a.dat", "1 2\n" + comments + "3 4\n" + comments + "5 6\n");
-    RunState state;
-    state.options.quiet = 1;
-    testing::internal::CaptureStdout();
-    DataReader reader = readfile(state, dir.file("a.dat").c_str());
-    testing::internal::GetCapturedStdout();
+    DataReader reader = DataReader::open(dir.file("a.dat").c_str(), {});
     LineBlock block;
     ASSERT_TRUE(reader.read_lines(block, 1, true));
     ASSERT_TRUE(reader.read_lines(block, 2, true));

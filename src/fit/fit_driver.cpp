@@ -576,9 +576,9 @@ void RowPool::read(const std::string& path)
         throw FitError(path + ": " + std::strerror(errno));
     const bool compressed = file.compressed();
     const int threads = thread_count();
-    DataReader reader(std::move(file), 0, path.c_str(), threads);
-    if (rules_.format)
-        reader.expect_table(*rules_.format);
+    ReadSettings settings;
+    settings.format = rules_.format;
+    DataReader reader(std::move(file), settings, path.c_str(), threads);
     bool names_checked = false;
     std::vector<FitBlock> blocks(threads == 1 ? 1 : static_cast<std::size_t>(threads) + 2);
     const FitBlock* failed = nullptr;

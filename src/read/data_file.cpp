@@ -7,9 +7,9 @@
 #include <new>
 #include <utility>
 
-#include "common/allocation.h"
 #include "common/console.h"
 #include "common/parallel.h"
+#include "read/row_source.h"
 
 // About a megabyte per matrix keeps a block in the second level cache for
 // the projection and the memory small; larger blocks gain nothing measurable.
@@ -42,6 +42,13 @@ bool holds_text(std::string_view line)
     return rest.find_first_not_of(" \t\n\v\f\r") != std::string_view::npos;
 }
 
+// Control bytes of a binary file would play tricks on a terminal.
+void hide_control_bytes(std::string& text)
+{
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c >= 0 && c < ' '; }, '?');
+}
+
 // The first text row of a file, shown in the warning.
 void note_first_text_row(DataReader::TextRows& rows, std::string_view line, long long number)
 {
@@ -49,42 +56,15 @@ void note_first_text_row(DataReader::TextRows& rows, std::string_view line, long
     line = line.substr(0, std::min(line.find_first_of(std::string_view("\0\r\n", 3)), line.size()));
     rows.first_line = number;
     rows.first = line.size() > kShown ? std::string(line.substr(0, kShown)) + "..." : std::string(line);
-    // Control bytes of a binary file would play tricks on a terminal.
-    std::replace_if(
-        rows.first.begin(), rows.first.end(), [](char c) { return c >= 0 && c < ' '; }, '?');
-}
-
-// Room for `size` bytes in the block's text, the first `kept` of them kept
-// (copied from `from`, which may lie in the old text). False when memory
-// runs out.
-bool make_room(LineBlock& block, std::size_t size, const char* from, std::size_t kept)
-{
-    if (block.capacity >= size) {
-        if (kept && from != block.text.get())
-            std::memmove(block.text.get(), from, kept);
-        return true;
-    }
-    std::unique_ptr<char[]> larger;
-    try {
-        larger = std::make_unique_for_overwrite<char[]>(size);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    if (kept)
-        std::memcpy(larger.get(), from, kept);
-    block.text = std::move(larger);
-    block.capacity = size;
-    return true;
+    hide_control_bytes(rows.first);
 }
 
 // convert_lines for a table: the labels kept, a row with a missing value
 // (a short data row too) marked (its values 0 until its output says NA), a field
 // that is not a number noted as the block's failure in delimited mode.
-void convert_table(const RunState& state, LineBlock& block, RowMatrix& data)
+void convert_table(const ReadSettings& settings, RowSource& source, LineBlock& block, RowMatrix& data)
 {
-    const int cols = state.coefficients.datacols;
-    const int* flags = state.coefficients.readflag ? state.coefficients.readflag->data() : nullptr;
-    RowReader reader(state.options.format);
+    const int cols = settings.cols;
     block.labels.clear();
     block.label_ends.assign(static_cast<std::size_t>(block.rows()), 0);
     block.missing.assign(static_cast<std::size_t>(block.rows()), 0);
@@ -92,21 +72,22 @@ void convert_table(const RunState& state, LineBlock& block, RowMatrix& data)
     block.bad_row = -1;
     for (int r = 0; r < block.rows(); ++r) {
         double* row = data.row(r);
-        RowFields found = reader.read(block.line(r), row, cols, flags, &block.labels);
+        RowFields found = source.read(block.line(r), row, cols, settings.flags, &block.labels);
         block.label_ends[static_cast<std::size_t>(r)] = block.labels.size();
-        if (found.bad_field >= 0 && (state.options.format.delimiter || found.glued)) {
+        if (found.bad_field >= 0 && (settings.format->delimiter || found.glued)) {
             block.bad_row = r;
             block.bad_field = found.bad_field;
             return;
         }
         if (found.count > cols) {
             block.too_many = found.count;
+            block.bad_row = r;
             return;
         }
         // A score file holds the first scores only (a forward run with -s):
         // the scores a row lacks at its end are zeros, as in a plain row.
         // Its empty fields and missing-value tokens are still missing.
-        if (state.options.reverse && found.count < cols && found.bad_field < 0) {
+        if (settings.short_rows_zero && found.count < cols && found.bad_field < 0) {
             std::fill(row + found.count, row + cols, 0.0);
             found.missing -= cols - found.count;
         }
@@ -120,31 +101,35 @@ void convert_table(const RunState& state, LineBlock& block, RowMatrix& data)
 
 }  // namespace
 
-DataReader::DataReader(ByteStream stream, int cols, const char* path, int threads)
-    : stream_(std::move(stream)), cols_(cols), threads_(threads), path_(path)
+DataReader::DataReader(ByteStream stream, const ReadSettings& settings, const char* path, int threads)
+    : LineSplitter(std::move(stream)), settings_(settings), threads_(threads), path_(path)
 {
+    if (const TableFormat* format = settings.format) {
+        table_ = true;
+        delimiter_ = format->delimiter;
+        header_pending_ = format->header;
+    }
 }
 
-void DataReader::expect_table(const TableFormat& format)
-{
-    table_ = true;
-    delimiter_ = format.delimiter;
-    header_pending_ = format.header;
-}
-
-DataReader readfile(const RunState& state, const char* path)
+DataReader DataReader::open(const char* path, const ReadSettings& settings)
 {
     ByteStream stream = ByteStream::open(path);
-    if (!state.options.quiet)
-        message("File:      %s\n", path);
-    if (state.options.debug)
-        message("scanning file\n");
-    if (!stream.is_open())
-        error("Error %s %d:opening %s\n", kErrorLabel, 646, path);
-    if (state.options.debug)
-        message("reading file\n");
+    const int cause = stream.is_open() ? 0 : errno;
     const int threads = threads_for(stream);
-    return DataReader(std::move(stream), state.coefficients.datacols, path, threads);
+    DataReader reader(std::move(stream), settings, path, threads);
+    reader.open_cause_ = cause;
+    reader.ended_ = cause != 0;
+    return reader;
+}
+
+ReadFailure DataReader::open_failure() const
+{
+    ReadFailure failure;
+    if (open_cause_) {
+        failure.kind = ReadFailure::Kind::open;
+        failure.cause = open_cause_;
+    }
+    return failure;
 }
 
 bool DataReader::read_lines(LineBlock& block, int max_rows, bool exact_rows)
@@ -153,11 +138,12 @@ bool DataReader::read_lines(LineBlock& block, int max_rows, bool exact_rows)
     block.failed = false;
     block.open_quote = 0;
     block.too_many = -1;
-    block.first_line = lines_;
+    block.bad_row = -1;
+    block.first_line = lines();
     if (ended_)
         return false;
     std::size_t filled = carried_size_;
-    block.failed = !make_room(block, std::max(kBlockText, filled), carried_, filled);
+    block.failed = !make_room(block.text, block.capacity, std::max(kBlockText, filled), carried_, filled);
     block.cause = block.failed ? ENOMEM : 0;
     std::size_t begin = 0;     // of the next record (a line, or lines joined by a quoted field)
     std::size_t start = 0;     // of the next line
@@ -185,7 +171,7 @@ bool DataReader::read_lines(LineBlock& block, int max_rows, bool exact_rows)
             const LineEnd ends = line_end(line, delimiter_, in_quote);
             in_quote = ends != LineEnd::record;
             if (ends == LineEnd::quote_opened)
-                quote_line = lines_ + record_lines;
+                quote_line = lines() + record_lines;
             if (in_quote)
                 return;
         }
@@ -193,37 +179,36 @@ bool DataReader::read_lines(LineBlock& block, int max_rows, bool exact_rows)
         if (iscomment(record) || (table_ && blank_line(record))) {
         } else if (header_pending_) {
             header_.assign(record);
-            header_line_ = lines_ + 1;
+            header_line_ = lines() + 1;
             header_pending_ = false;
         } else {
             block.lines.emplace_back(begin, end);
             kept = end;
-            kept_lines = lines_ + record_lines;
+            kept_lines = lines() + record_lines;
         }
-        lines_ += record_lines;
+        count_lines(record_lines);
         record_lines = 0;
         // A table's empty lines are no rows: a run of them is passed at
         // once (a gigabyte of them in a second, not in a minute).
         for (const char* text = block.text.get(); table_ && end < filled && text[end] == '\n'; ++end)
-            ++lines_;
+            count_lines(1);
         begin = start = searched = end;
     };
     while (!block.failed) {
         while (block.rows() < max_rows) {
-            char* text = block.text.get();
-            const void* newline = std::memchr(text + searched, '\n', filled - searched);
-            if (!newline) {
+            const std::size_t end = newline_end(block.text.get(), searched, filled);
+            if (end == npos) {
                 searched = filled;
                 break;
             }
-            take(static_cast<std::size_t>(static_cast<const char*>(newline) - text) + 1);
+            take(end);
         }
         if (block.rows() == max_rows)
             break;
-        if (at_end_) {
-            if (start < filled)
-                take(filled);
-            block.failed = stream_.failed();
+        if (at_end()) {
+            if (const std::size_t end = last_line_end(start, filled); end != npos)
+                take(end);
+            block.failed = stream_failed();
             block.cause = block.failed ? errno : 0;
             // A quote still open at the end: the record is cut short.
             block.open_quote = in_quote ? quote_line : 0;
@@ -239,8 +224,8 @@ bool DataReader::read_lines(LineBlock& block, int max_rows, bool exact_rows)
             std::memmove(block.text.get() + kept, block.text.get() + begin, filled - begin);
             if (block.taken_out.empty() || block.taken_out.back().first != kept)
                 block.taken_out.emplace_back(kept, 0);
-            block.taken_out.back().second += lines_ - kept_lines;
-            kept_lines = lines_;
+            block.taken_out.back().second += lines() - kept_lines;
+            kept_lines = lines();
             filled -= begin - kept;
             start -= begin - kept;
             searched -= begin - kept;
@@ -249,7 +234,8 @@ bool DataReader::read_lines(LineBlock& block, int max_rows, bool exact_rows)
         }
         // More input behind what is there; a long line doubles the room.
         if (block.capacity - filled < kBlockText / 2 &&
-            !make_room(block, std::max(2 * block.capacity, filled + kBlockText), block.text.get(), filled)) {
+            !make_room(block.text, block.capacity, std::max(2 * block.capacity, filled + kBlockText), block.text.get(),
+                       filled)) {
             block.failed = true;
             block.cause = ENOMEM;
             break;
@@ -257,9 +243,7 @@ bool DataReader::read_lines(LineBlock& block, int max_rows, bool exact_rows)
         // Reads of a quarter of the block's text at most: what a block
         // leaves for the next one stays small.
         std::size_t room = std::min(block.capacity - filled, kBlockText / 4);
-        std::size_t got = stream_.read(block.text.get() + filled, room);
-        filled += got;
-        at_end_ = got < room;
+        filled += fill(block.text.get() + filled, room);
     }
     carried_ = block.text.get() + begin;
     carried_size_ = filled - begin;
@@ -279,22 +263,24 @@ long long line_number(const LineBlock& block, int row)
     return lines;
 }
 
-void convert_lines(const RunState& state, LineBlock& block, RowMatrix& data)
+void convert_lines(const ReadSettings& settings, LineBlock& block, RowMatrix& data)
 {
-    const int cols = state.coefficients.datacols;
-    const int* flags = state.coefficients.readflag ? state.coefficients.readflag->data() : nullptr;
+    const int cols = settings.cols;
     block.too_many = -1;
+    block.bad_row = -1;
     block.text_rows = 0;
     block.first_text_row = -1;
-    if (state.options.format.table) {
-        convert_table(state, block, data);
+    const std::unique_ptr<RowSource> source = row_source(settings.format);
+    if (settings.format) {
+        convert_table(settings, *source, block, data);
         return;
     }
     for (int r = 0; r < block.rows(); ++r) {
         double* row = data.row(r);
-        int count = readline(block.line(r), row, cols, flags);
+        const int count = source->read(block.line(r), row, cols, settings.flags, nullptr).count;
         if (count > cols) {
             block.too_many = count;
+            block.bad_row = r;
             return;
         }
         std::fill(row + count, row + cols, 0.0);
@@ -303,45 +289,45 @@ void convert_lines(const RunState& state, LineBlock& block, RowMatrix& data)
     }
 }
 
-void DataReader::take_block(const LineBlock& block)
+ReadFailure DataReader::failure(const LineBlock& block)
 {
+    ReadFailure failure;
+    using Kind = ReadFailure::Kind;
     // Damaged compressed data can make a line of too many numbers before
     // the check at the end of the stream fails: the rest of the stream is
     // read, and the damage is what to report.
-    const bool damaged = block.too_many >= 0 && damaged_rest();
-    if (block.too_many >= 0 && !damaged)
-        error("Error %s %d:\nnumber of variables in std (%d)\nand in %s (%d) mismatch.\n", kErrorLabel, 655, cols_,
-              path_, block.too_many);
+    const bool damaged = block.bad_row >= 0 && damaged_rest();
     if (block.bad_row >= 0 && !damaged) {
+        const bool too_many = block.too_many >= 0;
+        failure.kind = too_many ? Kind::too_many : Kind::not_a_number;
+        failure.line = line_number(block, block.bad_row);
+        failure.count = too_many ? block.too_many : 0;
+        failure.field = too_many ? 0 : block.bad_field;
         // The line, cut short and without control bytes.
-        std::string_view line = line_text(block.line(block.bad_row));
-        std::string shown(line.substr(0, std::min<std::size_t>(line.size(), 60)));
-        std::replace_if(
-            shown.begin(), shown.end(), [](char c) { return c >= 0 && c < ' '; }, '?');
-        error("Error %s %d:%s:%lld:%d: a field that is not a number, in \"%s\"\n", kErrorLabel, 661, path_,
-              line_number(block, block.bad_row), block.bad_field, shown.c_str());
+        const std::string_view line = line_text(block.line(block.bad_row));
+        failure.excerpt.assign(line.substr(0, std::min<std::size_t>(line.size(), 60)));
+        hide_control_bytes(failure.excerpt);
+    } else if (block.failed || damaged) {
+        failure.kind = damaged || compressed() ? Kind::damaged : Kind::read;
+        failure.cause = block.cause;
+    } else if (block.open_quote) {
+        failure.kind = Kind::open_quote;
+        failure.line = block.open_quote;
     }
-    if (block.failed || damaged)
-        error("Error %s %d:reading %s\n", kErrorLabel, 647, path_);
-    if (block.open_quote)
-        error("Error %s %d:%s:%lld: a quote that is not closed before the end of the file\n", kErrorLabel, 663, path_,
-              block.open_quote);
+    return failure;
+}
+
+ReadFailure DataReader::take_block(const LineBlock& block)
+{
+    if (ReadFailure stopped = failure(block))
+        return stopped;
     missing_rows_ += block.missing_rows;
     if (block.text_rows == 0)
-        return;
+        return {};
     if (text_rows.count == 0)
         note_first_text_row(text_rows, block.line(block.first_text_row), line_number(block, block.first_text_row));
     text_rows.count += block.text_rows;
-}
-
-void DataReader::report_rows(const RunOptions& options) const
-{
-    if (options.quiet)
-        message("rows:%lld file:%s", rows_, path_);
-    else
-        message("Rows:      %lld\n", rows_);
-    if (rows_ > INT_MAX)
-        error("Error %s %d: allocating %lld bytes\n", kErrorLabel, 624, LLONG_MAX);
+    return {};
 }
 
 void DataReader::warn_text_rows() const

@@ -3,7 +3,9 @@
 // calling thread reads the lines of a block, any thread converts and checks
 // them, and what the blocks found (rows, text rows, failures) is taken in
 // file order, so a run tells what a run on one thread would. A compressed
-// file is decompressed as it is read (see byte_stream.h).
+// file is decompressed as it is read (see byte_stream.h). The reader knows
+// nothing of the program that runs it: it takes its settings (ReadSettings)
+// and hands back what went wrong (ReadFailure) for the program to word.
 #pragma once
 
 #include <memory>
@@ -15,7 +17,35 @@
 #include "read/row_matrix.h"
 #include "read/table_format.h"
 #include "read/text_input.h"
-#include "score/run_state.h"
+
+// What the reader of a data file needs to know of its program's run.
+struct ReadSettings {
+    int cols = 0;                         // values per row, the variables
+    const int* flags = nullptr;           // per column, 0: read as 0; nullptr: every column read
+    const TableFormat* format = nullptr;  // rows written as a table, or nullptr: runs of numbers
+    bool short_rows_zero = false;         // a table's row short of values ends in zeros, not missing values
+};
+
+// What stopped the reading of a data file, for the program to word.
+struct ReadFailure {
+    enum class Kind {
+        none,
+        open,          // the file cannot be opened (cause: errno)
+        read,          // a read error, or no memory for a line (cause: errno)
+        damaged,       // compressed data damaged or cut short
+        too_many,      // a line (at `line`) holds `count` numbers, more than the variables
+        not_a_number,  // a table field (at `line`, `field` from 1) that is not a number
+        open_quote,    // the file ends inside a quoted field that opened at `line`
+    };
+    Kind kind = Kind::none;
+    long long line = 0;
+    int field = 0;
+    int count = 0;
+    int cause = 0;
+    std::string excerpt;  // the line, cut short, control bytes shown as '?'
+
+    explicit operator bool() const { return kind != Kind::none; }
+};
 
 // The lines of one block of rows as they were read, and what converting
 // them found.
@@ -29,12 +59,13 @@ struct LineBlock {
     bool failed = false;       // reading ended after these rows with a read error
     int cause = 0;             // and its errno
     long long open_quote = 0;  // or the file ended inside a quoted field that opened on this line
-    int too_many = -1;         // convert_lines: numbers of the first line with more than the variables
+    int too_many = -1;         // convert_lines: numbers of the first line (bad_row) with more than the variables
     int text_rows = 0;         // convert_lines: rows that hold text where numbers were expected
     int first_text_row = -1;   // and the first of them
     // Read as a table (TableFormat::table): each row's label fields with
     // their separators (row r's end at label_ends[r]), which rows hold a
-    // missing value, and the first field that is not a number.
+    // missing value, and the first field that is not a number (or, with
+    // too_many, the row of too many numbers).
     std::string labels;
     std::vector<std::size_t> label_ends;
     std::vector<char> missing;
@@ -49,10 +80,16 @@ struct LineBlock {
     }
 };
 
-// A data file while its blocks are read.
-class DataReader {
+// A data file while its blocks are read: its lines cut as every text file's
+// are, many at a time.
+class DataReader : public LineSplitter {
 public:
-    DataReader(ByteStream stream, int cols, const char* path, int threads);
+    DataReader(ByteStream stream, const ReadSettings& settings, const char* path, int threads);
+    // Opens the file at `path` ("-": standard input), with the threads worth
+    // starting for it; see open_failure().
+    static DataReader open(const char* path, const ReadSettings& settings);
+    // The file could not be opened.
+    ReadFailure open_failure() const;
 
     // Rows that end their numbers early with text after them (a header, a
     // CSV line): their missing values are read as 0, which the user should
@@ -63,10 +100,10 @@ public:
         std::string first;  // that line, cut short
     };
     TextRows text_rows;
-    // Reads the file as a table of `format`: blank lines are no rows, with a
-    // delimiter a row's quoted field may hold line breaks, and with a header
-    // its first line that is not a comment is kept apart.
-    void expect_table(const TableFormat& format);
+    // With a table format the file is read as a table: blank lines are no
+    // rows, with a delimiter a row's quoted field may hold line breaks, and
+    // with a header its first line that is not a comment is kept apart.
+    const ReadSettings& settings() const { return settings_; }
     // The header line (empty until read) and its line number.
     const std::string& header() const { return header_; }
     long long header_line() const { return header_line_; }
@@ -77,9 +114,6 @@ public:
     long long rows() const { return rows_; }
     // Threads worth starting for the file.
     int threads() const { return threads_; }
-    // Reads the rest of a compressed file: true when it is damaged. A line
-    // that stopped a reader may be the work of that damage.
-    bool damaged_rest() { return stream_.damaged_rest(); }
 
     // Reads the lines of the next at most `max_rows` rows into `block` (the
     // calling thread's part); false once every row has been handed on or
@@ -89,33 +123,30 @@ public:
     // reading early says so in `failed`, after the rows it holds.
     bool read_lines(LineBlock& block, int max_rows, bool exact_rows = false);
 
-    // Takes a converted block in file order: ends the run through `error` when
-    // it holds a failure (a line with too many numbers or a field that is not a
-    // number first, then a read error), and otherwise notes its rows with text
-    // and with missing values.
-    void take_block(const LineBlock& block);
+    // What stopped the block, if anything: a line of too many numbers or a
+    // field that is not a number (unless the rest of a compressed file is
+    // damaged, which is told instead), then a read error, then a quote still
+    // open at the end.
+    ReadFailure failure(const LineBlock& block);
 
-    // The file's row count on the console, once every block is taken; the
-    // count is a 32-bit number, and a file of more rows fails as the storage
-    // for all of them once did.
-    void report_rows(const RunOptions& options) const;
+    // Takes a converted block in file order: its failure, or nothing once
+    // its rows with text and with missing values are noted.
+    ReadFailure take_block(const LineBlock& block);
 
     // The warnings about rows that hold text where numbers were expected and
     // about rows with missing values, if any.
     void warn_text_rows() const;
 
 private:
-    ByteStream stream_;
+    ReadSettings settings_;
     long long rows_ = 0;
-    long long lines_ = 0;  // lines read, comment lines included
-    int cols_;
     int threads_;
     const char* path_;
+    int open_cause_ = 0;  // errno of a failed open
     // Bytes read and not handed on yet, left at the end of the last block.
     const char* carried_ = nullptr;
     std::size_t carried_size_ = 0;
-    bool at_end_ = false;  // the stream has nothing more to give
-    bool ended_ = false;   // every row is handed on, or reading failed
+    bool ended_ = false;  // every row is handed on, or reading failed
     bool table_ = false;
     char delimiter_ = 0;  // of a delimited table, whose quoted fields may hold line breaks
     bool header_pending_ = false;
@@ -124,19 +155,14 @@ private:
     long long missing_rows_ = 0;
 };
 
-// Opens the file at `path` ("-": standard input) with its console lines.
-// Ends the run through `error` when the file cannot be opened.
-DataReader readfile(const RunState& state, const char* path);
-
 // The line number of a row of the block in its file, comment lines counted.
 long long line_number(const LineBlock& block, int row);
 
-// Converts the block's rows into rows 0 to block.rows() - 1 of `data`
-// (`state` is only read, so any thread may do this); cells beyond a line's
-// numbers and unselected columns are 0. A line with more numbers than
-// variables ends the block's conversion and is noted in block.too_many;
-// rows with text are counted.
-void convert_lines(const RunState& state, LineBlock& block, RowMatrix& data);
+// Converts the block's rows into rows 0 to block.rows() - 1 of `data` (any
+// thread may do this); cells beyond a line's numbers and unselected columns
+// are 0. A line with more numbers than variables ends the block's
+// conversion and is noted in block.too_many; rows with text are counted.
+void convert_lines(const ReadSettings& settings, LineBlock& block, RowMatrix& data);
 
 // Rows per block for rows of `cols` values.
 long long block_rows(int cols);

@@ -130,15 +130,6 @@ std::string apply_table_option(TableFormat& format, int code, const char* argume
     return "";
 }
 
-std::string_view line_text(std::string_view line)
-{
-    if (!line.empty() && line.back() == '\n')
-        line.remove_suffix(1);
-    if (!line.empty() && line.back() == '\r')
-        line.remove_suffix(1);
-    return line;
-}
-
 bool blank_line(std::string_view line)
 {
     return std::all_of(line.begin(), line.end(), is_space);

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "read/text_input.h"
+
 // How the rows of a data file are written. Unless `table` is set the data
 // files are read as runs of numbers (readline) and nothing here is used.
 struct TableFormat {
@@ -47,11 +49,12 @@ struct Field {
 
 // What reading a row found.
 struct RowFields {
-    int count = 0;           // value fields read (numbers and missing values), not those a short row lacks
-    int missing = 0;         // of them missing, and those a short row lacks
-    int first_missing = -1;  // the field (from 1) of the first missing value
-    int bad_field = -1;      // the field (from 1) that is neither a number, a missing value nor a label
-    bool glued = false;      // and it starts with a number that runs into other text
+    int count = 0;                // value fields read (numbers and missing values), not those a short row lacks
+    int missing = 0;              // of them missing, and those a short row lacks
+    int first_missing = -1;       // the field (from 1) of the first missing value
+    int bad_field = -1;           // the field (from 1) that is neither a number, a missing value nor a label
+    bool glued = false;           // and it starts with a number that runs into other text
+    std::size_t numbers_end = 0;  // runs of numbers: where they end in the line
 };
 
 // Reads rows and names in one format. Not shared between threads: it keeps
@@ -91,9 +94,6 @@ private:
 // space between the fields a quote closes at the end of its line.)
 enum class LineEnd { record, quote_carried, quote_opened };
 LineEnd line_end(std::string_view line, char delimiter, bool in_quote);
-
-// A line without its newline (and carriage return).
-std::string_view line_text(std::string_view line);
 
 // True for a line of white space only.
 bool blank_line(std::string_view line);

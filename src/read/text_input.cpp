@@ -10,6 +10,36 @@ bool iscomment(std::string_view line)
     return line.empty() || line[0] == '\0' || strCommentChars.find(line[0]) != std::string_view::npos;
 }
 
+std::string_view line_text(std::string_view line)
+{
+    if (!line.empty() && line.back() == '\n')
+        line.remove_suffix(1);
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    return line;
+}
+
+bool make_room(std::unique_ptr<char[]>& text, std::size_t& capacity, std::size_t size, const char* from,
+               std::size_t kept)
+{
+    if (capacity >= size) {
+        if (kept && from != text.get())
+            std::memmove(text.get(), from, kept);
+        return true;
+    }
+    std::unique_ptr<char[]> larger;
+    try {
+        larger = std::make_unique_for_overwrite<char[]>(size);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (kept)
+        std::memcpy(larger.get(), from, kept);
+    text = std::move(larger);
+    capacity = size;
+    return true;
+}
+
 bool LineReader::myfgets()
 {
     while (next_line())
@@ -22,19 +52,15 @@ bool LineReader::next_line()
 {
     std::size_t begin = line_end_;
     std::size_t searched = begin;
+    std::size_t end = npos;
     for (;;) {
-        const void* newline =
-            searched < filled_ ? std::memchr(buffer_.get() + searched, '\n', filled_ - searched) : nullptr;
-        if (newline) {
-            line_end_ = static_cast<std::size_t>(static_cast<const char*>(newline) - buffer_.get()) + 1;
+        end = newline_end(buffer_.get(), searched, filled_);
+        if (end == npos)
+            end = last_line_end(begin, filled_);
+        if (end != npos)
             break;
-        }
-        if (at_end_) {
-            if (begin == filled_)
-                return false;
-            line_end_ = filled_;
-            break;
-        }
+        if (at_end())
+            return false;
         // memchr resumes where it stopped, so a long line is searched once.
         searched = filled_ - line_begin_;
         begin -= line_begin_;
@@ -43,36 +69,23 @@ bool LineReader::next_line()
             return false;
     }
     line_begin_ = begin;
-    ++line_number_;
+    line_end_ = end;
+    count_lines(1);
     return true;
 }
 
 void LineReader::refill()
 {
     constexpr std::size_t kBlock = 1 << 20;
-    std::size_t kept = filled_ - line_begin_;
-    if (capacity_ - kept < kBlock / 2) {
-        std::size_t capacity = std::max(kBlock, 2 * capacity_);
-        std::unique_ptr<char[]> larger;
-        try {
-            larger = std::make_unique_for_overwrite<char[]>(capacity);
-        } catch (const std::bad_alloc&) {
-            // A line that does not fit in memory must not pass for the end.
-            failed_ = true;
-            return;
-        }
-        if (kept)
-            std::memcpy(larger.get(), buffer_.get() + line_begin_, kept);
-        buffer_ = std::move(larger);
-        capacity_ = capacity;
-    } else if (kept) {
-        std::memmove(buffer_.get(), buffer_.get() + line_begin_, kept);
+    const std::size_t kept = filled_ - line_begin_;
+    const std::size_t size = capacity_ - kept < kBlock / 2 ? std::max(kBlock, 2 * capacity_) : capacity_;
+    // A line that does not fit in memory must not pass for the end.
+    if (!make_room(buffer_, capacity_, size, buffer_.get() + line_begin_, kept)) {
+        failed_ = true;
+        return;
     }
     line_end_ -= line_begin_;
     line_begin_ = 0;
     filled_ = kept;
-    std::size_t wanted = capacity_ - filled_;
-    std::size_t got = stream_.read(buffer_.get() + filled_, wanted);
-    filled_ += got;
-    at_end_ = got < wanted;
+    filled_ += fill(buffer_.get() + filled_, capacity_ - filled_);
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -263,6 +264,85 @@ std::vector<std::string> numbered_names(char letter, int count)
     return names;
 }
 
+// What the reader of the data files takes from the run.
+ReadSettings read_settings(const RunState& state)
+{
+    ReadSettings settings;
+    settings.cols = state.coefficients.datacols;
+    settings.flags = state.coefficients.readflag ? state.coefficients.readflag->data() : nullptr;
+    settings.format = state.options.format.table ? &state.options.format : nullptr;
+    // A score file holds the first scores only (a forward run with -s).
+    settings.short_rows_zero = state.options.reverse;
+    return settings;
+}
+
+// Ends the run with the error that tells of `failure` of `input`.
+[[noreturn]] void fail_reading(const DataReader& input, const ReadFailure& failure)
+{
+    using Kind = ReadFailure::Kind;
+    const char* path = input.path();
+    switch (failure.kind) {
+    case Kind::open: error("Error %s %d:opening %s\n", kErrorLabel, 646, path);
+    case Kind::too_many:
+        error("Error %s %d:\nnumber of variables in std (%d)\nand in %s (%d) mismatch.\n", kErrorLabel, 655,
+              input.settings().cols, path, failure.count);
+    case Kind::not_a_number:
+        error("Error %s %d:%s:%lld:%d: a field that is not a number, in \"%s\"\n", kErrorLabel, 661, path, failure.line,
+              failure.field, failure.excerpt.c_str());
+    case Kind::open_quote:
+        error("Error %s %d:%s:%lld: a quote that is not closed before the end of the file\n", kErrorLabel, 663, path,
+              failure.line);
+    case Kind::none:
+    case Kind::read:
+    case Kind::damaged: break;
+    }
+    error("Error %s %d:reading %s\n", kErrorLabel, 647, path);
+}
+
+// Opens the data file at `path` ("-": standard input) with its console
+// lines; ends the run when it cannot be opened.
+DataReader readfile(const RunState& state, const char* path)
+{
+    DataReader input = DataReader::open(path, read_settings(state));
+    if (!state.options.quiet)
+        message("File:      %s\n", path);
+    if (state.options.debug)
+        message("scanning file\n");
+    if (ReadFailure failure = input.open_failure())
+        fail_reading(input, failure);
+    if (state.options.debug)
+        message("reading file\n");
+    return input;
+}
+
+// Starts the output file for the input `path`; it replaces an earlier file
+// of its name (the input itself, too) only when it is complete. An output
+// that cannot be created is reported by finish(), once the input has been
+// read and its rows counted: a fault of the input is told first. The output
+// of an input on a descriptor streams to standard output: a failure after
+// rows have gone out says that they are not all.
+OutputFile writefile(const RunState& state, const char* path)
+{
+    if (state.options.debug)
+        message("writefile()\n");
+    if (writes_to_standard_output(path))
+        return OutputFile(AtomicFile::standard_output(), true);
+    return OutputFile(AtomicFile(output_name(path, state.options.EXT)));
+}
+
+// The file's row count on the console, once every block is taken; the count
+// is a 32-bit number, and a file of more rows fails as the storage for all of
+// them once did.
+void report_rows(const RunOptions& options, const DataReader& input)
+{
+    if (options.quiet)
+        message("rows:%lld file:%s", input.rows(), input.path());
+    else
+        message("Rows:      %lld\n", input.rows());
+    if (input.rows() > INT_MAX)
+        error("Error %s %d: allocating %lld bytes\n", kErrorLabel, 624, LLONG_MAX);
+}
+
 // With --header: checks the data's names (forward, against the coefficient
 // file's when it has names; inverse, against the score names the forward
 // direction writes, as many as the data has, from one up to the variables)
@@ -388,8 +468,6 @@ void check_vector_lengths(const RunState& state)
 void process_file(RunState& state, const char* path)
 {
     DataReader input = readfile(state, path);
-    if (state.options.format.table)
-        input.expect_table(state.options.format);
     const auto& steps = state.options.reverse ? kInverse : kForward;
     if (state.options.debug)
         for (const Step& step : steps)
@@ -411,7 +489,7 @@ void process_file(RunState& state, const char* path)
     // Every row goes through the same code whichever thread takes its block.
     pipeline.work = [&](int slot) {
         Block& block = blocks.at(slot);
-        convert_lines(state, block.lines, block.data);
+        convert_lines(input.settings(), block.lines, block.data);
         if (block.lines.too_many >= 0 || block.lines.bad_row >= 0)
             return;
         for (const Step& step : steps)
@@ -425,15 +503,16 @@ void process_file(RunState& state, const char* path)
             failed = &block;
             return false;
         }
-        input.take_block(block.lines);
+        if (ReadFailure failure = input.take_block(block.lines))
+            fail_reading(input, failure);
         output.write({block.printed.get(), block.printed_size});
         return true;
     };
     run_pipeline(threads, blocks.count(), pipeline);
     // Every thread has stopped: the first failure in file order is reported.
     if (failed)
-        input.take_block(failed->lines);
-    input.report_rows(state.options);
+        fail_reading(input, input.take_block(failed->lines));
+    report_rows(state.options, input);
     output.finish();
     input.warn_text_rows();
 }

@@ -129,12 +129,3 @@ void OutputFile::finish()
         error("Error %s %d:writing %s\n", kErrorLabel, 762, file_.name().c_str());
     set_error_note(nullptr);
 }
-
-OutputFile writefile(RunState& state, const char* path)
-{
-    if (state.options.debug)
-        message("writefile()\n");
-    if (writes_to_standard_output(path))
-        return OutputFile(AtomicFile::standard_output(), true);
-    return OutputFile(AtomicFile(output_name(path, state.options.EXT)));
-}

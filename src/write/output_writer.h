@@ -9,7 +9,6 @@
 #include <string_view>
 
 #include "read/row_matrix.h"
-#include "score/run_state.h"
 #include "write/atomic_file.h"
 #include "write/printer.h"
 
@@ -70,11 +69,3 @@ private:
     std::size_t used_ = 0;
     bool failed_ = false;  // a write failed; reported by finish()
 };
-
-// Starts the output file for the input `path`; it replaces an earlier file
-// of its name (the input itself, too) only when it is complete. An output
-// that cannot be created is reported by finish(), once the input has been
-// read and its rows counted: a fault of the input is told first. The output
-// of an input on a descriptor streams to standard output: a failure after
-// rows have gone out says that they are not all.
-OutputFile writefile(RunState& state, const char* path);
