@@ -6,23 +6,29 @@
 
 namespace {
 
-// Every block's rows of `text` read, converted and taken as the program
-// does, in order.
-std::vector<double> read_cells(const std::string& text, int columns, std::optional<std::vector<int>> flags)
+struct Read {
+    std::vector<double> cells;
+    ReadFailure failure;
+};
+
+// Every block's rows of `text` read, converted and taken as the programs do,
+// in order, up to the first failure: blocks of `rows` rows (0: as scorix
+// sizes them), of exactly that many when `exact` (as scorix-fit reads).
+Read read_blocks(const std::string& text, const ReadSettings& settings, int rows = 0, bool exact = false)
 {
     ScratchDir dir;
     dir.write("a.dat", text);
-    DataReader reader = DataReader::open(dir.file("a.dat").c_str(), {columns, flags ? flags->data() : nullptr});
-    std::vector<double> cells;
+    DataReader reader = DataReader::open(dir.file("a.dat").c_str(), settings);
+    Read read;
     LineBlock block;
-    const int rows = static_cast<int>(block_rows(columns));
-    RowMatrix data{rows, columns, std::vector<double>(static_cast<std::size_t>(rows) * columns)};
-    while (reader.read_lines(block, rows)) {
+    rows = rows ? rows : static_cast<int>(block_rows(settings.cols));
+    RowMatrix data{rows, settings.cols, std::vector<double>(static_cast<std::size_t>(rows) * settings.cols)};
+    while (!read.failure && reader.read_lines(block, rows, exact)) {
         convert_lines(reader.settings(), block, data);
-        EXPECT_FALSE(reader.take_block(block));
-        cells.insert(cells.end(), data.row(0), data.row(0) + block.rows() * columns);
+        if (!(read.failure = reader.take_block(block)))
+            read.cells.insert(read.cells.end(), data.row(0), data.row(0) + block.rows() * settings.cols);
     }
-    return cells;
+    return read;
 }
 
 }  // namespace
@@ -40,8 +46,35 @@ TEST(DataFile, EveryNonCommentLineIsARowZeroFilled)
         // Lines longer than the first megabyte read are read whole.
         {"#" + std::string(3 << 20, '7') + "\n" + std::string(2 << 20, ' ') + "5 6\n1\n", 2, {}, {5, 6, 1, 0}},
     };
+    // Blocks of any size: what one block carries to the next is the same.
     for (const auto& [text, columns, flags, expected] : cases)
-        EXPECT_EQ(read_cells(text, columns, flags), expected) << "[" << text.substr(0, 40) << "]";
+        for (const auto& [rows, exact] : {std::pair(0, false), std::pair(1, true), std::pair(2, false)})
+            EXPECT_EQ(read_blocks(text, {columns, flags ? flags->data() : nullptr}, rows, exact).cells, expected)
+                << "[" << text.substr(0, 40) << "] " << rows;
+}
+
+// A failure in a late block names its own line, however the blocks before
+// it were cut: rows of two lines (a quoted line break), comment and blank
+// lines before it.
+TEST(DataFile, AFailureNamesItsLineInAnyBlock)
+{
+    using Kind = ReadFailure::Kind;
+    TableFormat csv;
+    csv.table = true;
+    csv.delimiter = ',';
+    const std::string rows = repeat("# c\n1,2\n\n\"3\n\",4\n", 4);
+    const std::tuple<std::string, const TableFormat*, Kind, long long, int> cases[] = {
+        {rows + "1 2 3\n", nullptr, Kind::too_many, 21, 0},
+        {rows + "1,2,3\n", &csv, Kind::too_many, 21, 0},
+        {rows + "\"1\n\",x\n", &csv, Kind::not_a_number, 21, 2},
+        {rows + "1,\"x\n\n", &csv, Kind::open_quote, 21, 0},
+    };
+    for (const auto& [text, format, kind, line, field] : cases)
+        for (const auto& [rows, exact] : {std::pair(0, false), std::pair(1, true), std::pair(3, false)}) {
+            const ReadFailure failure = read_blocks(text, {2, nullptr, format}, rows, exact).failure;
+            EXPECT_EQ(std::tuple(failure.kind, failure.line, failure.field), std::tuple(kind, line, field))
+                << text << rows;
+        }
 }
 
 // A block lets go of the lines it skipped, before its first row and after
