@@ -270,14 +270,14 @@ void convert_lines(const ReadSettings& settings, LineBlock& block, RowMatrix& da
     block.bad_row = -1;
     block.text_rows = 0;
     block.first_text_row = -1;
-    const std::unique_ptr<RowSource> source = row_source(settings.format);
     if (settings.format) {
-        convert_table(settings, *source, block, data);
+        convert_table(settings, *row_source(settings.format), block, data);
         return;
     }
+    NumberRuns source;
     for (int r = 0; r < block.rows(); ++r) {
         double* row = data.row(r);
-        const int count = source->read(block.line(r), row, cols, settings.flags, nullptr).count;
+        const int count = source.read(block.line(r), row, cols, settings.flags, nullptr).count;
         if (count > cols) {
             block.too_many = count;
             block.bad_row = r;

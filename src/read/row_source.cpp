@@ -1,18 +1,6 @@
 #include "read/row_source.h"
 
-#include "read/number_scanner.h"
-
 namespace {
-
-class NumberRuns final : public RowSource {
-public:
-    RowFields read(std::string_view line, double* row, int capacity, const int* flags, std::string*) override
-    {
-        RowFields found;
-        found.count = readline(line, row, capacity, flags, &found.numbers_end);
-        return found;
-    }
-};
 
 class TableRows final : public RowSource {
 public:

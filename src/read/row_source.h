@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "read/number_scanner.h"
 #include "read/table_format.h"
 
 class RowSource {
@@ -20,7 +21,19 @@ public:
     virtual RowFields read(std::string_view line, double* row, int capacity, const int* flags, std::string* labels) = 0;
 };
 
-// The source of rows written as `format` says, or for nullptr of runs of
-// numbers as readline reads them (count: the numbers at the start of the
-// line, however many; numbers_end: where they end).
+// Runs of numbers separated by white space, as readline reads them (count:
+// the numbers at the start of the line, however many; numbers_end: where
+// they end). scorix's plain rows, its fast path, name this source directly,
+// so that its call is inlined.
+class NumberRuns final : public RowSource {
+public:
+    RowFields read(std::string_view line, double* row, int capacity, const int* flags, std::string*) override
+    {
+        RowFields found;
+        found.count = readline(line, row, capacity, flags, &found.numbers_end);
+        return found;
+    }
+};
+
+// The source of rows written as `format` says, or for nullptr NumberRuns.
 std::unique_ptr<RowSource> row_source(const TableFormat* format);
