@@ -274,7 +274,7 @@ void convert_lines(const ReadSettings& settings, LineBlock& block, RowMatrix& da
         convert_table(settings, *row_source(settings.format), block, data);
         return;
     }
-    NumberRuns source;
+    NumberRuns source(false);
     for (int r = 0; r < block.rows(); ++r) {
         double* row = data.row(r);
         const int count = source.read(block.line(r), row, cols, settings.flags, nullptr).count;

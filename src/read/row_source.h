@@ -23,16 +23,21 @@ public:
 
 // Runs of numbers separated by white space, as readline reads them (count:
 // the numbers at the start of the line, however many; numbers_end: where
-// they end). scorix's plain rows, its fast path, name this source directly,
-// so that its call is inlined.
+// they end, unless `with_end` is false). scorix's plain rows, its fast path,
+// name this source directly, so that its call is inlined.
 class NumberRuns final : public RowSource {
 public:
+    explicit NumberRuns(bool with_end = true) : with_end_(with_end) {}
+
     RowFields read(std::string_view line, double* row, int capacity, const int* flags, std::string*) override
     {
         RowFields found;
-        found.count = readline(line, row, capacity, flags, &found.numbers_end);
+        found.count = readline(line, row, capacity, flags, with_end_ ? &found.numbers_end : nullptr);
         return found;
     }
+
+private:
+    bool with_end_;
 };
 
 // The source of rows written as `format` says, or for nullptr NumberRuns.
