@@ -231,6 +231,7 @@ TEST(Fit, BadInputStopsWithFileLineAndNoOutput)
         {"1 2\n3 -inf x\n", {}, 1, "d.dat:2: value 2 is -inf, not a finite number"},
         {"1 2\n\n3 4\n", {}, 1, "d.dat:2: empty line (scorix would read it as a row of zeros)"},
         {"1 2\n", {}, 1, "d.dat: a fit needs at least 2 data rows, found 1"},
+        {"1 2\n3 5\n", {"."}, 1, ".: read error: Is a directory"},
         {"1 2\n1 3\n1 5\n", {}, 1, "variable 1 is constant (its standard deviation is 0)"},
         {"1 2\n14.23,1.71,2.4\n",
          {},
