@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <new>
 #include <utility>
