@@ -103,6 +103,9 @@ long long whole_number(const char* text, long long least, long long most, const 
 
 void factor_rule(Options& options, const char* text)
 {
+    // The last -k holds: a rule after a number leaves no number behind, which
+    // the plain components' varimax would otherwise rotate.
+    options.fit.factors = 0;
     options.rule = find_factor_count(text);
     if (!options.rule) {
         options.rule = given_factor_count();
