@@ -8,7 +8,6 @@
 #include <nlohmann/json.hpp>
 
 #include "fit/fit_report.h"
-#include "fit/statistics.h"
 #include "support.h"
 
 namespace {
@@ -39,6 +38,22 @@ Moments moments_of(const Moments::Block& x, Eigen::Index from, Eigen::Index to, 
     for (Eigen::Index r = from; r < to; r += block)
         moments.add(x.row(r).data(), static_cast<int>(std::min(block, to - r)));
     return moments;
+}
+
+// The components of the moments, the first `factors` turned by varimax.
+struct FitOptions {
+    bool covariance = false;
+    bool varimax = false;
+    int factors = 0;
+};
+
+Fit fit(const Moments& moments, FitOptions options)
+{
+    Fit f = analyse(moments, options.covariance);
+    if (options.varimax)
+        turn_components(
+            f, {find_extraction("pc"), find_rotation("varimax"), find_scores("regression"), options.factors, {}});
+    return f;
 }
 
 Fit fitted(const MatrixXd& x, FitOptions options = {})
@@ -329,7 +344,7 @@ TEST(Fit, NamesOfAnyFormKeepTheCoefficientFileWhole)
     EXPECT_EQ(std::tuple(other.status, other.err),
               std::tuple(1, std::string("scorix-fit: e.csv:1: the names differ from those of d.csv\n")));
     const FitSource broken{{"d.csv"}, 5, {"a", "b\nc"}, {}};
-    EXPECT_THROW(coefficient_text(fitted(sample(5, 2, 0, 1)), {}, broken), FitError);
+    EXPECT_THROW(coefficient_text(fitted(sample(5, 2, 0, 1)), false, broken), FitError);
 }
 
 }  // namespace

@@ -25,7 +25,7 @@
 #include "common/parallel.h"
 #include "fit/fit_json.h"
 #include "fit/fit_report.h"
-#include "fit/statistics.h"
+#include "fit/linear_algebra.h"
 #include "read/byte_stream.h"
 #include "read/data_file.h"
 #include "read/table_format.h"
@@ -109,7 +109,8 @@ enum LongOnly {
 enum class FactorRule { kCount, kKaiser, kParallel, kMap };
 
 struct Options {
-    FitOptions fit;
+    bool covariance = false;            // --covariance: the covariance matrix, not the correlation matrix
+    int factors = 0;                    // -k with a number
     std::optional<std::string> output;  // -o; "-" is standard output
     bool quiet = false;                 // -q: no table
     std::vector<std::string> files;     // the data files, in order
@@ -125,11 +126,10 @@ struct Options {
     bool drop_incomplete = false;     // --drop-incomplete
 
     // The plain components, or their varimax: the coefficients of earlier
-    // versions, byte for byte.
+    // versions, byte for byte, by the components' orientation policy.
     bool components_only() const
     {
-        return method == find_extraction("pc") && scores == find_scores("regression") &&
-               (rotation == find_rotation("none") || rotation == find_rotation("varimax")) &&
+        return method->components && scores->component_coefficients && rotation->component_coefficients &&
                (rule == FactorRule::kCount || rule == FactorRule::kKaiser);
     }
 };
@@ -168,7 +168,7 @@ void factor_rule(Options& options, const char* text)
         options.rule = FactorRule::kMap;
     else {
         options.rule = FactorRule::kCount;
-        options.fit.factors = static_cast<int>(whole_number(text, 1, 1000000, "number of factors"));
+        options.factors = static_cast<int>(whole_number(text, 1, 1000000, "number of factors"));
     }
 }
 
@@ -232,7 +232,7 @@ std::optional<Options> parse_options(int argc, char** argv)
         case 'k': factor_rule(options, optarg); break;
         case 'q': options.quiet = true; break;
         case kVarimax: options.rotation = find_rotation("varimax"); break;
-        case kCovariance: options.fit.covariance = true; break;
+        case kCovariance: options.covariance = true; break;
         case kMethod: options.method = named<ExtractionMethod>(optarg, find_extraction, "method"); break;
         case kRotate: options.rotation = named<RotationMethod>(optarg, find_rotation, "rotation"); break;
         case kScores: options.scores = named<ScoreMethod>(optarg, find_scores, "score type"); break;
@@ -261,7 +261,6 @@ std::optional<Options> parse_options(int argc, char** argv)
             throw UsageError{rejected_option(option, argv[optind - 1])};
         }
     }
-    options.fit.varimax = options.rotation == find_rotation("varimax");
     for (int i = optind; i < argc; ++i)
         options.files.emplace_back(argv[i]);
     if (options.files.empty())
@@ -664,12 +663,12 @@ void write_outputs(const std::vector<std::pair<std::string, std::string>>& outpu
             throw FitError(file.name() + ": " + std::strerror(errno));
 }
 
-// The factor model of the options on the fitted matrix, with the figures.
-FactorReport factor_report(const Fit& base, const Options& options, long long rows)
+// The number of factors the options ask for, in the settings of the
+// options, with the figures of the count.
+FactorReport counted_factors(const Fit& base, const Options& options, long long rows)
 {
-    const Eigen::MatrixXd r = correlation(base.analysed);
     FactorReport report;
-    int k = options.fit.factors;
+    int k = options.factors;
     switch (options.rule) {
     case FactorRule::kCount: break;
     // Every count reads the correlation matrix, with --covariance too, so
@@ -682,42 +681,22 @@ FactorReport factor_report(const Fit& base, const Options& options, long long ro
         k = std::max(1, report.parallel->factors);
         break;
     case FactorRule::kMap:
-        report.map = minimum_average_partial(r);
+        report.map = minimum_average_partial(correlation(base.analysed));
         k = report.map->factors;
         break;
     }
-    // The plain components' varimax is in the Fit already; without a JSON
-    // report their figures need no second one (the communalities do not
-    // change under a rotation).
-    const bool components = options.components_only();
-    const RotationMethod* rotation = components && !options.json ? find_rotation("none") : options.rotation;
-    report.settings = {options.method, rotation, options.scores, k, options.rotation_settings, options.seed};
-    // The components' signs are those of the coefficient file, whose
-    // loadings are the correlations with the scores scorix computes; a
-    // factor model's coefficients are its own weights, signed by its rule.
-    const bool same_factors = components && rotation == options.rotation;
-    report.solution = factor_solution(base.analysed, report.settings, same_factors ? &base.loadings : nullptr);
-    report.kmo = sampling_adequacy(r);
-    report.sphericity = sphericity(r, rows);
-    if (options.method == find_extraction("ml"))
-        report.fit = model_fit(r, rows, k, report.solution.extraction.objective);
+    report.settings = {options.method, options.rotation, options.scores, k, options.rotation_settings, options.seed};
     return report;
 }
 
-// Puts the factor score weights in front of the remaining components; the
-// loadings become the correlations of the variables with those scores.
-void use_factor_weights(Fit& result, const FactorReport& factors)
+// The figures that judge the solution of the report's settings.
+void add_figures(FactorReport& report, const Fit& base, long long rows)
 {
-    const Eigen::MatrixXd& w = factors.solution.weights;
-    result.coefficients.leftCols(w.cols()) = w;
-    const Eigen::FullPivLU<Eigen::MatrixXd> lu(result.coefficients);
-    if (!lu.isInvertible())
-        throw FitError("the factor score coefficients and the remaining components make a singular matrix");
-    const Eigen::MatrixXd covariances = result.analysed * result.coefficients;
-    const Eigen::VectorXd score_spread =
-        result.coefficients.cwiseProduct(covariances).colwise().sum().cwiseSqrt().cwiseInverse().transpose();
-    result.loadings =
-        result.analysed.diagonal().cwiseSqrt().cwiseInverse().asDiagonal() * covariances * score_spread.asDiagonal();
+    const Eigen::MatrixXd r = correlation(base.analysed);
+    report.kmo = sampling_adequacy(r);
+    report.sphericity = sphericity(r, rows);
+    if (report.settings.method->fit_statistics)
+        report.fit = model_fit(r, rows, report.settings.factors, report.solution.extraction.objective);
 }
 
 int fit_files(const Options& options)
@@ -729,36 +708,49 @@ int fit_files(const Options& options)
         throw FitError(options.files.back() + ": a fit needs at least 2 data rows, found " +
                        std::to_string(pool.rows()));
     const bool components = options.components_only();
-    FitOptions fit_options = options.fit;
-    fit_options.varimax = options.fit.varimax && components;
-    Fit result = fit(pool.moments(), fit_options);
-    // The components' factor model is left out when it fails, below: a count
-    // they cannot have is said first, as --varimax says it.
+    Fit result = analyse(pool.moments(), options.covariance);
+    // A count the components cannot have is said first, as --varimax says it.
     if (const auto n = static_cast<int>(result.eigenvalues.size());
-        components && !options.json && options.rule == FactorRule::kCount && options.fit.factors > n)
-        throw FitError(std::to_string(options.fit.factors) + " factors asked for, but there are only " +
-                       std::to_string(n) + " variables");
+        components && (!options.json || options.rotation->rotates) && options.rule == FactorRule::kCount &&
+        options.factors > n)
+        throw FitError(std::to_string(options.factors) + " factors asked for, but there are only " + std::to_string(n) +
+                       " variables");
+    FactorReport counted = counted_factors(result, options, pool.rows());
+    if (components)
+        turn_components(result, counted.settings);
     std::optional<FactorReport> factors;
     try {
-        factors = factor_report(result, options, pool.rows());
+        factors = std::move(counted);
+        // The components' report without a JSON report is of the components
+        // before their rotation (the communalities do not change under one).
+        // The components' signs are those of the coefficient file, whose
+        // loadings are the correlations with the scores scorix computes; a
+        // factor model's coefficients are its own weights, signed by its rule.
+        if (components && !options.json)
+            factors->settings.rotation = &no_rotation();
+        const bool same_factors = components && factors->settings.rotation == options.rotation;
+        factors->solution =
+            factor_solution(result.analysed, factors->settings, same_factors ? &result.loadings : nullptr);
+        add_figures(*factors, result, pool.rows());
     } catch (const FitError&) {
         // The components alone need no more than their decomposition: their
         // communalities and adequacy figures are left out when the factor
         // model fails (a matrix too near singular for its inverse).
         if (!components || options.json)
             throw;
+        factors.reset();
     }
     if (factors) {
         factors->in_coefficients = !components;
         if (!components)
-            use_factor_weights(result, *factors);
+            use_weights(result, factors->solution);
         // A component's uniqueness is no estimate, what it leaves out: no
         // Heywood warning for components, rotated or not (the JSON report
         // still lists the variables). Maximum likelihood holds a uniqueness
         // at its bound; the other methods have none, a uniqueness there is
         // near or below zero.
         if (const std::vector<int>& heywood = factors->solution.heywood;
-            !heywood.empty() && options.method != find_extraction("pc")) {
+            !heywood.empty() && !options.method->components) {
             std::string variables, values;
             for (const int i : heywood) {
                 char value[40];
@@ -769,10 +761,9 @@ int fit_files(const Options& options)
             }
             char bound[48];
             std::snprintf(bound, sizeof bound, "%g of the variance", kLeastUniqueness);
-            const std::string note =
-                options.method == find_extraction("ml")
-                    ? std::string("the bound of maximum likelihood, ") + bound
-                    : std::string("at most ") + bound + "; " + options.method->description + " has no bound";
+            const std::string note = options.method->bounded ? std::string("the bound of maximum likelihood, ") + bound
+                                                             : std::string("at most ") + bound + "; " +
+                                                                   options.method->description + " has no bound";
             const bool one = heywood.size() == 1;
             std::fprintf(stderr, "scorix-fit: warning: Heywood case: variable%s %s ha%s uniqueness%s %s (%s)\n",
                          one ? "" : "s", variables.c_str(), one ? "s" : "ve", one ? "" : "es", values.c_str(),
@@ -786,8 +777,8 @@ int fit_files(const Options& options)
     // factors, and the scores stay invertible, but it is not the one its
     // criterion asks for: said, as R's rotations say it, and the JSON report
     // has "converged": false.
-    const bool rotation_converged = components ? result.converged : factors->solution.rotation.converged;
-    if (!rotation_converged)
+    const bool converged = components ? result.converged : factors->solution.rotation.converged;
+    if (!converged)
         std::fprintf(stderr,
                      "scorix-fit: warning: the %s rotation did not converge in %d iterations; the factors are "
                      "those of its last iteration\n",
@@ -798,9 +789,9 @@ int fit_files(const Options& options)
     const FactorReport* report = factors ? &*factors : nullptr;
     std::vector<std::pair<std::string, std::string>> outputs;
     if (options.json)
-        outputs.emplace_back(*options.json, json_report(result, options.fit, source, *factors));
-    outputs.emplace_back(name, coefficient_text(result, options.fit, source, report));
-    write_outputs(outputs, options.quiet ? "" : eigenvalue_table(result, options.fit, source, report),
+        outputs.emplace_back(*options.json, json_report(result, options.covariance, source, *factors));
+    outputs.emplace_back(name, coefficient_text(result, options.covariance, source, report));
+    write_outputs(outputs, options.quiet ? "" : eigenvalue_table(result, options.covariance, source, report),
                   name == "-" || options.json.value_or("") == "-" ? stderr : stdout);
     return 0;
 }
