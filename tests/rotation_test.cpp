@@ -1,6 +1,5 @@
-// The rotation criteria of the table: each value against GPArotation's
-// vgQ functions on the same loadings, each gradient against central
-// differences of the value.
+// Each rotation criterion of the table against GPArotation's vgQ functions,
+// and its gradient against central differences of its value.
 #include <set>
 #include <string>
 
