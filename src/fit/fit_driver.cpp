@@ -108,6 +108,15 @@ int fit_files(const Options& options)
             factors->settings.rotation = &no_rotation();
         const bool same_factors = components && factors->settings.rotation == options.rotation;
         solve(*factors, result, same_factors ? &result.loadings : nullptr, pool.rows());
+        // Rotated components report the communalities of the components
+        // before the rotation, with a JSON report too: the coefficient file
+        // is the same whichever outputs a run writes.
+        if (components && factors->settings.rotation->rotates) {
+            FactorReport unrotated = *factors;
+            unrotated.settings.rotation = &no_rotation();
+            unrotated.solution = factor_solution(result.analysed, unrotated.settings, &result.loadings);
+            factors->solution.communalities = unrotated.solution.communalities;
+        }
     } catch (const FitError&) {
         // The components alone need no more than their decomposition: their
         // communalities and adequacy figures are left out when the factor
