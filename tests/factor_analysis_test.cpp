@@ -73,12 +73,17 @@ TEST(FactorAnalysis, ExtractionsRotationsAndScoresMatchR)
         const ModelFit fit = model_fit(r, static_cast<long long>(ref["rows"](0)), kml, ml.extraction.objective);
         const Eigen::Matrix<double, 6, 1> figures(fit.test.chi2, fit.test.df, fit.test.p, fit.rmsea, fit.tli, fit.bic);
         EXPECT_LT(gap(figures, ref["ml_fit"]), 1e-6) << figures.transpose();
+        const FactorSolution minres = solve(r, "minres", "none", "regression", kml);
+        EXPECT_LT(gap(minres.rotation.pattern, ref["minres"]), 1e-6);
+        EXPECT_LT(gap(minres.uniquenesses, ref["minres_uniquenesses"]), 1e-6);
+        EXPECT_TRUE(minres.extraction.converged);
         if (k < 2)
             continue;
         const struct {
             const char* rotation;
             double tolerance;
-        } rotations[] = {{"varimax", 1e-8}, {"promax", 1e-8}, {"quartimax", 1e-6}, {"oblimin", 1e-6}};
+        } rotations[] = {{"varimax", 1e-8}, {"promax", 1e-8},  {"quartimax", 1e-6},
+                         {"oblimin", 1e-6}, {"geominT", 1e-6}, {"geominQ", 1e-6}};
         for (const auto& [rotation, tolerance] : rotations) {
             SCOPED_TRACE(rotation);
             const FactorSolution f = solve(r, "pa", rotation, "regression", k);

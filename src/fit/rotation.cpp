@@ -19,7 +19,8 @@ using Eigen::VectorXd;
 
 namespace {
 
-Rotation gradient_projection(const MatrixXd& a, CriterionFunction criterion, bool oblique);  // below
+Rotation gradient_projection(const MatrixXd& a, CriterionFunction criterion, bool oblique,
+                             const RotationSettings& settings);  // below
 
 constexpr int kMostIterations = 10000;
 
@@ -70,28 +71,50 @@ Rotation promax(const MatrixXd& a, const RotationSettings& settings)
 }
 
 // Quartimax: Q = -sum(L^4) / 4, gradient -L^3.
-Criterion quartimax_criterion(const MatrixXd& l)
+Criterion quartimax_criterion(const MatrixXd& l, const RotationSettings&)
 {
     return {-l.array().pow(4).sum() / 4, -l.array().cube().matrix()};
 }
 
 // Oblimin with gamma 0 (quartimin): Q = sum(L^2 o (L^2 N)) / 4 with N the
 // matrix of ones off the diagonal; gradient L o (L^2 N).
-Criterion oblimin_criterion(const MatrixXd& l)
+Criterion oblimin_criterion(const MatrixXd& l, const RotationSettings&)
 {
     const MatrixXd squares = l.array().square().matrix();
     const MatrixXd others = (squares.rowwise().sum() * Eigen::RowVectorXd::Ones(l.cols())) - squares;
     return {squares.cwiseProduct(others).sum() / 4, l.cwiseProduct(others)};
 }
 
-Rotation quartimax(const MatrixXd& a, const RotationSettings&)
+// Geomin (Yates 1987; Browne 2001): Q = sum over variables of the
+// geometric mean of L_ij^2 + delta over the k factors; its gradient is
+// 2 L_ij / (L_ij^2 + delta) times that mean / k.
+Criterion geomin_criterion(const MatrixXd& l, const RotationSettings& settings)
 {
-    return gradient_projection(a, quartimax_criterion, false);
+    const Eigen::ArrayXXd shifted = l.array().square() + settings.geomin_delta;
+    const Eigen::ArrayXd means = (shifted.log().rowwise().sum() / static_cast<double>(l.cols())).exp();
+    const Eigen::ArrayXXd ratios = l.array() / shifted;
+    const MatrixXd gradient = (2.0 / static_cast<double>(l.cols())) * (ratios.colwise() * means).matrix();
+    return {means.sum(), gradient};
 }
 
-Rotation oblimin(const MatrixXd& a, const RotationSettings&)
+Rotation quartimax(const MatrixXd& a, const RotationSettings& settings)
 {
-    return gradient_projection(a, oblimin_criterion, true);
+    return gradient_projection(a, quartimax_criterion, false, settings);
+}
+
+Rotation oblimin(const MatrixXd& a, const RotationSettings& settings)
+{
+    return gradient_projection(a, oblimin_criterion, true, settings);
+}
+
+Rotation geomin_orthogonal(const MatrixXd& a, const RotationSettings& settings)
+{
+    return gradient_projection(a, geomin_criterion, false, settings);
+}
+
+Rotation geomin_oblique(const MatrixXd& a, const RotationSettings& settings)
+{
+    return gradient_projection(a, geomin_criterion, true, settings);
 }
 
 constexpr RotationMethod kRotations[] = {
@@ -100,6 +123,8 @@ constexpr RotationMethod kRotations[] = {
     {"quartimax", "quartimax rotation", false, quartimax},
     {"promax", "promax rotation", true, promax},
     {"oblimin", "oblimin rotation (quartimin)", true, oblimin},
+    {"geominT", "geomin rotation (orthogonal)", false, geomin_orthogonal},
+    {"geominQ", "geomin rotation (oblique)", true, geomin_oblique},
 };
 
 }  // namespace
@@ -117,7 +142,8 @@ namespace {
 // is below 1e-8 (times the criterion of A when that exceeds 1: covariance
 // loadings can be in the thousands), as GPArotation's GPForth and GPFoblq do;
 // after 10,000 steps it stops with the last rotation, not converged.
-Rotation gradient_projection(const MatrixXd& a, CriterionFunction criterion, bool oblique)
+Rotation gradient_projection(const MatrixXd& a, CriterionFunction criterion, bool oblique,
+                             const RotationSettings& settings)
 {
     const auto k = a.cols();
     MatrixXd t = MatrixXd::Identity(k, k);
@@ -133,7 +159,7 @@ Rotation gradient_projection(const MatrixXd& a, CriterionFunction criterion, boo
         return -rotation.transpose().partialPivLu().solve(c.gradient.transpose() * l);
     };
     MatrixXd l = loadings_of(t);
-    Criterion c = criterion(l);
+    Criterion c = criterion(l, settings);
     MatrixXd g = gradient_of(t, l, c);
     // The criteria grow with the fourth power of the loadings, and so does
     // the gradient: its bound is relative to the criterion of A (covariance
@@ -166,7 +192,7 @@ Rotation gradient_projection(const MatrixXd& a, CriterionFunction criterion, boo
             const MatrixXd x = t - step * projected;
             next = oblique ? MatrixXd(x * x.colwise().norm().cwiseInverse().asDiagonal()) : polar_factor(x);
             l_next = loadings_of(next);
-            c_next = criterion(l_next);
+            c_next = criterion(l_next, settings);
             decreased = c_next.value < c.value - 0.5 * s * s * step;
             if (!decreased)
                 step /= 2;

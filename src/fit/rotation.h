@@ -1,6 +1,6 @@
 // The rotations of scorix-fit: each one function from unrotated loadings A to
 // a pattern, the factor correlations and the map to the structure, listed in
-// one table that the command line names. Quartimax and oblimin are criteria
+// one table that the command line names. Quartimax, oblimin and geomin are criteria
 // with their gradients that plug into one gradient-projection routine,
 // orthogonal or oblique; varimax and promax follow R's stats package.
 #pragma once
@@ -19,7 +19,8 @@ struct Rotation {
 };
 
 struct RotationSettings {
-    double promax_power = 4;  // the exponent promax raises the varimax loadings to
+    double promax_power = 4;     // the exponent promax raises the varimax loadings to
+    double geomin_delta = 0.01;  // what geomin adds to each squared loading
 };
 
 struct RotationMethod {
@@ -38,7 +39,7 @@ struct Criterion {
     double value;
     Eigen::MatrixXd gradient;
 };
-using CriterionFunction = Criterion (*)(const Eigen::MatrixXd& loadings);
+using CriterionFunction = Criterion (*)(const Eigen::MatrixXd& loadings, const RotationSettings& settings);
 
 // Puts the factors in the order of the variance they explain (diag(Phi L'L))
 // and signs each so that its pattern column sums to a positive value, or,
