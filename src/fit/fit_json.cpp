@@ -78,14 +78,14 @@ std::string json_report(const Fit& result, const FitOptions& options, const FitS
         fit["starts_at_best"] = f.extraction.best_starts;
         report["fit"] = fit;
     }
-    if (factors.parallel)
-        report["parallel"] = {{"observed", values_of(factors.parallel->observed)},
-                              {"simulated", values_of(factors.parallel->simulated)},
-                              {"replicates", factors.replicates},
-                              {"seed", factors.seed},
-                              {"factors", factors.parallel->factors}};
-    if (factors.map)
-        report["map"] = {{"values", values_of(factors.map->values)}, {"factors", factors.map->factors}};
+    if (const FactorCount& count = factors.count; count.parallel)
+        report["parallel"] = {{"observed", values_of(count.parallel->observed)},
+                              {"simulated", values_of(count.parallel->simulated)},
+                              {"replicates", count.replicates},
+                              {"seed", count.seed},
+                              {"factors", count.parallel->factors}};
+    if (const FactorCount& count = factors.count; count.map)
+        report["map"] = {{"values", values_of(count.map->values)}, {"factors", count.map->factors}};
     // The factor counts compare the correlation matrix's eigenvalues.
     if (options.covariance)
         report["correlation_eigenvalues"] = values_of(result.correlation_eigenvalues);

@@ -11,6 +11,7 @@
 
 #include "fit/factor_adequacy.h"
 #include "fit/factor_analysis.h"
+#include "fit/factor_count.h"
 #include "fit/statistics.h"
 
 // Where a fit came from, for the comment lines.
@@ -30,12 +31,9 @@ struct FactorReport {
     FactorSolution solution;
     SamplingAdequacy kmo;
     ChiSquareTest sphericity;
-    std::optional<ModelFit> fit;               // maximum likelihood
-    std::optional<ParallelAnalysis> parallel;  // -k parallel
-    int replicates = 0;
-    std::uint64_t seed = 0;
-    std::optional<AveragePartial> map;  // -k map
-    bool in_coefficients = false;       // the first columns of the coefficients are its weights
+    std::optional<ModelFit> fit;   // maximum likelihood
+    FactorCount count;             // how many factors: -k's rule and its figures
+    bool in_coefficients = false;  // the first columns of the coefficients are its weights
 };
 
 // With a factor report, the comment lines also give its communalities, KMO,

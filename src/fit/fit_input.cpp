@@ -1,0 +1,306 @@
+#include "fit/fit_input.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "common/parallel.h"
+#include "read/byte_stream.h"
+#include "read/text_input.h"
+
+namespace {
+
+std::string place(const std::string& path, long long line)
+{
+    return path + ":" + std::to_string(line) + ": ";
+}
+
+// A number that runs straight into other text, as in "14.23,1.71" or "1,5",
+// where a word after white space would be a label. scorix reads such a line
+// as its first number and warns; a fit from it would be a fit of the wrong
+// variables, so it is an error here. `stop` is where the line's numbers end
+// (readline gives it). Returns the message, or "" for a line whose numbers
+// end at white space or at its end.
+std::string glued_number(std::string_view line, std::size_t stop)
+{
+    line = line.substr(0, line.find_last_not_of(" \t\n\v\f\r") + 1);
+    if (stop == 0 || stop >= line.size() || std::isspace(static_cast<unsigned char>(line[stop])))
+        return "";
+    // The line is shown up to the field after the separator and the next
+    // separator, "14.23,1.71,...".
+    const char separator = line[stop];
+    std::size_t shown = std::min(line.find_first_of(std::string(" \t\v\f\r") + separator, stop + 1), line.size());
+    if (shown < line.size() && line[shown] == separator)
+        ++shown;
+    std::string excerpt(line.substr(0, std::min<std::size_t>(shown, 60)));
+    if (excerpt.size() < line.size())
+        excerpt += "...";
+    std::replace_if(
+        excerpt.begin(), excerpt.end(), [](char c) { return c >= 0 && c < ' '; }, '?');
+    std::string text = "\"" + excerpt + "\": a number runs into \"" + std::string(1, separator) + "\"";
+    if (separator == ',' || separator == ';')
+        text += std::string("; is the file ") + (separator == ',' ? "comma" : "semicolon") + "-separated?";
+    return text;
+}
+
+// The field of a line, for an error text: as it stands, cut short.
+std::string field_shown(const TableFormat& format, std::string_view line, int field)
+{
+    std::vector<std::string> fields = RowReader(format).names(line);
+    std::string text = field >= 1 && field <= static_cast<int>(fields.size()) ? fields[field - 1] : "";
+    if (text.size() > 40)
+        text = text.substr(0, 40) + "...";
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c >= 0 && c < ' '; }, '?');
+    return text;
+}
+
+// The first value of the row that is not a finite number, or "".
+std::string not_finite(const double* row, int variables)
+{
+    for (int i = 0; i < variables; ++i)
+        if (!std::isfinite(row[i]))
+            return "value " + std::to_string(i + 1) + " is " +
+                   (std::isnan(row[i]) ? "nan"
+                    : row[i] > 0       ? "inf"
+                                       : "-inf") +
+                   ", not a finite number" + (std::isnan(row[i]) ? " (a missing value? --na=nan)" : "");
+    return "";
+}
+
+// A row refused for `problem`, or used when there is none.
+RowVerdict verdict(FitBlock& block, std::string problem)
+{
+    block.problem = std::move(problem);
+    return block.problem.empty() ? RowVerdict::kUse : RowVerdict::kRefuse;
+}
+
+// A table row's verdict (a refused one's field in block.bad_field).
+RowVerdict table_row_verdict(FitBlock& block, RowReader& reader, const RowRules& rules, std::string_view line,
+                             double* row)
+{
+    const RowFields found = reader.read(line, row, rules.variables, nullptr, nullptr);
+    if (found.bad_field >= 0 && (rules.format->delimiter || found.glued)) {
+        block.bad_field = found.bad_field;
+        return verdict(block, '"' + field_shown(*rules.format, line, found.bad_field) + "\" is not a number");
+    }
+    // A short row's values are missing, unless a word ended them.
+    if (found.count > rules.variables || (found.count < rules.variables && found.bad_field >= 0))
+        return verdict(block, std::to_string(found.count) + " values, but " + rules.counted_by + " " +
+                                  std::to_string(rules.variables));
+    if (found.missing && rules.drop_incomplete)
+        return RowVerdict::kDrop;
+    if (found.missing) {
+        block.bad_field = found.first_missing;
+        return verdict(block, "a missing value (--drop-incomplete leaves out the rows that have one)");
+    }
+    return verdict(block, not_finite(row, rules.variables));
+}
+
+// What is wrong with a row of `count` values, whose numbers end at `stop`
+// of `line`, or nothing.
+std::string row_problem(std::string_view line, const double* row, int count, std::size_t stop, int variables,
+                        const std::string& counted_by)
+{
+    if (line.find_last_not_of(" \t\n\v\f\r") == std::string_view::npos)
+        return "empty line (scorix would read it as a row of zeros)";
+    if (std::string glued = glued_number(line, stop); !glued.empty())
+        return glued;
+    if (count == 0)
+        return "no number at the start of the line (a header? mark it as a comment with '#')";
+    if (count != variables)
+        return std::to_string(count) + " values, but " + counted_by + " " + std::to_string(variables);
+    return not_finite(row, variables);
+}
+
+}  // namespace
+
+RowVerdict check_row(FitBlock& block, const RowRules& rules, RowReader* reader, std::string_view line, double* row)
+{
+    if (reader)
+        return table_row_verdict(block, *reader, rules, line, row);
+    std::size_t stop = 0;
+    const int count = readline(line, row, rules.variables, nullptr, &stop);
+    return verdict(block, row_problem(line, row, count, stop, rules.variables, rules.counted_by));
+}
+
+void convert_rows(FitBlock& block, const RowRules& rules)
+{
+    const int variables = rules.variables;
+    block.bad_row = -1;
+    block.bad_field = 0;
+    block.dropped = 0;
+    block.kept = 0;
+    block.values.resize(static_cast<std::size_t>(block.lines.rows()) * variables);
+    std::optional<RowReader> reader;
+    if (rules.format)
+        reader.emplace(*rules.format);
+    int kept = 0;
+    for (int r = 0; r < block.lines.rows(); ++r) {
+        double* row = block.values.data() + static_cast<std::size_t>(kept) * variables;
+        const RowVerdict verdict = check_row(block, rules, reader ? &*reader : nullptr, block.lines.line(r), row);
+        if (verdict == RowVerdict::kDrop) {
+            ++block.dropped;
+            continue;
+        }
+        if (verdict == RowVerdict::kRefuse) {
+            block.bad_row = r;
+            return;
+        }
+        ++kept;
+    }
+    block.kept = kept;
+    // A block that only tells of a read error, or that left out rows: those
+    // it kept do not make a chunk of their own (RowPool::take_rows).
+    if (kept == 0 || block.dropped > 0)
+        return;
+    // A block's moments are kept with it: a new one each time would take
+    // fresh pages for its work space (as many page faults as rows).
+    if (block.moments)
+        block.moments->reset();
+    else
+        block.moments.emplace(variables);
+    block.moments->add(block.values.data(), kept);
+}
+
+void RowPool::learn_variables(const DataReader& reader, const LineBlock& lines, const std::string& path)
+{
+    std::vector<std::string> names;
+    if (rules_.format && rules_.format->header) {
+        RowReader words(*rules_.format);
+        const std::vector<std::string> fields = words.names(reader.header());
+        for (std::size_t i = 0; i < fields.size(); ++i)
+            if (!rules_.format->is_label(static_cast<int>(i)))
+                names.push_back(fields[i]);
+        if (variables_ >= 0 && names != names_)
+            throw FitError(place(path, reader.header_line()) + "the names differ from those of " +
+                           rules_.first_row.substr(0, rules_.first_row.rfind(':')));
+    }
+    if (variables_ >= 0 || lines.rows() == 0)
+        return;
+    names_ = names;
+    rules_.first_row = path + ":" + std::to_string(line_number(lines, 0));
+    rules_.counted_by = "the first data row (" + rules_.first_row + ") has";
+    if (!rules_.format) {
+        variables_ = checkline(lines.line(0));
+    } else if (rules_.format->header) {
+        variables_ = static_cast<int>(names.size());
+        rules_.counted_by = "the header (" + path + ":" + std::to_string(reader.header_line()) + ") names";
+    } else {
+        RowReader counter(*rules_.format);
+        variables_ = counter.read(lines.line(0), nullptr, 0, nullptr, nullptr).count;
+    }
+    rules_.variables = variables_;
+    // With every field a label, or words where numbers were looked for,
+    // there is nothing to fit (a plain row without numbers is told by its
+    // check).
+    if (variables_ == 0 && rules_.format)
+        throw FitError(rules_.first_row +
+                       ": no variables: the first data row has no value fields (only labels, or words)");
+}
+
+void RowPool::take_waiting(long long count)
+{
+    const auto values = static_cast<std::size_t>(count) * static_cast<std::size_t>(variables_);
+    if (!chunk_)
+        chunk_.emplace(variables_);
+    chunk_->reset();
+    chunk_->add(waiting_.data(), static_cast<int>(count));
+    if (moments_)
+        moments_->merge(*chunk_);
+    else
+        moments_ = chunk_;
+    waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(values));
+}
+
+void RowPool::take_rows(const FitBlock& block)
+{
+    // The first chunk of the run is one row; every later one block_rows.
+    auto chunk = [&] { return moments_ ? block_rows(variables_) : 1LL; };
+    if (block.kept == 0)
+        return;
+    if (waiting_.empty() && block.kept == chunk() && block.dropped == 0) {
+        if (moments_)
+            moments_->merge(*block.moments);
+        else
+            moments_ = block.moments;
+        return;
+    }
+    const std::size_t width = static_cast<std::size_t>(variables_);
+    waiting_.insert(waiting_.end(), block.values.begin(),
+                    block.values.begin() + static_cast<std::ptrdiff_t>(block.kept * width));
+    while (static_cast<long long>(waiting_.size() / width) >= chunk())
+        take_waiting(chunk());
+}
+
+void RowPool::read(const std::string& path)
+{
+    // A compressed data file is decompressed as scorix does it.
+    ByteStream file = ByteStream::open(path.c_str());
+    if (!file.is_open())
+        throw FitError(path + ": " + std::strerror(errno));
+    const bool compressed = file.compressed();
+    const int threads = thread_count();
+    DataReader reader(std::move(file), 0, path.c_str(), threads);
+    if (rules_.format)
+        reader.expect_table(*rules_.format);
+    bool names_checked = false;
+    std::vector<FitBlock> blocks(threads == 1 ? 1 : static_cast<std::size_t>(threads) + 2);
+    const FitBlock* failed = nullptr;
+    PipelineSteps steps;
+    steps.read = [&](int slot) {
+        LineBlock& lines = blocks[static_cast<std::size_t>(slot)].lines;
+        // Until the number of variables is known, blocks of one row; then
+        // blocks of block_rows rows, so that the fit depends on the rows
+        // alone.
+        if (!reader.read_lines(lines, variables_ < 0 ? 1 : static_cast<int>(block_rows(variables_)), true))
+            return false;
+        if (!names_checked || variables_ < 0) {
+            learn_variables(reader, lines, path);
+            names_checked = true;
+        }
+        return true;
+    };
+    steps.work = [&](int slot) {
+        FitBlock& block = blocks[static_cast<std::size_t>(slot)];
+        try {
+            convert_rows(block, rules_);
+        } catch (const std::bad_alloc&) {
+            block.out_of_memory = true;  // told by the calling thread
+        }
+    };
+    steps.write = [&](int slot) {
+        const FitBlock& block = blocks[static_cast<std::size_t>(slot)];
+        if (block.bad_row >= 0 || block.lines.failed || block.lines.open_quote || block.out_of_memory) {
+            failed = &block;
+            return false;
+        }
+        dropped_ += block.dropped;
+        take_rows(block);
+        return true;
+    };
+    run_pipeline(threads, static_cast<int>(blocks.size()), steps);
+    // The last chunk of a file is what is left of it.
+    if (!failed && !waiting_.empty())
+        take_waiting(static_cast<long long>(waiting_.size() / static_cast<std::size_t>(variables_)));
+    if (failed && failed->out_of_memory)
+        throw std::bad_alloc();
+    // Damaged compressed data can make wrong lines before the check at the
+    // end of the stream fails: the damage is what to report.
+    if (failed && failed->bad_row >= 0 && reader.damaged_rest())
+        throw FitError(path + ": read error: compressed data damaged or cut short");
+    if (failed && failed->bad_row >= 0)
+        throw FitError(path + ":" + std::to_string(line_number(failed->lines, failed->bad_row)) +
+                       (failed->bad_field ? ":" + std::to_string(failed->bad_field) : "") + ": " + failed->problem);
+    if (failed && !failed->lines.failed && failed->lines.open_quote)
+        throw FitError(place(path, failed->lines.open_quote) + "a quote that is not closed before the end of the file");
+    if (failed && compressed)
+        throw FitError(path + ": read error: compressed data damaged or cut short");
+    if (failed)
+        throw FitError(path + ": read error" +
+                       (failed->lines.cause ? std::string(": ") + std::strerror(failed->lines.cause) : ""));
+}

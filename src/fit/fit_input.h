@@ -1,0 +1,98 @@
+// The rows of scorix-fit's data files: each file read once in blocks, every
+// row checked (used, left out for a missing value, or refused with the
+// reason) and the moments of the rows used gathered in file order.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fit/statistics.h"
+#include "read/data_file.h"
+#include "read/table_format.h"
+
+// One block of rows on its way from its lines to its moments.
+struct FitBlock {
+    LineBlock lines;
+    std::vector<double> values;
+    // The moments of the kept rows, when no row was left out.
+    std::optional<Moments> moments;
+    int bad_row = -1;     // the first row that cannot be used
+    int bad_field = 0;    // and its field (from 1), if one is to blame
+    std::string problem;  // and why
+    int dropped = 0;      // rows left out for a missing value
+    int kept = 0;         // rows to use, the first ones of `values`
+    bool out_of_memory = false;
+};
+
+// How the rows of the files are read, and what a row with a missing value
+// does.
+struct RowRules {
+    const TableFormat* format = nullptr;  // a table, or nothing: runs of numbers
+    bool drop_incomplete = false;
+    int variables = 0;
+    std::string first_row;
+    std::string counted_by;  // what fixed the count: "the first data row (FILE:LINE) has"
+};
+
+// What becomes of a row.
+enum class RowVerdict {
+    kUse,
+    kDrop,    // a missing value, with --drop-incomplete
+    kRefuse,  // the run stops: block.problem says why (block.bad_field: where)
+};
+
+// The verdict on one line of a block, whose values go to `row` (a table is
+// read by `reader`, with rules.format; plain runs of numbers without one).
+RowVerdict check_row(FitBlock& block, const RowRules& rules, RowReader* reader, std::string_view line, double* row);
+
+// Converts and checks the rows of a block (any thread) and takes their
+// moments; a block stops at its first refused row.
+void convert_rows(FitBlock& block, const RowRules& rules);
+
+// Gathers the moments of the rows of every file. Each file is read once in
+// blocks: the calling thread reads, any thread converts a block and takes
+// its moments, and the calling thread merges them in file order, so the
+// result has the same bits for any number of threads. The first data row
+// fixes the number of variables.
+//
+// The moments are taken over chunks of the rows used: the first one of the
+// run alone, then block_rows at a time from the start of each file. A
+// block of lines without a left out row is such a chunk, and its moments
+// come from the worker; rows after a left out one no longer fall on the
+// blocks' boundaries, and wait here until a chunk is full. So the fit
+// depends on the rows used alone, not on those --drop-incomplete left out.
+class RowPool {
+public:
+    // `format` (kept by reference) is used when format.table says so.
+    RowPool(const TableFormat& format, bool drop_incomplete)
+    {
+        if (format.table)
+            rules_.format = &format;
+        rules_.drop_incomplete = drop_incomplete;
+    }
+    void read(const std::string& path);
+    long long rows() const { return moments_ ? moments_->rows() : 0; }
+    const Moments& moments() const { return *moments_; }
+    // The variables' names from the header of the first file, if any.
+    const std::vector<std::string>& names() const { return names_; }
+    long long dropped() const { return dropped_; }
+
+private:
+    // The number of variables from the first file's header or first row.
+    void learn_variables(const DataReader& reader, const LineBlock& lines, const std::string& path);
+    // Takes the kept rows of the next block into the chunks (calling thread).
+    void take_rows(const FitBlock& block);
+    // Takes the moments of the first `count` waiting rows.
+    void take_waiting(long long count);
+
+    std::optional<Moments> moments_;
+    // Kept rows short of a whole chunk, and the scratch of take_waiting.
+    std::vector<double> waiting_;
+    std::optional<Moments> chunk_;
+    int variables_ = -1;  // unknown before the first data row
+    RowRules rules_;
+    std::vector<std::string> names_;
+    long long dropped_ = 0;
+};

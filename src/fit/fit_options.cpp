@@ -1,0 +1,227 @@
+#include "fit/fit_options.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string_view>
+
+#include <getopt.h>
+#include <sys/stat.h>
+
+#include "write/output_writer.h"
+
+#ifndef SCORIX_VERSION
+#define SCORIX_VERSION "unknown"
+#endif
+
+namespace {
+
+constexpr const char* kHelp = R"(Usage: scorix-fit [OPTION]... DATA...
+Fit principal components or a factor model to the rows of the DATA files,
+pooled in order, and write the coefficient file that scorix reads: the means,
+the standard deviations and the score coefficients, with the eigenvalues and
+the loadings in comment lines.
+
+  -o, --output=FILE    write the coefficients to FILE ('-': standard output);
+                       default: the first DATA file with the extension .fsc,
+                       standard output when it is '-' (standard input)
+      --covariance     analyse the covariance matrix, not the correlation
+                       matrix (the standard deviations are then 1)
+      --method=METHOD  pc: principal components (default); pa: principal
+                       axis factoring; ml: maximum likelihood
+      --rotate=NAME    none (default), varimax, quartimax, promax, oblimin
+      --varimax        the same as --rotate=varimax
+      --promax-power=M the power of promax (default 4)
+      --scores=TYPE    the score coefficients of the factors: regression
+                       (default) or bartlett
+  -k, --factors=K      how many factors: a number, kaiser (default: the
+                       eigenvalues of at least 1), parallel (parallel
+                       analysis) or map (minimum average partial)
+      --replicates=N   simulated data sets of parallel analysis (default 100)
+      --seed=N         the seed of its random numbers (default 1)
+      --json=FILE      also write the whole report as JSON ('-': standard
+                       output)
+      --delimiter=C    fields separated by C (',' ';' '|' or tab) instead of
+                       white space, quoted as in CSV ("a ""b"", c")
+      --csv            the same as --delimiter=,
+      --header         the first line holds the variables' names, kept in
+                       the coefficient file and the JSON report
+      --labels=LIST    fields (from 1, as in 1 or 1,6) that hold labels, not
+                       variables
+      --na=LIST        the tokens of a missing value (default NA; an empty
+                       field is one too)
+      --drop-incomplete  leave out the rows with a missing value
+      --decimal=,      decimal commas (with --delimiter=';', say)
+  -q, --quiet          no table of eigenvalues
+  -h, --help           display this help and exit
+      --version        output version information and exit
+
+A data row is a line of numbers separated by white space (words after them
+are ignored; a number that runs into other text, as in "1.5,2", is an error);
+lines starting with '#', '!' or ';' are comments. A DATA file '-' is
+standard input; compressed files are read as they are. Exit status: 0 on
+success, 1 on bad input or a failed write, 2 on a bad command line.
+)";
+
+enum LongOnly {
+    kDropIncomplete = 255,
+    kVarimax = 256,
+    kCovariance,
+    kVersion,
+    kMethod,
+    kRotate,
+    kPromaxPower,
+    kScores,
+    kReplicates,
+    kSeed,
+    kJson
+};
+std::string rejected_option(int option, const char* word)
+{
+    std::string given = word;
+    const bool long_form = given.rfind("--", 0) == 0;
+    given = given.substr(0, given.find('='));
+    if (option == ':')
+        return long_form ? "option '" + given + "' requires an argument"
+                         : std::string("option requires an argument -- '") + static_cast<char>(optopt) + "'";
+    if (long_form)
+        return optopt ? "option '" + given + "' doesn't allow an argument" : "unrecognized option '" + given + "'";
+    return std::string("invalid option -- '") + static_cast<char>(optopt) + "'";
+}
+
+long long whole_number(const char* text, long long least, long long most, const char* what)
+{
+    char* end = nullptr;
+    errno = 0;
+    long long count = std::strtoll(text, &end, 10);
+    if (end == text || *end != '\0' || errno != 0 || count < least || count > most)
+        throw UsageError{std::string("invalid ") + what + " '" + text + "'"};
+    return count;
+}
+
+void factor_rule(Options& options, const char* text)
+{
+    // The last -k holds: a rule after a number leaves no number behind, which
+    // the plain components' varimax would otherwise rotate.
+    options.fit.factors = 0;
+    options.rule = find_factor_count(text);
+    if (!options.rule) {
+        options.rule = given_factor_count();
+        options.fit.factors = static_cast<int>(whole_number(text, 1, 1000000, "number of factors"));
+    }
+}
+
+// The entry of a method table that `text` names.
+template <class Method, class Find>
+const Method* named(const char* text, Find find, const char* what)
+{
+    if (const Method* method = find(text))
+        return method;
+    throw UsageError{std::string("invalid ") + what + " '" + text + "'"};
+}
+
+// Whether two output names lead to the same file: one regular file (or
+// one name for a file yet to be made), not a device such as /dev/null.
+bool same_file(const std::string& a, const std::string& b)
+{
+    struct stat first, second;
+    const bool first_exists = ::stat(a.c_str(), &first) == 0, second_exists = ::stat(b.c_str(), &second) == 0;
+    if (first_exists && second_exists)
+        return first.st_dev == second.st_dev && first.st_ino == second.st_ino && S_ISREG(first.st_mode);
+    if (first_exists || second_exists)
+        return false;
+    namespace fs = std::filesystem;
+    std::error_code failed_a, failed_b;
+    const fs::path path_a = fs::weakly_canonical(fs::absolute(a, failed_a), failed_a),
+                   path_b = fs::weakly_canonical(fs::absolute(b, failed_b), failed_b);
+    return failed_a || failed_b ? a == b : path_a == path_b;
+}
+
+}  // namespace
+
+std::optional<Options> parse_options(int argc, char** argv)
+{
+    static const option kOwn[] = {
+        {"output", required_argument, nullptr, 'o'},
+        {"factors", required_argument, nullptr, 'k'},
+        {"varimax", no_argument, nullptr, kVarimax},
+        {"covariance", no_argument, nullptr, kCovariance},
+        {"quiet", no_argument, nullptr, 'q'},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, kVersion},
+        {"method", required_argument, nullptr, kMethod},
+        {"rotate", required_argument, nullptr, kRotate},
+        {"promax-power", required_argument, nullptr, kPromaxPower},
+        {"scores", required_argument, nullptr, kScores},
+        {"replicates", required_argument, nullptr, kReplicates},
+        {"seed", required_argument, nullptr, kSeed},
+        {"json", required_argument, nullptr, kJson},
+        {"drop-incomplete", no_argument, nullptr, kDropIncomplete},
+    };
+    std::vector<option> long_options(std::begin(kOwn), std::end(kOwn));
+    long_options.insert(long_options.end(), std::begin(kTableOptions), std::end(kTableOptions));
+    long_options.push_back({nullptr, 0, nullptr, 0});
+    const option* kLong = long_options.data();
+    Options options;
+    optind = 0;  // a full restart of getopt, for callers that run twice
+    opterr = 0;
+    int option;
+    while ((option = getopt_long(argc, argv, ":o:k:qh", kLong, nullptr)) != -1) {
+        switch (option) {
+        case 'o': options.output = optarg; break;
+        case 'k': factor_rule(options, optarg); break;
+        case 'q': options.quiet = true; break;
+        case kVarimax: options.rotation = find_rotation("varimax"); break;
+        case kCovariance: options.fit.covariance = true; break;
+        case kMethod: options.method = named<ExtractionMethod>(optarg, find_extraction, "method"); break;
+        case kRotate: options.rotation = named<RotationMethod>(optarg, find_rotation, "rotation"); break;
+        case kScores: options.scores = named<ScoreMethod>(optarg, find_scores, "score type"); break;
+        case kPromaxPower: {
+            char* end = nullptr;
+            const double power = std::strtod(optarg, &end);
+            if (end == optarg || *end != '\0' || !(power >= 1 && power <= 100))
+                throw UsageError{std::string("invalid promax power '") + optarg + "' (from 1 to 100)"};
+            options.rotation_settings.promax_power = power;
+            break;
+        }
+        case kReplicates:
+            options.replicates = static_cast<int>(whole_number(optarg, 1, 1000000, "number of replicates"));
+            break;
+        case kSeed: options.seed = static_cast<std::uint64_t>(whole_number(optarg, 0, INT64_MAX, "seed")); break;
+        case kJson: options.json = optarg; break;
+        case kDropIncomplete: options.drop_incomplete = options.format.table = true; break;
+        case 'h': std::fputs(kHelp, stdout); return std::nullopt;
+        case kVersion: std::puts("scorix-fit (Scorix) " SCORIX_VERSION); return std::nullopt;
+        default:
+            if (option >= kTableOptionCodes) {
+                if (std::string problem = apply_table_option(options.format, option, optarg); !problem.empty())
+                    throw UsageError{problem};
+                break;
+            }
+            throw UsageError{rejected_option(option, argv[optind - 1])};
+        }
+    }
+    options.fit.varimax = options.rotation == find_rotation("varimax");
+    for (int i = optind; i < argc; ++i)
+        options.files.emplace_back(argv[i]);
+    if (options.files.empty())
+        throw UsageError{"no data file"};
+    // Standard input is read once: a second '-' would add no rows.
+    if (std::count(options.files.begin(), options.files.end(), "-") > 1)
+        throw UsageError{"standard input ('-') named more than once"};
+    // Data from standard input have no name to give the coefficients.
+    const bool output_given = options.output.has_value();
+    if (!output_given && options.files.front() == "-")
+        options.output = "-";
+    if (options.json && *options.json == "-" && options.output == "-")
+        throw UsageError{output_given ? "--json=- and -o - cannot both write to standard output"
+                                      : "--json=- and the coefficients of data from standard input cannot both "
+                                        "write to standard output; name an output file with -o"};
+    // The later of two outputs to one file would take the other's place.
+    const std::string name = options.output.value_or(output_name(options.files.front(), ".fsc"));
+    if (options.json && *options.json != "-" && name != "-" && same_file(*options.json, name))
+        throw UsageError{"--json=" + *options.json + " and the coefficient file " + name + " are the same file"};
+    return options;
+}

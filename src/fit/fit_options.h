@@ -1,0 +1,48 @@
+// scorix-fit's command line: the options of a run as one plain record, the
+// help text, and the parsing that fills the record or rejects the line.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fit/factor_analysis.h"
+#include "fit/factor_count.h"
+#include "fit/statistics.h"
+#include "read/table_format.h"
+
+// A command line that cannot be run; the text says why.
+struct UsageError {
+    std::string text;
+};
+
+struct Options {
+    FitOptions fit;
+    std::optional<std::string> output;  // -o; "-" is standard output
+    bool quiet = false;                 // -q: no table
+    std::vector<std::string> files;     // the data files, in order
+    const ExtractionMethod* method = find_extraction("pc");
+    const RotationMethod* rotation = find_rotation("none");
+    const ScoreMethod* scores = find_scores("regression");
+    const FactorCountRule* rule = find_factor_count("kaiser");  // -k; a number: fit.factors
+    RotationSettings rotation_settings;
+    int replicates = 100;             // --replicates
+    std::uint64_t seed = 1;           // --seed
+    std::optional<std::string> json;  // --json; "-" is standard output
+    TableFormat format;               // --csv, --header, ...
+    bool drop_incomplete = false;     // --drop-incomplete
+
+    // The plain components, or their varimax: the coefficients of earlier
+    // versions, byte for byte.
+    bool components_only() const
+    {
+        return method == find_extraction("pc") && scores == find_scores("regression") &&
+               (rotation == find_rotation("none") || rotation == find_rotation("varimax")) && rule->components;
+    }
+};
+
+// The options of the command line. Returns nothing when --help or --version
+// has been answered (on standard output); throws UsageError for a line that
+// cannot be run.
+std::optional<Options> parse_options(int argc, char** argv);

@@ -1,0 +1,167 @@
+// scorix-fit's JSON report: every key it has for a run, and the numbers of
+// the coefficient file and the console table.
+#include <cmath>
+#include <iterator>
+#include <set>
+#include <sstream>
+#include <tuple>
+
+#include <nlohmann/json.hpp>
+
+#include "support.h"
+
+namespace {
+
+using nlohmann::json;
+
+// The paths of a report's values (arrays are values).
+void paths_of(const json& report, std::set<std::string>& paths, const std::string& path = "")
+{
+    if (!report.is_object())
+        paths.insert(path);
+    else
+        for (const auto& [key, value] : report.items())
+            paths_of(value, paths, path + "/" + key);
+}
+
+std::set<std::string> words(const std::string& text)
+{
+    std::istringstream in(text);
+    return {std::istream_iterator<std::string>(in), {}};
+}
+
+// scorix-fit's outputs for the rows of state.dat: the report, the
+// coefficient file and the console.
+std::tuple<json, std::string, std::string> fit_state(std::vector<std::string> args)
+{
+    ScratchDir dir;
+    dir.write("d.dat", read_file(SCORIX_REFERENCE "/state.dat"));
+    args.insert(args.end(), {"--json=d.json", "d.dat"});
+    const RunResult fit = run_scorix(dir, args, {}, SCORIX_FIT_BINARY);
+    EXPECT_EQ(fit.status, 0) << fit.err;
+    return {json::parse(dir.read("d.json")), dir.read("d.fsc"), fit.out};
+}
+
+void flatten(const json& value, std::vector<double>& all)
+{
+    if (!value.is_array())
+        return all.push_back(value.get<double>());
+    for (const json& v : value)
+        flatten(v, all);
+}
+
+// The numbers on the lines of `text` that start with `prefix` (after it):
+// all of them, or the one at `column`; an empty prefix reads the lines after
+// the line that starts with `from`, up to one that holds a word.
+std::vector<double> numbers(const std::string& text, const std::string& prefix, int column = -1,
+                            const std::string& from = "")
+{
+    std::vector<double> found;
+    std::istringstream lines(text.substr(from.empty() ? 0 : text.find('\n', text.find("\n" + from) + 1) + 1));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind(prefix, 0) != 0)
+            continue;
+        std::istringstream in(line.substr(prefix.size()));
+        int i = 0;
+        for (double x; in >> x; ++i)
+            if (column < 0 || i == column)
+                found.push_back(x);
+        if (prefix.empty() && !in.eof())
+            break;
+    }
+    return found;
+}
+
+// Principal components, factor models and each count's section: the report
+// holds exactly the keys of the run, the coefficient file the same numbers to
+// the bit and the console table the same to its 6 digits.
+TEST(FitJson, ReportHasEveryKeyAndTheNumbersOfTheOtherOutputs)
+{
+    const std::string common = "/method /matrix /rotation /scores /rows /variables /factors /mean /std /eigenvalues "
+                               "/loadings /structure /factor_correlations /variance /communalities /uniquenesses "
+                               "/heywood /coefficients /kmo/overall /kmo/variables /bartlett/chi2 /bartlett/df "
+                               "/bartlett/p /iterations/extraction /iterations/rotation /converged ";
+    const std::pair<std::vector<std::string>, std::string> runs[] = {
+        {{}, ""},
+        {{"--method=pa", "--rotate=promax", "-k", "2"}, "/promax_power"},
+        {{"--method=ml", "-k", "2"},
+         "/fit/chi2 /fit/df /fit/p /fit/rmsea /fit/tli /fit/bic /fit/objective /fit/starts /fit/starts_at_best"},
+        {{"-k", "parallel", "--covariance"},
+         "/parallel/observed /parallel/simulated /parallel/replicates /parallel/seed /parallel/factors "
+         "/correlation_eigenvalues"},
+        {{"-k", "map", "--varimax"}, "/map/values /map/factors"},
+    };
+    for (const auto& [args, keys] : runs) {
+        SCOPED_TRACE(args.empty() ? "pc" : args[0]);
+        const auto [report, fsc, console] = fit_state(args);
+        std::set<std::string> paths;
+        paths_of(report, paths);
+        EXPECT_EQ(paths, words(common + keys));
+
+        // The numbers as the coefficient file writes them (exact) and as the
+        // console table prints them.
+        std::vector<std::tuple<std::vector<double>, std::string, bool>> same = {
+            {numbers(fsc, "# eigenvalue ", 1), "/eigenvalues", true},
+            {numbers(fsc, "# communality ", 1), "/communalities", true},
+            {numbers(fsc, "# communality ", 2), "/uniquenesses", true},
+            {numbers(fsc, "# kmo "), "/kmo/overall", true},
+            {numbers(fsc, "# sphericity chi2 ", 0), "/bartlett/chi2", true},
+            {numbers(fsc, "", -1, "[MEAN]"), "/mean", true},
+            {numbers(fsc, "", -1, "[STD]"), "/std", true},
+            {numbers(fsc, "", -1, "[FSC_SORTED]"), "/coefficients", true},
+            {numbers(console, "", 1, "component"), "/eigenvalues", false},
+            {numbers(console, "", 1, " variable"), "/communalities", false},
+        };
+        if (!args.empty()) {  // a factor model's weights are in the coefficients
+            same.insert(same.end(), {{numbers(fsc, "# pattern "), "/loadings", true},
+                                     {numbers(fsc, "# variance ", 1), "/variance", true},
+                                     {numbers(console, "", 1, "   factor"), "/variance", false}});
+        }
+        if (report.contains("fit"))
+            same.push_back({numbers(fsc, "# fit chi2 ", 0), "/fit/chi2", true});
+        if (report["rotation"] == "promax")
+            same.push_back({numbers(fsc, "# phi "), "/factor_correlations", true});
+        for (const auto& [written, key, exact] : same) {
+            std::vector<double> reported;
+            flatten(report[json::json_pointer(key)], reported);
+            ASSERT_EQ(written.size(), reported.size()) << key;
+            for (std::size_t i = 0; i < written.size(); ++i)
+                EXPECT_NEAR(written[i], reported[i], exact ? 0 : 5e-6 * std::abs(reported[i])) << key << " " << i;
+        }
+    }
+}
+
+// Each option against a run without it: values it must change, and values
+// it must leave as they were (the report's keys show --method=ml, -k map,
+// -k parallel and --covariance above).
+TEST(FitJson, EachOptionChangesWhatItShould)
+{
+    const std::tuple<std::vector<std::string>, std::vector<std::string>, const char*, const char*> cases[] = {
+        {{}, {"--covariance"}, "/matrix /std /eigenvalues", "/mean /rows /factors"},
+        {{}, {"--method=pa"}, "/method /loadings /iterations/extraction", "/eigenvalues /rotation /scores"},
+        {{}, {"--varimax"}, "/rotation /coefficients /loadings", "/factor_correlations /uniquenesses"},
+        {{}, {"--rotate=quartimax"}, "/rotation /loadings /iterations/rotation", "/method /factor_correlations"},
+        {{"--rotate=promax"}, {"--promax-power=2"}, "/promax_power /loadings", "/rotation /uniquenesses"},
+        {{}, {"--scores=bartlett"}, "/scores /coefficients", "/method /uniquenesses /variance"},
+        {{}, {"-k", "2"}, "/factors /loadings", "/coefficients /eigenvalues"},
+        {{"-k", "parallel"}, {"--replicates=20"}, "/parallel/replicates /parallel/simulated", "/parallel/seed"},
+        {{"-k", "parallel"}, {"--seed=5"}, "/parallel/seed /parallel/simulated", "/parallel/replicates /loadings"},
+        // The last -k holds: no count of an earlier one is left for --varimax.
+        {{"--varimax"}, {"-k", "4", "-k", "kaiser"}, "", "/coefficients /factors"},
+    };
+    for (const auto& [base, option, changes, keeps] : cases) {
+        std::vector<std::string> args = base;
+        args.insert(args.end(), option.begin(), option.end());
+        SCOPED_TRACE(args.back());
+        const json before = std::get<0>(fit_state(base)), after = std::get<0>(fit_state(args));
+        auto at = [](const json& report, const std::string& key) {
+            return report.value(json::json_pointer(key), json());
+        };
+        for (const std::string& key : words(changes))
+            EXPECT_NE(at(before, key), at(after, key)) << key;
+        for (const std::string& key : words(keeps))
+            EXPECT_EQ(at(before, key), at(after, key)) << key;
+    }
+}
+
+}  // namespace
