@@ -586,6 +586,7 @@ constexpr ExtractionMethod kMethods[] = {
     {"pa", "principal axis factoring", principal_axis, fewer_factors},
     {"ml", "maximum likelihood factor analysis", maximum_likelihood, identified_factors},
     {"minres", "minimum residual factor analysis", minimum_residual, identified_factors},
+    {"uls", "minimum residual factor analysis", minimum_residual, identified_factors},
 };
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "fit/fit_json.h"
 
+#include <string_view>
+
 #include <nlohmann/json.hpp>
 
 using nlohmann::json;
@@ -68,6 +70,8 @@ std::string json_report(const Fit& result, const FitOptions& options, const FitS
         report["dropped_rows"] = *source.dropped;
     if (s.rotation->name == std::string("promax"))
         report["promax_power"] = s.rotation_settings.promax_power;
+    if (std::string_view(s.rotation->name).starts_with("geomin"))
+        report["geomin_delta"] = s.rotation_settings.geomin_delta;
     if (factors.fit) {
         json fit = test_of(factors.fit->test);
         fit["rmsea"] = factors.fit->rmsea;

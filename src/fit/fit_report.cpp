@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdarg>
 #include <cstdio>
+#include <string_view>
 
 #include "read/table_format.h"
 #include "write/invocation_log.h"
@@ -113,6 +114,8 @@ std::string factor_method(const FactorReport& factors, const FitOptions& options
         append(text, ", %s", s.rotation->description);
     if (s.rotation == find_rotation("promax"))
         append(text, " (power %g)", s.rotation_settings.promax_power);
+    if (std::string_view(s.rotation->name).starts_with("geomin"))
+        append(text, " (delta %g)", s.rotation_settings.geomin_delta);
     append(text, ", %s scores", s.scores->description);
     const auto n = static_cast<int>(factors.solution.uniquenesses.size());
     if (s.factors < n)

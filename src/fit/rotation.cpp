@@ -123,8 +123,8 @@ constexpr RotationMethod kRotations[] = {
     {"quartimax", "quartimax rotation", false, quartimax},
     {"promax", "promax rotation", true, promax},
     {"oblimin", "oblimin rotation (quartimin)", true, oblimin},
-    {"geominT", "geomin rotation (orthogonal)", false, geomin_orthogonal},
-    {"geominQ", "geomin rotation (oblique)", true, geomin_oblique},
+    {"geominT", "orthogonal geomin rotation", false, geomin_orthogonal},
+    {"geominQ", "oblique geomin rotation", true, geomin_oblique},
 };
 
 }  // namespace
