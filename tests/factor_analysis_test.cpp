@@ -14,7 +14,6 @@
 
 #include "fit/factor_adequacy.h"
 #include "fit/factor_analysis.h"
-#include "fit/statistics.h"
 #include "support.h"
 
 namespace {

@@ -8,7 +8,6 @@
 #include <nlohmann/json.hpp>
 
 #include "fit/fit_report.h"
-#include "fit/statistics.h"
 #include "support.h"
 
 namespace {
@@ -41,9 +40,18 @@ Moments moments_of(const Moments::Block& x, Eigen::Index from, Eigen::Index to, 
     return moments;
 }
 
-Fit fitted(const MatrixXd& x, FitOptions options = {})
+// The components of the moments, the first `varimax` of them turned by varimax.
+Fit fit(const Moments& moments, bool covariance = false, int varimax = 0)
 {
-    return fit(moments_of(x, 0, x.rows()), options);
+    Fit f = analyse(moments, covariance);
+    if (varimax)
+        turn_components(f, {find_extraction("pc"), find_rotation("varimax"), find_scores("regression"), varimax, {}});
+    return f;
+}
+
+Fit fitted(const MatrixXd& x, int varimax = 0)
+{
+    return fit(moments_of(x, 0, x.rows()), false, varimax);
 }
 
 RunResult run_fit(const ScratchDir& dir, std::vector<std::string> args, const char* threads = "SCORIX_THREADS=2")
@@ -64,9 +72,9 @@ TEST(Fit, EachMethodGivesWhiteScoresExactCoefficientsAndTrueEigenpairs)
     std::string labelled = text(x);
     for (std::size_t p = 0; (p = labelled.find('\n', p)) != std::string::npos; p += 7)
         labelled.insert(p, " label");
-    const std::pair<std::vector<std::string>, FitOptions> methods[] = {
-        {{}, {}}, {{"--covariance"}, {true}}, {{"--varimax", "-k", "2"}, {false, true, 2}}};
-    for (const auto& [args, options] : methods) {
+    const std::tuple<std::vector<std::string>, bool, int> methods[] = {
+        {{}, false, 0}, {{"--covariance"}, true, 0}, {{"--varimax", "-k", "2"}, false, 2}};
+    for (const auto& [args, covariance, varimax] : methods) {
         SCOPED_TRACE(args.empty() ? "correlation" : args[0]);
         ScratchDir dir;
         dir.write("d.dat", labelled);
@@ -89,7 +97,7 @@ TEST(Fit, EachMethodGivesWhiteScoresExactCoefficientsAndTrueEigenpairs)
         Moments blocks = moments_of(rows, 0, 1);
         for (int r = 1; r < n; r += 32768)
             blocks.add(rows.row(r).data(), std::min(32768, n - r));
-        const Fit f = fit(blocks, options);
+        const Fit f = fit(blocks, covariance, varimax);
         std::istringstream sorted(first.substr(first.find("[FSC_SORTED]") + 13));
         MatrixXd written(4, 4);
         for (double& w : written.reshaped<Eigen::RowMajor>())
@@ -127,7 +135,7 @@ TEST(Fit, MomentsFarFromZeroMatchExactSums)
             parts[2].merge(moments_of(x, n / 3, n));
             for (const Moments& moments : parts) {
                 SCOPED_TRACE(testing::Message() << offset << " + " << q << " k, part " << &moments - parts);
-                const Fit f = fit(moments, {});
+                const Fit f = fit(moments);
                 for (int c = 0; c < 2; ++c) {
                     const double exact_shift = q * static_cast<double>(c ? s2 : s1) / n;
                     EXPECT_LE(std::abs(f.mean[c] - offset - exact_shift), std::ldexp(1.0, std::ilogb(offset) - 52));
@@ -152,24 +160,24 @@ TEST(Fit, VarimaxReachesRsFixedPointKeepsCommunalitiesAndIgnoresColumnOrder)
     reference << 0.53759879393911747, 0.84233335015592847, 0.0069174643986648215, -0.1749556238800884,
         -0.035200627146719385, 0.98378628189060424, 0.78471747269224246, 0.5415386246098991, -0.27865540339970063,
         0.89159260953100117, 0.40026567203977892, -0.19791653794604663;
-    EXPECT_LT((fitted(flowers, {false, true, 3}).loadings.leftCols(3) - reference).cwiseAbs().maxCoeff(), 1e-12);
+    EXPECT_LT((fitted(flowers, 3).loadings.leftCols(3) - reference).cwiseAbs().maxCoeff(), 1e-12);
     // One factor is its own rotation: converged, with no step taken.
-    const Fit one = fitted(flowers, {false, true, 1});
+    const Fit one = fitted(flowers, 1);
     EXPECT_EQ(std::tuple(one.iterations, one.converged), std::tuple(0, true));
 
     const MatrixXd x = sample(300, 6, 0, 4);
-    const Fit plain = fitted(x), rotated = fitted(x, {false, true, 3});
+    const Fit plain = fitted(x), rotated = fitted(x, 3);
     const MatrixXd before = plain.loadings.leftCols(3), after = rotated.loadings.leftCols(3);
     EXPECT_LT((after.rowwise().squaredNorm() - before.rowwise().squaredNorm()).cwiseAbs().maxCoeff(), 1e-12);
     const int order[] = {5, 2, 0, 4, 1, 3};
     MatrixXd swapped(x.rows(), x.cols()), near = x;
     for (int j = 0; j < 6; ++j)
         swapped.col(j) = x.col(order[j]);
-    const Fit other = fitted(swapped, {false, true, 3});
+    const Fit other = fitted(swapped, 3);
     for (int j = 0; j < 6; ++j)
         EXPECT_LT((other.loadings.row(j) - rotated.loadings.row(order[j])).cwiseAbs().maxCoeff(), 1e-12) << j;
     near.col(5) = x.col(0) + x.col(1) + 0x1p-20 * x.col(5);
-    const Fit f = fitted(near, {false, true, 3});
+    const Fit f = fitted(near, 3);
     EXPECT_LT((f.eigenvectors.rightCols(3).transpose() * f.coefficients.leftCols(3)).cwiseAbs().maxCoeff(), 1e-12);
 }
 
@@ -329,7 +337,7 @@ TEST(Fit, NamesOfAnyFormKeepTheCoefficientFileWhole)
     EXPECT_EQ(std::tuple(other.status, other.err),
               std::tuple(1, std::string("scorix-fit: e.csv:1: the names differ from those of d.csv\n")));
     const FitSource broken{{"d.csv"}, 5, {"a", "b\nc"}, {}};
-    EXPECT_THROW(coefficient_text(fitted(sample(5, 2, 0, 1)), {}, broken), FitError);
+    EXPECT_THROW(coefficient_text(fitted(sample(5, 2, 0, 1)), false, broken), FitError);
 }
 
 }  // namespace

@@ -1,24 +1,21 @@
 #include "fit/factor_adequacy.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
-#include <Eigen/Cholesky>
-#include <Eigen/Eigenvalues>
-
-#include "fit/statistics.h"
+#include "fit/linear_algebra.h"
 
 using Eigen::MatrixXd;
 using Eigen::VectorXd;
 
 namespace {
 
+constexpr const char* kNotPositiveDefinite = "the correlation matrix is not positive definite";
+
 double log_determinant(const MatrixXd& r)
 {
-    const Eigen::LLT<MatrixXd> cholesky(r);
-    if (cholesky.info() != Eigen::Success)
-        throw FitError("the correlation matrix is not positive definite");
-    return 2 * cholesky.matrixLLT().diagonal().array().log().sum();
+    return 2 * cholesky(r, kNotPositiveDefinite).matrixLLT().diagonal().array().log().sum();
 }
 
 // The regularized upper incomplete gamma function Q(a, x): the series of P
@@ -174,12 +171,8 @@ double chi_square_upper(double x, double df)
 SamplingAdequacy sampling_adequacy(const MatrixXd& r)
 {
     const Eigen::Index p = r.rows();
-    const Eigen::LLT<MatrixXd> cholesky(r);
-    if (cholesky.info() != Eigen::Success)
-        throw FitError("the correlation matrix is not positive definite");
-    const MatrixXd q = cholesky.solve(MatrixXd::Identity(p, p));
-    const VectorXd scale = q.diagonal().cwiseSqrt().cwiseInverse();
-    MatrixXd partial = (scale.asDiagonal() * q * scale.asDiagonal()).array().square().matrix();
+    const MatrixXd q = cholesky(r, kNotPositiveDefinite).solve(MatrixXd::Identity(p, p));
+    MatrixXd partial = unit_diagonal(q).array().square().matrix();
     MatrixXd squares = r.array().square().matrix();
     partial.diagonal().setZero();
     squares.diagonal().setZero();
@@ -211,19 +204,23 @@ ModelFit model_fit(const MatrixXd& r, long long rows, int factors, double object
     return fit;
 }
 
+int kaiser_factors(const VectorXd& correlation_eigenvalues)
+{
+    return std::max(1, static_cast<int>((correlation_eigenvalues.array() >= 1.0).count()));
+}
+
 AveragePartial minimum_average_partial(const MatrixXd& r)
 {
     const Eigen::Index p = r.rows();
-    Eigen::SelfAdjointEigenSolver<MatrixXd> solver(r);
-    const MatrixXd vectors = solver.eigenvectors().rowwise().reverse();
-    const VectorXd values = solver.eigenvalues().reverse().cwiseMax(0);
+    const Decomposition eigen = decreasing_eigen(r);
+    const MatrixXd& vectors = eigen.vectors;
+    const VectorXd values = eigen.values.cwiseMax(0);
     VectorXd result(std::max<Eigen::Index>(p - 1, 0));
     MatrixXd residual = r;
     for (Eigen::Index m = 0; m + 1 < p; ++m) {
         const VectorXd component = vectors.col(m) * std::sqrt(values[m]);
         residual -= component * component.transpose();
-        const VectorXd scale = residual.diagonal().cwiseSqrt().cwiseInverse();
-        MatrixXd partial = scale.asDiagonal() * residual * scale.asDiagonal();
+        MatrixXd partial = unit_diagonal(residual);
         partial.diagonal().setZero();
         result[m] = partial.squaredNorm() / static_cast<double>(p * (p - 1));
     }
@@ -249,10 +246,7 @@ ParallelAnalysis parallel_analysis(const VectorXd& observed, long long rows, int
             factor(i, i) = std::sqrt(generator.chi_square(std::max<long long>(1, rows - 1 - i)));
         }
         const MatrixXd w = factor * factor.transpose();
-        const VectorXd scale = w.diagonal().cwiseSqrt().cwiseInverse();
-        const MatrixXd correlation = scale.asDiagonal() * w * scale.asDiagonal();
-        const VectorXd values =
-            Eigen::SelfAdjointEigenSolver<MatrixXd>(correlation, Eigen::EigenvaluesOnly).eigenvalues().reverse();
+        const VectorXd values = decreasing_eigenvalues(unit_diagonal(w));
         sum += values;
         squares += values.cwiseAbs2();
     }

@@ -32,6 +32,11 @@ struct ModelFit {
 // index and BIC as psych's fa).
 ModelFit model_fit(const Eigen::MatrixXd& r, long long rows, int factors, double objective);
 
+// Kaiser's rule: the number of eigenvalues of the correlation matrix of at
+// least 1 (their mean), and at least 1. The covariance matrix's own would
+// count differently for the same data in other units.
+int kaiser_factors(const Eigen::VectorXd& correlation_eigenvalues);
+
 struct AveragePartial {
     Eigen::VectorXd values;  // entry m - 1: after the first m components
     int factors = 1;         // the m of the smallest value (the first of equals), 1 for one variable

@@ -1,6 +1,9 @@
-// A factor solution of scorix-fit: the extraction and the rotation that the
-// command line names, the factors ordered and signed, and the score weights
-// of the chosen type (each type one function in a table).
+// The fit pipeline of scorix-fit: the matrix of the moments and its
+// principal components (analyse), a factor solution (the extraction and the
+// rotation that the command line names, the factors ordered and signed by an
+// orientation policy, and the score weights of the chosen type, each type
+// one function in a table), and the coefficients scorix applies: the
+// solution's weights in front of the remaining components (use_weights).
 #pragma once
 
 #include <cstdint>
@@ -11,7 +14,36 @@
 #include <Eigen/Core>
 
 #include "fit/factor_extraction.h"
+#include "fit/fit_error.h"
+#include "fit/moments.h"
 #include "fit/rotation.h"
+
+// The analysed matrix of a run and its principal components, and the
+// coefficient file's matrices once use_weights has put a solution in them.
+struct Fit {
+    Eigen::VectorXd mean, std;     // std is all 1 for the covariance method
+    Eigen::MatrixXd analysed;      // the correlation or covariance matrix
+    Eigen::VectorXd eigenvalues;   // decreasing
+    Eigen::MatrixXd eigenvectors;  // column s belongs to eigenvalue s, signed as its coefficients
+    // Row k variable k, column s score s: the components' coefficients
+    // V Lambda^-1/2, each column signed so that its entry of largest
+    // magnitude is positive, until turn_components or use_weights puts
+    // others in front.
+    Eigen::MatrixXd coefficients;
+    Eigen::MatrixXd loadings;  // correlation of variable k with score s
+    int rotated = 0;           // leading columns that are rotated components
+    int iterations = 0;        // of their rotation
+    bool converged = true;     // false when their rotation stopped at its step cap
+    // Those of the correlation matrix, which the factor counts compare
+    // (with the covariance method, of a matrix not decomposed above).
+    Eigen::VectorXd correlation_eigenvalues;
+};
+
+// The correlation (or, `covariance`, the covariance) matrix of the moments
+// and its components. Throws FitError for fewer than two rows, no more rows
+// than variables, a constant variable, variables out of the range of
+// doubles, or a matrix of lower rank than its order.
+Fit analyse(const Moments& moments, bool covariance);
 
 struct FactorSolution {
     Extraction extraction;      // the unrotated loadings
@@ -27,6 +59,9 @@ struct FactorSolution {
 struct ScoreMethod {
     const char* name;         // as --scores names it
     const char* description;  // for the report
+    // For plain principal components these are their own coefficients
+    // (regression: R^-1 S = V Lambda^-1/2), which the components keep.
+    bool component_coefficients;
     // The weights W that make scores z'W of standardized rows z.
     Eigen::MatrixXd (*weights)(const Eigen::MatrixXd& matrix, const FactorSolution& solution);
 };
@@ -42,7 +77,28 @@ struct FactorSettings {
     std::uint64_t seed = 1;  // of maximum likelihood's random starts
 };
 
-// Throws FitError when a step fails (see the methods). The factors are
-// signed as orient_factors says, by `signs` when given.
+// The orientation policy of a run: plain principal components (rotated
+// or not) keep their own coefficients, order and signs, and their factor
+// model is signed as they are; a factor model's factors are ordered and
+// signed by orient_factors, and its score weights go in front of the
+// remaining components.
+//
+// Plain components: turns the first settings.factors components of `fit`
+// by the settings' rotation (one that keeps the components' coefficients,
+// orthogonal), the rotated factors in front by decreasing variance
+// explained, each signed so that its loadings sum to a positive number;
+// their coefficients are the components' own turned by the rotation T,
+// V_k Lambda_k^-1/2 T. Nothing is turned for the identity.
+void turn_components(Fit& fit, const FactorSettings& settings);
+
+// The solution of the settings on `matrix`, its factors ordered and signed
+// as orient_factors says (by `signs` when given: the loadings of the
+// components that the solution reports on). Throws FitError when a step
+// fails (see the methods).
 FactorSolution factor_solution(const Eigen::MatrixXd& matrix, const FactorSettings& settings,
                                const Eigen::MatrixXd* signs = nullptr);
+
+// A factor model: puts the solution's weights in front of the remaining
+// components; the loadings become the correlations of the variables with
+// those scores. Throws FitError when they make a singular matrix.
+void use_weights(Fit& fit, const FactorSolution& solution);

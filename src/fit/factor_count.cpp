@@ -4,7 +4,6 @@
 #include <span>
 
 #include "fit/method_table.h"
-#include "fit/statistics.h"
 
 namespace {
 

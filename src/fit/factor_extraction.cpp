@@ -13,7 +13,7 @@
 #include <Eigen/Cholesky>
 #include <Eigen/Eigenvalues>
 
-#include "fit/statistics.h"
+#include "fit/linear_algebra.h"
 
 // LAPACK's MRRR solver: selected eigenpairs of a symmetric tridiagonal matrix.
 extern "C" void dstemr_(const char* jobz, const char* range, const int* n, double* d, double* e, const double* vl,
@@ -41,26 +41,10 @@ VectorXd squared_multiple_correlations(const MatrixXd& matrix)
 {
     // The diagonal of the inverse from the Cholesky factor: (M^-1)_ii is the
     // squared length of column i of L^-1.
-    const Eigen::LLT<MatrixXd> cholesky(matrix);
-    if (cholesky.info() != Eigen::Success)
-        throw FitError("the matrix is not positive definite");
-    const MatrixXd inverse_factor = cholesky.matrixL().solve(MatrixXd::Identity(matrix.rows(), matrix.cols()));
+    const Eigen::LLT<MatrixXd> factor = cholesky(matrix, "the matrix is not positive definite");
+    const MatrixXd inverse_factor = factor.matrixL().solve(MatrixXd::Identity(matrix.rows(), matrix.cols()));
     const VectorXd inverse_diagonal = inverse_factor.colwise().squaredNorm().transpose();
     return matrix.diagonal() - inverse_diagonal.cwiseInverse();
-}
-
-// Eigenvalues in decreasing order with their eigenvectors.
-struct Decomposition {
-    VectorXd values;
-    MatrixXd vectors;
-};
-
-Decomposition decreasing_eigen(const MatrixXd& matrix)
-{
-    Eigen::SelfAdjointEigenSolver<MatrixXd> solver(matrix);
-    if (solver.info() != Eigen::Success)
-        throw FitError("the eigenvalues did not converge");
-    return {solver.eigenvalues().reverse(), solver.eigenvectors().rowwise().reverse()};
 }
 
 // The `count` largest eigenvalues, decreasing, with their eigenvectors:
@@ -213,8 +197,7 @@ public:
     // The discrepancy at psi, keeping the eigenpairs for the derivatives.
     double value(const VectorXd& psi) override
     {
-        const VectorXd scale = psi.cwiseSqrt().cwiseInverse();
-        d_ = decreasing_eigen(scale.asDiagonal() * r_ * scale.asDiagonal());
+        d_ = decreasing_eigen(scaled(r_, psi.cwiseSqrt().cwiseInverse()));
         double f = 0;
         for (Eigen::Index m = k_; m < d_.values.size(); ++m)
             f += d_.values[m] - std::log(d_.values[m]) - 1;
@@ -455,8 +438,7 @@ Search lowest_of_starts(VectorXd start, std::uint64_t seed, SearchFrom search, E
 Extraction maximum_likelihood(const MatrixXd& r, int factors, std::uint64_t seed)
 {
     const Eigen::Index p = r.rows();
-    const MatrixXd correlation =
-        r.diagonal().cwiseSqrt().cwiseInverse().asDiagonal() * r * r.diagonal().cwiseSqrt().cwiseInverse().asDiagonal();
+    const MatrixXd correlation = unit_diagonal(r);
     Likelihood likelihood(correlation, factors);
     const VectorXd start = ((1 - 0.5 * factors / static_cast<double>(p)) *
                             (VectorXd::Ones(p) - squared_multiple_correlations(correlation)))
@@ -558,7 +540,7 @@ Extraction minimum_residual(const MatrixXd& m, int factors, std::uint64_t seed)
                                          "minimum residual did not converge: the residuals are not numbers");
     result.objective = residuals.value(best.psi);
     result.loadings = residuals.loadings();
-    result.uniquenesses = m.diagonal() - result.loadings.rowwise().squaredNorm();
+    result.uniquenesses = m.diagonal().cwiseProduct(best.psi);
     return result;
 }
 
@@ -582,11 +564,11 @@ int identified_factors(int variables)
 }
 
 constexpr ExtractionMethod kMethods[] = {
-    {"pc", "principal components", components, all_factors},
-    {"pa", "principal axis factoring", principal_axis, fewer_factors},
-    {"ml", "maximum likelihood factor analysis", maximum_likelihood, identified_factors},
-    {"minres", "minimum residual factor analysis", minimum_residual, identified_factors},
-    {"uls", "minimum residual factor analysis", minimum_residual, identified_factors},
+    {"pc", "principal components", true, false, false, components, all_factors},
+    {"pa", "principal axis factoring", false, false, false, principal_axis, fewer_factors},
+    {"ml", "maximum likelihood factor analysis", false, true, true, maximum_likelihood, identified_factors},
+    {"minres", "minimum residual factor analysis", false, false, true, minimum_residual, identified_factors},
+    {"uls", "minimum residual factor analysis", false, false, true, minimum_residual, identified_factors},
 };
 
 }  // namespace

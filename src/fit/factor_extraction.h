@@ -23,6 +23,12 @@ struct Extraction {
 struct ExtractionMethod {
     const char* name;         // as --method names it
     const char* description;  // for the report: "principal axis factoring"
+    // Principal components: the uniquenesses are what the components leave
+    // out, no estimate (no Heywood warning), and plain components keep their
+    // own coefficients.
+    bool components;
+    bool fit_statistics;  // a likelihood: the model's chi-square, RMSEA, TLI and BIC are reported
+    bool bounded;         // holds the uniquenesses at kLeastUniqueness or above
     // Throws FitError when the model cannot be fitted (too many factors, no
     // convergence of principal axis, an imaginary loading). The seed draws
     // maximum likelihood's random starts.

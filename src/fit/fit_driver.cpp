@@ -6,10 +6,10 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
-#include <Eigen/LU>
 #include <malloc.h>
 #include <unistd.h>
 
@@ -17,11 +17,19 @@
 #include "fit/fit_json.h"
 #include "fit/fit_options.h"
 #include "fit/fit_report.h"
-#include "fit/statistics.h"
+#include "fit/linear_algebra.h"
 #include "write/atomic_file.h"
 #include "write/output_writer.h"
 
 namespace {
+
+// A method as a warning names it: "maximum likelihood".
+std::string short_name(const ExtractionMethod& method)
+{
+    const std::string_view tail = " factor analysis", description = method.description;
+    return std::string(description.ends_with(tail) ? description.substr(0, description.size() - tail.size())
+                                                   : description);
+}
 
 // The outputs of a run, each put in place whole, and all of them or none:
 // every file is written to its temporary, standard output's share ("-") and
@@ -51,50 +59,34 @@ void write_outputs(const std::vector<std::pair<std::string, std::string>>& outpu
             throw FitError(file.name() + ": " + std::strerror(errno));
 }
 
-// The factor model of the options on the fitted matrix, with the figures.
-FactorReport factor_report(const Fit& base, const Options& options, long long rows)
+// How many factors the options ask for (-k's rule), in the settings of the
+// options.
+FactorReport counted_factors(const Fit& base, const Options& options, long long rows)
 {
-    const Eigen::MatrixXd r = correlation(base.analysed);
     FactorReport report;
-    report.count = options.rule->count({.correlation = r,
+    report.count = options.rule->count({.correlation = correlation(base.analysed),
                                         .eigenvalues = base.correlation_eigenvalues,
                                         .rows = rows,
-                                        .factors = options.fit.factors,
+                                        .factors = options.factors,
                                         .replicates = options.replicates,
                                         .seed = options.seed});
-    const int k = report.count.factors;
-    // The plain components' varimax is in the Fit already; without a JSON
-    // report their figures need no second one (the communalities do not
-    // change under a rotation).
-    const bool components = options.components_only();
-    const RotationMethod* rotation = components && !options.json ? find_rotation("none") : options.rotation;
-    report.settings = {options.method, rotation, options.scores, k, options.rotation_settings, options.seed};
-    // The components' signs are those of the coefficient file, whose
-    // loadings are the correlations with the scores scorix computes; a
-    // factor model's coefficients are its own weights, signed by its rule.
-    const bool same_factors = components && rotation == options.rotation;
-    report.solution = factor_solution(base.analysed, report.settings, same_factors ? &base.loadings : nullptr);
-    report.kmo = sampling_adequacy(r);
-    report.sphericity = sphericity(r, rows);
-    if (options.method == find_extraction("ml"))
-        report.fit = model_fit(r, rows, k, report.solution.extraction.objective);
+    report.settings = {options.method,       options.rotation,          options.scores,
+                       report.count.factors, options.rotation_settings, options.seed};
     return report;
 }
 
-// Puts the factor score weights in front of the remaining components; the
-// loadings become the correlations of the variables with those scores.
-void use_factor_weights(Fit& result, const FactorReport& factors)
+// The solution of the report's settings and the figures that judge it.
+// The components' signs are those of the coefficient file, whose loadings
+// are the correlations with the scores scorix computes; a factor model's
+// coefficients are its own weights, signed by its rule.
+void solve(FactorReport& report, const Fit& base, const Eigen::MatrixXd* signs, long long rows)
 {
-    const Eigen::MatrixXd& w = factors.solution.weights;
-    result.coefficients.leftCols(w.cols()) = w;
-    const Eigen::FullPivLU<Eigen::MatrixXd> lu(result.coefficients);
-    if (!lu.isInvertible())
-        throw FitError("the factor score coefficients and the remaining components make a singular matrix");
-    const Eigen::MatrixXd covariances = result.analysed * result.coefficients;
-    const Eigen::VectorXd score_spread =
-        result.coefficients.cwiseProduct(covariances).colwise().sum().cwiseSqrt().cwiseInverse().transpose();
-    result.loadings =
-        result.analysed.diagonal().cwiseSqrt().cwiseInverse().asDiagonal() * covariances * score_spread.asDiagonal();
+    const Eigen::MatrixXd r = correlation(base.analysed);
+    report.solution = factor_solution(base.analysed, report.settings, signs);
+    report.kmo = sampling_adequacy(r);
+    report.sphericity = sphericity(r, rows);
+    if (report.settings.method->fit_statistics)
+        report.fit = model_fit(r, rows, report.settings.factors, report.solution.extraction.objective);
 }
 
 int fit_files(const Options& options)
@@ -106,36 +98,44 @@ int fit_files(const Options& options)
         throw FitError(options.files.back() + ": a fit needs at least 2 data rows, found " +
                        std::to_string(pool.rows()));
     const bool components = options.components_only();
-    FitOptions fit_options = options.fit;
-    fit_options.varimax = options.fit.varimax && components;
-    Fit result = fit(pool.moments(), fit_options);
+    Fit result = analyse(pool.moments(), options.covariance);
     // The components' factor model is left out when it fails, below: a count
-    // they cannot have is said first, as --varimax says it.
+    // they cannot have is said first, as their rotation says it.
     if (const auto n = static_cast<int>(result.eigenvalues.size());
-        components && !options.json && options.rule == given_factor_count() && options.fit.factors > n)
-        throw FitError(std::to_string(options.fit.factors) + " factors asked for, but there are only " +
-                       std::to_string(n) + " variables");
-    std::optional<FactorReport> factors;
+        components && (!options.json || options.rotation->rotates) && options.rule == given_factor_count() &&
+        options.factors > n)
+        throw FitError(std::to_string(options.factors) + " factors asked for, but there are only " + std::to_string(n) +
+                       " variables");
+    std::optional<FactorReport> factors = counted_factors(result, options, pool.rows());
+    if (components)
+        turn_components(result, factors->settings);
     try {
-        factors = factor_report(result, options, pool.rows());
+        // The rotated components' figures without a JSON report are those of
+        // the components before the rotation (the communalities do not
+        // change under one).
+        if (components && !options.json)
+            factors->settings.rotation = &no_rotation();
+        const bool same_factors = components && factors->settings.rotation == options.rotation;
+        solve(*factors, result, same_factors ? &result.loadings : nullptr, pool.rows());
     } catch (const FitError&) {
         // The components alone need no more than their decomposition: their
         // communalities and adequacy figures are left out when the factor
         // model fails (a matrix too near singular for its inverse).
         if (!components || options.json)
             throw;
+        factors.reset();
     }
     if (factors) {
         factors->in_coefficients = !components;
         if (!components)
-            use_factor_weights(result, *factors);
+            use_weights(result, factors->solution);
         // A component's uniqueness is no estimate, what it leaves out: no
         // Heywood warning for components, rotated or not (the JSON report
-        // still lists the variables). Maximum likelihood holds a uniqueness
-        // at its bound; the other methods have none, a uniqueness there is
-        // near or below zero.
+        // still lists the variables). Maximum likelihood and minimum residual
+        // hold a uniqueness at their bound; the other methods have none, a
+        // uniqueness there is near or below zero.
         if (const std::vector<int>& heywood = factors->solution.heywood;
-            !heywood.empty() && options.method != find_extraction("pc")) {
+            !heywood.empty() && !options.method->components) {
             std::string variables, values;
             for (const int i : heywood) {
                 char value[40];
@@ -147,8 +147,8 @@ int fit_files(const Options& options)
             char bound[48];
             std::snprintf(bound, sizeof bound, "%g of the variance", kLeastUniqueness);
             const std::string note =
-                options.method == find_extraction("ml")
-                    ? std::string("the bound of maximum likelihood, ") + bound
+                options.method->bounded
+                    ? "the bound of " + short_name(*options.method) + ", " + bound
                     : std::string("at most ") + bound + "; " + options.method->description + " has no bound";
             const bool one = heywood.size() == 1;
             std::fprintf(stderr, "scorix-fit: warning: Heywood case: variable%s %s ha%s uniqueness%s %s (%s)\n",
@@ -156,8 +156,10 @@ int fit_files(const Options& options)
                          note.c_str());
         }
         if (!factors->solution.extraction.converged)
-            std::fprintf(stderr, "scorix-fit: warning: maximum likelihood did not converge: no start reached a "
-                                 "projected gradient within 1e-8; the factors are those of its best start\n");
+            std::fprintf(stderr,
+                         "scorix-fit: warning: %s did not converge: no start reached a projected gradient within "
+                         "1e-8; the factors are those of its best start\n",
+                         short_name(*options.method).c_str());
     }
     // A rotation stopped at its step cap is still a rotation of the same
     // factors, and the scores stay invertible, but it is not the one its
@@ -175,9 +177,9 @@ int fit_files(const Options& options)
     const FactorReport* report = factors ? &*factors : nullptr;
     std::vector<std::pair<std::string, std::string>> outputs;
     if (options.json)
-        outputs.emplace_back(*options.json, json_report(result, options.fit, source, *factors));
-    outputs.emplace_back(name, coefficient_text(result, options.fit, source, report));
-    write_outputs(outputs, options.quiet ? "" : eigenvalue_table(result, options.fit, source, report),
+        outputs.emplace_back(*options.json, json_report(result, options.covariance, source, *factors));
+    outputs.emplace_back(name, coefficient_text(result, options.covariance, source, report));
+    write_outputs(outputs, options.quiet ? "" : eigenvalue_table(result, options.covariance, source, report),
                   name == "-" || options.json.value_or("") == "-" ? stderr : stdout);
     return 0;
 }

@@ -1,6 +1,6 @@
-// The run of scorix-fit: its command line, the data files read once in
-// blocks of rows into the moments, the fit, and the coefficient file with
-// the console table. Errors are reported the GNU way on standard error.
+// The run of scorix-fit: the options (fit_options), the rows of the data
+// files (fit_input), the fit with its factor model, and the outputs, all of
+// them or none. Errors are reported the GNU way on standard error.
 #pragma once
 
 // Runs scorix-fit on the command line and returns its exit status: 0 after

@@ -8,7 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "fit/statistics.h"
+#include "fit/fit_error.h"
+#include "fit/moments.h"
 #include "read/data_file.h"
 #include "read/table_format.h"
 

@@ -1,7 +1,5 @@
 #include "fit/fit_json.h"
 
-#include <string_view>
-
 #include <nlohmann/json.hpp>
 
 using nlohmann::json;
@@ -32,8 +30,7 @@ json test_of(const ChiSquareTest& test)
 
 }  // namespace
 
-std::string json_report(const Fit& result, const FitOptions& options, const FitSource& source,
-                        const FactorReport& factors)
+std::string json_report(const Fit& result, bool covariance, const FitSource& source, const FactorReport& factors)
 {
     const FactorSettings& s = factors.settings;
     const FactorSolution& f = factors.solution;
@@ -42,7 +39,7 @@ std::string json_report(const Fit& result, const FitOptions& options, const FitS
         heywood.push_back(i + 1);
     json report = {
         {"method", s.method->name},
-        {"matrix", options.covariance ? "covariance" : "correlation"},
+        {"matrix", covariance ? "covariance" : "correlation"},
         {"rotation", s.rotation->name},
         {"scores", s.scores->name},
         {"rows", source.rows},
@@ -68,10 +65,8 @@ std::string json_report(const Fit& result, const FitOptions& options, const FitS
         report["names"] = source.names;
     if (source.dropped)
         report["dropped_rows"] = *source.dropped;
-    if (s.rotation->name == std::string("promax"))
-        report["promax_power"] = s.rotation_settings.promax_power;
-    if (std::string_view(s.rotation->name).starts_with("geomin"))
-        report["geomin_delta"] = s.rotation_settings.geomin_delta;
+    if (const RotationParameter* parameter = s.rotation->parameter)
+        report[parameter->key] = s.rotation_settings.*parameter->value;
     if (factors.fit) {
         json fit = test_of(factors.fit->test);
         fit["rmsea"] = factors.fit->rmsea;
@@ -91,7 +86,7 @@ std::string json_report(const Fit& result, const FitOptions& options, const FitS
     if (const FactorCount& count = factors.count; count.map)
         report["map"] = {{"values", values_of(count.map->values)}, {"factors", count.map->factors}};
     // The factor counts compare the correlation matrix's eigenvalues.
-    if (options.covariance)
+    if (covariance)
         report["correlation_eigenvalues"] = values_of(result.correlation_eigenvalues);
     // A name that is not UTF-8 (a header in Latin-1, say) keeps its bytes
     // in the coefficient file; here its bad bytes become U+FFFD, so the

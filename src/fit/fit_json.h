@@ -7,5 +7,4 @@
 
 #include "fit/fit_report.h"
 
-std::string json_report(const Fit& result, const FitOptions& options, const FitSource& source,
-                        const FactorReport& factors);
+std::string json_report(const Fit& result, bool covariance, const FitSource& source, const FactorReport& factors);

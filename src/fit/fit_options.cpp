@@ -111,11 +111,11 @@ void factor_rule(Options& options, const char* text)
 {
     // The last -k holds: a rule after a number leaves no number behind, which
     // the plain components' varimax would otherwise rotate.
-    options.fit.factors = 0;
+    options.factors = 0;
     options.rule = find_factor_count(text);
     if (!options.rule) {
         options.rule = given_factor_count();
-        options.fit.factors = static_cast<int>(whole_number(text, 1, 1000000, "number of factors"));
+        options.factors = static_cast<int>(whole_number(text, 1, 1000000, "number of factors"));
     }
 }
 
@@ -181,7 +181,7 @@ std::optional<Options> parse_options(int argc, char** argv)
         case 'k': factor_rule(options, optarg); break;
         case 'q': options.quiet = true; break;
         case kVarimax: options.rotation = find_rotation("varimax"); break;
-        case kCovariance: options.fit.covariance = true; break;
+        case kCovariance: options.covariance = true; break;
         case kMethod: options.method = named<ExtractionMethod>(optarg, find_extraction, "method"); break;
         case kRotate: options.rotation = named<RotationMethod>(optarg, find_rotation, "rotation"); break;
         case kScores: options.scores = named<ScoreMethod>(optarg, find_scores, "score type"); break;
@@ -218,7 +218,6 @@ std::optional<Options> parse_options(int argc, char** argv)
             throw UsageError{rejected_option(option, argv[optind - 1])};
         }
     }
-    options.fit.varimax = options.rotation == find_rotation("varimax");
     for (int i = optind; i < argc; ++i)
         options.files.emplace_back(argv[i]);
     if (options.files.empty())

@@ -9,7 +9,6 @@
 
 #include "fit/factor_analysis.h"
 #include "fit/factor_count.h"
-#include "fit/statistics.h"
 #include "read/table_format.h"
 
 // A command line that cannot be run; the text says why.
@@ -18,14 +17,15 @@ struct UsageError {
 };
 
 struct Options {
-    FitOptions fit;
+    bool covariance = false;            // --covariance: the covariance matrix, not the correlation matrix
+    int factors = 0;                    // -k with a number
     std::optional<std::string> output;  // -o; "-" is standard output
     bool quiet = false;                 // -q: no table
     std::vector<std::string> files;     // the data files, in order
     const ExtractionMethod* method = find_extraction("pc");
     const RotationMethod* rotation = find_rotation("none");
     const ScoreMethod* scores = find_scores("regression");
-    const FactorCountRule* rule = find_factor_count("kaiser");  // -k; a number: fit.factors
+    const FactorCountRule* rule = find_factor_count("kaiser");  // -k; a number: factors
     RotationSettings rotation_settings;
     int replicates = 100;             // --replicates
     std::uint64_t seed = 1;           // --seed
@@ -34,11 +34,12 @@ struct Options {
     bool drop_incomplete = false;     // --drop-incomplete
 
     // The plain components, or their varimax: the coefficients of earlier
-    // versions, byte for byte.
+    // versions, byte for byte, by the components' orientation policy
+    // (turn_components).
     bool components_only() const
     {
-        return method == find_extraction("pc") && scores == find_scores("regression") &&
-               (rotation == find_rotation("none") || rotation == find_rotation("varimax")) && rule->components;
+        return method->components && scores->component_coefficients && rotation->component_coefficients &&
+               rule->components;
     }
 };
 

@@ -4,14 +4,13 @@
 #include <charconv>
 #include <cstdarg>
 #include <cstdio>
-#include <string_view>
 
 #include "read/table_format.h"
 #include "write/invocation_log.h"
 
 namespace {
 
-std::string factor_method(const FactorReport& factors, const FitOptions& options);  // below
+std::string factor_method(const FactorReport& factors, bool covariance);  // below
 
 // Appends printf-style to `text`.
 __attribute__((format(printf, 2, 3))) void append(std::string& text, const char* format, ...)
@@ -39,24 +38,24 @@ void append_row(std::string& text, const Row& row)
     text += '\n';
 }
 
-const char* matrix_name(const FitOptions& options)
+const char* matrix_name(bool covariance)
 {
-    return options.covariance ? "covariance" : "correlation";
+    return covariance ? "covariance" : "correlation";
 }
 
-std::string method(const Fit& result, const FitOptions& options, const FactorReport* factors)
+std::string method(const Fit& result, bool covariance, const FactorReport* factors)
 {
     if (factors && factors->in_coefficients)
-        return factor_method(*factors, options);
+        return factor_method(*factors, covariance);
     std::string text;
     if (result.rotated == 0) {
-        append(text, "principal components of the %s matrix", matrix_name(options));
+        append(text, "principal components of the %s matrix", matrix_name(covariance));
         return text;
     }
     const auto n = static_cast<int>(result.eigenvalues.size());
     append(text,
            "varimax rotation (Kaiser normalized, iterations: %d) of %d of the %d principal components of the %s matrix",
-           result.iterations, result.rotated, n, matrix_name(options));
+           result.iterations, result.rotated, n, matrix_name(covariance));
     if (result.rotated < n)
         append(text, "; scores %d to %d are unrotated components", result.rotated + 1, n);
     return text;
@@ -104,18 +103,16 @@ void append_factor_comments(std::string& text, const FactorReport& factors, doub
 
 // "principal axis factoring of the correlation matrix, 2 factors, promax
 // rotation (power 4), regression (Thurstone) scores"
-std::string factor_method(const FactorReport& factors, const FitOptions& options)
+std::string factor_method(const FactorReport& factors, bool covariance)
 {
     const FactorSettings& s = factors.settings;
     std::string text;
-    append(text, "%s of the %s matrix, %d factor%s", s.method->description, matrix_name(options), s.factors,
+    append(text, "%s of the %s matrix, %d factor%s", s.method->description, matrix_name(covariance), s.factors,
            s.factors == 1 ? "" : "s");
-    if (s.rotation != find_rotation("none"))
+    if (s.rotation->rotates)
         append(text, ", %s", s.rotation->description);
-    if (s.rotation == find_rotation("promax"))
-        append(text, " (power %g)", s.rotation_settings.promax_power);
-    if (std::string_view(s.rotation->name).starts_with("geomin"))
-        append(text, " (delta %g)", s.rotation_settings.geomin_delta);
+    if (const RotationParameter* parameter = s.rotation->parameter)
+        append(text, " (%s %g)", parameter->label, s.rotation_settings.*parameter->value);
     append(text, ", %s scores", s.scores->description);
     const auto n = static_cast<int>(factors.solution.uniquenesses.size());
     if (s.factors < n)
@@ -125,12 +122,11 @@ std::string factor_method(const FactorReport& factors, const FitOptions& options
 
 }  // namespace
 
-std::string coefficient_text(const Fit& result, const FitOptions& options, const FitSource& source,
-                             const FactorReport* factors)
+std::string coefficient_text(const Fit& result, bool covariance, const FitSource& source, const FactorReport* factors)
 {
     const Eigen::Index n = result.eigenvalues.size();
     const double total = result.eigenvalues.sum();
-    std::string text = "# Made by scorix-fit: " + method(result, options, factors) + "\n# data:";
+    std::string text = "# Made by scorix-fit: " + method(result, covariance, factors) + "\n# data:";
     // A file name holding a newline would end the comment line and start
     // a line scorix reads, as "[STD]": escaped as the log line has it.
     for (const std::string& file : source.files) {
@@ -154,7 +150,7 @@ std::string coefficient_text(const Fit& result, const FitOptions& options, const
         text += "\n";
     }
     append(text, "# eigenvalues of the %s matrix (component, eigenvalue, proportion, cumulative proportion):\n",
-           matrix_name(options));
+           matrix_name(covariance));
     double cumulative = 0;
     for (Eigen::Index s = 0; s < n; ++s) {
         cumulative += result.eigenvalues[s];
@@ -188,15 +184,14 @@ std::string coefficient_text(const Fit& result, const FitOptions& options, const
     return text;
 }
 
-std::string eigenvalue_table(const Fit& result, const FitOptions& options, const FitSource& source,
-                             const FactorReport* factors)
+std::string eigenvalue_table(const Fit& result, bool covariance, const FitSource& source, const FactorReport* factors)
 {
     std::string text;
     const Eigen::Index n = result.eigenvalues.size();
     append(text, "%lld rows", source.rows);
     if (source.dropped)
         append(text, " (%lld with a missing value left out)", *source.dropped);
-    append(text, ", %d variables: %s\n", static_cast<int>(n), method(result, options, factors).c_str());
+    append(text, ", %d variables: %s\n", static_cast<int>(n), method(result, covariance, factors).c_str());
     text += "component    eigenvalue  % of variance  cumulative %\n";
     const double total = result.eigenvalues.sum();
     double cumulative = 0;

@@ -12,7 +12,6 @@
 #include "fit/factor_adequacy.h"
 #include "fit/factor_analysis.h"
 #include "fit/factor_count.h"
-#include "fit/statistics.h"
 
 // Where a fit came from, for the comment lines.
 struct FitSource {
@@ -40,10 +39,10 @@ struct FactorReport {
 // sphericity test and ML fit; when its weights are in the coefficients, also
 // its method, factor variances, pattern and factor correlations. Throws
 // FitError for a variable's name holding a line break.
-std::string coefficient_text(const Fit& result, const FitOptions& options, const FitSource& source,
+std::string coefficient_text(const Fit& result, bool covariance, const FitSource& source,
                              const FactorReport* factors = nullptr);
 
 // Component, eigenvalue, % of variance and cumulative %, one line each; then
 // the factor model's variances and figures.
-std::string eigenvalue_table(const Fit& result, const FitOptions& options, const FitSource& source,
+std::string eigenvalue_table(const Fit& result, bool covariance, const FitSource& source,
                              const FactorReport* factors = nullptr);

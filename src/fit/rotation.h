@@ -18,21 +18,12 @@ struct Rotation {
     bool converged = true;  // false when the iteration stopped at its step cap
 };
 
+// The parameters of the rotations, each read by the rotations that take it.
 struct RotationSettings {
     double promax_power = 4;     // the exponent promax raises the varimax loadings to
+    double oblimin_gamma = 0;    // oblimin's gamma: 0 is quartimin, 0.5 biquartimin, 1 covarimin
     double geomin_delta = 0.01;  // what geomin adds to each squared loading
 };
-
-struct RotationMethod {
-    const char* name;         // as --rotate names it
-    const char* description;  // for the report
-    bool oblique;
-    // A rotation that does not converge by its step cap is the last one
-    // reached, with `converged` false.
-    Rotation (*rotate)(const Eigen::MatrixXd& loadings, const RotationSettings& settings);
-};
-
-const RotationMethod* find_rotation(std::string_view name);
 
 // A rotation criterion at loadings L: its value and its gradient dQ/dL.
 struct Criterion {
@@ -40,6 +31,41 @@ struct Criterion {
     Eigen::MatrixXd gradient;
 };
 using CriterionFunction = Criterion (*)(const Eigen::MatrixXd& loadings, const RotationSettings& settings);
+
+// A parameter that a rotation takes from the command line, for the reports.
+struct RotationParameter {
+    const char* label;  // in the method line: "(power 4)"
+    const char* key;    // in the JSON report: "promax_power"
+    double RotationSettings::*value;
+};
+
+struct RotationMethod {
+    const char* name;         // as --rotate names it
+    const char* description;  // for the report
+    bool rotates;             // false for the identity ("none")
+    bool oblique;             // the factors may correlate
+    bool kaiser_normalized;   // rotates the loadings' rows scaled to unit length
+    // Plain principal components rotated by it keep their own score
+    // coefficients V Lambda^-1/2 T and the components' order and sign rule
+    // (--varimax); after the other rotations they get a factor model's weights.
+    bool component_coefficients;
+    const RotationParameter* parameter;  // or nullptr
+    // The criterion that the gradient-projection routine minimizes, orthogonal
+    // or oblique as `oblique` says; nullptr for a rotation with its own
+    // algorithm in `own`.
+    CriterionFunction criterion;
+    Rotation (*own)(const Eigen::MatrixXd& loadings, const RotationSettings& settings);
+};
+
+const RotationMethod* find_rotation(std::string_view name);
+// The identity, "none".
+const RotationMethod& no_rotation();
+// Every rotation, in the order of the command line's help.
+std::span<const RotationMethod> rotation_methods();
+
+// The rotation of unrotated loadings A by `method`. One that does not
+// converge by its step cap is the last one reached, with `converged` false.
+Rotation rotate(const RotationMethod& method, const Eigen::MatrixXd& loadings, const RotationSettings& settings);
 
 // Puts the factors in the order of the variance they explain (diag(Phi L'L))
 // and signs each so that its pattern column sums to a positive value, or,
