@@ -325,6 +325,9 @@ TEST(FactorAnalysis, HeywoodCasesNameEveryVariableAndTheMethodsBound)
          "variables 4, 6, 11 have uniquenesses -0.000181746, -0.135225, -0.0232269 (at most 0.005 of the variance; "
          "principal axis factoring has no bound)",
          {4, 6, 11}},
+        {{"--method=minres", "-k", "4"},
+         "variable 3 has uniqueness 0.005 (the bound of minimum residual, 0.005 of the variance)",
+         {3}},
         {{"--method=ml", "-k", "1"}, "", {}},
         {{"--method=pc", "-k", "2", "--covariance"}, "", {3, 4}},  // a component's uniqueness is no estimate
     };
