@@ -33,6 +33,16 @@ MatrixXd polar_factor(const MatrixXd& m)
     return svd.matrixU() * svd.matrixV().transpose();
 }
 
+// The lengths of the rows of A, which Kaiser's normalization divides them
+// by (a row of zeros keeps its zeros).
+VectorXd row_lengths(const MatrixXd& a)
+{
+    VectorXd length = a.rowwise().norm();
+    for (Eigen::Index i = 0; i < length.size(); ++i)
+        length[i] = length[i] > 0 ? length[i] : 1.0;
+    return length;
+}
+
 Rotation unrotated(const MatrixXd& a, const RotationSettings&)
 {
     const auto k = a.cols();
@@ -50,10 +60,7 @@ Rotation varimax(const MatrixXd& a, const RotationSettings&)
     Rotation result{a, MatrixXd::Identity(k, k), MatrixXd::Identity(k, k), 0};
     if (k < 2)
         return result;
-    VectorXd length = a.rowwise().norm();
-    for (Eigen::Index i = 0; i < length.size(); ++i)
-        length[i] = length[i] > 0 ? length[i] : 1.0;
-    const MatrixXd normalized = length.cwiseInverse().asDiagonal() * a;
+    const MatrixXd normalized = row_lengths(a).cwiseInverse().asDiagonal() * a;
     const double n = static_cast<double>(a.rows());
     MatrixXd& rotation = result.structure;
     result.converged = false;
@@ -172,9 +179,7 @@ Rotation rotate(const RotationMethod& method, const MatrixXd& loadings, const Ro
     if (!method.kaiser_normalized)
         return gradient_projection(loadings, method.criterion, settings, method.oblique);
     // The rows scaled to unit length are rotated, and scaled back.
-    VectorXd length = loadings.rowwise().norm();
-    for (Eigen::Index i = 0; i < length.size(); ++i)
-        length[i] = length[i] > 0 ? length[i] : 1.0;
+    const VectorXd length = row_lengths(loadings);
     Rotation result =
         gradient_projection(length.cwiseInverse().asDiagonal() * loadings, method.criterion, settings, method.oblique);
     result.pattern = length.asDiagonal() * result.pattern;

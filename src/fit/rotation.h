@@ -1,8 +1,9 @@
-// The rotations of scorix-fit: each one function from unrotated loadings A to
-// a pattern, the factor correlations and the map to the structure, listed in
-// one table that the command line names. Quartimax, oblimin and geomin are criteria
-// with their gradients that plug into one gradient-projection routine,
-// orthogonal or oblique; varimax and promax follow R's stats package.
+// The rotations of scorix-fit: each takes unrotated loadings A to a pattern,
+// the factor correlations and the map to the structure, listed in one table
+// that the command line names, with the traits the rest of the program reads.
+// Quartimax, oblimin and geomin are criteria with their gradients (taking
+// the settings) that plug into one gradient-projection routine, orthogonal or
+// oblique; varimax and promax follow R's stats package.
 #pragma once
 
 #include <span>
