@@ -72,12 +72,17 @@ TEST(FactorAnalysis, ExtractionsRotationsAndScoresMatchR)
         const ModelFit fit = model_fit(r, static_cast<long long>(ref["rows"](0)), kml, ml.extraction.objective);
         const Eigen::Matrix<double, 6, 1> figures(fit.test.chi2, fit.test.df, fit.test.p, fit.rmsea, fit.tli, fit.bic);
         EXPECT_LT(gap(figures, ref["ml_fit"]), 1e-6) << figures.transpose();
+        const FactorSolution minres = solve(r, "minres", "none", "regression", kml);
+        EXPECT_LT(gap(minres.rotation.pattern, ref["minres"]), 1e-6);
+        EXPECT_LT(gap(minres.uniquenesses, ref["minres_uniquenesses"]), 1e-6);
+        EXPECT_TRUE(minres.extraction.converged);
         if (k < 2)
             continue;
         const struct {
             const char* rotation;
             double tolerance;
-        } rotations[] = {{"varimax", 1e-8}, {"promax", 1e-8}, {"quartimax", 1e-6}, {"oblimin", 1e-6}};
+        } rotations[] = {{"varimax", 1e-8}, {"promax", 1e-8},  {"quartimax", 1e-6},
+                         {"oblimin", 1e-6}, {"geominT", 1e-6}, {"geominQ", 1e-6}};
         for (const auto& [rotation, tolerance] : rotations) {
             SCOPED_TRACE(rotation);
             const FactorSolution f = solve(r, "pa", rotation, "regression", k);
@@ -320,6 +325,9 @@ TEST(FactorAnalysis, HeywoodCasesNameEveryVariableAndTheMethodsBound)
          "variables 4, 6, 11 have uniquenesses -0.000181746, -0.135225, -0.0232269 (at most 0.005 of the variance; "
          "principal axis factoring has no bound)",
          {4, 6, 11}},
+        {{"--method=minres", "-k", "4"},
+         "variable 3 has uniqueness 0.005 (the bound of minimum residual, 0.005 of the variance)",
+         {3}},
         {{"--method=ml", "-k", "1"}, "", {}},
         {{"--method=pc", "-k", "2", "--covariance"}, "", {3, 4}},  // a component's uniqueness is no estimate
     };
@@ -356,8 +364,10 @@ TEST(FactorAnalysis, ImpossibleModelsStopWithAClearErrorAndNoOutput)
         {{"--method=ml", "--scores=bartlett", "-k", "1", "--json=-", "-o", "-"},
          2,
          "--json=- and -o - cannot both write to standard output"},
-        {{"--method=minres"}, 2, "invalid method 'minres'"},
+        {{"--method=wls"}, 2, "invalid method 'wls'"},
         {{"--rotate=geomin"}, 2, "invalid rotation 'geomin'"},
+        {{"--rotate=geominQ", "--geomin-delta=0"}, 2, "invalid geomin delta '0' (a number above 0)"},
+        {{"--method=minres", "-k", "2"}, 1, "2 factors asked for, but minimum residual factor analysis fits at most 1"},
         {{"-k", "many", "--rotate=promax"}, 2, "invalid number of factors 'many'"},
     };
     for (auto c : cases) {

@@ -78,6 +78,7 @@ TEST(FitJson, ReportHasEveryKeyAndTheNumbersOfTheOtherOutputs)
     const std::pair<std::vector<std::string>, std::string> runs[] = {
         {{}, ""},
         {{"--method=pa", "--rotate=promax", "-k", "2"}, "/promax_power"},
+        {{"--method=minres", "--rotate=geominQ", "-k", "2"}, "/geomin_delta"},
         {{"--method=ml", "-k", "2"},
          "/fit/chi2 /fit/df /fit/p /fit/rmsea /fit/tli /fit/bic /fit/objective /fit/starts /fit/starts_at_best"},
         {{"-k", "parallel", "--covariance"},
@@ -122,7 +123,7 @@ TEST(FitJson, ReportHasEveryKeyAndTheNumbersOfTheOtherOutputs)
         }
         if (report.contains("fit"))
             same.push_back({numbers(fsc, "# fit chi2 ", 0), "/fit/chi2", true});
-        if (report["rotation"] == "promax")
+        if (report["rotation"] == "promax" || report["rotation"] == "geominQ")
             same.push_back({numbers(fsc, "# phi "), "/factor_correlations", true});
         for (const auto& [written, key, exact] : same) {
             std::vector<double> reported;
@@ -145,6 +146,8 @@ TEST(FitJson, EachOptionChangesWhatItShould)
         {{}, {"--varimax"}, "/rotation /coefficients /loadings", "/factor_correlations /uniquenesses"},
         {{}, {"--rotate=quartimax"}, "/rotation /loadings /iterations/rotation", "/method /factor_correlations"},
         {{"--rotate=promax"}, {"--promax-power=2"}, "/promax_power /loadings", "/rotation /uniquenesses"},
+        {{"--rotate=geominT"}, {"--geomin-delta=0.1"}, "/geomin_delta /loadings", "/rotation /uniquenesses"},
+        {{}, {"--method=minres"}, "/method /loadings /uniquenesses", "/eigenvalues /rotation /scores"},
         {{}, {"--scores=bartlett"}, "/scores /coefficients", "/method /uniquenesses /variance"},
         {{}, {"-k", "2"}, "/factors /loadings", "/coefficients /eigenvalues"},
         {{"-k", "parallel"}, {"--replicates=20"}, "/parallel/replicates /parallel/simulated", "/parallel/seed"},

@@ -15,17 +15,19 @@ TEST(Rotation, CriteriaMatchRAndTheirGradientsMatchCentralDifferences)
     l << 0.8, 0.1, -0.3, 0.7, 0.3, 0.2, 0.6, -0.4, 0.5, 0.1, 0.9, 0.1, -0.2, 0.5, 0.6;
     const struct {
         const char* name;
-        double gamma;
-        double value;  // GPArotation:::vgQ.NAME(L, gam = gamma)$f
+        double gamma;  // or geomin's delta
+        double value;  // GPArotation:::vgQ.NAME(L, gam = gamma)$f, vgQ.geomin(L, delta = gamma)$f
     } cases[] = {{"quartimax", 0, -0.43382500000000007},
                  {"oblimin", 0, 0.22525000000000001},
-                 {"oblimin", 0.5, 0.016360000000000013}};
+                 {"oblimin", 0.5, 0.016360000000000013},
+                 {"geominT", 0.01, 0.73645716314210807},
+                 {"geominQ", 0.5, 3.5350247784612652}};
     std::set<std::string> checked;
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.name << " gamma " << c.gamma);
         const CriterionFunction criterion = find_rotation(c.name)->criterion;
         RotationSettings settings;
-        settings.oblimin_gamma = c.gamma;
+        settings.oblimin_gamma = settings.geomin_delta = c.gamma;
         const Criterion at = criterion(l, settings);
         EXPECT_NEAR(at.value, c.value, 1e-15);
         constexpr double h = 1e-6;

@@ -177,16 +177,25 @@ Extraction principal_axis(const MatrixXd& matrix, int factors, std::uint64_t)
     return result;
 }
 
+// A function of the uniquenesses psi in [0.005, 1] that an extraction
+// minimizes: value() keeps what gradient() at the same psi needs.
+class UniquenessObjective {
+public:
+    virtual ~UniquenessObjective() = default;
+    virtual double value(const VectorXd& psi) = 0;
+    virtual VectorXd gradient(const VectorXd& psi) const = 0;
+};
+
 // Maximum likelihood as R's factanal fits it: the uniquenesses psi in
 // [0.005, 1] that minimize sum over m > k of (g_m - log g_m - 1), the g_m
 // being the eigenvalues of Psi^-1/2 R Psi^-1/2 beyond the k largest
 // (Joreskog 1967).
-class Likelihood {
+class Likelihood final : public UniquenessObjective {
 public:
     Likelihood(const MatrixXd& r, int k) : r_(r), k_(k) {}
 
     // The discrepancy at psi, keeping the eigenpairs for the derivatives.
-    double value(const VectorXd& psi)
+    double value(const VectorXd& psi) override
     {
         d_ = decreasing_eigen(scaled(r_, psi.cwiseSqrt().cwiseInverse()));
         double f = 0;
@@ -196,7 +205,7 @@ public:
     }
 
     // The gradient at the psi of the last value().
-    VectorXd gradient(const VectorXd& psi) const
+    VectorXd gradient(const VectorXd& psi) const override
     {
         const Eigen::Index rest = psi.size() - k_;
         const MatrixXd omega = d_.vectors.rightCols(rest);
@@ -266,16 +275,16 @@ struct Search {
     bool converged = false;
 };
 
-// The basin of a start, as factanal finds it: L-BFGS-B bounded by
-// [0.005, 1], with its default memory of 5 pairs. It stops once an
-// iteration lowers the objective by less than 1e10 times the machine
-// epsilon (2e-6) of it, not factanal's 1e7: Newton finishes from there, and
+// The basin of a start: L-BFGS-B bounded by [0.005, 1], with its default
+// memory of 5 pairs, stopped once an iteration lowers the objective by less
+// than `factr` times the machine epsilon of it. Maximum likelihood's search
+// stops at 1e10 (2e-6), not factanal's 1e7: Newton finishes from there, and
 // of 456 random starts on the wine and breast cancer data all but one ended
 // in the same minimum as with 1e7, in a third of the time.
-Search quasi_newton(Likelihood& likelihood, VectorXd psi)
+Search quasi_newton(UniquenessObjective& objective, VectorXd psi, double factr = 1e10)
 {
     const int n = static_cast<int>(psi.size()), memory = 5, silent = -1;
-    const double factr = 1e10, pgtol = 0;
+    const double pgtol = 0;
     const VectorXd lower = VectorXd::Constant(n, kLeastUniqueness), upper = VectorXd::Constant(n, kMostUniqueness);
     const std::vector<int> both_bounds(static_cast<std::size_t>(n), 2);
     std::vector<double> work(static_cast<std::size_t>(2 * memory * n + 5 * n + 11 * memory * memory + 8 * memory));
@@ -295,8 +304,8 @@ Search quasi_newton(Likelihood& likelihood, VectorXd psi)
                 work.data(), iwork.data(), task.data(), &silent, csave.data(), lsave.data(), isave.data(), dsave.data(),
                 task.size(), csave.size());
         if (asks("FG")) {
-            f = likelihood.value(psi);
-            g = likelihood.gradient(psi);
+            f = objective.value(psi);
+            g = objective.gradient(psi);
         } else if (!asks("NEW_X") || ++result.iterations == kMostIterations) {
             break;  // converged, or a line search that found no decrease
         }
@@ -378,28 +387,17 @@ Search newton(Likelihood& likelihood, Search from)
     }
 }
 
-// Several starts, as factanal's nstart: the one of factanal,
-// (1 - k / 2p) / (R^-1)_ii, then uniquenesses drawn uniformly from
-// [0.005, 1] (Mersenne Twister, whose numbers the C++ standard fixes: the
-// same seed, the same starts everywhere). The likelihood has local minima,
-// and no start reaches the best one every time: on the breast cancer data
-// (30 variables) with 5 factors the first start stops at 20.23 where 20.11
-// is best, and 24 random starts in 100 reach it; 45 to 59 in 100 do on the
-// wine data with 5 factors and the breast cancer data with 3 and 4 (where
-// Newton from the first start alone stopped at 0.3314, 28.24 and 25.68).
-// With 29 of them all miss it with a probability of 4e-4 on the first, below
-// 1e-7 on the others, at under half a second for 30 variables. Each start's
-// basin by L-BFGS-B, its minimum by Newton; the lowest objective is kept,
-// and of equal ones (to 1e-9) the earliest.
-Extraction maximum_likelihood(const MatrixXd& r, int factors, std::uint64_t seed)
+// Several starts, as factanal's nstart: the one given, then uniquenesses
+// drawn uniformly from [0.005, 1] (Mersenne Twister, whose numbers the C++
+// standard fixes: the same seed, the same starts everywhere), each searched
+// by `search`. The lowest objective is kept, and of equal ones (to 1e-9)
+// the earliest; `result` gets the count of starts, of those that reached
+// it, and the iterations and convergence of the kept one. None is kept
+// when every objective is not a number: then `not_a_number` is thrown.
+template <class SearchFrom>
+Search lowest_of_starts(VectorXd start, std::uint64_t seed, SearchFrom search, Extraction& result,
+                        const char* not_a_number)
 {
-    const Eigen::Index p = r.rows();
-    const MatrixXd correlation = unit_diagonal(r);
-    Likelihood likelihood(correlation, factors);
-    VectorXd start = ((1 - 0.5 * factors / static_cast<double>(p)) *
-                      (VectorXd::Ones(p) - squared_multiple_correlations(correlation)))
-                         .cwiseMax(kLeastUniqueness)
-                         .cwiseMin(kMostUniqueness);
     std::mt19937_64 random(seed);
     std::vector<Search> found;
     for (int s = 0; s < kLikelihoodStarts; ++s) {
@@ -407,13 +405,12 @@ Extraction maximum_likelihood(const MatrixXd& r, int factors, std::uint64_t seed
             for (double& u : start)
                 u = kLeastUniqueness +
                     (kMostUniqueness - kLeastUniqueness) * (static_cast<double>(random() >> 11) * 0x1p-53);
-        found.push_back(newton(likelihood, quasi_newton(likelihood, start)));
+        found.push_back(search(start));
     }
     double lowest = INFINITY;
     for (const Search& s : found)
         lowest = std::min(lowest, s.objective);
     const double near = lowest + 1e-9 * std::max(1.0, std::abs(lowest));
-    Extraction result;
     result.starts = kLikelihoodStarts;
     const Search* best = nullptr;
     for (const Search& s : found)
@@ -423,12 +420,127 @@ Extraction maximum_likelihood(const MatrixXd& r, int factors, std::uint64_t seed
                 best = &s;
         }
     if (!best)
-        throw FitError("maximum likelihood did not converge: the discrepancy is not a number");
-    result.objective = likelihood.value(best->psi);
-    result.loadings = r.diagonal().cwiseSqrt().asDiagonal() * likelihood.loadings(best->psi);
-    result.uniquenesses = r.diagonal().cwiseProduct(best->psi);
+        throw FitError(not_a_number);
     result.iterations = best->iterations;
     result.converged = best->converged;
+    return *best;
+}
+
+// The likelihood has local minima, and no start reaches the best one every
+// time: on the breast cancer data (30 variables) with 5 factors factanal's
+// start, (1 - k / 2p) / (R^-1)_ii, stops at 20.23 where 20.11 is best, and
+// 24 random starts in 100 reach it; 45 to 59 in 100 do on the wine data
+// with 5 factors and the breast cancer data with 3 and 4 (where Newton from
+// the first start alone stopped at 0.3314, 28.24 and 25.68). With 29 of
+// them all miss it with a probability of 4e-4 on the first, below 1e-7 on
+// the others, at under half a second for 30 variables. Each start's basin
+// by L-BFGS-B, its minimum by Newton.
+Extraction maximum_likelihood(const MatrixXd& r, int factors, std::uint64_t seed)
+{
+    const Eigen::Index p = r.rows();
+    const MatrixXd correlation = unit_diagonal(r);
+    Likelihood likelihood(correlation, factors);
+    const VectorXd start = ((1 - 0.5 * factors / static_cast<double>(p)) *
+                            (VectorXd::Ones(p) - squared_multiple_correlations(correlation)))
+                               .cwiseMax(kLeastUniqueness)
+                               .cwiseMin(kMostUniqueness);
+    Extraction result;
+    const Search best = lowest_of_starts(
+        start, seed, [&](const VectorXd& from) { return newton(likelihood, quasi_newton(likelihood, from)); }, result,
+        "maximum likelihood did not converge: the discrepancy is not a number");
+    result.objective = likelihood.value(best.psi);
+    result.loadings = r.diagonal().cwiseSqrt().asDiagonal() * likelihood.loadings(best.psi);
+    result.uniquenesses = r.diagonal().cwiseProduct(best.psi);
+    return result;
+}
+
+// Minimum residual (ordinary least squares): the loadings L of the k
+// leading eigenpairs of M - diag(psi), L = V sqrt(max(lambda, 0)), and the
+// uniquenesses psi that minimize the sum of squared off-diagonal residuals
+// of M - LL' (Harman and Jones 1966). It searches u = psi / m_ii in
+// [0.005, 1] and divides the sum by the square of the largest variance, so
+// that a covariance matrix has the bounds and tolerances of its
+// correlations.
+class Residuals final : public UniquenessObjective {
+public:
+    Residuals(const MatrixXd& m, int k)
+        : m_(m), k_(k), variances_(m.diagonal()), scale_(std::max(1.0, m.diagonal().maxCoeff()))
+    {
+    }
+
+    double value(const VectorXd& u) override
+    {
+        MatrixXd reduced = m_;
+        reduced.diagonal() -= variances_.cwiseProduct(u);
+        d_ = decreasing_eigen(reduced);
+        residual_ = m_ - loadings() * loadings().transpose();
+        residual_.diagonal().setZero();
+        return residual_.squaredNorm() / (scale_ * scale_);
+    }
+
+    // With V, lambda the eigenpairs of M - diag(psi) and E the off-diagonal
+    // residual, f = |E|^2 changes as -2 <E, d(LL')>, where a leading pair m
+    // moves by d lambda_m / d psi_i = -v_mi^2 and d v_m / d psi_i =
+    // -sum over n != m of v_n v_ni v_mi / (lambda_m - lambda_n).
+    VectorXd gradient(const VectorXd&) const override
+    {
+        const Eigen::Index p = m_.rows();
+        VectorXd g = VectorXd::Zero(p);
+        for (int m = 0; m < k_ && d_.values[m] > 0; ++m) {
+            const double lambda = d_.values[m];
+            const VectorXd pulled = d_.vectors.transpose() * (residual_ * d_.vectors.col(m));  // v_n' E v_m
+            VectorXd c = 4 * lambda * pulled.array() / (lambda - d_.values.array());
+            c[m] = 2 * pulled[m];
+            g += d_.vectors.col(m).cwiseProduct(d_.vectors * c);
+        }
+        return g.cwiseProduct(variances_) / (scale_ * scale_);
+    }
+
+    MatrixXd loadings() const
+    {
+        return d_.vectors.leftCols(k_) * d_.values.head(k_).cwiseMax(0).cwiseSqrt().asDiagonal();
+    }
+
+private:
+    const MatrixXd& m_;
+    int k_;
+    VectorXd variances_;
+    double scale_;
+    Decomposition d_;
+    MatrixXd residual_;
+};
+
+// Each start's minimum by L-BFGS-B to the rounding of the objective, begun
+// afresh from where it stopped while that still lowers it (a restart drops
+// the curvature pairs that misled the last line search); converged when the
+// projected gradient is below 1e-8. The first start is psych's, 1 - the
+// squared multiple correlations.
+Extraction minimum_residual(const MatrixXd& m, int factors, std::uint64_t seed)
+{
+    Residuals residuals(m, factors);
+    const VectorXd start = (VectorXd::Ones(m.rows()) - squared_multiple_correlations(m).cwiseQuotient(m.diagonal()))
+                               .cwiseMax(kLeastUniqueness)
+                               .cwiseMin(kMostUniqueness);
+    auto search = [&](const VectorXd& from) {
+        Search result = quasi_newton(residuals, from, 1);
+        for (int restart = 0; restart < 10; ++restart) {
+            const Search again = quasi_newton(residuals, result.psi, 1);
+            const bool lower = again.objective < result.objective;
+            if (lower)
+                result = {again.psi, again.objective, result.iterations + again.iterations, false};
+            if (!lower)
+                break;
+        }
+        residuals.value(result.psi);
+        result.converged = projected_gradient(result.psi, residuals.gradient(result.psi)) <= kGradientTolerance;
+        return result;
+    };
+    Extraction result;
+    const Search best = lowest_of_starts(start, seed, search, result,
+                                         "minimum residual did not converge: the residuals are not numbers");
+    result.objective = residuals.value(best.psi);
+    result.loadings = residuals.loadings();
+    result.uniquenesses = m.diagonal().cwiseProduct(best.psi);
     return result;
 }
 
@@ -455,6 +567,8 @@ constexpr ExtractionMethod kMethods[] = {
     {"pc", "principal components", true, false, false, components, all_factors},
     {"pa", "principal axis factoring", false, false, false, principal_axis, fewer_factors},
     {"ml", "maximum likelihood factor analysis", false, true, true, maximum_likelihood, identified_factors},
+    {"minres", "minimum residual factor analysis", false, false, true, minimum_residual, identified_factors},
+    {"uls", "minimum residual factor analysis", false, false, true, minimum_residual, identified_factors},
 };
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The extraction methods of scorix-fit: principal components, principal axis
-// factoring and maximum likelihood, each one function from a correlation (or
-// covariance) matrix and a number of factors to unrotated loadings and
-// uniquenesses, listed in one table that the command line names.
+// factoring, maximum likelihood and minimum residual, each one function from
+// a correlation (or covariance) matrix and a number of factors to unrotated
+// loadings and uniquenesses, listed in one table that the command line names.
 #pragma once
 
 #include <cstdint>
@@ -13,10 +13,10 @@
 struct Extraction {
     Eigen::MatrixXd loadings;      // variables x factors, unrotated
     Eigen::VectorXd uniquenesses;  // the diagonal of the matrix less the communalities
-    int iterations = 0;            // of principal axis, or of maximum likelihood's best start
-    double objective = 0;          // maximum likelihood: the discrepancy minimized
-    bool converged = true;         // maximum likelihood: the best point's projected gradient is within tolerance
-    int starts = 0;                // maximum likelihood: the starts searched from
+    int iterations = 0;            // of principal axis, or of the best start's search
+    double objective = 0;          // maximum likelihood, minimum residual: what is minimized
+    bool converged = true;         // the best start's projected gradient is within tolerance
+    int starts = 0;                // the starts searched from
     int best_starts = 0;           // and how many of them reached the best objective
 };
 
@@ -31,7 +31,7 @@ struct ExtractionMethod {
     bool bounded;         // holds the uniquenesses at kLeastUniqueness or above
     // Throws FitError when the model cannot be fitted (too many factors, no
     // convergence of principal axis, an imaginary loading). The seed draws
-    // maximum likelihood's random starts.
+    // the random starts of maximum likelihood and minimum residual.
     Extraction (*extract)(const Eigen::MatrixXd& matrix, int factors, std::uint64_t seed);
     // The largest number of factors the method fits to `variables` variables.
     int (*most_factors)(int variables);
@@ -39,9 +39,10 @@ struct ExtractionMethod {
 
 const ExtractionMethod* find_extraction(std::string_view name);
 
-// Lower and upper bounds of the uniquenesses maximum likelihood searches.
+// Lower and upper bounds of the uniquenesses maximum likelihood and minimum
+// residual search (of the variances).
 inline constexpr double kLeastUniqueness = 0.005, kMostUniqueness = 1.0;
 
-// Maximum likelihood searches from this many starts: the one from the
-// squared multiple correlations and the rest drawn at random.
+// Maximum likelihood and minimum residual search from this many starts: the
+// one from the squared multiple correlations and the rest drawn at random.
 inline constexpr int kLikelihoodStarts = 30;

@@ -6,6 +6,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -21,6 +22,14 @@
 #include "write/output_writer.h"
 
 namespace {
+
+// A method as a warning names it: "maximum likelihood".
+std::string short_name(const ExtractionMethod& method)
+{
+    const std::string_view tail = " factor analysis", description = method.description;
+    return std::string(description.ends_with(tail) ? description.substr(0, description.size() - tail.size())
+                                                   : description);
+}
 
 // The outputs of a run, each put in place whole, and all of them or none:
 // every file is written to its temporary, standard output's share ("-") and
@@ -131,9 +140,9 @@ int fit_files(const Options& options)
             use_weights(result, factors->solution);
         // A component's uniqueness is no estimate, what it leaves out: no
         // Heywood warning for components, rotated or not (the JSON report
-        // still lists the variables). Maximum likelihood holds a uniqueness
-        // at its bound; the other methods have none, a uniqueness there is
-        // near or below zero.
+        // still lists the variables). Maximum likelihood and minimum residual
+        // hold a uniqueness at their bound; the other methods have none, a
+        // uniqueness there is near or below zero.
         if (const std::vector<int>& heywood = factors->solution.heywood;
             !heywood.empty() && !options.method->components) {
             std::string variables, values;
@@ -146,17 +155,20 @@ int fit_files(const Options& options)
             }
             char bound[48];
             std::snprintf(bound, sizeof bound, "%g of the variance", kLeastUniqueness);
-            const std::string note = options.method->bounded ? std::string("the bound of maximum likelihood, ") + bound
-                                                             : std::string("at most ") + bound + "; " +
-                                                                   options.method->description + " has no bound";
+            const std::string note =
+                options.method->bounded
+                    ? "the bound of " + short_name(*options.method) + ", " + bound
+                    : std::string("at most ") + bound + "; " + options.method->description + " has no bound";
             const bool one = heywood.size() == 1;
             std::fprintf(stderr, "scorix-fit: warning: Heywood case: variable%s %s ha%s uniqueness%s %s (%s)\n",
                          one ? "" : "s", variables.c_str(), one ? "s" : "ve", one ? "" : "es", values.c_str(),
                          note.c_str());
         }
         if (!factors->solution.extraction.converged)
-            std::fprintf(stderr, "scorix-fit: warning: maximum likelihood did not converge: no start reached a "
-                                 "projected gradient within 1e-8; the factors are those of its best start\n");
+            std::fprintf(stderr,
+                         "scorix-fit: warning: %s did not converge: no start reached a projected gradient within "
+                         "1e-8; the factors are those of its best start\n",
+                         short_name(*options.method).c_str());
     }
     // A rotation stopped at its step cap is still a rotation of the same
     // factors, and the scores stay invertible, but it is not the one its

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -30,10 +31,14 @@ the loadings in comment lines.
       --covariance     analyse the covariance matrix, not the correlation
                        matrix (the standard deviations are then 1)
       --method=METHOD  pc: principal components (default); pa: principal
-                       axis factoring; ml: maximum likelihood
-      --rotate=NAME    none (default), varimax, quartimax, promax, oblimin
+                       axis factoring; ml: maximum likelihood; minres (or
+                       uls): minimum residual, psych's default
+      --rotate=NAME    none (default), varimax, quartimax, promax, oblimin,
+                       geominT (orthogonal geomin), geominQ (oblique geomin)
       --varimax        the same as --rotate=varimax
       --promax-power=M the power of promax (default 4)
+      --geomin-delta=D what geomin adds to each squared loading (default
+                       0.01, as GPArotation's delta)
       --scores=TYPE    the score coefficients of the factors: regression
                        (default) or bartlett
   -k, --factors=K      how many factors: a number, kaiser (default: the
@@ -73,6 +78,7 @@ enum LongOnly {
     kMethod,
     kRotate,
     kPromaxPower,
+    kGeominDelta,
     kScores,
     kReplicates,
     kSeed,
@@ -154,6 +160,7 @@ std::optional<Options> parse_options(int argc, char** argv)
         {"method", required_argument, nullptr, kMethod},
         {"rotate", required_argument, nullptr, kRotate},
         {"promax-power", required_argument, nullptr, kPromaxPower},
+        {"geomin-delta", required_argument, nullptr, kGeominDelta},
         {"scores", required_argument, nullptr, kScores},
         {"replicates", required_argument, nullptr, kReplicates},
         {"seed", required_argument, nullptr, kSeed},
@@ -184,6 +191,14 @@ std::optional<Options> parse_options(int argc, char** argv)
             if (end == optarg || *end != '\0' || !(power >= 1 && power <= 100))
                 throw UsageError{std::string("invalid promax power '") + optarg + "' (from 1 to 100)"};
             options.rotation_settings.promax_power = power;
+            break;
+        }
+        case kGeominDelta: {
+            char* end = nullptr;
+            const double delta = std::strtod(optarg, &end);
+            if (end == optarg || *end != '\0' || !(delta > 0 && std::isfinite(delta)))
+                throw UsageError{std::string("invalid geomin delta '") + optarg + "' (a number above 0)"};
+            options.rotation_settings.geomin_delta = delta;
             break;
         }
         case kReplicates:

@@ -130,7 +130,20 @@ Criterion oblimin_criterion(const MatrixXd& l, const RotationSettings& settings)
     return {squares.cwiseProduct(others).sum() / 4, l.cwiseProduct(others)};
 }
 
+// Geomin (Yates 1987; Browne 2001): Q = sum over variables of the
+// geometric mean of L_ij^2 + delta over the k factors; its gradient is
+// 2 L_ij / (L_ij^2 + delta) times that mean / k.
+Criterion geomin_criterion(const MatrixXd& l, const RotationSettings& settings)
+{
+    const Eigen::ArrayXXd shifted = l.array().square() + settings.geomin_delta;
+    const Eigen::ArrayXd means = (shifted.log().rowwise().sum() / static_cast<double>(l.cols())).exp();
+    const Eigen::ArrayXXd ratios = l.array() / shifted;
+    const MatrixXd gradient = (2.0 / static_cast<double>(l.cols())) * (ratios.colwise() * means).matrix();
+    return {means.sum(), gradient};
+}
+
 constexpr RotationParameter kPromaxPower = {"power", "promax_power", &RotationSettings::promax_power};
+constexpr RotationParameter kGeominDelta = {"delta", "geomin_delta", &RotationSettings::geomin_delta};
 
 constexpr RotationMethod kRotations[] = {
     {"none", "no rotation", false, false, false, true, nullptr, nullptr, unrotated},
@@ -138,6 +151,8 @@ constexpr RotationMethod kRotations[] = {
     {"quartimax", "quartimax rotation", true, false, false, false, nullptr, quartimax_criterion, nullptr},
     {"promax", "promax rotation", true, true, true, false, &kPromaxPower, nullptr, promax},
     {"oblimin", "oblimin rotation (quartimin)", true, true, false, false, nullptr, oblimin_criterion, nullptr},
+    {"geominT", "orthogonal geomin rotation", true, false, false, false, &kGeominDelta, geomin_criterion, nullptr},
+    {"geominQ", "oblique geomin rotation", true, true, false, false, &kGeominDelta, geomin_criterion, nullptr},
 };
 
 }  // namespace

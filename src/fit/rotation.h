@@ -1,8 +1,8 @@
 // The rotations of scorix-fit: each takes unrotated loadings A to a pattern,
 // the factor correlations and the map to the structure, listed in one table
 // that the command line names, with the traits the rest of the program reads.
-// Quartimax and oblimin are criteria with their gradients (taking the
-// settings) that plug into one gradient-projection routine, orthogonal or
+// Quartimax, oblimin and geomin are criteria with their gradients (taking
+// the settings) that plug into one gradient-projection routine, orthogonal or
 // oblique; varimax and promax follow R's stats package.
 #pragma once
 
@@ -21,8 +21,9 @@ struct Rotation {
 
 // The parameters of the rotations, each read by the rotations that take it.
 struct RotationSettings {
-    double promax_power = 4;   // the exponent promax raises the varimax loadings to
-    double oblimin_gamma = 0;  // oblimin's gamma: 0 is quartimin, 0.5 biquartimin, 1 covarimin
+    double promax_power = 4;     // the exponent promax raises the varimax loadings to
+    double oblimin_gamma = 0;    // oblimin's gamma: 0 is quartimin, 0.5 biquartimin, 1 covarimin
+    double geomin_delta = 0.01;  // what geomin adds to each squared loading
 };
 
 // A rotation criterion at loadings L: its value and its gradient dQ/dL.

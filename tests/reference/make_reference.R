@@ -28,6 +28,52 @@ normalize <- function(L, Phi = diag(ncol(L))) {
   list(L = L[, o, drop = FALSE], Phi = Phi[o, o, drop = FALSE])
 }
 
+# Minimum residual: the uniquenesses psi in [0.005, 1] that minimize the sum
+# of squared off-diagonal residuals of R - LL', L the loadings of the k
+# leading eigenpairs of R - diag(psi). psych's fa(fm = "minres", min.err =
+# 1e-12, max.iter = 5000) stops 2e-6 to 1e-5 short of the minimum in the
+# uniquenesses on these sets, so the reference is optim's L-BFGS-B on the
+# same objective with its exact gradient, from 10 starts, finished by Newton
+# steps (optimHess of that gradient) until the gradient is below 1e-13.
+minres_fit <- function(r, k, psi) {
+  e <- eigen(r - diag(psi), symmetric = TRUE)
+  L <- e$vectors[, 1:k, drop = FALSE] %*% diag(sqrt(pmax(e$values[1:k], 0)), k)
+  E <- r - L %*% t(L); diag(E) <- 0
+  list(L = L, E = E, e = e)
+}
+minres_objective <- function(psi, r, k) sum(minres_fit(r, k, psi)$E^2)
+# With S = R - diag(psi) = V diag(l) V': d l_m / d psi = -v_m^2 and
+# d v_m / d psi = -sum_{n != m} v_n (v_n o v_m) / (l_m - l_n).
+minres_gradient <- function(psi, r, k) {
+  fit <- minres_fit(r, k, psi); V <- fit$e$vectors; l <- fit$e$values
+  g <- numeric(length(psi))
+  for (m in which(l[1:k] > 0)) {
+    Ev <- fit$E %*% V[, m]
+    g <- g + 2 * V[, m]^2 * sum(V[, m] * Ev)
+    for (n in setdiff(seq_along(psi), m))
+      g <- g + 4 * l[m] * V[, n] * V[, m] / (l[m] - l[n]) * sum(V[, n] * Ev)
+  }
+  g
+}
+minres <- function(r, k) {
+  p <- ncol(r); best <- NULL
+  set.seed(1)
+  for (s in 1:10) {
+    start <- if (s == 1) 1 - smc(r) else runif(p, 0.005, 1)
+    o <- optim(start, minres_objective, minres_gradient, method = "L-BFGS-B", lower = 0.005, upper = 1,
+               r = r, k = k, control = list(factr = 1, pgtol = 0, maxit = 10000))
+    if (is.null(best) || o$value < best$value - 1e-12) best <- o
+  }
+  psi <- best$par
+  for (step in 1:50) {
+    g <- minres_gradient(psi, r, k); free <- !(psi <= 0.005 & g > 0)
+    if (max(abs(g[free])) < 1e-13) break
+    H <- optimHess(psi, minres_objective, minres_gradient, r = r, k = k, control = list(ndeps = rep(1e-6, p)))
+    psi[free] <- pmax(psi[free] - solve(H[free, free], g[free]), 0.005)
+  }
+  list(L = minres_fit(r, k, psi)$L, psi = psi)
+}
+
 for (set in sets) {
   name <- set[[1]]; x <- as.matrix(set[[2]]); k <- set[[3]]; kml <- set[[4]]
   n <- nrow(x); p <- ncol(x); r <- cor(x)
@@ -51,6 +97,10 @@ for (set in sets) {
   ml <- factanal(covmat = r, factors = kml, n.obs = n, rotation = "none",
                  control = list(opt = list(factr = 1, maxit = 10000)))
   put("ml", normalize(ml$loadings)$L); put("ml_uniquenesses", ml$uniquenesses)
+  # as many factors as maximum likelihood: with fewer degrees of freedom
+  # than none, minres fits exactly on a continuum of uniquenesses
+  mr <- minres(r, kml)
+  put("minres", normalize(mr$L)$L); put("minres_uniquenesses", mr$psi)
   f <- ml$criteria[["objective"]]; dof <- ml$dof
   nm <- (n - 1) - (2 * p + 5) / 6 - 2 * kml / 3
   chi2 <- f * nm
@@ -82,6 +132,11 @@ for (set in sets) {
   ob <- GPArotation::oblimin(A, normalize = FALSE, eps = 1e-8, maxit = 10000)
   obn <- normalize(ob$loadings, ob$Phi)
   put("oblimin", obn$L); put("oblimin_phi", obn$Phi)
+  gt <- GPArotation::geominT(A, normalize = FALSE, eps = 1e-8, maxit = 10000)
+  put("geominT", normalize(gt$loadings)$L)
+  gq <- GPArotation::geominQ(A, normalize = FALSE, eps = 1e-8, maxit = 10000)
+  gqn <- normalize(gq$loadings, gq$Phi)
+  put("geominQ", gqn$L); put("geominQ_phi", gqn$Phi)
 
   put("regression", factor.scores(r, pro$L, Phi = pro$Phi, method = "Thurstone")$weights)
   put("bartlett", factor.scores(r, pro$L, Phi = pro$Phi, method = "Bartlett")$weights)
