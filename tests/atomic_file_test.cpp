@@ -1,5 +1,5 @@
 // Nothing lost: outputs appear whole or not at all (a file that shrinks
-// between the passes: data_file_test.cpp; standard input: cli_test.cpp).
+// between the passes: data_file_test.cpp; standard input: driver_test.cpp).
 #include <csignal>
 #include <cstdlib>
 #include <cstring>

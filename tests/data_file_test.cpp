@@ -1,5 +1,5 @@
 // Reading data files: what makes a row and what a row holds (rows streamed
-// across blocks are run end to end in cli_test.cpp); output names.
+// across blocks are run end to end in driver_test.cpp); output names.
 #include "read/data_file.h"
 #include "support.h"
 #include "write/output_writer.h"

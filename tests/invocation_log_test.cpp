@@ -1,5 +1,5 @@
 // The invocation log: how arguments are quoted (their order is checked end
-// to end in cli_test.cpp).
+// to end in driver_test.cpp).
 #include "support.h"
 #include "write/invocation_log.h"
 

@@ -1,4 +1,4 @@
-# Reference loadings for the varimax test of fit_test.cpp, computed with R:
+# Reference loadings for the varimax test of fit_driver_test.cpp, computed with R:
 #   Rscript tests/varimax_reference.R examples/iris.dat
 # The iris correlation matrix's first three components, rotated by
 # Kaiser-normalized varimax: R's own varimax steps, iterated until no element
