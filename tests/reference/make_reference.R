@@ -152,7 +152,9 @@ for (set in sets) {
   B <- sign(V) * (abs(V) == apply(abs(V), 1, max))
   write.table(B, file.path(out, paste0(name, ".target")), row.names = FALSE, col.names = FALSE)
   gpa("targetT", targetT(A, Target = B, normalize = FALSE, eps = 1e-8, maxit = 10000))
-  gpa("targetQ", targetQ(A, Target = B, normalize = FALSE, eps = 1e-8, maxit = 10000))
+  # on bfi it does not converge in 10000 (nor 100000) steps: no reference there
+  tq <- targetQ(A, Target = B, normalize = FALSE, eps = 1e-8, maxit = 10000)
+  if (tq$convergence) gpa("targetQ", tq)
 
   put("regression", factor.scores(r, pro$L, Phi = pro$Phi, method = "Thurstone")$weights)
   put("bartlett", factor.scores(r, pro$L, Phi = pro$Phi, method = "Bartlett")$weights)
