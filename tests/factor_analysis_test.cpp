@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include <Eigen/Eigenvalues>
+#include <Eigen/SVD>
 #include <nlohmann/json.hpp>
 
 #include "fit/factor_adequacy.h"
@@ -20,12 +21,18 @@ namespace {
 
 using Eigen::MatrixXd;
 
+// A file of the reference values; the reference check points this at
+// values R has just made.
+std::string reference_file(const std::string& name)
+{
+    const char* dir = std::getenv("SCORIX_REFERENCE_DIR");
+    return std::string(dir ? dir : SCORIX_REFERENCE) + "/" + name;
+}
+
 // The blocks "key rows cols" of a .ref file.
 std::map<std::string, MatrixXd> reference(const std::string& name)
 {
-    // The reference check points this at values R has just made.
-    const char* dir = std::getenv("SCORIX_REFERENCE_DIR");
-    std::ifstream in(std::string(dir ? dir : SCORIX_REFERENCE) + "/" + name + ".ref");
+    std::ifstream in(reference_file(name + ".ref"));
     std::map<std::string, MatrixXd> blocks;
     std::string key;
     Eigen::Index rows, cols;
@@ -78,21 +85,63 @@ TEST(FactorAnalysis, ExtractionsRotationsAndScoresMatchR)
         EXPECT_TRUE(minres.extraction.converged);
         if (k < 2)
             continue;
+        RotationSettings settings;
+        std::ifstream target(reference_file(set + std::string(".target")));
+        settings.target.resize(r.rows(), k);
+        for (double& b : settings.target.reshaped<Eigen::RowMajor>())
+            target >> b;
         const struct {
+            const char* key;  // of the reference
             const char* rotation;
             double tolerance;
-        } rotations[] = {{"varimax", 1e-8}, {"promax", 1e-8},  {"quartimax", 1e-6},
-                         {"oblimin", 1e-6}, {"geominT", 1e-6}, {"geominQ", 1e-6}};
-        for (const auto& [rotation, tolerance] : rotations) {
-            SCOPED_TRACE(rotation);
-            const FactorSolution f = solve(r, "pa", rotation, "regression", k);
-            EXPECT_LT(gap(f.rotation.pattern, ref[rotation]), tolerance);
-            const std::string phi = std::string(rotation) + "_phi";
+            double gamma = 0;
+            bool normalize = false;
+            int starts = 1;  // the best of them R's, from the identity
+        } rotations[] = {
+            {"varimax", "varimax", 1e-8},
+            {"promax", "promax", 1e-8},
+            {"quartimax", "quartimax", 1e-6},
+            {"oblimin", "oblimin", 1e-6},
+            {"geominT", "geominT", 1e-6},
+            {"geominQ", "geominQ", 1e-6},
+            {"equamax", "equamax", 1e-6, 0, false, 10},
+            {"bentlerT", "bentlerT", 1e-6},
+            {"bentlerQ", "bentlerQ", 1e-6, 0, false, 10},
+            {"targetT", "targetT", 1e-6},
+            {"targetQ", "targetQ", 1e-6},
+            {"oblimin_gamma", "oblimin", 1e-6, 0.5},
+            {"oblimin_normalized", "oblimin", 1e-6, 0, true, 10},
+        };
+        for (const auto& c : rotations) {
+            SCOPED_TRACE(c.key);
+            if (!ref.count(c.key))
+                continue;  // R's did not converge (targetQ on bfi)
+            settings.oblimin_gamma = c.gamma;
+            settings.normalize = c.normalize;
+            settings.starts = c.starts;
+            const FactorSolution f = factor_solution(
+                r, {find_extraction("pa"), find_rotation(c.rotation), find_scores("regression"), k, settings});
+            EXPECT_LT(gap(f.rotation.pattern, ref[c.key]), c.tolerance);
+            const std::string phi = std::string(c.key) + "_phi";
             if (ref.count(phi)) {
-                EXPECT_LT(gap(f.rotation.phi, ref[phi]), tolerance);
+                EXPECT_LT(gap(f.rotation.phi, ref[phi]), c.tolerance);
             }
             EXPECT_LT(gap(f.communalities, pa.communalities), 1e-10) << "a rotation keeps the communalities";
+            EXPECT_EQ(f.rotation.starts, find_rotation(c.rotation)->criterion ? c.starts : 1);
         }
+        // Over rotations and reflections (random starts reach both, the
+        // identity only the rotations) the orthogonal target rotation has its
+        // minimum in closed form: A U V' for A'B = U S V'.
+        settings.normalize = false;
+        settings.starts = 20;
+        const FactorSolution best = factor_solution(
+            r, {find_extraction("pa"), find_rotation("targetT"), find_scores("regression"), k, settings});
+        const Eigen::JacobiSVD<MatrixXd> svd(pa.rotation.pattern.transpose() * settings.target,
+                                             Eigen::ComputeFullU | Eigen::ComputeFullV);
+        Rotation procrustes{pa.rotation.pattern * svd.matrixU() * svd.matrixV().transpose(), MatrixXd::Identity(k, k),
+                            MatrixXd::Identity(k, k)};
+        orient_factors(procrustes);
+        EXPECT_LT(gap(best.rotation.pattern, procrustes.pattern), 1e-6);
         EXPECT_LT(gap(solve(r, "pa", "promax", "regression", k).weights, ref["regression"]), 1e-8);
         const FactorSolution bartlett = solve(r, "pa", "promax", "bartlett", k);
         EXPECT_LT(gap(bartlett.weights, ref["bartlett"]), 1e-8);
@@ -367,6 +416,11 @@ TEST(FactorAnalysis, ImpossibleModelsStopWithAClearErrorAndNoOutput)
         {{"--method=wls"}, 2, "invalid method 'wls'"},
         {{"--rotate=geomin"}, 2, "invalid rotation 'geomin'"},
         {{"--rotate=geominQ", "--geomin-delta=0"}, 2, "invalid geomin delta '0' (a number above 0)"},
+        {{"--rotate=targett"}, 2, "--rotate=targetT needs --target=FILE"},
+        {{"--rotate=targetQ", "--target=d.dat", "-k", "2"},
+         1,
+         "the target of targetQ has 50 rows and 4 columns; it needs one row per variable and one column per factor: "
+         "4 x 2"},
         {{"--method=minres", "-k", "2"}, 1, "2 factors asked for, but minimum residual factor analysis fits at most 1"},
         {{"-k", "many", "--rotate=promax"}, 2, "invalid number of factors 'many'"},
     };

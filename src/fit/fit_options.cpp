@@ -5,12 +5,16 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string_view>
 
 #include <getopt.h>
 #include <sys/stat.h>
 
+#include "fit/fit_error.h"
 #include "write/output_writer.h"
 
 #ifndef SCORIX_VERSION
@@ -34,18 +38,28 @@ the loadings in comment lines.
                        axis factoring; ml: maximum likelihood; minres (or
                        uls): minimum residual, psych's default
       --rotate=NAME    none (default), varimax, quartimax, promax, oblimin,
-                       geominT (orthogonal geomin), geominQ (oblique geomin)
+                       geominT (orthogonal geomin), geominQ (oblique geomin),
+                       equamax, bentlerT, bentlerQ (orthogonal, oblique
+                       Bentler), targetT, targetQ (orthogonal, oblique
+                       rotation to --target); names in any case
       --varimax        the same as --rotate=varimax
       --promax-power=M the power of promax (default 4)
+      --gamma=G        oblimin's gamma (default 0, quartimin)
       --geomin-delta=D what geomin adds to each squared loading (default
                        0.01, as GPArotation's delta)
+      --target=FILE    the target of targetT and targetQ: one line of
+                       numbers per variable, one column per factor
+      --normalize      Kaiser's normalization for the rotations other than
+                       varimax and promax (which always have it)
+      --rotation-starts=N  rotate from the identity and N-1 random starts
+                       of --seed, keeping the best (default 1)
       --scores=TYPE    the score coefficients of the factors: regression
                        (default) or bartlett
   -k, --factors=K      how many factors: a number, kaiser (default: the
                        eigenvalues of at least 1), parallel (parallel
                        analysis) or map (minimum average partial)
       --replicates=N   simulated data sets of parallel analysis (default 100)
-      --seed=N         the seed of its random numbers (default 1)
+      --seed=N         the seed of the random numbers (default 1)
       --json=FILE      also write the whole report as JSON ('-': standard
                        output)
       --delimiter=C    fields separated by C (',' ';' '|' or tab) instead of
@@ -79,6 +93,10 @@ enum LongOnly {
     kRotate,
     kPromaxPower,
     kGeominDelta,
+    kGamma,
+    kTarget,
+    kNormalize,
+    kRotationStarts,
     kScores,
     kReplicates,
     kSeed,
@@ -145,6 +163,45 @@ bool same_file(const std::string& a, const std::string& b)
     return failed_a || failed_b ? a == b : path_a == path_b;
 }
 
+// The matrix of a target file: lines of numbers separated by white space,
+// each line a variable, as many numbers on each; blank lines and lines
+// starting with '#' are skipped.
+Eigen::MatrixXd read_target(const std::string& path)
+{
+    std::ifstream in(path);
+    if (!in)
+        throw FitError(path + ": " + std::strerror(errno));
+    std::vector<double> values;
+    Eigen::Index rows = 0, columns = 0;
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        if (line.find_first_not_of(" \t\r") == std::string::npos || line[0] == '#')
+            continue;
+        std::istringstream fields(line);
+        std::string field;
+        Eigen::Index count = 0;
+        while (fields >> field) {
+            char* end = nullptr;
+            const double value = std::strtod(field.c_str(), &end);
+            if (end == field.c_str() || *end != '\0' || !std::isfinite(value))
+                throw FitError(path + ": line " + std::to_string(number) + ": '" + field + "' is not a number");
+            values.push_back(value);
+            ++count;
+        }
+        if (rows > 0 && count != columns)
+            throw FitError(path + ": line " + std::to_string(number) + " has " + std::to_string(count) +
+                           " numbers, the lines before it " + std::to_string(columns));
+        columns = count;
+        ++rows;
+    }
+    if (in.bad())
+        throw FitError(path + ": " + std::strerror(errno));
+    if (rows == 0)
+        throw FitError(path + ": no target matrix");
+    return Eigen::Map<const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>>(values.data(), rows,
+                                                                                                    columns);
+}
+
 }  // namespace
 
 std::optional<Options> parse_options(int argc, char** argv)
@@ -161,6 +218,10 @@ std::optional<Options> parse_options(int argc, char** argv)
         {"rotate", required_argument, nullptr, kRotate},
         {"promax-power", required_argument, nullptr, kPromaxPower},
         {"geomin-delta", required_argument, nullptr, kGeominDelta},
+        {"gamma", required_argument, nullptr, kGamma},
+        {"target", required_argument, nullptr, kTarget},
+        {"normalize", no_argument, nullptr, kNormalize},
+        {"rotation-starts", required_argument, nullptr, kRotationStarts},
         {"scores", required_argument, nullptr, kScores},
         {"replicates", required_argument, nullptr, kReplicates},
         {"seed", required_argument, nullptr, kSeed},
@@ -201,6 +262,20 @@ std::optional<Options> parse_options(int argc, char** argv)
             options.rotation_settings.geomin_delta = delta;
             break;
         }
+        case kGamma: {
+            char* end = nullptr;
+            const double gamma = std::strtod(optarg, &end);
+            if (end == optarg || *end != '\0' || !std::isfinite(gamma))
+                throw UsageError{std::string("invalid oblimin gamma '") + optarg + "'"};
+            options.rotation_settings.oblimin_gamma = gamma;
+            break;
+        }
+        case kTarget: options.target = optarg; break;
+        case kNormalize: options.rotation_settings.normalize = true; break;
+        case kRotationStarts:
+            options.rotation_settings.starts =
+                static_cast<int>(whole_number(optarg, 1, 100000, "number of rotation starts"));
+            break;
         case kReplicates:
             options.replicates = static_cast<int>(whole_number(optarg, 1, 1000000, "number of replicates"));
             break;
@@ -218,6 +293,9 @@ std::optional<Options> parse_options(int argc, char** argv)
             throw UsageError{rejected_option(option, argv[optind - 1])};
         }
     }
+    if (options.rotation->takes_target && !options.target)
+        throw UsageError{std::string("--rotate=") + options.rotation->name + " needs --target=FILE"};
+    options.rotation_settings.seed = options.seed;
     for (int i = optind; i < argc; ++i)
         options.files.emplace_back(argv[i]);
     if (options.files.empty())
@@ -237,5 +315,7 @@ std::optional<Options> parse_options(int argc, char** argv)
     const std::string name = options.output.value_or(output_name(options.files.front(), ".fsc"));
     if (options.json && *options.json != "-" && name != "-" && same_file(*options.json, name))
         throw UsageError{"--json=" + *options.json + " and the coefficient file " + name + " are the same file"};
+    if (options.target && options.rotation->takes_target)
+        options.rotation_settings.target = read_target(*options.target);
     return options;
 }

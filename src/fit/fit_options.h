@@ -26,12 +26,13 @@ struct Options {
     const RotationMethod* rotation = find_rotation("none");
     const ScoreMethod* scores = find_scores("regression");
     const FactorCountRule* rule = find_factor_count("kaiser");  // -k; a number: factors
-    RotationSettings rotation_settings;
-    int replicates = 100;             // --replicates
-    std::uint64_t seed = 1;           // --seed
-    std::optional<std::string> json;  // --json; "-" is standard output
-    TableFormat format;               // --csv, --header, ...
-    bool drop_incomplete = false;     // --drop-incomplete
+    RotationSettings rotation_settings;                         // --target is read into it
+    std::optional<std::string> target;                          // --target
+    int replicates = 100;                                       // --replicates
+    std::uint64_t seed = 1;                                     // --seed
+    std::optional<std::string> json;                            // --json; "-" is standard output
+    TableFormat format;                                         // --csv, --header, ...
+    bool drop_incomplete = false;                               // --drop-incomplete
 
     // The plain components, or their varimax: the coefficients of earlier
     // versions, byte for byte, by the components' orientation policy
@@ -45,5 +46,5 @@ struct Options {
 
 // The options of the command line. Returns nothing when --help or --version
 // has been answered (on standard output); throws UsageError for a line that
-// cannot be run.
+// cannot be run, FitError for a target file that cannot be read.
 std::optional<Options> parse_options(int argc, char** argv);

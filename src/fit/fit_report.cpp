@@ -111,8 +111,18 @@ std::string factor_method(const FactorReport& factors, bool covariance)
            s.factors == 1 ? "" : "s");
     if (s.rotation->rotates)
         append(text, ", %s", s.rotation->description);
-    if (const RotationParameter* parameter = s.rotation->parameter)
-        append(text, " (%s %g)", parameter->label, s.rotation_settings.*parameter->value);
+    if (const RotationParameter* parameter = s.rotation->parameter) {
+        const double value = s.rotation_settings.*parameter->value;
+        if (parameter->at_zero && value == 0)
+            append(text, " (%s)", parameter->at_zero);
+        else
+            append(text, " (%s %g)", parameter->label, value);
+    }
+    // Said only when asked for, as the JSON report says them.
+    if (s.rotation->criterion && s.rotation_settings.normalize)
+        text += ", Kaiser normalized";
+    if (s.rotation->criterion && s.rotation_settings.starts > 1)
+        append(text, ", best of %d starts", s.rotation_settings.starts);
     append(text, ", %s scores", s.scores->description);
     const auto n = static_cast<int>(factors.solution.uniquenesses.size());
     if (s.factors < n)

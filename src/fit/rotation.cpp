@@ -1,13 +1,16 @@
 #include "fit/rotation.h"
 
+#include "fit/fit_error.h"
 #include "fit/method_table.h"
 
 #include <algorithm>
 #include <cmath>
 #include <numeric>
+#include <random>
 #include <string>
 #include <vector>
 
+#include <Eigen/Cholesky>
 #include <Eigen/LU>
 #include <Eigen/QR>
 #include <Eigen/SVD>
@@ -17,8 +20,8 @@ using Eigen::VectorXd;
 
 namespace {
 
-Rotation gradient_projection(const MatrixXd& a, CriterionFunction criterion, const RotationSettings& settings,
-                             bool oblique);  // below
+Rotation best_of_starts(const MatrixXd& a, CriterionFunction criterion, const RotationSettings& settings,
+                        bool oblique);  // below
 
 constexpr int kMostIterations = 10000;
 
@@ -142,18 +145,63 @@ Criterion geomin_criterion(const MatrixXd& l, const RotationSettings& settings)
     return {means.sum(), gradient};
 }
 
-constexpr RotationParameter kPromaxPower = {"power", "promax_power", &RotationSettings::promax_power};
-constexpr RotationParameter kGeominDelta = {"delta", "geomin_delta", &RotationSettings::geomin_delta};
+// Crawford and Ferguson's family (as GPArotation's cfT) with kappa = k/2p,
+// equamax: Q = ((1 - kappa) sum(L^2 o L^2 N) + kappa sum(L^2 o M L^2)) / 4,
+// N and M the matrices of ones off the diagonal (k x k, p x p); gradient
+// (1 - kappa) L o L^2 N + kappa L o M L^2.
+Criterion equamax_criterion(const MatrixXd& l, const RotationSettings&)
+{
+    const double kappa = static_cast<double>(l.cols()) / (2.0 * static_cast<double>(l.rows()));
+    const MatrixXd squares = l.array().square().matrix();
+    const MatrixXd in_rows = (squares.rowwise().sum() * Eigen::RowVectorXd::Ones(l.cols())) - squares;
+    const MatrixXd in_columns = (VectorXd::Ones(l.rows()) * squares.colwise().sum()) - squares;
+    const MatrixXd mixed = (1 - kappa) * in_rows + kappa * in_columns;
+    return {squares.cwiseProduct(mixed).sum() / 4, l.cwiseProduct(mixed)};
+}
 
+// Bentler's invariant pattern simplicity (1977): with M = (L^2)'L^2 and D
+// its diagonal, Q = -(log det M - log det D) / 4; gradient
+// -L o L^2 (M^-1 - D^-1).
+Criterion bentler_criterion(const MatrixXd& l, const RotationSettings&)
+{
+    const MatrixXd squares = l.array().square().matrix();
+    const MatrixXd m = squares.transpose() * squares;
+    const Eigen::LDLT<MatrixXd> ldlt(m);
+    const VectorXd d = m.diagonal();
+    const double log_det = ldlt.vectorD().array().log().sum();
+    MatrixXd inverse = ldlt.solve(MatrixXd::Identity(m.rows(), m.cols()));
+    inverse.diagonal() -= d.cwiseInverse();
+    return {-(log_det - d.array().log().sum()) / 4, -l.cwiseProduct(squares * inverse)};
+}
+
+// Procrustes to a target B: Q = sum((L - B)^2), gradient 2 (L - B).
+Criterion target_criterion(const MatrixXd& l, const RotationSettings& settings)
+{
+    const MatrixXd off = l - settings.target;
+    return {off.squaredNorm(), 2 * off};
+}
+
+constexpr RotationParameter kPromaxPower = {"power", "promax_power", &RotationSettings::promax_power, nullptr};
+constexpr RotationParameter kGeominDelta = {"delta", "geomin_delta", &RotationSettings::geomin_delta, nullptr};
+constexpr RotationParameter kObliminGamma = {"gamma", "oblimin_gamma", &RotationSettings::oblimin_gamma, "quartimin"};
+
+// clang-format off
 constexpr RotationMethod kRotations[] = {
-    {"none", "no rotation", false, false, false, true, nullptr, nullptr, unrotated},
-    {"varimax", "varimax rotation (Kaiser normalized)", true, false, true, true, nullptr, nullptr, varimax},
-    {"quartimax", "quartimax rotation", true, false, false, false, nullptr, quartimax_criterion, nullptr},
-    {"promax", "promax rotation", true, true, true, false, &kPromaxPower, nullptr, promax},
-    {"oblimin", "oblimin rotation (quartimin)", true, true, false, false, nullptr, oblimin_criterion, nullptr},
-    {"geominT", "orthogonal geomin rotation", true, false, false, false, &kGeominDelta, geomin_criterion, nullptr},
-    {"geominQ", "oblique geomin rotation", true, true, false, false, &kGeominDelta, geomin_criterion, nullptr},
+    {"none", "no rotation", false, false, false, true, nullptr, nullptr, false, unrotated},
+    {"varimax", "varimax rotation (Kaiser normalized)", true, false, true, true, nullptr, nullptr, false, varimax},
+    {"quartimax", "quartimax rotation", true, false, false, false, nullptr, quartimax_criterion, false, nullptr},
+    {"promax", "promax rotation", true, true, true, false, &kPromaxPower, nullptr, false, promax},
+    {"oblimin", "oblimin rotation", true, true, false, false, &kObliminGamma, oblimin_criterion, false, nullptr},
+    {"geominT", "orthogonal geomin rotation", true, false, false, false, &kGeominDelta, geomin_criterion, false,
+     nullptr},
+    {"geominQ", "oblique geomin rotation", true, true, false, false, &kGeominDelta, geomin_criterion, false, nullptr},
+    {"equamax", "equamax rotation", true, false, false, false, nullptr, equamax_criterion, false, nullptr},
+    {"bentlerT", "orthogonal Bentler rotation", true, false, false, false, nullptr, bentler_criterion, false, nullptr},
+    {"bentlerQ", "oblique Bentler rotation", true, true, false, false, nullptr, bentler_criterion, false, nullptr},
+    {"targetT", "orthogonal target rotation", true, false, false, false, nullptr, target_criterion, true, nullptr},
+    {"targetQ", "oblique target rotation", true, true, false, false, nullptr, target_criterion, true, nullptr},
 };
+// clang-format on
 
 }  // namespace
 
@@ -172,35 +220,43 @@ std::span<const RotationMethod> rotation_methods()
     return kRotations;
 }
 
+bool kaiser_normalized(const RotationMethod& method, const RotationSettings& settings)
+{
+    return method.kaiser_normalized || (settings.normalize && method.criterion);
+}
+
 Rotation rotate(const RotationMethod& method, const MatrixXd& loadings, const RotationSettings& settings)
 {
     if (!method.criterion)
         return method.own(loadings, settings);
-    if (!method.kaiser_normalized)
-        return gradient_projection(loadings, method.criterion, settings, method.oblique);
+    if (method.takes_target && (settings.target.rows() != loadings.rows() || settings.target.cols() != loadings.cols()))
+        throw FitError("the target of " + std::string(method.name) + " has " + std::to_string(settings.target.rows()) +
+                       " rows and " + std::to_string(settings.target.cols()) + " columns; it needs one row per " +
+                       "variable and one column per factor: " + std::to_string(loadings.rows()) + " x " +
+                       std::to_string(loadings.cols()));
+    if (!kaiser_normalized(method, settings))
+        return best_of_starts(loadings, method.criterion, settings, method.oblique);
     // The rows scaled to unit length are rotated, and scaled back.
     const VectorXd length = row_lengths(loadings);
     Rotation result =
-        gradient_projection(length.cwiseInverse().asDiagonal() * loadings, method.criterion, settings, method.oblique);
+        best_of_starts(length.cwiseInverse().asDiagonal() * loadings, method.criterion, settings, method.oblique);
     result.pattern = length.asDiagonal() * result.pattern;
     return result;
 }
 
 namespace {
 
-// Jennrich's gradient projection (2001, 2002) from the identity: minimizes
-// the criterion over orthogonal rotations T (L = A T) or over oblique ones
-// with unit columns (L = A T'^-1, Phi = T'T), until the projected gradient
-// is below 1e-8 (times the criterion of A when that exceeds 1: covariance
-// loadings can be in the thousands), as GPArotation's GPForth and GPFoblq do;
-// after 10,000 steps it stops with the last rotation, not converged.
+// Jennrich's gradient projection (2001, 2002) from the rotation `start`:
+// minimizes the criterion over orthogonal rotations T (L = A T) or over
+// oblique ones with unit columns (L = A T'^-1, Phi = T'T), until the
+// projected gradient is below 1e-8 times `scale`, as GPArotation's GPForth
+// and GPFoblq do; after 10,000 steps it stops with the last rotation, not
+// converged. `value` gets the criterion of the result.
 Rotation gradient_projection(const MatrixXd& a, CriterionFunction criterion, const RotationSettings& settings,
-                             bool oblique)
+                             bool oblique, const MatrixXd& start, double scale, double& value)
 {
     const auto k = a.cols();
-    MatrixXd t = MatrixXd::Identity(k, k);
-    if (k < 2)
-        return {a, t, t, 0};
+    MatrixXd t = start;
     // The loadings of T and the gradient of the criterion with respect to T.
     auto loadings_of = [&](const MatrixXd& rotation) -> MatrixXd {
         return oblique ? MatrixXd(rotation.partialPivLu().solve(a.transpose()).transpose()) : MatrixXd(a * rotation);
@@ -213,10 +269,6 @@ Rotation gradient_projection(const MatrixXd& a, CriterionFunction criterion, con
     MatrixXd l = loadings_of(t);
     Criterion c = criterion(l, settings);
     MatrixXd g = gradient_of(t, l, c);
-    // The criteria grow with the fourth power of the loadings, and so does
-    // the gradient: its bound is relative to the criterion of A (covariance
-    // loadings can be in the thousands).
-    const double scale = std::max(1.0, std::abs(c.value));
     double step = 1;
     int iteration = 0;
     bool converged = true;
@@ -258,9 +310,64 @@ Rotation gradient_projection(const MatrixXd& a, CriterionFunction criterion, con
         c = c_next;
         g = gradient_of(t, l, c);
     }
+    value = c.value;
     if (oblique)
         return {l, t.transpose() * t, t, iteration, converged};
     return {l, MatrixXd::Identity(k, k), t, iteration, converged};
+}
+
+// A random orthogonal k x k matrix, uniform over the group: the Q of the QR
+// decomposition of standard normal numbers (Box and Muller's, from the
+// Mersenne Twister's bits, which the C++ standard fixes), each column
+// signed as the diagonal of R.
+MatrixXd random_orthogonal(Eigen::Index k, std::mt19937_64& random)
+{
+    auto uniform = [&] { return (static_cast<double>(random() >> 11) + 0.5) * 0x1p-53; };
+    MatrixXd normal(k, k);
+    for (Eigen::Index i = 0; i < normal.size(); ++i)
+        normal(i) = std::sqrt(-2 * std::log(uniform())) * std::cos(2 * M_PI * uniform());
+    const Eigen::HouseholderQR<MatrixXd> qr(normal);
+    const MatrixXd q = qr.householderQ();
+    const VectorXd r = qr.matrixQR().diagonal();
+    return q * r.unaryExpr([](double x) { return x < 0 ? -1.0 : 1.0; }).asDiagonal();
+}
+
+// The gradient projection from the identity and from settings.starts - 1
+// random rotations of the seed: the lowest criterion is kept, and of
+// values equal to it within 1e-9 (relative) the earliest, so a run whose
+// identity start reaches the best is the same as a run from it alone. The
+// criteria grow with the fourth power of the loadings, and so does the
+// gradient: the bound of every start is relative to the criterion of A
+// (covariance loadings can be in the thousands).
+Rotation best_of_starts(const MatrixXd& a, CriterionFunction criterion, const RotationSettings& settings, bool oblique)
+{
+    const auto k = a.cols();
+    if (k < 2)
+        return {a, MatrixXd::Identity(k, k), MatrixXd::Identity(k, k), 0};
+    const double scale = std::max(1.0, std::abs(criterion(a, settings).value));
+    std::mt19937_64 random(settings.seed);
+    std::vector<Rotation> found;
+    std::vector<double> values;
+    for (int s = 0; s < std::max(1, settings.starts); ++s) {
+        const MatrixXd start = s == 0 ? MatrixXd::Identity(k, k) : random_orthogonal(k, random);
+        values.push_back(0);
+        found.push_back(gradient_projection(a, criterion, settings, oblique, start, scale, values.back()));
+    }
+    const double lowest = *std::min_element(values.begin(), values.end());
+    const double near = lowest + 1e-9 * std::max(std::abs(lowest), 1e-300);
+    Rotation* best = nullptr;
+    int reached = 0;
+    for (std::size_t s = 0; s < found.size(); ++s)
+        if (values[s] <= near) {
+            ++reached;
+            if (!best)
+                best = &found[s];
+        }
+    if (!best)  // every value not a number: the identity's run
+        best = &found.front();
+    best->starts = static_cast<int>(found.size());
+    best->best_starts = std::max(reached, 1);
+    return std::move(*best);
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
 // The rotations of scorix-fit: each takes unrotated loadings A to a pattern,
 // the factor correlations and the map to the structure, listed in one table
 // that the command line names, with the traits the rest of the program reads.
-// Quartimax, oblimin and geomin are criteria with their gradients (taking
-// the settings) that plug into one gradient-projection routine, orthogonal or
-// oblique; varimax and promax follow R's stats package.
+// Quartimax, oblimin, geomin, equamax, Bentler's and the target's are
+// criteria with their gradients (taking the settings) that plug into one
+// gradient-projection routine, orthogonal or oblique, run from the identity
+// and from seeded random starts; varimax and promax follow R's stats package.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string_view>
 
@@ -17,6 +19,8 @@ struct Rotation {
     Eigen::MatrixXd structure;  // factors x factors: the structure is A * structure
     int iterations = 0;
     bool converged = true;  // false when the iteration stopped at its step cap
+    int starts = 1;         // of the gradient projection: the identity and random ones
+    int best_starts = 1;    // those that reached the best criterion value (to 1e-9)
 };
 
 // The parameters of the rotations, each read by the rotations that take it.
@@ -24,6 +28,10 @@ struct RotationSettings {
     double promax_power = 4;     // the exponent promax raises the varimax loadings to
     double oblimin_gamma = 0;    // oblimin's gamma: 0 is quartimin, 0.5 biquartimin, 1 covarimin
     double geomin_delta = 0.01;  // what geomin adds to each squared loading
+    Eigen::MatrixXd target;      // variables x factors: what targetT and targetQ rotate to
+    bool normalize = false;      // Kaiser's normalization for every gradient-projection rotation
+    int starts = 1;              // of the gradient projection: the identity, then random ones
+    std::uint64_t seed = 1;      // of the random starts
 };
 
 // A rotation criterion at loadings L: its value and its gradient dQ/dL.
@@ -38,6 +46,9 @@ struct RotationParameter {
     const char* label;  // in the method line: "(power 4)"
     const char* key;    // in the JSON report: "promax_power"
     double RotationSettings::*value;
+    // Said in the method line instead of a value of 0 ("(quartimin)"),
+    // when the JSON report leaves the key out; or nullptr.
+    const char* at_zero;
 };
 
 struct RotationMethod {
@@ -55,6 +66,7 @@ struct RotationMethod {
     // or oblique as `oblique` says; nullptr for a rotation with its own
     // algorithm in `own`.
     CriterionFunction criterion;
+    bool takes_target;  // rotates to RotationSettings::target
     Rotation (*own)(const Eigen::MatrixXd& loadings, const RotationSettings& settings);
 };
 
@@ -64,8 +76,12 @@ const RotationMethod& no_rotation();
 // Every rotation, in the order of the command line's help.
 std::span<const RotationMethod> rotation_methods();
 
+// Whether `method` rotates the loadings' rows scaled to unit length.
+bool kaiser_normalized(const RotationMethod& method, const RotationSettings& settings);
+
 // The rotation of unrotated loadings A by `method`. One that does not
 // converge by its step cap is the last one reached, with `converged` false.
+// Throws FitError when the target's shape is not that of A.
 Rotation rotate(const RotationMethod& method, const Eigen::MatrixXd& loadings, const RotationSettings& settings);
 
 // Puts the factors in the order of the variance they explain (diag(Phi L'L))

@@ -2,7 +2,8 @@
 # GPArotation packages (Debian: r-base-core, r-cran-psych, r-cran-gparotation).
 #   Rscript tests/reference/make_reference.R [DIR]
 # writes DIR/NAME.ref for each data set (default: this script's directory)
-# and the small data sets as NAME.dat. Each .ref holds blocks "key rows cols"
+# and the small data sets as NAME.dat (and NAME.target, the target of the
+# target rotations, for sets of more than one factor). Each .ref holds blocks "key rows cols"
 # followed by that many rows of numbers, 17 significant digits.
 suppressMessages({ library(psych); library(GPArotation) })
 args <- commandArgs(trailingOnly = TRUE)
@@ -137,6 +138,23 @@ for (set in sets) {
   gq <- GPArotation::geominQ(A, normalize = FALSE, eps = 1e-8, maxit = 10000)
   gqn <- normalize(gq$loadings, gq$Phi)
   put("geominQ", gqn$L); put("geominQ_phi", gqn$Phi)
+  gpa <- function(key, r) {
+    n <- normalize(r$loadings, if (is.null(r$Phi)) diag(k) else r$Phi)
+    put(key, n$L); if (!is.null(r$Phi)) put(paste0(key, "_phi"), n$Phi)
+  }
+  gpa("equamax", cfT(A, kappa = k / (2 * p), normalize = FALSE, eps = 1e-8, maxit = 10000))
+  gpa("bentlerT", bentlerT(A, normalize = FALSE, eps = 1e-8, maxit = 10000))
+  gpa("bentlerQ", bentlerQ(A, normalize = FALSE, eps = 1e-8, maxit = 10000))
+  gpa("oblimin_gamma", oblimin(A, gam = 0.5, normalize = FALSE, eps = 1e-8, maxit = 10000))
+  gpa("oblimin_normalized", oblimin(A, normalize = TRUE, eps = 1e-8, maxit = 10000))
+  # the target: each variable's largest varimax loading, signed, and zeros
+  V <- normalize(vm$loadings)$L
+  B <- sign(V) * (abs(V) == apply(abs(V), 1, max))
+  write.table(B, file.path(out, paste0(name, ".target")), row.names = FALSE, col.names = FALSE)
+  gpa("targetT", targetT(A, Target = B, normalize = FALSE, eps = 1e-8, maxit = 10000))
+  # on bfi it does not converge in 10000 (nor 100000) steps: no reference there
+  tq <- targetQ(A, Target = B, normalize = FALSE, eps = 1e-8, maxit = 10000)
+  if (tq$convergence) gpa("targetQ", tq)
 
   put("regression", factor.scores(r, pro$L, Phi = pro$Phi, method = "Thurstone")$weights)
   put("bartlett", factor.scores(r, pro$L, Phi = pro$Phi, method = "Bartlett")$weights)
