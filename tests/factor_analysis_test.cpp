@@ -72,10 +72,13 @@ TEST(FactorAnalysis, ExtractionsRotationsAndScoresMatchR)
         const ModelFit fit = model_fit(r, static_cast<long long>(ref["rows"](0)), kml, ml.extraction.objective);
         const Eigen::Matrix<double, 6, 1> figures(fit.test.chi2, fit.test.df, fit.test.p, fit.rmsea, fit.tli, fit.bic);
         EXPECT_LT(gap(figures, ref["ml_fit"]), 1e-6) << figures.transpose();
-        const FactorSolution minres = solve(r, "minres", "none", "regression", kml);
-        EXPECT_LT(gap(minres.rotation.pattern, ref["minres"]), 1e-6);
-        EXPECT_LT(gap(minres.uniquenesses, ref["minres_uniquenesses"]), 1e-6);
-        EXPECT_TRUE(minres.extraction.converged);
+        for (const std::string method : {"minres", "wls", "gls"}) {
+            SCOPED_TRACE(method);
+            const FactorSolution f = solve(r, method.c_str(), "none", "regression", kml);
+            EXPECT_LT(gap(f.rotation.pattern, ref[method]), 1e-6);
+            EXPECT_LT(gap(f.uniquenesses, ref[method + "_uniquenesses"]), 1e-6);
+            EXPECT_TRUE(f.extraction.converged);
+        }
         if (k < 2)
             continue;
         const struct {

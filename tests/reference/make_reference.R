@@ -74,6 +74,73 @@ minres <- function(r, k) {
   list(L = minres_fit(r, k, psi)$L, psi = psi)
 }
 
+# Weighted and generalized least squares as psych's fa(fm = "wls", "gls")
+# define them: the loadings of R - diag(psi) as above, and the sum of
+# squares of the whole residual E = R - diag(psi) - LL' weighted as
+# W E W, W = diag(1 / diag(R^-1)), or as R^-1 E. psych's own search stops
+# where its line search fails (its gradient is not that of this sum), so the
+# reference is the same search as minres's on the exact gradient: with Q
+# the symmetric matrix for which the sum changes by 2 <Q, dE>, a change of
+# psi_i changes E by -e_i e_i' - d(LL').
+ls_fit <- function(r, k, psi, fm) {
+  e <- eigen(r - diag(psi), symmetric = TRUE)
+  L <- e$vectors[, 1:k, drop = FALSE] %*% diag(sqrt(pmax(e$values[1:k], 0)), k)
+  E <- r - diag(psi) - L %*% t(L)
+  if (fm == "wls") {
+    W <- diag(1 / diag(solve(r))); value <- sum((W %*% E %*% W)^2); Q <- W %*% W %*% E %*% W %*% W
+  } else {
+    G <- solve(r); value <- sum((G %*% E)^2); Q <- G %*% G %*% E; Q <- (Q + t(Q)) / 2
+  }
+  list(L = L, Q = Q, e = e, value = value)
+}
+ls_gradient <- function(psi, r, k, fm) {
+  fit <- ls_fit(r, k, psi, fm); V <- fit$e$vectors; l <- fit$e$values
+  g <- -2 * diag(fit$Q)
+  for (m in which(l[1:k] > 0)) {
+    Qv <- fit$Q %*% V[, m]
+    g <- g + 2 * V[, m]^2 * sum(V[, m] * Qv)
+    for (n in setdiff(seq_along(psi), m))
+      g <- g + 4 * l[m] * V[, n] * V[, m] / (l[m] - l[n]) * sum(V[, n] * Qv)
+  }
+  g
+}
+least_squares <- function(r, k, fm) {
+  p <- ncol(r); best <- NULL
+  f <- function(psi) ls_fit(r, k, psi, fm)$value
+  gr <- function(psi) ls_gradient(psi, r, k, fm)
+  set.seed(1)
+  for (s in 1:10) {
+    start <- if (s == 1) 1 - smc(r) else runif(p, 0.005, 1)
+    o <- optim(start, f, gr, method = "L-BFGS-B", lower = 0.005, upper = 1,
+               control = list(factr = 1, pgtol = 0, maxit = 10000))
+    if (is.null(best) || o$value < best$value - 1e-12) best <- o
+  }
+  psi <- best$par
+  for (step in 1:50) {
+    g <- gr(psi); free <- !(psi <= 0.005 & g > 0)
+    if (max(abs(g[free])) < 1e-13) break
+    H <- optimHess(psi, f, gr, control = list(ndeps = rep(1e-6, p)))
+    psi[free] <- pmax(psi[free] - solve(H[free, free], g[free]), 0.005)
+  }
+  list(L = ls_fit(r, k, psi, fm)$L, psi = psi)
+}
+
+# The fit of loadings L as psych's fa reports it (fa.stats): chi-square,
+# df, p, RMSEA with its 90 % interval, TLI, BIC, then the root mean square
+# of the off-diagonal residuals. The interval's ends are the noncentrality
+# at which the chi-square's distribution function is 0.95 and 0.05, found
+# here to 1e-14 (psych's uniroot stops at about 1e-4).
+fit_indices <- function(r, L, n) {
+  st <- fa.stats(r = r, f = L, n.obs = n, alpha = 0.1)
+  dof <- st$dof; chi2 <- st$STATISTIC
+  end <- function(t) {
+    if (pchisq(chi2, dof) <= t) return(0)
+    sqrt(uniroot(function(x) pchisq(chi2, dof, ncp = x) - t, c(0, max(n, chi2) + 2 * n), tol = 1e-14)$root /
+           ((n - 1) * dof))
+  }
+  c(chi2, dof, st$PVAL, st$RMSEA[1], end(0.95), end(0.05), st$TLI, st$BIC, st$rms)
+}
+
 for (set in sets) {
   name <- set[[1]]; x <- as.matrix(set[[2]]); k <- set[[3]]; kml <- set[[4]]
   n <- nrow(x); p <- ncol(x); r <- cor(x)
@@ -108,6 +175,14 @@ for (set in sets) {
   put("ml_fit", c(chi2, dof, pchisq(chi2, dof, lower.tail = FALSE),
                   sqrt(max(chi2 / (dof * n) - 1 / (n - 1), 0)),
                   (M0 - f / dof) / (M0 - 1 / nm), chi2 - dof * log(n)))
+  for (fm in c("wls", "gls")) {
+    ls <- least_squares(r, kml, fm)
+    put(fm, normalize(ls$L)$L); put(paste0(fm, "_uniquenesses"), ls$psi)
+    put(paste0(fm, "_fit"), fit_indices(r, ls$L, n))
+  }
+  put("minres_fit", fit_indices(r, mr$L, n))
+  # Hoffman's complexity of each variable, (sum a^2)^2 / sum a^4
+  put("minres_complexity", rowSums(mr$L^2)^2 / rowSums(mr$L^4))
 
   if (k > 1) {
   # stats::varimax stops when its criterion grows by less than a factor
