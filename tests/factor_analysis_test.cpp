@@ -367,7 +367,7 @@ TEST(FactorAnalysis, ImpossibleModelsStopWithAClearErrorAndNoOutput)
         {{"--method=ml", "--scores=bartlett", "-k", "1", "--json=-", "-o", "-"},
          2,
          "--json=- and -o - cannot both write to standard output"},
-        {{"--method=wls"}, 2, "invalid method 'wls'"},
+        {{"--method=alpha"}, 2, "invalid method 'alpha'"},
         {{"--rotate=geomin"}, 2, "invalid rotation 'geomin'"},
         {{"--rotate=geominQ", "--geomin-delta=0"}, 2, "invalid geomin delta '0' (a number above 0)"},
         {{"--method=minres", "-k", "2"}, 1, "2 factors asked for, but minimum residual factor analysis fits at most 1"},
