@@ -78,6 +78,16 @@ TEST(FactorAnalysis, ExtractionsRotationsAndScoresMatchR)
             EXPECT_LT(gap(f.rotation.pattern, ref[method]), 1e-6);
             EXPECT_LT(gap(f.uniquenesses, ref[method + "_uniquenesses"]), 1e-6);
             EXPECT_TRUE(f.extraction.converged);
+            const ModelFit fit = model_fit(r, static_cast<long long>(ref["rows"](0)), kml,
+                                           model_discrepancy(r, f.rotation.pattern, f.rotation.phi));
+            const ResidualFit residual = residual_fit(r, f.rotation.pattern, f.rotation.phi);
+            Eigen::Matrix<double, 9, 1> figures;
+            figures << fit.test.chi2, fit.test.df, fit.test.p, fit.rmsea, fit.rmsea_lower, fit.rmsea_upper, fit.tli,
+                fit.bic, residual.rmsr;
+            EXPECT_LT(gap(figures, ref[method + "_fit"]), 1e-6) << figures.transpose();
+            if (ref.count(method + "_complexity")) {
+                EXPECT_LT(gap(residual.complexity, ref[method + "_complexity"]), 1e-6);
+            }
         }
         if (k < 2)
             continue;

@@ -664,13 +664,17 @@ int identified_factors(int variables)
 }
 
 constexpr ExtractionMethod kMethods[] = {
-    {"pc", "principal components", true, false, false, components, all_factors},
-    {"pa", "principal axis factoring", false, false, false, principal_axis, fewer_factors},
-    {"ml", "maximum likelihood factor analysis", false, true, true, maximum_likelihood, identified_factors},
-    {"minres", "minimum residual factor analysis", false, false, true, minimum_residual, identified_factors},
-    {"uls", "minimum residual factor analysis", false, false, true, minimum_residual, identified_factors},
-    {"wls", "weighted least squares factor analysis", false, false, true, weighted_least_squares, identified_factors},
-    {"gls", "generalized least squares factor analysis", false, false, true, generalized_least_squares,
+    {"pc", "principal components", true, ChiSquareSource::none, false, components, all_factors},
+    {"pa", "principal axis factoring", false, ChiSquareSource::none, false, principal_axis, fewer_factors},
+    {"ml", "maximum likelihood factor analysis", false, ChiSquareSource::likelihood, true, maximum_likelihood,
+     identified_factors},
+    {"minres", "minimum residual factor analysis", false, ChiSquareSource::model, true, minimum_residual,
+     identified_factors},
+    {"uls", "minimum residual factor analysis", false, ChiSquareSource::model, true, minimum_residual,
+     identified_factors},
+    {"wls", "weighted least squares factor analysis", false, ChiSquareSource::model, true, weighted_least_squares,
+     identified_factors},
+    {"gls", "generalized least squares factor analysis", false, ChiSquareSource::model, true, generalized_least_squares,
      identified_factors},
 };
 
