@@ -75,23 +75,19 @@ minres <- function(r, k) {
 }
 
 # Weighted and generalized least squares as psych's fa(fm = "wls", "gls")
-# define them: the loadings of R - diag(psi) as above, and the sum of
-# squares of the whole residual E = R - diag(psi) - LL' weighted as
-# W E W, W = diag(1 / diag(R^-1)), or as R^-1 E. psych's own search stops
-# where its line search fails (its gradient is not that of this sum), so the
-# reference is the same search as minres's on the exact gradient: with Q
-# the symmetric matrix for which the sum changes by 2 <Q, dE>, a change of
-# psi_i changes E by -e_i e_i' - d(LL').
+# define them: the loadings as minres's, the sum of squares of the whole
+# E = R - diag(psi) - LL' weighted as W E W, W = diag(1 / diag(R^-1)), or as
+# R^-1 E. psych's search ends at a failed line search (its gradient is not
+# this sum's), so the reference is minres's search on the exact gradient:
+# the sum changes by 2 <Q, dE>, and psi_i changes E by -e_i e_i' - d(LL').
 ls_fit <- function(r, k, psi, fm) {
   e <- eigen(r - diag(psi), symmetric = TRUE)
   L <- e$vectors[, 1:k, drop = FALSE] %*% diag(sqrt(pmax(e$values[1:k], 0)), k)
   E <- r - diag(psi) - L %*% t(L)
-  if (fm == "wls") {
-    W <- diag(1 / diag(solve(r))); value <- sum((W %*% E %*% W)^2); Q <- W %*% W %*% E %*% W %*% W
-  } else {
-    G <- solve(r); value <- sum((G %*% E)^2); Q <- G %*% G %*% E; Q <- (Q + t(Q)) / 2
-  }
-  list(L = L, Q = Q, e = e, value = value)
+  A <- if (fm == "wls") diag(1 / diag(solve(r))) else solve(r)
+  B <- if (fm == "wls") A else diag(ncol(r))
+  Q <- A %*% A %*% E %*% B %*% B
+  list(L = L, Q = (Q + t(Q)) / 2, e = e, value = sum((A %*% E %*% B)^2))
 }
 ls_gradient <- function(psi, r, k, fm) {
   fit <- ls_fit(r, k, psi, fm); V <- fit$e$vectors; l <- fit$e$values
@@ -105,14 +101,12 @@ ls_gradient <- function(psi, r, k, fm) {
   g
 }
 least_squares <- function(r, k, fm) {
-  p <- ncol(r); best <- NULL
+  p <- ncol(r); best <- NULL; set.seed(1)
   f <- function(psi) ls_fit(r, k, psi, fm)$value
   gr <- function(psi) ls_gradient(psi, r, k, fm)
-  set.seed(1)
   for (s in 1:10) {
-    start <- if (s == 1) 1 - smc(r) else runif(p, 0.005, 1)
-    o <- optim(start, f, gr, method = "L-BFGS-B", lower = 0.005, upper = 1,
-               control = list(factr = 1, pgtol = 0, maxit = 10000))
+    o <- optim(if (s == 1) 1 - smc(r) else runif(p, 0.005, 1), f, gr, method = "L-BFGS-B", lower = 0.005,
+               upper = 1, control = list(factr = 1, pgtol = 0, maxit = 10000))
     if (is.null(best) || o$value < best$value - 1e-12) best <- o
   }
   psi <- best$par
@@ -125,19 +119,14 @@ least_squares <- function(r, k, fm) {
   list(L = ls_fit(r, k, psi, fm)$L, psi = psi)
 }
 
-# The fit of loadings L as psych's fa reports it (fa.stats): chi-square,
-# df, p, RMSEA with its 90 % interval, TLI, BIC, then the root mean square
-# of the off-diagonal residuals. The interval's ends are the noncentrality
-# at which the chi-square's distribution function is 0.95 and 0.05, found
-# here to 1e-14 (psych's uniroot stops at about 1e-4).
+# psych's fit of loadings L (fa.stats): chi-square, df, p, RMSEA and its 90 %
+# interval (the noncentralities where the distribution function is 0.95 and
+# 0.05, here to 1e-14: psych's uniroot stops near 1e-4), TLI, BIC, RMSR.
 fit_indices <- function(r, L, n) {
-  st <- fa.stats(r = r, f = L, n.obs = n, alpha = 0.1)
-  dof <- st$dof; chi2 <- st$STATISTIC
-  end <- function(t) {
-    if (pchisq(chi2, dof) <= t) return(0)
+  st <- fa.stats(r = r, f = L, n.obs = n, alpha = 0.1); dof <- st$dof; chi2 <- st$STATISTIC
+  end <- function(t) if (pchisq(chi2, dof) <= t) 0 else
     sqrt(uniroot(function(x) pchisq(chi2, dof, ncp = x) - t, c(0, max(n, chi2) + 2 * n), tol = 1e-14)$root /
            ((n - 1) * dof))
-  }
   c(chi2, dof, st$PVAL, st$RMSEA[1], end(0.95), end(0.05), st$TLI, st$BIC, st$rms)
 }
 
@@ -179,9 +168,9 @@ for (set in sets) {
     ls <- least_squares(r, kml, fm)
     put(fm, normalize(ls$L)$L); put(paste0(fm, "_uniquenesses"), ls$psi)
     put(paste0(fm, "_fit"), fit_indices(r, ls$L, n))
+    put(paste0(fm, "_complexity"), rowSums(ls$L^2)^2 / rowSums(ls$L^4))  # Hoffman's
   }
   put("minres_fit", fit_indices(r, mr$L, n))
-  # Hoffman's complexity of each variable, (sum a^2)^2 / sum a^4
   put("minres_complexity", rowSums(mr$L^2)^2 / rowSums(mr$L^4))
 
   if (k > 1) {
