@@ -79,10 +79,21 @@ TEST(FactorAnalysis, ExtractionsRotationsAndScoresMatchR)
         const ModelFit fit = model_fit(r, static_cast<long long>(ref["rows"](0)), kml, ml.extraction.objective);
         const Eigen::Matrix<double, 6, 1> figures(fit.test.chi2, fit.test.df, fit.test.p, fit.rmsea, fit.tli, fit.bic);
         EXPECT_LT(gap(figures, ref["ml_fit"]), 1e-6) << figures.transpose();
-        const FactorSolution minres = solve(r, "minres", "none", "regression", kml);
-        EXPECT_LT(gap(minres.rotation.pattern, ref["minres"]), 1e-6);
-        EXPECT_LT(gap(minres.uniquenesses, ref["minres_uniquenesses"]), 1e-6);
-        EXPECT_TRUE(minres.extraction.converged);
+        for (const std::string method : {"minres", "wls", "gls"}) {
+            SCOPED_TRACE(method);
+            const FactorSolution f = solve(r, method.c_str(), "none", "regression", kml);
+            EXPECT_LT(gap(f.rotation.pattern, ref[method]), 1e-6);
+            EXPECT_LT(gap(f.uniquenesses, ref[method + "_uniquenesses"]), 1e-6);
+            EXPECT_TRUE(f.extraction.converged);
+            const ModelFit fit = model_fit(r, static_cast<long long>(ref["rows"](0)), kml,
+                                           model_discrepancy(r, f.rotation.pattern, f.rotation.phi));
+            const ResidualFit residual = residual_fit(r, f.rotation.pattern, f.rotation.phi);
+            Eigen::Matrix<double, 9, 1> figures;
+            figures << fit.test.chi2, fit.test.df, fit.test.p, fit.rmsea, fit.rmsea_lower, fit.rmsea_upper, fit.tli,
+                fit.bic, residual.rmsr;
+            EXPECT_LT(gap(figures, ref[method + "_fit"]), 1e-6) << figures.transpose();
+            EXPECT_LT(gap(residual.complexity, ref[method + "_complexity"]), 1e-6);
+        }
         if (k < 2)
             continue;
         RotationSettings settings;
@@ -413,7 +424,7 @@ TEST(FactorAnalysis, ImpossibleModelsStopWithAClearErrorAndNoOutput)
         {{"--method=ml", "--scores=bartlett", "-k", "1", "--json=-", "-o", "-"},
          2,
          "--json=- and -o - cannot both write to standard output"},
-        {{"--method=wls"}, 2, "invalid method 'wls'"},
+        {{"--method=alpha"}, 2, "invalid method 'alpha'"},
         {{"--rotate=geomin"}, 2, "invalid rotation 'geomin'"},
         {{"--rotate=geominQ", "--geomin-delta=0"}, 2, "invalid geomin delta '0' (a number above 0)"},
         {{"--rotate=targett"}, 2, "--rotate=targetT needs --target=FILE"},

@@ -166,6 +166,53 @@ double chi_square_upper(double x, double df)
     return upper_gamma(df / 2, x / 2);
 }
 
+// The probability that a noncentral chi-square variable (`df` degrees of
+// freedom, noncentrality `ncp`) is at most `x`: the Poisson mixture of
+// central ones on df + 2j, summed outwards from the heaviest weight.
+double noncentral_chi_square(double x, double df, double ncp)
+{
+    const double half = ncp / 2;
+    const double mode = std::floor(half);
+    auto weight = [half](double j) {
+        return half > 0 ? std::exp(-half + j * std::log(half) - std::lgamma(j + 1)) : (j == 0 ? 1.0 : 0.0);
+    };
+    double sum = 0;
+    for (double j = mode;; ++j) {
+        const double w = weight(j);
+        sum += w * (1 - upper_gamma(df / 2 + j, x / 2));
+        if (w < 1e-18 && j > half)
+            break;
+    }
+    for (double j = mode - 1; j >= 0; --j) {
+        const double w = weight(j);
+        sum += w * (1 - upper_gamma(df / 2 + j, x / 2));
+        if (w < 1e-18)
+            break;
+    }
+    return std::min(1.0, sum);
+}
+
+// One end of RMSEA's interval as psych's fa finds it: the noncentrality
+// whose distribution function at the chi-square is `tail`, searched in
+// [0, max(n, chi2) + 2n] (by bisection, to the rounding), as
+// sqrt(ncp / ((n - 1) df)); 0 when the central distribution is already at
+// or below `tail`, not a number when the search range holds no such point.
+double rmsea_bound(double chi2, double df, double n, double tail)
+{
+    if (std::isnan(chi2))
+        return chi2;
+    if (!(noncentral_chi_square(chi2, df, 0) > tail))
+        return 0;
+    double low = 0, high = std::max(n, chi2) + 2 * n;
+    if (!(noncentral_chi_square(chi2, df, high) < tail))
+        return std::numeric_limits<double>::quiet_NaN();
+    for (int step = 0; step < 200 && high - low > 1e-15 * high; ++step) {
+        const double middle = (low + high) / 2;
+        (noncentral_chi_square(chi2, df, middle) > tail ? low : high) = middle;
+    }
+    return std::sqrt((low + high) / 2 / ((n - 1) * df));
+}
+
 }  // namespace
 
 SamplingAdequacy sampling_adequacy(const MatrixXd& r)
@@ -201,6 +248,36 @@ ModelFit model_fit(const MatrixXd& r, long long rows, int factors, double object
     const double null_model = -log_determinant(r) * 2 / (p * (p - 1));
     fit.tli = df > 0 ? (null_model - objective / df) / (null_model - 1 / multiplier) : nan;
     fit.bic = chi2 - df * std::log(n);
+    fit.rmsea_lower = df > 0 ? rmsea_bound(chi2, df, n, 0.95) : nan;
+    fit.rmsea_upper = df > 0 ? rmsea_bound(chi2, df, n, 0.05) : nan;
+    fit.objective = objective;
+    return fit;
+}
+
+double model_discrepancy(const MatrixXd& s, const MatrixXd& pattern, const MatrixXd& phi)
+{
+    MatrixXd model = pattern * phi * pattern.transpose();
+    model.diagonal() = s.diagonal();
+    // A model matrix that is not positive definite (a communality beyond
+    // the variance) has no discrepancy: not a number, and so its indices.
+    const Eigen::LLT<MatrixXd> factor(model);
+    if (factor.info() != Eigen::Success)
+        return std::numeric_limits<double>::quiet_NaN();
+    const MatrixXd product = factor.solve(s);
+    return product.trace() - (log_determinant(s) - 2 * factor.matrixLLT().diagonal().array().log().sum()) -
+           static_cast<double>(s.rows());
+}
+
+ResidualFit residual_fit(const MatrixXd& s, const MatrixXd& pattern, const MatrixXd& phi)
+{
+    ResidualFit fit;
+    fit.residuals = s - pattern * phi * pattern.transpose();
+    MatrixXd off = fit.residuals;
+    off.diagonal().setZero();
+    const double p = static_cast<double>(s.rows());
+    fit.rmsr = p > 1 ? std::sqrt(off.squaredNorm() / (p * (p - 1))) : 0;
+    const MatrixXd squares = pattern.cwiseAbs2();
+    fit.complexity = squares.rowwise().sum().cwiseAbs2().cwiseQuotient(squares.cwiseAbs2().rowwise().sum());
     return fit;
 }
 

@@ -1,6 +1,6 @@
 // The figures that say whether a factor model suits the data and how many
 // factors to keep: Kaiser's measure of sampling adequacy, Bartlett's test of
-// sphericity, the fit statistics of a maximum likelihood model, Velicer's
+// sphericity, a model's fit statistics and residuals, Velicer's
 // minimum average partial and Horn's parallel analysis, all from the
 // correlation matrix and the number of rows.
 #pragma once
@@ -26,11 +26,25 @@ ChiSquareTest sphericity(const Eigen::MatrixXd& r, long long rows);
 struct ModelFit {
     ChiSquareTest test;
     double rmsea = 0, tli = 0, bic = 0;
+    double rmsea_lower = 0, rmsea_upper = 0;  // RMSEA's 90 % interval
+    double objective = 0;                     // the discrepancy the chi-square is of
 };
-// The fit of k maximum likelihood factors whose discrepancy is `objective`
-// (Bartlett's corrected chi-square as R's factanal; RMSEA, Tucker-Lewis
-// index and BIC as psych's fa).
+// The fit of k factors whose likelihood discrepancy is `objective`
+// (Bartlett's corrected chi-square as R's factanal; RMSEA, its interval,
+// Tucker-Lewis index and BIC as psych's fa).
 ModelFit model_fit(const Eigen::MatrixXd& r, long long rows, int factors, double objective);
+
+// The likelihood discrepancy tr(M^-1 S) - log det(M^-1 S) - p of the model's
+// matrix M = L Phi L' with the diagonal of S, from the data's S: how psych's
+// fa judges a model fitted by other means than maximum likelihood.
+double model_discrepancy(const Eigen::MatrixXd& s, const Eigen::MatrixXd& pattern, const Eigen::MatrixXd& phi);
+
+struct ResidualFit {
+    Eigen::MatrixXd residuals;   // S - L Phi L': off the diagonal the residual correlations, on it the uniquenesses
+    double rmsr = 0;             // the root mean square of the off-diagonal residuals
+    Eigen::VectorXd complexity;  // Hoffman's, of each variable: (sum a^2)^2 / sum a^4 over its pattern row
+};
+ResidualFit residual_fit(const Eigen::MatrixXd& s, const Eigen::MatrixXd& pattern, const Eigen::MatrixXd& phi);
 
 // Kaiser's rule: the number of eigenvalues of the correlation matrix of at
 // least 1 (their mean), and at least 1. The covariance matrix's own would

@@ -454,41 +454,74 @@ Extraction maximum_likelihood(const MatrixXd& r, int factors, std::uint64_t seed
     return result;
 }
 
-// Minimum residual (ordinary least squares): the loadings L of the k
-// leading eigenpairs of M - diag(psi), L = V sqrt(max(lambda, 0)), and the
-// uniquenesses psi that minimize the sum of squared off-diagonal residuals
-// of M - LL' (Harman and Jones 1966). It searches u = psi / m_ii in
-// [0.005, 1] and divides the sum by the square of the largest variance, so
-// that a covariance matrix has the bounds and tolerances of its
-// correlations.
+// The least-squares extractions: the loadings L of the k leading eigenpairs
+// of M - diag(psi), L = V sqrt(max(lambda, 0)), and the uniquenesses psi
+// that minimize a sum of squares of the residuals E = M - diag(psi) - LL'.
+// Minimum residual (ordinary least squares, Harman and Jones 1966) sums the
+// off-diagonal ones; weighted least squares the whole of W E W, W the
+// diagonal of 1 / (M^-1)_ii (the uniquenesses the squared multiple
+// correlations leave), which counts the variables of low communality more;
+// generalized least squares the whole of M^-1 E (psych's fm = "wls" and
+// "gls"). Each searches u = psi / m_ii in [0.005, 1] with the weights and
+// the sum divided by powers of the largest variance, so that a covariance
+// matrix has the bounds and tolerances of its correlations.
+enum class Weighing { off_diagonal, uniquenesses, inverse };
+
 class Residuals final : public UniquenessObjective {
 public:
-    Residuals(const MatrixXd& m, int k)
-        : m_(m), k_(k), variances_(m.diagonal()), scale_(std::max(1.0, m.diagonal().maxCoeff()))
+    Residuals(const MatrixXd& m, int k, Weighing weighing)
+        : m_(m), k_(k), weighing_(weighing), variances_(m.diagonal()), scale_(std::max(1.0, m.diagonal().maxCoeff()))
     {
+        if (weighing_ == Weighing::uniquenesses)
+            weights_ = (m.diagonal() - squared_multiple_correlations(m)) / scale_;
+        else if (weighing_ == Weighing::inverse)
+            inverse_ =
+                cholesky(m, "the matrix is not positive definite").solve(MatrixXd::Identity(m.rows(), m.rows())) *
+                scale_;
     }
 
+    // The sum at psi, keeping Q, the symmetric matrix whose inner product
+    // with a change of E is half the sum's change.
     double value(const VectorXd& u) override
     {
         MatrixXd reduced = m_;
         reduced.diagonal() -= variances_.cwiseProduct(u);
         d_ = decreasing_eigen(reduced);
-        residual_ = m_ - loadings() * loadings().transpose();
-        residual_.diagonal().setZero();
-        return residual_.squaredNorm() / (scale_ * scale_);
+        const MatrixXd residual = reduced - loadings() * loadings().transpose();
+        double sum = 0;
+        switch (weighing_) {
+        case Weighing::off_diagonal:
+            q_ = residual;
+            q_.diagonal().setZero();
+            sum = q_.squaredNorm();
+            break;
+        case Weighing::uniquenesses: {
+            const MatrixXd weighted = weights_.asDiagonal() * residual * weights_.asDiagonal();
+            sum = weighted.squaredNorm();
+            q_ = weights_.asDiagonal() * weighted * weights_.asDiagonal();
+            break;
+        }
+        case Weighing::inverse: {
+            const MatrixXd weighted = inverse_ * residual;
+            sum = weighted.squaredNorm();
+            const MatrixXd q = inverse_ * weighted;
+            q_ = (q + q.transpose()) / 2;
+            break;
+        }
+        }
+        return sum / (scale_ * scale_);
     }
 
-    // With V, lambda the eigenpairs of M - diag(psi) and E the off-diagonal
-    // residual, f = |E|^2 changes as -2 <E, d(LL')>, where a leading pair m
-    // moves by d lambda_m / d psi_i = -v_mi^2 and d v_m / d psi_i =
+    // With V, lambda the eigenpairs of M - diag(psi), a change of psi_i
+    // changes E by -e_i e_i' - d(LL'), where a leading pair m moves by
+    // d lambda_m / d psi_i = -v_mi^2 and d v_m / d psi_i =
     // -sum over n != m of v_n v_ni v_mi / (lambda_m - lambda_n).
     VectorXd gradient(const VectorXd&) const override
     {
-        const Eigen::Index p = m_.rows();
-        VectorXd g = VectorXd::Zero(p);
+        VectorXd g = -2 * q_.diagonal();
         for (int m = 0; m < k_ && d_.values[m] > 0; ++m) {
             const double lambda = d_.values[m];
-            const VectorXd pulled = d_.vectors.transpose() * (residual_ * d_.vectors.col(m));  // v_n' E v_m
+            const VectorXd pulled = d_.vectors.transpose() * (q_ * d_.vectors.col(m));  // v_n' Q v_m
             VectorXd c = 4 * lambda * pulled.array() / (lambda - d_.values.array());
             c[m] = 2 * pulled[m];
             g += d_.vectors.col(m).cwiseProduct(d_.vectors * c);
@@ -504,10 +537,13 @@ public:
 private:
     const MatrixXd& m_;
     int k_;
+    Weighing weighing_;
     VectorXd variances_;
     double scale_;
+    VectorXd weights_;  // of the uniquenesses
+    MatrixXd inverse_;  // M^-1
     Decomposition d_;
-    MatrixXd residual_;
+    MatrixXd q_;
 };
 
 // Each start's minimum by L-BFGS-B to the rounding of the objective, begun
@@ -515,9 +551,9 @@ private:
 // the curvature pairs that misled the last line search); converged when the
 // projected gradient is below 1e-8. The first start is psych's, 1 - the
 // squared multiple correlations.
-Extraction minimum_residual(const MatrixXd& m, int factors, std::uint64_t seed)
+Extraction least_squares(const MatrixXd& m, int factors, std::uint64_t seed, Weighing weighing, const char* method)
 {
-    Residuals residuals(m, factors);
+    Residuals residuals(m, factors, weighing);
     const VectorXd start = (VectorXd::Ones(m.rows()) - squared_multiple_correlations(m).cwiseQuotient(m.diagonal()))
                                .cwiseMax(kLeastUniqueness)
                                .cwiseMin(kMostUniqueness);
@@ -536,12 +572,76 @@ Extraction minimum_residual(const MatrixXd& m, int factors, std::uint64_t seed)
         return result;
     };
     Extraction result;
-    const Search best = lowest_of_starts(start, seed, search, result,
-                                         "minimum residual did not converge: the residuals are not numbers");
-    result.objective = residuals.value(best.psi);
+    const Search best =
+        lowest_of_starts(start, seed, search, result,
+                         (std::string(method) + " did not converge: the residuals are not numbers").c_str());
+    VectorXd psi = best.psi;
+    if (weighing != Weighing::off_diagonal) {
+        // The weighted sums' valleys are flatter than the rounding of their
+        // larger values lets L-BFGS-B see: projected Newton steps finish
+        // them, with the Hessian from central differences of the gradient.
+        for (int step = 0; step < 20; ++step) {
+            residuals.value(psi);
+            const VectorXd g = residuals.gradient(psi);
+            result.converged = projected_gradient(psi, g) <= kGradientTolerance;
+            std::vector<Eigen::Index> free;
+            for (Eigen::Index i = 0; i < psi.size(); ++i)
+                if (!held_at_bound(psi[i], g[i]))
+                    free.push_back(i);
+            if (projected_gradient(psi, g) <= 1e-13 || free.empty())
+                break;
+            const auto n = static_cast<Eigen::Index>(free.size());
+            MatrixXd h(n, n);
+            for (Eigen::Index a = 0; a < n; ++a) {
+                VectorXd up = psi, down = psi;
+                constexpr double delta = 1e-6;
+                up[free[a]] += delta;
+                down[free[a]] -= delta;
+                residuals.value(up);
+                const VectorXd g_up = residuals.gradient(up);
+                residuals.value(down);
+                const VectorXd g_down = residuals.gradient(down);
+                for (Eigen::Index b = 0; b < n; ++b)
+                    h(b, a) = (g_up[free[b]] - g_down[free[b]]) / (2 * delta);
+            }
+            const Eigen::LDLT<MatrixXd> solver((h + h.transpose()) / 2);
+            VectorXd gf(n);
+            for (Eigen::Index a = 0; a < n; ++a)
+                gf[a] = g[free[a]];
+            const VectorXd direction = solver.solve(-gf);
+            if (solver.info() != Eigen::Success || !solver.isPositive() || !direction.allFinite())
+                break;
+            VectorXd next = psi;
+            for (Eigen::Index a = 0; a < n; ++a)
+                next[free[a]] += direction[a];
+            next = next.cwiseMax(kLeastUniqueness).cwiseMin(kMostUniqueness);
+            residuals.value(next);
+            if (!(projected_gradient(next, residuals.gradient(next)) < projected_gradient(psi, g)))
+                break;  // no nearer the minimum: the rounding decides
+            psi = next;
+        }
+    }
+    result.objective = residuals.value(psi);
     result.loadings = residuals.loadings();
-    result.uniquenesses = m.diagonal().cwiseProduct(best.psi);
+    result.uniquenesses = m.diagonal().cwiseProduct(psi);
+    if (weighing != Weighing::off_diagonal)
+        result.converged = projected_gradient(psi, residuals.gradient(psi)) <= kGradientTolerance;
     return result;
+}
+
+Extraction minimum_residual(const MatrixXd& m, int factors, std::uint64_t seed)
+{
+    return least_squares(m, factors, seed, Weighing::off_diagonal, "minimum residual");
+}
+
+Extraction weighted_least_squares(const MatrixXd& m, int factors, std::uint64_t seed)
+{
+    return least_squares(m, factors, seed, Weighing::uniquenesses, "weighted least squares");
+}
+
+Extraction generalized_least_squares(const MatrixXd& m, int factors, std::uint64_t seed)
+{
+    return least_squares(m, factors, seed, Weighing::inverse, "generalized least squares");
 }
 
 int all_factors(int variables)
@@ -564,11 +664,18 @@ int identified_factors(int variables)
 }
 
 constexpr ExtractionMethod kMethods[] = {
-    {"pc", "principal components", true, false, false, components, all_factors},
-    {"pa", "principal axis factoring", false, false, false, principal_axis, fewer_factors},
-    {"ml", "maximum likelihood factor analysis", false, true, true, maximum_likelihood, identified_factors},
-    {"minres", "minimum residual factor analysis", false, false, true, minimum_residual, identified_factors},
-    {"uls", "minimum residual factor analysis", false, false, true, minimum_residual, identified_factors},
+    {"pc", "principal components", true, ChiSquareSource::none, false, components, all_factors},
+    {"pa", "principal axis factoring", false, ChiSquareSource::none, false, principal_axis, fewer_factors},
+    {"ml", "maximum likelihood factor analysis", false, ChiSquareSource::likelihood, true, maximum_likelihood,
+     identified_factors},
+    {"minres", "minimum residual factor analysis", false, ChiSquareSource::model, true, minimum_residual,
+     identified_factors},
+    {"uls", "minimum residual factor analysis", false, ChiSquareSource::model, true, minimum_residual,
+     identified_factors},
+    {"wls", "weighted least squares factor analysis", false, ChiSquareSource::model, true, weighted_least_squares,
+     identified_factors},
+    {"gls", "generalized least squares factor analysis", false, ChiSquareSource::model, true, generalized_least_squares,
+     identified_factors},
 };
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The extraction methods of scorix-fit: principal components, principal axis
-// factoring, maximum likelihood and minimum residual, each one function from
+// factoring, maximum likelihood and minimum residual, weighted and generalized
+// least squares, each one function from
 // a correlation (or covariance) matrix and a number of factors to unrotated
 // loadings and uniquenesses, listed in one table that the command line names.
 #pragma once
@@ -20,6 +21,12 @@ struct Extraction {
     int best_starts = 0;           // and how many of them reached the best objective
 };
 
+enum class ChiSquareSource {
+    none,        // no chi-square (components, principal axis)
+    likelihood,  // the discrepancy minimized, reported in the coefficient file and the console too
+    model,       // the likelihood discrepancy of the model's matrix, as psych's fa (JSON report only)
+};
+
 struct ExtractionMethod {
     const char* name;         // as --method names it
     const char* description;  // for the report: "principal axis factoring"
@@ -27,8 +34,9 @@ struct ExtractionMethod {
     // out, no estimate (no Heywood warning), and plain components keep their
     // own coefficients.
     bool components;
-    bool fit_statistics;  // a likelihood: the model's chi-square, RMSEA, TLI and BIC are reported
-    bool bounded;         // holds the uniquenesses at kLeastUniqueness or above
+    // What the model's chi-square, RMSEA, TLI and BIC are computed from.
+    ChiSquareSource chi_square;
+    bool bounded;  // holds the uniquenesses at kLeastUniqueness or above
     // Throws FitError when the model cannot be fitted (too many factors, no
     // convergence of principal axis, an imaginary loading). The seed draws
     // the random starts of maximum likelihood and minimum residual.

@@ -85,8 +85,18 @@ void solve(FactorReport& report, const Fit& base, const Eigen::MatrixXd* signs, 
     report.solution = factor_solution(base.analysed, report.settings, signs);
     report.kmo = sampling_adequacy(r);
     report.sphericity = sphericity(r, rows);
-    if (report.settings.method->fit_statistics)
+    const Rotation& rotated = report.solution.rotation;
+    report.residual = residual_fit(base.analysed, rotated.pattern, rotated.phi);
+    switch (report.settings.method->chi_square) {
+    case ChiSquareSource::none: break;
+    case ChiSquareSource::likelihood:
         report.fit = model_fit(r, rows, report.settings.factors, report.solution.extraction.objective);
+        break;
+    case ChiSquareSource::model:
+        report.fit =
+            model_fit(r, rows, report.settings.factors, model_discrepancy(base.analysed, rotated.pattern, rotated.phi));
+        break;
+    }
 }
 
 int fit_files(const Options& options)

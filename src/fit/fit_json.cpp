@@ -55,6 +55,9 @@ std::string json_report(const Fit& result, bool covariance, const FitSource& sou
         {"communalities", values_of(f.communalities)},
         {"uniquenesses", values_of(f.uniquenesses)},
         {"heywood", heywood},
+        {"rmsr", factors.residual.rmsr},
+        {"residuals", rows_of(factors.residual.residuals)},
+        {"complexity", values_of(factors.residual.complexity)},
         {"coefficients", rows_of(result.coefficients)},
         {"kmo", {{"overall", factors.kmo.overall}, {"variables", values_of(factors.kmo.variables)}}},
         {"bartlett", test_of(factors.sphericity)},
@@ -79,7 +82,8 @@ std::string json_report(const Fit& result, bool covariance, const FitSource& sou
         fit["rmsea"] = factors.fit->rmsea;
         fit["tli"] = factors.fit->tli;
         fit["bic"] = factors.fit->bic;
-        fit["objective"] = f.extraction.objective;
+        fit["rmsea_ci"] = {factors.fit->rmsea_lower, factors.fit->rmsea_upper};
+        fit["objective"] = factors.fit->objective;
         fit["starts"] = f.extraction.starts;
         fit["starts_at_best"] = f.extraction.best_starts;
         report["fit"] = fit;

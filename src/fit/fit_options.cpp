@@ -36,7 +36,8 @@ the loadings in comment lines.
                        matrix (the standard deviations are then 1)
       --method=METHOD  pc: principal components (default); pa: principal
                        axis factoring; ml: maximum likelihood; minres (or
-                       uls): minimum residual, psych's default
+                       uls): minimum residual, psych's default; wls, gls:
+                       weighted and generalized least squares (psych's)
       --rotate=NAME    none (default), varimax, quartimax, promax, oblimin,
                        geominT (orthogonal geomin), geominQ (oblique geomin),
                        equamax, bentlerT, bentlerQ (orthogonal, oblique

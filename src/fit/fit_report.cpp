@@ -63,7 +63,7 @@ std::string method(const Fit& result, bool covariance, const FactorReport* facto
 
 // The comment lines every fit has: the communalities and uniquenesses of
 // its factors, the sampling adequacy, the sphericity test and, for maximum
-// likelihood, the fit.
+// likelihood, the fit (the other methods' is in the JSON report).
 void append_adequacy_comments(std::string& text, const FactorReport& factors)
 {
     const FactorSolution& f = factors.solution;
@@ -72,7 +72,7 @@ void append_adequacy_comments(std::string& text, const FactorReport& factors)
         append(text, "# communality %d %.17g %.17g\n", static_cast<int>(i + 1), f.communalities[i], f.uniquenesses[i]);
     append(text, "# kmo %.17g\n# sphericity chi2 %.17g df %.17g p %.17g\n", factors.kmo.overall,
            factors.sphericity.chi2, factors.sphericity.df, factors.sphericity.p);
-    if (factors.fit)
+    if (factors.fit && factors.settings.method->chi_square == ChiSquareSource::likelihood)
         append(text, "# fit chi2 %.17g df %.17g p %.17g rmsea %.17g tli %.17g bic %.17g\n", factors.fit->test.chi2,
                factors.fit->test.df, factors.fit->test.p, factors.fit->rmsea, factors.fit->tli, factors.fit->bic);
 }
@@ -226,7 +226,7 @@ std::string eigenvalue_table(const Fit& result, bool covariance, const FitSource
         append(text, "%9d  %12.6g  %13.6g\n", static_cast<int>(i + 1), f.communalities[i], f.uniquenesses[i]);
     append(text, "KMO %.3f; Bartlett's sphericity: chi2 %.6g, df %g, p %.3g\n", factors->kmo.overall,
            factors->sphericity.chi2, factors->sphericity.df, factors->sphericity.p);
-    if (factors->fit)
+    if (factors->fit && factors->settings.method->chi_square == ChiSquareSource::likelihood)
         append(text, "ML fit: chi2 %.6g, df %g, p %.3g, RMSEA %.4g, TLI %.4g, BIC %.6g\n", factors->fit->test.chi2,
                factors->fit->test.df, factors->fit->test.p, factors->fit->rmsea, factors->fit->tli, factors->fit->bic);
     return text;

@@ -30,13 +30,14 @@ struct FactorReport {
     FactorSolution solution;
     SamplingAdequacy kmo;
     ChiSquareTest sphericity;
-    std::optional<ModelFit> fit;   // maximum likelihood
+    std::optional<ModelFit> fit;   // of a method with a chi-square
+    ResidualFit residual;          // of the pattern reported
     FactorCount count;             // how many factors: -k's rule and its figures
     bool in_coefficients = false;  // the first columns of the coefficients are its weights
 };
 
 // With a factor report, the comment lines also give its communalities, KMO,
-// sphericity test and ML fit; when its weights are in the coefficients, also
+// sphericity test and maximum likelihood's fit; when its weights are in the coefficients, also
 // its method, factor variances, pattern and factor correlations. Throws
 // FitError for a variable's name holding a line break.
 std::string coefficient_text(const Fit& result, bool covariance, const FitSource& source,

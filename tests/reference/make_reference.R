@@ -75,6 +75,62 @@ minres <- function(r, k) {
   list(L = minres_fit(r, k, psi)$L, psi = psi)
 }
 
+# Weighted and generalized least squares as psych's fa(fm = "wls", "gls")
+# define them: the loadings as minres's, the sum of squares of the whole
+# E = R - diag(psi) - LL' weighted as W E W, W = diag(1 / diag(R^-1)), or as
+# R^-1 E. psych's search ends at a failed line search (its gradient is not
+# this sum's), so the reference is minres's search on the exact gradient:
+# the sum changes by 2 <Q, dE>, and psi_i changes E by -e_i e_i' - d(LL').
+ls_fit <- function(r, k, psi, fm) {
+  e <- eigen(r - diag(psi), symmetric = TRUE)
+  L <- e$vectors[, 1:k, drop = FALSE] %*% diag(sqrt(pmax(e$values[1:k], 0)), k)
+  E <- r - diag(psi) - L %*% t(L)
+  A <- if (fm == "wls") diag(1 / diag(solve(r))) else solve(r)
+  B <- if (fm == "wls") A else diag(ncol(r))
+  Q <- A %*% A %*% E %*% B %*% B
+  list(L = L, Q = (Q + t(Q)) / 2, e = e, value = sum((A %*% E %*% B)^2))
+}
+ls_gradient <- function(psi, r, k, fm) {
+  fit <- ls_fit(r, k, psi, fm); V <- fit$e$vectors; l <- fit$e$values
+  g <- -2 * diag(fit$Q)
+  for (m in which(l[1:k] > 0)) {
+    Qv <- fit$Q %*% V[, m]
+    g <- g + 2 * V[, m]^2 * sum(V[, m] * Qv)
+    for (n in setdiff(seq_along(psi), m))
+      g <- g + 4 * l[m] * V[, n] * V[, m] / (l[m] - l[n]) * sum(V[, n] * Qv)
+  }
+  g
+}
+least_squares <- function(r, k, fm) {
+  p <- ncol(r); best <- NULL; set.seed(1)
+  f <- function(psi) ls_fit(r, k, psi, fm)$value
+  gr <- function(psi) ls_gradient(psi, r, k, fm)
+  for (s in 1:10) {
+    o <- optim(if (s == 1) 1 - smc(r) else runif(p, 0.005, 1), f, gr, method = "L-BFGS-B", lower = 0.005,
+               upper = 1, control = list(factr = 1, pgtol = 0, maxit = 10000))
+    if (is.null(best) || o$value < best$value - 1e-12) best <- o
+  }
+  psi <- best$par
+  for (step in 1:50) {
+    g <- gr(psi); free <- !(psi <= 0.005 & g > 0)
+    if (max(abs(g[free])) < 1e-13) break
+    H <- optimHess(psi, f, gr, control = list(ndeps = rep(1e-6, p)))
+    psi[free] <- pmax(psi[free] - solve(H[free, free], g[free]), 0.005)
+  }
+  list(L = ls_fit(r, k, psi, fm)$L, psi = psi)
+}
+
+# psych's fit of loadings L (fa.stats): chi-square, df, p, RMSEA and its 90 %
+# interval (the noncentralities where the distribution function is 0.95 and
+# 0.05, here to 1e-14: psych's uniroot stops near 1e-4), TLI, BIC, RMSR.
+fit_indices <- function(r, L, n) {
+  st <- fa.stats(r = r, f = L, n.obs = n, alpha = 0.1); dof <- st$dof; chi2 <- st$STATISTIC
+  end <- function(t) if (pchisq(chi2, dof) <= t) 0 else
+    sqrt(uniroot(function(x) pchisq(chi2, dof, ncp = x) - t, c(0, max(n, chi2) + 2 * n), tol = 1e-14)$root /
+           ((n - 1) * dof))
+  c(chi2, dof, st$PVAL, st$RMSEA[1], end(0.95), end(0.05), st$TLI, st$BIC, st$rms)
+}
+
 for (set in sets) {
   name <- set[[1]]; x <- as.matrix(set[[2]]); k <- set[[3]]; kml <- set[[4]]
   n <- nrow(x); p <- ncol(x); r <- cor(x)
@@ -109,6 +165,14 @@ for (set in sets) {
   put("ml_fit", c(chi2, dof, pchisq(chi2, dof, lower.tail = FALSE),
                   sqrt(max(chi2 / (dof * n) - 1 / (n - 1), 0)),
                   (M0 - f / dof) / (M0 - 1 / nm), chi2 - dof * log(n)))
+  for (fm in c("wls", "gls")) {
+    ls <- least_squares(r, kml, fm)
+    put(fm, normalize(ls$L)$L); put(paste0(fm, "_uniquenesses"), ls$psi)
+    put(paste0(fm, "_fit"), fit_indices(r, ls$L, n))
+    put(paste0(fm, "_complexity"), rowSums(ls$L^2)^2 / rowSums(ls$L^4))  # Hoffman's
+  }
+  put("minres_fit", fit_indices(r, mr$L, n))
+  put("minres_complexity", rowSums(mr$L^2)^2 / rowSums(mr$L^4))
 
   if (k > 1) {
   # stats::varimax stops when its criterion grows by less than a factor
