@@ -136,6 +136,7 @@ int fit_files(const Options& options)
     }
     if (factors) {
         factors->in_coefficients = !components;
+        factors->cut = options.cut;
         if (!components)
             use_weights(result, factors->solution);
         // A component's uniqueness is no estimate, what it leaves out: no

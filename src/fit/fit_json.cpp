@@ -61,6 +61,22 @@ std::string json_report(const Fit& result, bool covariance, const FitSource& sou
         {"iterations", {{"extraction", f.extraction.iterations}, {"rotation", f.rotation.iterations}}},
         {"converged", f.extraction.converged && f.rotation.converged},
     };
+    // How well each score type estimates the factors; a type that cannot
+    // weight this solution (Bartlett's with a uniqueness of 0) is null.
+    json quality = json::object();
+    for (const ScoreMethod& scores : score_methods()) {
+        try {
+            const Eigen::VectorXd r = score_validity(result.analysed, f, scores.weights(result.analysed, f));
+            const Eigen::VectorXd squared = r.cwiseAbs2();
+            quality[scores.name] = {{"correlation", values_of(r)},
+                                    {"squared", values_of(squared)},
+                                    {"minimum_correlation", values_of(2 * squared.array() - 1)}};
+        } catch (const FitError&) {
+            quality[scores.name] = nullptr;
+        }
+    }
+    report["determinacy"] = quality["regression"]["correlation"];
+    report["score_quality"] = quality;
     if (!source.names.empty())
         report["names"] = source.names;
     if (source.dropped)

@@ -40,7 +40,8 @@ the loadings in comment lines.
       --geomin-delta=D what geomin adds to each squared loading (default
                        0.01, as GPArotation's delta)
       --scores=TYPE    the score coefficients of the factors: regression
-                       (default) or bartlett
+                       (default), bartlett or tenberge (ten Berge's: scores
+                       that correlate as the factors do)
   -k, --factors=K      how many factors: a number, kaiser (default: the
                        eigenvalues of at least 1), parallel (parallel
                        analysis) or map (minimum average partial)
@@ -59,6 +60,8 @@ the loadings in comment lines.
                        field is one too)
       --drop-incomplete  leave out the rows with a missing value
       --decimal=,      decimal commas (with --delimiter=';', say)
+      --cut=C          the console table leaves out loadings of magnitude
+                       below C (default 0: all shown; psych users take 0.3)
   -q, --quiet          no table of eigenvalues
   -h, --help           display this help and exit
       --version        output version information and exit
@@ -82,7 +85,8 @@ enum LongOnly {
     kScores,
     kReplicates,
     kSeed,
-    kJson
+    kJson,
+    kCut
 };
 std::string rejected_option(int option, const char* word)
 {
@@ -166,6 +170,7 @@ std::optional<Options> parse_options(int argc, char** argv)
         {"seed", required_argument, nullptr, kSeed},
         {"json", required_argument, nullptr, kJson},
         {"drop-incomplete", no_argument, nullptr, kDropIncomplete},
+        {"cut", required_argument, nullptr, kCut},
     };
     std::vector<option> long_options(std::begin(kOwn), std::end(kOwn));
     long_options.insert(long_options.end(), std::begin(kTableOptions), std::end(kTableOptions));
@@ -199,6 +204,14 @@ std::optional<Options> parse_options(int argc, char** argv)
             if (end == optarg || *end != '\0' || !(delta > 0 && std::isfinite(delta)))
                 throw UsageError{std::string("invalid geomin delta '") + optarg + "' (a number above 0)"};
             options.rotation_settings.geomin_delta = delta;
+            break;
+        }
+        case kCut: {
+            char* end = nullptr;
+            const double cut = std::strtod(optarg, &end);
+            if (end == optarg || *end != '\0' || !(cut >= 0 && std::isfinite(cut)))
+                throw UsageError{std::string("invalid cut '") + optarg + "' (a number from 0)"};
+            options.cut = cut;
             break;
         }
         case kReplicates:

@@ -32,6 +32,7 @@ struct Options {
     std::optional<std::string> json;  // --json; "-" is standard output
     TableFormat format;               // --csv, --header, ...
     bool drop_incomplete = false;     // --drop-incomplete
+    double cut = 0;                   // --cut: the console table blanks smaller loadings
 
     // The plain components, or their varimax: the coefficients of earlier
     // versions, byte for byte, by the components' orientation policy
