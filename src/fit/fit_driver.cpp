@@ -69,7 +69,10 @@ FactorReport counted_factors(const Fit& base, const Options& options, long long 
                                         .rows = rows,
                                         .factors = options.factors,
                                         .replicates = options.replicates,
-                                        .seed = options.seed});
+                                        .seed = options.seed,
+                                        .parallel = options.parallel,
+                                        .quantile = options.quantile,
+                                        .common_factors = !options.method->components});
     report.settings = {options.method,       options.rotation,          options.scores,
                        report.count.factors, options.rotation_settings, options.seed};
     return report;

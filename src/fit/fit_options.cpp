@@ -44,7 +44,15 @@ the loadings in comment lines.
                        that correlate as the factors do)
   -k, --factors=K      how many factors: a number, kaiser (default: the
                        eigenvalues of at least 1), parallel (parallel
-                       analysis) or map (minimum average partial)
+                       analysis) or map (minimum average partial, over 1 to
+                       the variables less 1 components)
+      --parallel=KIND  what parallel analysis compares: pc (default: the
+                       eigenvalues of the correlation matrix), fa (those of
+                       the reduced correlation matrix, with squared multiple
+                       correlations on its diagonal) or both (counting by
+                       fa for a factor model, pc for components)
+      --quantile=Q     compare the simulated eigenvalues' Q quantile (as
+                       0.95) instead of their mean
       --replicates=N   simulated data sets of parallel analysis (default 100)
       --seed=N         the seed of its random numbers (default 1)
       --json=FILE      also write the whole report as JSON ('-': standard
@@ -86,7 +94,9 @@ enum LongOnly {
     kReplicates,
     kSeed,
     kJson,
-    kCut
+    kCut,
+    kParallel,
+    kQuantile
 };
 std::string rejected_option(int option, const char* word)
 {
@@ -171,6 +181,8 @@ std::optional<Options> parse_options(int argc, char** argv)
         {"json", required_argument, nullptr, kJson},
         {"drop-incomplete", no_argument, nullptr, kDropIncomplete},
         {"cut", required_argument, nullptr, kCut},
+        {"parallel", required_argument, nullptr, kParallel},
+        {"quantile", required_argument, nullptr, kQuantile},
     };
     std::vector<option> long_options(std::begin(kOwn), std::end(kOwn));
     long_options.insert(long_options.end(), std::begin(kTableOptions), std::end(kTableOptions));
@@ -212,6 +224,15 @@ std::optional<Options> parse_options(int argc, char** argv)
             if (end == optarg || *end != '\0' || !(cut >= 0 && std::isfinite(cut)))
                 throw UsageError{std::string("invalid cut '") + optarg + "' (a number from 0)"};
             options.cut = cut;
+            break;
+        }
+        case kParallel: options.parallel = named<ParallelKind>(optarg, find_parallel, "parallel analysis"); break;
+        case kQuantile: {
+            char* end = nullptr;
+            const double quantile = std::strtod(optarg, &end);
+            if (end == optarg || *end != '\0' || !(quantile > 0 && quantile < 1))
+                throw UsageError{std::string("invalid quantile '") + optarg + "' (above 0 and below 1)"};
+            options.quantile = quantile;
             break;
         }
         case kReplicates:

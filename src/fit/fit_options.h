@@ -27,12 +27,14 @@ struct Options {
     const ScoreMethod* scores = find_scores("regression");
     const FactorCountRule* rule = find_factor_count("kaiser");  // -k; a number: factors
     RotationSettings rotation_settings;
-    int replicates = 100;             // --replicates
-    std::uint64_t seed = 1;           // --seed
-    std::optional<std::string> json;  // --json; "-" is standard output
-    TableFormat format;               // --csv, --header, ...
-    bool drop_incomplete = false;     // --drop-incomplete
-    double cut = 0;                   // --cut: the console table blanks smaller loadings
+    int replicates = 100;                                // --replicates
+    std::uint64_t seed = 1;                              // --seed
+    std::optional<std::string> json;                     // --json; "-" is standard output
+    TableFormat format;                                  // --csv, --header, ...
+    bool drop_incomplete = false;                        // --drop-incomplete
+    const ParallelKind* parallel = find_parallel("pc");  // --parallel
+    double quantile = 0;                                 // --quantile; 0: the mean
+    double cut = 0;                                      // --cut: the console table blanks smaller loadings
 
     // The plain components, or their varimax: the coefficients of earlier
     // versions, byte for byte, by the components' orientation policy

@@ -289,5 +289,21 @@ std::string eigenvalue_table(const Fit& result, bool covariance, const FitSource
     if (factors->fit)
         append(text, "ML fit: chi2 %.6g, df %g, p %.3g, RMSEA %.4g, TLI %.4g, BIC %.6g\n", factors->fit->test.chi2,
                factors->fit->test.df, factors->fit->test.p, factors->fit->rmsea, factors->fit->tli, factors->fit->bic);
+    const FactorCount& count = factors->count;
+    for (const auto& [analysis, what] : {std::pair(&count.parallel, "components"),
+                                         std::pair(&count.parallel_factors, "common factors (reduced matrix)")})
+        if (*analysis) {
+            append(text, "parallel analysis of the %s: %d eigenvalue%s above the ", what, (*analysis)->factors,
+                   (*analysis)->factors == 1 ? "" : "s");
+            if (count.quantile > 0)
+                append(text, "%g quantile", count.quantile);
+            else
+                text += "mean";
+            append(text, " of %d replicates (seed %llu)\n", count.replicates,
+                   static_cast<unsigned long long>(count.seed));
+        }
+    if (count.map)
+        append(text, "MAP over 1 to %d components: least after %d\n", static_cast<int>(count.map->values.size()),
+               count.map->factors);
     return text;
 }
