@@ -74,7 +74,16 @@ TEST(FitJson, ReportHasEveryKeyAndTheNumbersOfTheOtherOutputs)
     const std::string common = "/method /matrix /rotation /scores /rows /variables /factors /mean /std /eigenvalues "
                                "/loadings /structure /factor_correlations /variance /communalities /uniquenesses "
                                "/heywood /coefficients /kmo/overall /kmo/variables /bartlett/chi2 /bartlett/df "
-                               "/bartlett/p /iterations/extraction /iterations/rotation /converged ";
+                               "/bartlett/p /iterations/extraction /iterations/rotation /converged /determinacy ";
+    // Bartlett's is null where a uniqueness is not positive (pa's Heywood case).
+    const auto quality = [](const json& report) {
+        std::string paths;
+        for (const char* scores : {"regression", "bartlett", "tenberge"})
+            for (const char* figure : {"correlation", "squared", "minimum_correlation"})
+                paths += std::string(" /score_quality/") + scores +
+                         (report["score_quality"][scores].is_null() ? "" : std::string("/") + figure);
+        return paths;
+    };
     const std::pair<std::vector<std::string>, std::string> runs[] = {
         {{}, ""},
         {{"--method=pa", "--rotate=promax", "-k", "2"}, "/promax_power"},
@@ -84,7 +93,11 @@ TEST(FitJson, ReportHasEveryKeyAndTheNumbersOfTheOtherOutputs)
         {{"-k", "parallel", "--covariance"},
          "/parallel/observed /parallel/simulated /parallel/replicates /parallel/seed /parallel/factors "
          "/correlation_eigenvalues"},
-        {{"-k", "map", "--varimax"}, "/map/values /map/factors"},
+        {{"-k", "map", "--varimax"}, "/map/values /map/factors /map/components"},
+        {{"-k", "parallel", "--parallel=both", "--quantile=0.9"},
+         "/parallel/observed /parallel/simulated /parallel/replicates /parallel/seed /parallel/factors "
+         "/parallel/quantile /parallel_fa/observed /parallel_fa/simulated /parallel_fa/replicates /parallel_fa/seed "
+         "/parallel_fa/factors /parallel_fa/quantile"},
         {{"-k", "3", "--varimax"}, ""},
     };
     for (const auto& [args, keys] : runs) {
@@ -98,7 +111,8 @@ TEST(FitJson, ReportHasEveryKeyAndTheNumbersOfTheOtherOutputs)
                 path.erase(path.rfind('/'));
             paths.insert(path);
         }
-        EXPECT_EQ(paths, words(common + keys));
+        EXPECT_EQ(paths, words(common + keys + quality(report)));
+        EXPECT_EQ(report["determinacy"], report["score_quality"]["regression"]["correlation"]);
 
         // The numbers as the coefficient file writes them (exact) and as the
         // console table prints them.
@@ -112,11 +126,26 @@ TEST(FitJson, ReportHasEveryKeyAndTheNumbersOfTheOtherOutputs)
             {numbers(fsc, "", -1, "[STD]"), "/std", true},
             {numbers(fsc, "", -1, "[FSC_SORTED]"), "/coefficients", true},
             {numbers(console, "", 1, "component"), "/eigenvalues", false},
-            {numbers(console, "", 1, " variable"), "/communalities", false},
         };
         // A factor model's weights are in the coefficients; the plain
         // components and their varimax (the first and the last run) have their own.
-        if (!args.empty() && args != runs[std::size(runs) - 1].first) {
+        if (args.empty() || args == runs[std::size(runs) - 1].first)
+            same.push_back({numbers(console, "", 1, " variable"), "/communalities", false});
+        else {
+            // Its loadings table: a line per variable, in any order.
+            std::istringstream table(console.substr(console.find("\nvariable")));
+            table.ignore(1 << 10, '\n').ignore(1 << 10, '\n');
+            for (std::size_t line = 0; line < report["communalities"].size(); ++line) {
+                int i = 0;
+                table >> i;
+                std::vector<double> row(report["factors"].get<std::size_t>() + 2);
+                for (double& x : row)
+                    table >> x;
+                json reported = report["loadings"][i - 1];
+                reported.insert(reported.end(), {report["communalities"][i - 1], report["uniquenesses"][i - 1]});
+                for (std::size_t s = 0; s < row.size(); ++s)
+                    EXPECT_NEAR(row[s], reported[s].get<double>(), 5e-4) << i << " " << s;
+            }
             same.insert(same.end(), {{numbers(fsc, "# pattern "), "/loadings", true},
                                      {numbers(fsc, "# variance ", 1), "/variance", true},
                                      {numbers(console, "", 1, "   factor"), "/variance", false}});
@@ -149,6 +178,8 @@ TEST(FitJson, EachOptionChangesWhatItShould)
         {{"--rotate=geominT"}, {"--geomin-delta=0.1"}, "/geomin_delta /loadings", "/rotation /uniquenesses"},
         {{}, {"--method=minres"}, "/method /loadings /uniquenesses", "/eigenvalues /rotation /scores"},
         {{}, {"--scores=bartlett"}, "/scores /coefficients", "/method /uniquenesses /variance"},
+        {{"-k", "2"}, {"--scores=tenberge"}, "/scores /coefficients", "/determinacy /score_quality"},
+        {{"-k", "parallel"}, {"--parallel=fa"}, "/parallel /parallel_fa", "/map /eigenvalues"},
         {{}, {"-k", "2"}, "/factors /loadings", "/coefficients /eigenvalues"},
         {{"-k", "parallel"}, {"--replicates=20"}, "/parallel/replicates /parallel/simulated", "/parallel/seed"},
         {{"-k", "parallel"}, {"--seed=5"}, "/parallel/seed /parallel/simulated", "/parallel/replicates /loadings"},
