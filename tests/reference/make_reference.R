@@ -140,9 +140,8 @@ for (set in sets) {
 
   put("regression", factor.scores(r, pro$L, Phi = pro$Phi, method = "Thurstone")$weights)
   put("bartlett", factor.scores(r, pro$L, Phi = pro$Phi, method = "Bartlett")$weights)
-  # ten Berge's weights; the correlation of each factor with the scores of
-  # each type (psych's R2 is its square for regression scores, the
-  # correlation itself for ten Berge's, 1 for Bartlett's: computed here)
+  # ten Berge's weights; each type's correlation with the factors (psych's R2
+  # is its square for regression, it for ten Berge's, 1 for Bartlett's)
   tb <- factor.scores(r, pro$L, Phi = pro$Phi, method = "tenBerge")
   put("tenberge", tb$weights)
   S <- pro$L %*% pro$Phi
@@ -164,10 +163,8 @@ for (set in sets) {
   par <- fa.parallel(r, n.obs = n, fa = "pc", n.iter = 100, plot = FALSE)
   put("parallel", par$pc.sim)
   put("parallel_factors", which(!(e$values > par$pc.sim))[1] - 1)
-  # common factors: the eigenvalues of the reduced correlation matrix (squared
-  # multiple correlations on its diagonal) against the mean of the simulated
-  # ones, and both kinds against their 95th percentile (which fa.parallel
-  # compares but returns the mean of: taken from its replicates' values)
+  # common factors (squared multiple correlations on the diagonal); the 95th
+  # percentile, which fa.parallel compares but returns the mean of
   set.seed(1)
   pf <- fa.parallel(r, n.obs = n, fa = "fa", SMC = TRUE, n.iter = 100, plot = FALSE)
   put("parallel_fa_observed", pf$fa.values); put("parallel_fa", pf$fa.sim)
