@@ -15,6 +15,8 @@
 
 #include "fit/factor_adequacy.h"
 #include "fit/factor_analysis.h"
+#include "fit/fit_report.h"
+#include "fit/linear_algebra.h"
 #include "support.h"
 
 namespace {
@@ -158,6 +160,20 @@ TEST(FactorAnalysis, ExtractionsRotationsAndScoresMatchR)
         EXPECT_LT(gap(bartlett.weights, ref["bartlett"]), 1e-8);
         // Bartlett's scores are unbiased: W'L = I.
         EXPECT_LT(gap(bartlett.weights.transpose() * bartlett.rotation.pattern, MatrixXd::Identity(k, k)), 1e-12);
+        // ten Berge's scores correlate as the factors do: W'RW = Phi.
+        const FactorSolution tb = solve(r, "pa", "promax", "tenberge", k);
+        EXPECT_LT(gap(tb.weights, ref["tenberge"]), 1e-8);
+        EXPECT_LT(gap(tb.weights.transpose() * r * tb.weights, tb.rotation.phi), 1e-10);
+        for (const ScoreMethod& scores : score_methods()) {
+            const Eigen::Index row = &scores - score_methods().data();
+            EXPECT_LT(gap(score_validity(r, tb, scores.weights(r, tb)).transpose(), ref["determinacy"].row(row)), 1e-8)
+                << scores.name;
+        }
+        std::vector<double> order;
+        for (const int i : sorted_variables(ref["promax"]))
+            order.push_back(i + 1);
+        EXPECT_EQ(order,
+                  std::vector<double>(ref["promax_order"].reshaped().begin(), ref["promax_order"].reshaped().end()));
     }
 }
 
@@ -236,6 +252,36 @@ TEST(FactorAnalysis, AdequacyAndNumberOfFactorsMatchR)
             << parallel.simulated.transpose() << "\n"
             << ref["parallel"].transpose();
         EXPECT_EQ(parallel.factors, ref["parallel_factors"](0));
+        // Of the common factors, and a 95th percentile (whose Monte-Carlo
+        // error is about twice the mean's) of each kind.
+        const Eigen::VectorXd reduced = decreasing_eigenvalues(reduced_correlation(r));
+        EXPECT_LT(gap(reduced, ref["parallel_fa_observed"]), 1e-10);
+        const struct {
+            bool reduced;
+            double quantile, errors;
+            const char *key, *factors;
+            Eigen::Index at;
+        } kinds[] = {{true, 0, 5, "parallel_fa", "parallel_fa_factors", 0},
+                     {false, 0.95, 10, "parallel_pc_quantile", "parallel_quantile_factors", 0},
+                     {true, 0.95, 10, "parallel_fa_quantile", "parallel_quantile_factors", 1}};
+        for (const auto& kind : kinds) {
+            SCOPED_TRACE(kind.key);
+            const ParallelAnalysis ours =
+                parallel_analysis(kind.reduced ? reduced : Eigen::VectorXd(ref["eigenvalues"]), rows, 100, 1,
+                                  kind.reduced, kind.quantile);
+            const Eigen::ArrayXd spread =
+                kind.reduced ? Eigen::ArrayXd(ref["parallel_fa_spread"].bottomRows(r.rows())) : parallel.spread.array();
+            const Eigen::ArrayXd band = kind.errors * std::sqrt(2.0) * spread / 10;
+            EXPECT_TRUE(((ours.simulated - ref[kind.key]).array().abs() <= band).all())
+                << ours.simulated.transpose() << "\n"
+                << ref[kind.key].transpose();
+            // The counts differ only where an observed eigenvalue is within
+            // the band of R's simulated one (state's 4th, against the 95th
+            // percentile of the reduced matrices').
+            const auto theirs = static_cast<int>(ref[kind.factors](kind.at)), m = std::min(ours.factors, theirs);
+            EXPECT_TRUE(ours.factors == theirs || std::abs(ours.observed[m] - ref[kind.key](m)) <= band[m])
+                << ours.factors << " vs " << theirs;
+        }
     }
     // Sharper, as the rows go: two variables of 5 independent normal rows have
     // E r^2 = 1/4 (Wishart on 4 degrees of freedom), eigenvalues 1 +- |r|.
@@ -434,6 +480,9 @@ TEST(FactorAnalysis, ImpossibleModelsStopWithAClearErrorAndNoOutput)
          "4 x 2"},
         {{"--method=minres", "-k", "2"}, 1, "2 factors asked for, but minimum residual factor analysis fits at most 1"},
         {{"-k", "many", "--rotate=promax"}, 2, "invalid number of factors 'many'"},
+        {{"-k", "parallel", "--parallel=fc"}, 2, "invalid parallel analysis 'fc'"},
+        {{"--quantile=95"}, 2, "invalid quantile '95' (above 0 and below 1)"},
+        {{"--cut=-0.3"}, 2, "invalid cut '-0.3' (a number from 0)"},
     };
     for (auto c : cases) {
         ScratchDir dir;

@@ -341,4 +341,18 @@ TEST(Fit, NamesOfAnyFormKeepTheCoefficientFileWhole)
     EXPECT_THROW(coefficient_text(fitted(sample(5, 2, 0, 1)), false, broken), FitError);
 }
 
+// The console's loadings table of an oblique model: named, sorted by the
+// factor each variable loads on most, cut, then the factor correlations.
+TEST(Fit, ConsoleTableSortsCutsAndNamesTheLoadings)
+{
+    ScratchDir dir;
+    dir.write("d.dat", "rating complaints privileges learning raises critical advance\n" +
+                           read_file(SCORIX_REFERENCE "/attitude.dat"));
+    const RunResult run = run_fit(dir, {"--header", "--method=pa", "--rotate=oblimin", "-k", "2", "--cut=0.4"});
+    for (const char* line : {"\n  variable        1        2  communality  uniqueness\ncomplaints    0.958      ",
+                             "\n   advance             0.966        0.907       0.093\n",
+                             "\n    factor        1        2\n         1    1.000    0.343\n"})
+        EXPECT_NE(run.out.find(line), std::string::npos) << line << run.out;
+}
+
 }  // namespace

@@ -75,9 +75,18 @@ TEST(FitJson, ReportHasEveryKeyAndTheNumbersOfTheOtherOutputs)
                                "/loadings /structure /factor_correlations /variance /communalities /uniquenesses "
                                "/heywood /coefficients /kmo/overall /kmo/variables /bartlett/chi2 /bartlett/df "
                                "/bartlett/p /iterations/extraction /iterations/rotation /converged /rmsr /residuals "
-                               "/complexity ";
+                               "/complexity /determinacy ";
     const std::string fit = "/fit/chi2 /fit/df /fit/p /fit/rmsea /fit/rmsea_ci /fit/tli /fit/bic /fit/objective "
                             "/fit/starts /fit/starts_at_best ";
+    // Bartlett's is null where a uniqueness is not positive (pa's Heywood case).
+    const auto quality = [](const json& report) {
+        std::string paths;
+        for (const char* scores : {"regression", "bartlett", "tenberge"})
+            for (const char* figure : {"correlation", "squared", "minimum_correlation"})
+                paths += std::string(" /score_quality/") + scores +
+                         (report["score_quality"][scores].is_null() ? "" : std::string("/") + figure);
+        return paths;
+    };
     const std::pair<std::vector<std::string>, std::string> runs[] = {
         {{}, ""},
         {{"--method=pa", "--rotate=promax", "-k", "2"}, "/promax_power"},
@@ -86,7 +95,11 @@ TEST(FitJson, ReportHasEveryKeyAndTheNumbersOfTheOtherOutputs)
         {{"-k", "parallel", "--covariance"},
          "/parallel/observed /parallel/simulated /parallel/replicates /parallel/seed /parallel/factors "
          "/correlation_eigenvalues"},
-        {{"-k", "map", "--varimax"}, "/map/values /map/factors"},
+        {{"-k", "map", "--varimax"}, "/map/values /map/factors /map/components"},
+        {{"-k", "parallel", "--parallel=both", "--quantile=0.9"},
+         "/parallel/observed /parallel/simulated /parallel/replicates /parallel/seed /parallel/factors "
+         "/parallel/quantile /parallel_fa/observed /parallel_fa/simulated /parallel_fa/replicates /parallel_fa/seed "
+         "/parallel_fa/factors /parallel_fa/quantile"},
         {{"-k", "3", "--varimax"}, ""},
     };
     for (const auto& [args, keys] : runs) {
@@ -100,7 +113,8 @@ TEST(FitJson, ReportHasEveryKeyAndTheNumbersOfTheOtherOutputs)
                 path.erase(path.rfind('/'));
             paths.insert(path);
         }
-        EXPECT_EQ(paths, words(common + keys));
+        EXPECT_EQ(paths, words(common + keys + quality(report)));
+        EXPECT_EQ(report["determinacy"], report["score_quality"]["regression"]["correlation"]);
 
         // The numbers as the coefficient file writes them (exact) and as the
         // console table prints them.
@@ -114,14 +128,23 @@ TEST(FitJson, ReportHasEveryKeyAndTheNumbersOfTheOtherOutputs)
             {numbers(fsc, "", -1, "[STD]"), "/std", true},
             {numbers(fsc, "", -1, "[FSC_SORTED]"), "/coefficients", true},
             {numbers(console, "", 1, "component"), "/eigenvalues", false},
-            {numbers(console, "", 1, " variable"), "/communalities", false},
         };
         // A factor model's weights are in the coefficients; the plain
         // components and their varimax (the first and the last run) have their own.
-        if (!args.empty() && args != runs[std::size(runs) - 1].first) {
-            same.insert(same.end(), {{numbers(fsc, "# pattern "), "/loadings", true},
-                                     {numbers(fsc, "# variance ", 1), "/variance", true},
-                                     {numbers(console, "", 1, "   factor"), "/variance", false}});
+        if (args.empty() || args == runs[std::size(runs) - 1].first)
+            same.push_back({numbers(console, "", 1, " variable"), "/communalities", false});
+        else {
+            // Its loadings table: a line per variable, in any order.
+            const std::vector<double> table = numbers(console, "", -1, "variable");
+            const std::size_t k = report["factors"], width = k + 3;
+            ASSERT_EQ(table.size(), width * report["communalities"].size());
+            for (std::size_t at = 0; at < table.size(); at += width) {
+                const auto i = static_cast<std::size_t>(table[at]) - 1;
+                json row = report["loadings"][i];
+                row.insert(row.end(), {report["communalities"][i], report["uniquenesses"][i]});
+                for (std::size_t s = 0; s < k + 2; ++s)
+                    EXPECT_NEAR(table[at + 1 + s], row[s].get<double>(), 5e-4) << i << " " << s;
+            }
         }
         if (report["method"] == "ml")  // the others' fit is in the report alone
             same.push_back({numbers(fsc, "# fit chi2 ", 0), "/fit/chi2", true});

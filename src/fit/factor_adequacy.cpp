@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "fit/linear_algebra.h"
 
@@ -307,12 +308,23 @@ AveragePartial minimum_average_partial(const MatrixXd& r)
     return {result, static_cast<int>(smallest) + 1};
 }
 
-ParallelAnalysis parallel_analysis(const VectorXd& observed, long long rows, int replicates, std::uint64_t seed)
+MatrixXd reduced_correlation(const MatrixXd& r)
+{
+    const Eigen::Index p = r.rows();
+    const MatrixXd inverse = cholesky(r, kNotPositiveDefinite).solve(MatrixXd::Identity(p, p));
+    MatrixXd reduced = r;
+    reduced.diagonal() = VectorXd::Ones(p) - inverse.diagonal().cwiseInverse();
+    return reduced;
+}
+
+ParallelAnalysis parallel_analysis(const VectorXd& observed, long long rows, int replicates, std::uint64_t seed,
+                                   bool reduced, double quantile)
 {
     const Eigen::Index p = observed.size();
     Generator generator(seed);
     VectorXd sum = VectorXd::Zero(p), squares = VectorXd::Zero(p);
     MatrixXd factor = MatrixXd::Zero(p, p);
+    MatrixXd every(quantile > 0 ? p : 0, replicates);
     for (int replicate = 0; replicate < replicates; ++replicate) {
         // Bartlett's decomposition of a Wishart(n - 1, I) matrix W = T T':
         // T lower triangular, T_ii^2 chi-square on n - 1 - i degrees of
@@ -323,15 +335,29 @@ ParallelAnalysis parallel_analysis(const VectorXd& observed, long long rows, int
             factor(i, i) = std::sqrt(generator.chi_square(std::max<long long>(1, rows - 1 - i)));
         }
         const MatrixXd w = factor * factor.transpose();
-        const VectorXd values = decreasing_eigenvalues(unit_diagonal(w));
+        const VectorXd values =
+            decreasing_eigenvalues(reduced ? reduced_correlation(unit_diagonal(w)) : unit_diagonal(w));
         sum += values;
         squares += values.cwiseAbs2();
+        if (quantile > 0)
+            every.col(replicate) = values;
     }
     ParallelAnalysis result;
     result.observed = observed;
     const double count = replicates;
     result.simulated = sum / count;
     result.spread = ((squares - sum.cwiseAbs2() / count) / std::max(1.0, count - 1)).cwiseMax(0).cwiseSqrt();
+    if (quantile > 0)
+        for (Eigen::Index i = 0; i < p; ++i) {
+            // R's type 7: between order statistics floor(h) and floor(h) + 1
+            // (from 0) at h = (replicates - 1) quantile.
+            std::vector<double> sorted(every.row(i).begin(), every.row(i).end());
+            std::sort(sorted.begin(), sorted.end());
+            const double h = (count - 1) * quantile;
+            const auto low = static_cast<std::size_t>(std::floor(h));
+            const std::size_t high = std::min(low + 1, sorted.size() - 1);
+            result.simulated[i] = sorted[low] + (h - static_cast<double>(low)) * (sorted[high] - sorted[low]);
+        }
     while (result.factors < p && observed[result.factors] > result.simulated[result.factors])
         ++result.factors;
     return result;

@@ -69,4 +69,13 @@ struct ParallelAnalysis {
 // normal rows, `replicates` times, drawn as Wishart matrices (Bartlett's
 // decomposition) so that the cost does not grow with the rows. The generator
 // is the program's own: the same seed gives the same figures on every machine.
-ParallelAnalysis parallel_analysis(const Eigen::VectorXd& observed, long long rows, int replicates, std::uint64_t seed);
+// With `reduced`, those of the reduced matrices (reduced_correlation) of the
+// same draws, for common factors; with a `quantile` (in (0, 1)), `simulated`
+// holds that quantile of the replicates' eigenvalues (R's default, type 7)
+// instead of their mean.
+ParallelAnalysis parallel_analysis(const Eigen::VectorXd& observed, long long rows, int replicates, std::uint64_t seed,
+                                   bool reduced = false, double quantile = 0);
+
+// The correlation matrix with the squared multiple correlations on its
+// diagonal, whose eigenvalues parallel analysis of common factors compares.
+Eigen::MatrixXd reduced_correlation(const Eigen::MatrixXd& r);

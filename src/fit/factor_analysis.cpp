@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <Eigen/Cholesky>
+#include <Eigen/Eigenvalues>
 #include <Eigen/LU>
 
 #include "fit/linear_algebra.h"
@@ -39,9 +40,24 @@ MatrixXd bartlett_weights(const MatrixXd&, const FactorSolution& solution)
     return gram.ldlt().solve(scaled.transpose()).transpose();
 }
 
+// ten Berge, Krijnen, Wansbeek and Shapiro (1999): the weights whose scores
+// correlate as the factors do (W'RW = Phi) and correlate most with them,
+// R^-1 L Phi^1/2 (Phi^1/2 L' R^-1 L Phi^1/2)^-1/2 Phi^1/2, L the pattern.
+// Their R^-1/2 C form reduces to this, which needs no root of R.
+MatrixXd ten_berge_weights(const MatrixXd& matrix, const FactorSolution& solution)
+{
+    const Eigen::SelfAdjointEigenSolver<MatrixXd> phi(solution.rotation.phi);
+    const MatrixXd phi_root = phi.operatorSqrt();
+    const MatrixXd scaled = solution.rotation.pattern * phi_root;
+    const MatrixXd solved = matrix.llt().solve(scaled);
+    const Eigen::SelfAdjointEigenSolver<MatrixXd> gram(scaled.transpose() * solved);
+    return solved * gram.operatorInverseSqrt() * phi_root;
+}
+
 constexpr ScoreMethod kScores[] = {
     {"regression", "regression (Thurstone)", true, regression_weights},
     {"bartlett", "Bartlett", false, bartlett_weights},
+    {"tenberge", "ten Berge", false, ten_berge_weights},
 };
 
 std::string rank_message(const Fit& result, const char* matrix)
@@ -107,6 +123,18 @@ void orient_by_largest(MatrixXd& columns, MatrixXd& also, Eigen::Index s)
 const ScoreMethod* find_scores(std::string_view name)
 {
     return find_named(std::span<const ScoreMethod>(kScores), name);
+}
+
+std::span<const ScoreMethod> score_methods()
+{
+    return kScores;
+}
+
+Eigen::VectorXd score_validity(const MatrixXd& matrix, const FactorSolution& solution, const MatrixXd& weights)
+{
+    const VectorXd covariance = solution.structure.cwiseProduct(weights).colwise().sum().transpose();
+    const VectorXd variance = weights.cwiseProduct(matrix * weights).colwise().sum().transpose();
+    return covariance.cwiseQuotient(variance.cwiseSqrt());
 }
 
 Fit analyse(const Moments& moments, bool covariance)

@@ -67,6 +67,8 @@ struct ScoreMethod {
 };
 
 const ScoreMethod* find_scores(std::string_view name);
+// Every score type, in the order of --scores's list.
+std::span<const ScoreMethod> score_methods();
 
 struct FactorSettings {
     const ExtractionMethod* method;
@@ -97,6 +99,14 @@ void turn_components(Fit& fit, const FactorSettings& settings);
 // fails (see the methods).
 FactorSolution factor_solution(const Eigen::MatrixXd& matrix, const FactorSettings& settings,
                                const Eigen::MatrixXd* signs = nullptr);
+
+// How well scores of `weights` (variables x factors) on `matrix` estimate
+// the solution's factors: the correlation of each factor with its score,
+// (S'W)_ss / sqrt((W' A W)_ss), S the structure. For regression weights it is
+// the determinacy, whose square is their R^2 and 2 R^2 - 1 the least
+// correlation two scores that fit the model equally well can have.
+Eigen::VectorXd score_validity(const Eigen::MatrixXd& matrix, const FactorSolution& solution,
+                               const Eigen::MatrixXd& weights);
 
 // A factor model: puts the solution's weights in front of the remaining
 // components; the loadings become the correlations of the variables with

@@ -12,6 +12,16 @@
 
 #include "fit/factor_adequacy.h"
 
+// What parallel analysis compares (--parallel): the eigenvalues of the
+// correlation matrix (components), those of the reduced correlation matrix
+// (common factors), or both, counting by the model fitted.
+struct ParallelKind {
+    const char* name;  // as --parallel names it
+    bool components, factors;
+};
+// The kind --parallel `name` names, or nullptr.
+const ParallelKind* find_parallel(std::string_view name);
+
 // What a rule reads. Every rule reads the correlation matrix, with
 // --covariance too, so that the count does not depend on the variables'
 // units.
@@ -22,6 +32,9 @@ struct CountInput {
     int factors = 0;         // the number given
     int replicates = 0;      // of parallel analysis (--replicates)
     std::uint64_t seed = 0;  // and its seed (--seed)
+    const ParallelKind* parallel = find_parallel("pc");
+    double quantile = 0;          // of the replicates' eigenvalues (--quantile); 0: their mean
+    bool common_factors = false;  // the model fits common factors: --parallel=both counts them
 };
 
 // A rule's outcome.
@@ -30,9 +43,11 @@ struct FactorCount {
     // What the count compared: the correlation matrix's eigenvalues (kaiser,
     // parallel) or the average partials (map); nothing for a number.
     Eigen::VectorXd compared;
-    std::optional<ParallelAnalysis> parallel;  // -k parallel
+    std::optional<ParallelAnalysis> parallel;          // -k parallel, of the components
+    std::optional<ParallelAnalysis> parallel_factors;  // and of the common factors
     int replicates = 0;
     std::uint64_t seed = 0;
+    double quantile = 0;
     std::optional<AveragePartial> map;  // -k map
 };
 

@@ -69,7 +69,10 @@ FactorReport counted_factors(const Fit& base, const Options& options, long long 
                                         .rows = rows,
                                         .factors = options.factors,
                                         .replicates = options.replicates,
-                                        .seed = options.seed});
+                                        .seed = options.seed,
+                                        .parallel = options.parallel,
+                                        .quantile = options.quantile,
+                                        .common_factors = !options.method->components});
     report.settings = {options.method,       options.rotation,          options.scores,
                        report.count.factors, options.rotation_settings, options.seed};
     return report;
@@ -146,6 +149,7 @@ int fit_files(const Options& options)
     }
     if (factors) {
         factors->in_coefficients = !components;
+        factors->cut = options.cut;
         if (!components)
             use_weights(result, factors->solution);
         // A component's uniqueness is no estimate, what it leaves out: no

@@ -64,6 +64,22 @@ std::string json_report(const Fit& result, bool covariance, const FitSource& sou
         {"iterations", {{"extraction", f.extraction.iterations}, {"rotation", f.rotation.iterations}}},
         {"converged", f.extraction.converged && f.rotation.converged},
     };
+    // How well each score type estimates the factors; a type that cannot
+    // weight this solution (Bartlett's with a uniqueness of 0) is null.
+    json quality = json::object();
+    for (const ScoreMethod& scores : score_methods()) {
+        try {
+            const Eigen::VectorXd r = score_validity(result.analysed, f, scores.weights(result.analysed, f));
+            const Eigen::VectorXd squared = r.cwiseAbs2();
+            quality[scores.name] = {{"correlation", values_of(r)},
+                                    {"squared", values_of(squared)},
+                                    {"minimum_correlation", values_of(2 * squared.array() - 1)}};
+        } catch (const FitError&) {
+            quality[scores.name] = nullptr;
+        }
+    }
+    report["determinacy"] = quality["regression"]["correlation"];
+    report["score_quality"] = quality;
     if (!source.names.empty())
         report["names"] = source.names;
     if (source.dropped)
@@ -88,14 +104,28 @@ std::string json_report(const Fit& result, bool covariance, const FitSource& sou
         fit["starts_at_best"] = f.extraction.best_starts;
         report["fit"] = fit;
     }
-    if (const FactorCount& count = factors.count; count.parallel)
-        report["parallel"] = {{"observed", values_of(count.parallel->observed)},
-                              {"simulated", values_of(count.parallel->simulated)},
-                              {"replicates", count.replicates},
-                              {"seed", count.seed},
-                              {"factors", count.parallel->factors}};
-    if (const FactorCount& count = factors.count; count.map)
-        report["map"] = {{"values", values_of(count.map->values)}, {"factors", count.map->factors}};
+    const FactorCount& count = factors.count;
+    // Parallel analysis of the components under "parallel" (its keys as
+    // they were), of the common factors under "parallel_fa"; the quantile
+    // only when one was compared instead of the mean.
+    const auto parallel_of = [&](const ParallelAnalysis& analysis) {
+        json section = {{"observed", values_of(analysis.observed)},
+                        {"simulated", values_of(analysis.simulated)},
+                        {"replicates", count.replicates},
+                        {"seed", count.seed},
+                        {"factors", analysis.factors}};
+        if (count.quantile > 0)
+            section["quantile"] = count.quantile;
+        return section;
+    };
+    if (count.parallel)
+        report["parallel"] = parallel_of(*count.parallel);
+    if (count.parallel_factors)
+        report["parallel_fa"] = parallel_of(*count.parallel_factors);
+    if (count.map)
+        report["map"] = {{"values", values_of(count.map->values)},
+                         {"factors", count.map->factors},
+                         {"components", {1, count.map->values.size()}}};
     // The factor counts compare the correlation matrix's eigenvalues.
     if (covariance)
         report["correlation_eigenvalues"] = values_of(result.correlation_eigenvalues);

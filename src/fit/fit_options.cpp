@@ -55,10 +55,19 @@ the loadings in comment lines.
       --rotation-starts=N  rotate from the identity and N-1 random starts
                        of --seed, keeping the best (default 1)
       --scores=TYPE    the score coefficients of the factors: regression
-                       (default) or bartlett
+                       (default), bartlett or tenberge (ten Berge's: scores
+                       that correlate as the factors do)
   -k, --factors=K      how many factors: a number, kaiser (default: the
                        eigenvalues of at least 1), parallel (parallel
-                       analysis) or map (minimum average partial)
+                       analysis) or map (minimum average partial, over 1 to
+                       the variables less 1 components)
+      --parallel=KIND  what parallel analysis compares: pc (default: the
+                       eigenvalues of the correlation matrix), fa (those of
+                       the reduced correlation matrix, with squared multiple
+                       correlations on its diagonal) or both (counting by
+                       fa for a factor model, pc for components)
+      --quantile=Q     compare the simulated eigenvalues' Q quantile (as
+                       0.95) instead of their mean
       --replicates=N   simulated data sets of parallel analysis (default 100)
       --seed=N         the seed of the random numbers (default 1)
       --json=FILE      also write the whole report as JSON ('-': standard
@@ -74,6 +83,8 @@ the loadings in comment lines.
                        field is one too)
       --drop-incomplete  leave out the rows with a missing value
       --decimal=,      decimal commas (with --delimiter=';', say)
+      --cut=C          the console table leaves out loadings of magnitude
+                       below C (default 0: all shown; psych users take 0.3)
   -q, --quiet          no table of eigenvalues
   -h, --help           display this help and exit
       --version        output version information and exit
@@ -101,7 +112,10 @@ enum LongOnly {
     kScores,
     kReplicates,
     kSeed,
-    kJson
+    kJson,
+    kCut,
+    kParallel,
+    kQuantile
 };
 std::string rejected_option(int option, const char* word)
 {
@@ -228,6 +242,9 @@ std::optional<Options> parse_options(int argc, char** argv)
         {"seed", required_argument, nullptr, kSeed},
         {"json", required_argument, nullptr, kJson},
         {"drop-incomplete", no_argument, nullptr, kDropIncomplete},
+        {"cut", required_argument, nullptr, kCut},
+        {"parallel", required_argument, nullptr, kParallel},
+        {"quantile", required_argument, nullptr, kQuantile},
     };
     std::vector<option> long_options(std::begin(kOwn), std::end(kOwn));
     long_options.insert(long_options.end(), std::begin(kTableOptions), std::end(kTableOptions));
@@ -277,6 +294,23 @@ std::optional<Options> parse_options(int argc, char** argv)
             options.rotation_settings.starts =
                 static_cast<int>(whole_number(optarg, 1, 100000, "number of rotation starts"));
             break;
+        case kCut: {
+            char* end = nullptr;
+            const double cut = std::strtod(optarg, &end);
+            if (end == optarg || *end != '\0' || !(cut >= 0 && std::isfinite(cut)))
+                throw UsageError{std::string("invalid cut '") + optarg + "' (a number from 0)"};
+            options.cut = cut;
+            break;
+        }
+        case kParallel: options.parallel = named<ParallelKind>(optarg, find_parallel, "parallel analysis"); break;
+        case kQuantile: {
+            char* end = nullptr;
+            const double quantile = std::strtod(optarg, &end);
+            if (end == optarg || *end != '\0' || !(quantile > 0 && quantile < 1))
+                throw UsageError{std::string("invalid quantile '") + optarg + "' (above 0 and below 1)"};
+            options.quantile = quantile;
+            break;
+        }
         case kReplicates:
             options.replicates = static_cast<int>(whole_number(optarg, 1, 1000000, "number of replicates"));
             break;

@@ -33,6 +33,9 @@ struct Options {
     std::optional<std::string> json;                            // --json; "-" is standard output
     TableFormat format;                                         // --csv, --header, ...
     bool drop_incomplete = false;                               // --drop-incomplete
+    const ParallelKind* parallel = find_parallel("pc");         // --parallel
+    double quantile = 0;                                        // --quantile; 0: the mean
+    double cut = 0;                                             // --cut: the console table blanks smaller loadings
 
     // The plain components, or their varimax: the coefficients of earlier
     // versions, byte for byte, by the components' orientation policy

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <numeric>
 
 #include "read/table_format.h"
 #include "write/invocation_log.h"
@@ -130,7 +132,71 @@ std::string factor_method(const FactorReport& factors, bool covariance)
     return text;
 }
 
+// The loadings table of a factor model: a line per variable (by name, or
+// number without names) in the order of sorted_variables, the pattern's
+// loadings in the factors' columns (blank below the cut), the communality
+// and the uniqueness; then the factor correlations of an oblique rotation.
+void append_loadings_table(std::string& text, const FactorReport& factors, const std::vector<std::string>& names)
+{
+    const FactorSolution& f = factors.solution;
+    const Eigen::MatrixXd& pattern = f.rotation.pattern;
+    const auto k = static_cast<int>(pattern.cols());
+    std::vector<std::string> labels;
+    std::size_t width = 8;  // "variable"
+    for (Eigen::Index i = 0; i < pattern.rows(); ++i) {
+        labels.push_back(names.empty() ? std::to_string(i + 1) : names[i]);
+        width = std::max(width, labels.back().size());
+    }
+    if (factors.cut > 0)
+        append(text, "loadings (pattern; below %g blanked):\n", factors.cut);
+    else
+        text += "loadings (pattern):\n";
+    const auto right = [&](const std::string& label) { text += std::string(width - label.size(), ' ') + label; };
+    right("variable");
+    for (int s = 0; s < k; ++s)
+        append(text, "  %7d", s + 1);
+    text += "  communality  uniqueness\n";
+    for (const int i : sorted_variables(pattern)) {
+        right(labels[i]);
+        for (int s = 0; s < k; ++s)
+            if (std::abs(pattern(i, s)) < factors.cut)
+                text += "         ";
+            else
+                append(text, "  %7.3f", pattern(i, s));
+        append(text, "  %11.3f  %10.3f\n", f.communalities[i], f.uniquenesses[i]);
+    }
+    if (!factors.settings.rotation->oblique)
+        return;
+    text += "factor correlations:\n";
+    right("factor");
+    for (int s = 0; s < k; ++s)
+        append(text, "  %7d", s + 1);
+    text += '\n';
+    for (int r = 0; r < k; ++r) {
+        right(std::to_string(r + 1));
+        for (int s = 0; s < k; ++s)
+            append(text, "  %7.3f", f.rotation.phi(r, s));
+        text += '\n';
+    }
+}
+
 }  // namespace
+
+std::vector<int> sorted_variables(const Eigen::MatrixXd& pattern)
+{
+    const auto p = static_cast<int>(pattern.rows());
+    std::vector<Eigen::Index> most(p, 0);
+    for (int i = 0; i < p; ++i)
+        pattern.row(i).cwiseAbs().maxCoeff(&most[i]);
+    std::vector<int> order(p);
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        if (most[a] != most[b])
+            return most[a] < most[b];
+        return std::abs(pattern(a, most[a])) > std::abs(pattern(b, most[b]));
+    });
+    return order;
+}
 
 std::string coefficient_text(const Fit& result, bool covariance, const FitSource& source, const FactorReport* factors)
 {
@@ -221,13 +287,33 @@ std::string eigenvalue_table(const Fit& result, bool covariance, const FitSource
     text += "   factor      variance  % of variance\n";
     for (Eigen::Index s = 0; s < variance.size(); ++s)
         append(text, "%9d  %12.6g  %13.2f\n", static_cast<int>(s + 1), variance[s], 100 * variance[s] / total);
-    text += " variable   communality     uniqueness\n";
-    for (Eigen::Index i = 0; i < f.communalities.size(); ++i)
-        append(text, "%9d  %12.6g  %13.6g\n", static_cast<int>(i + 1), f.communalities[i], f.uniquenesses[i]);
+    if (factors->in_coefficients)
+        append_loadings_table(text, *factors, source.names);
+    else {
+        text += " variable   communality     uniqueness\n";
+        for (Eigen::Index i = 0; i < f.communalities.size(); ++i)
+            append(text, "%9d  %12.6g  %13.6g\n", static_cast<int>(i + 1), f.communalities[i], f.uniquenesses[i]);
+    }
     append(text, "KMO %.3f; Bartlett's sphericity: chi2 %.6g, df %g, p %.3g\n", factors->kmo.overall,
            factors->sphericity.chi2, factors->sphericity.df, factors->sphericity.p);
     if (factors->fit && factors->settings.method->chi_square == ChiSquareSource::likelihood)
         append(text, "ML fit: chi2 %.6g, df %g, p %.3g, RMSEA %.4g, TLI %.4g, BIC %.6g\n", factors->fit->test.chi2,
                factors->fit->test.df, factors->fit->test.p, factors->fit->rmsea, factors->fit->tli, factors->fit->bic);
+    const FactorCount& count = factors->count;
+    for (const auto& [analysis, what] : {std::pair(&count.parallel, "components"),
+                                         std::pair(&count.parallel_factors, "common factors (reduced matrix)")})
+        if (*analysis) {
+            append(text, "parallel analysis of the %s: %d eigenvalue%s above the ", what, (*analysis)->factors,
+                   (*analysis)->factors == 1 ? "" : "s");
+            if (count.quantile > 0)
+                append(text, "%g quantile", count.quantile);
+            else
+                text += "mean";
+            append(text, " of %d replicates (seed %llu)\n", count.replicates,
+                   static_cast<unsigned long long>(count.seed));
+        }
+    if (count.map)
+        append(text, "MAP over 1 to %d components: least after %d\n", static_cast<int>(count.map->values.size()),
+               count.map->factors);
     return text;
 }

@@ -34,6 +34,7 @@ struct FactorReport {
     ResidualFit residual;          // of the pattern reported
     FactorCount count;             // how many factors: -k's rule and its figures
     bool in_coefficients = false;  // the first columns of the coefficients are its weights
+    double cut = 0;                // the console table blanks loadings of smaller magnitude (--cut)
 };
 
 // With a factor report, the comment lines also give its communalities, KMO,
@@ -44,6 +45,15 @@ std::string coefficient_text(const Fit& result, bool covariance, const FitSource
                              const FactorReport* factors = nullptr);
 
 // Component, eigenvalue, % of variance and cumulative %, one line each; then
-// the factor model's variances and figures.
+// the factor model's variances and figures. A factor model in the
+// coefficients shows its loadings table (the pattern, sorted as
+// sorted_variables says, loadings below the report's cut blanked, with the
+// communalities and uniquenesses beside them) and, for an oblique rotation,
+// its factor correlations; the plain components their communalities alone.
 std::string eigenvalue_table(const Fit& result, bool covariance, const FitSource& source,
                              const FactorReport* factors = nullptr);
+
+// The variables (from 0) in the order of the loadings table: grouped by the
+// factor each loads on most in magnitude (the first of equals), the groups in
+// factor order, each by that loading's magnitude, largest first.
+std::vector<int> sorted_variables(const Eigen::MatrixXd& pattern);

@@ -222,6 +222,18 @@ for (set in sets) {
 
   put("regression", factor.scores(r, pro$L, Phi = pro$Phi, method = "Thurstone")$weights)
   put("bartlett", factor.scores(r, pro$L, Phi = pro$Phi, method = "Bartlett")$weights)
+  # ten Berge's weights; each type's correlation with the factors (psych's R2
+  # is its square for regression, it for ten Berge's, 1 for Bartlett's)
+  tb <- factor.scores(r, pro$L, Phi = pro$Phi, method = "tenBerge")
+  put("tenberge", tb$weights)
+  S <- pro$L %*% pro$Phi
+  validity <- function(w) diag(t(S) %*% w) / sqrt(diag(t(w) %*% r %*% w))
+  put("determinacy", rbind(sqrt(factor.scores(r, pro$L, Phi = pro$Phi, method = "Thurstone")$R2),
+                           validity(factor.scores(r, pro$L, Phi = pro$Phi, method = "Bartlett")$weights),
+                           tb$R2))
+  # the loadings table's order: psych's fa.sort of the promax pattern
+  P <- pro$L; rownames(P) <- seq_len(p)
+  put("promax_order", as.integer(rownames(fa.sort(P))))
   }
 
   kmo <- KMO(r)
@@ -233,6 +245,17 @@ for (set in sets) {
   par <- fa.parallel(r, n.obs = n, fa = "pc", n.iter = 100, plot = FALSE)
   put("parallel", par$pc.sim)
   put("parallel_factors", which(!(e$values > par$pc.sim))[1] - 1)
+  # common factors (squared multiple correlations on the diagonal); the 95th
+  # percentile, which fa.parallel compares but returns the mean of
+  set.seed(1)
+  pf <- fa.parallel(r, n.obs = n, fa = "fa", SMC = TRUE, n.iter = 100, plot = FALSE)
+  put("parallel_fa_observed", pf$fa.values); put("parallel_fa", pf$fa.sim)
+  put("parallel_fa_spread", apply(pf$values, 2, sd)); put("parallel_fa_factors", pf$nfact)
+  set.seed(1)
+  pq <- fa.parallel(r, n.obs = n, fa = "both", SMC = TRUE, n.iter = 100, quant = 0.95, plot = FALSE)
+  q95 <- apply(pq$values, 2, quantile, 0.95)
+  put("parallel_pc_quantile", q95[1:p]); put("parallel_fa_quantile", q95[p + 1:p])
+  put("parallel_quantile_factors", c(pq$ncomp, pq$nfact))
   writeLines(lines, file.path(out, paste0(name, ".ref")))
 }
 
