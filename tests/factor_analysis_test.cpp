@@ -1,6 +1,6 @@
 // Factor extraction, rotations, score weights and the adequacy figures
 // against reference values computed once with R (tests/reference/
-// make_reference.R) on six data sets that R ships.
+// make_reference.R) on six data sets that R ships and a simulated one.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
