@@ -1,6 +1,6 @@
 // Factor extraction, rotations, score weights and the adequacy figures
 // against reference values computed once with R (tests/reference/
-// make_reference.R) on six data sets that R ships.
+// make_reference.R) on six data sets that R ships and a simulated one.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -56,7 +56,7 @@ double gap(const MatrixXd& ours, const MatrixXd& theirs)
     return ((ours - theirs).array().abs() / theirs.array().abs().max(1)).maxCoeff();
 }
 
-const char* const kSets[] = {"usarrests", "swiss", "attitude", "mtcars", "state", "bfi"};
+const char* const kSets[] = {"usarrests", "swiss", "attitude", "mtcars", "state", "bfi", "simulated"};
 
 FactorSolution solve(const MatrixXd& r, const char* method, const char* rotation, const char* scores, int k)
 {
@@ -78,6 +78,8 @@ TEST(FactorAnalysis, ExtractionsRotationsAndScoresMatchR)
         const FactorSolution ml = solve(r, "ml", "none", "regression", kml);
         EXPECT_LT(gap(ml.rotation.pattern, ref["ml"]), 1e-6);
         EXPECT_LT(gap(ml.uniquenesses, ref["ml_uniquenesses"]), 1e-6);
+        EXPECT_LT(gap(ml.communalities + ml.uniquenesses, r.diagonal()), 1e-5) << "at the optimum";
+        EXPECT_LT(gap(pa.communalities + pa.uniquenesses, r.diagonal()), 1e-12);
         const ModelFit fit = model_fit(r, static_cast<long long>(ref["rows"](0)), kml, ml.extraction.objective);
         const Eigen::Matrix<double, 6, 1> figures(fit.test.chi2, fit.test.df, fit.test.p, fit.rmsea, fit.tli, fit.bic);
         EXPECT_LT(gap(figures, ref["ml_fit"]), 1e-6) << figures.transpose();
@@ -85,7 +87,9 @@ TEST(FactorAnalysis, ExtractionsRotationsAndScoresMatchR)
             SCOPED_TRACE(method);
             const FactorSolution f = solve(r, method.c_str(), "none", "regression", kml);
             EXPECT_LT(gap(f.rotation.pattern, ref[method]), 1e-6);
-            EXPECT_LT(gap(f.uniquenesses, ref[method + "_uniquenesses"]), 1e-6);
+            EXPECT_LT(gap(f.extraction.fitted, ref[method + "_uniquenesses"]), 1e-6);
+            // Reported, as psych's u2, as the diagonal less the communalities.
+            EXPECT_LT(gap(f.communalities + f.uniquenesses, r.diagonal()), 1e-12);
             EXPECT_TRUE(f.extraction.converged);
             const ModelFit fit = model_fit(r, static_cast<long long>(ref["rows"](0)), kml,
                                            model_discrepancy(r, f.rotation.pattern, f.rotation.phi));
@@ -96,6 +100,8 @@ TEST(FactorAnalysis, ExtractionsRotationsAndScoresMatchR)
             EXPECT_LT(gap(figures, ref[method + "_fit"]), 1e-6) << figures.transpose();
             EXPECT_LT(gap(residual.complexity, ref[method + "_complexity"]), 1e-6);
         }
+        // psych's Bartlett weights of minres take those uniquenesses.
+        EXPECT_LT(gap(solve(r, "minres", "none", "bartlett", kml).weights, ref["minres_bartlett"]), 1e-6);
         if (k < 2)
             continue;
         RotationSettings settings;
@@ -113,6 +119,7 @@ TEST(FactorAnalysis, ExtractionsRotationsAndScoresMatchR)
         } rotations[] = {
             {"varimax", "varimax", 1e-8},
             {"promax", "promax", 1e-8},
+            {"promax_normalized", "promax", 1e-8, 0, true},
             {"quartimax", "quartimax", 1e-6},
             {"oblimin", "oblimin", 1e-6},
             {"geominT", "geominT", 1e-6},
@@ -134,10 +141,15 @@ TEST(FactorAnalysis, ExtractionsRotationsAndScoresMatchR)
             settings.starts = c.starts;
             const FactorSolution f = factor_solution(
                 r, {find_extraction("pa"), find_rotation(c.rotation), find_scores("regression"), k, settings});
-            EXPECT_LT(gap(f.rotation.pattern, ref[c.key]), c.tolerance);
+            // Bentler's oblique minimum on the simulated set is flat (its
+            // criterion 8.8e-8 is R's to 1e-6): points where the gradient is
+            // below 1e-8 lie 7e-5 apart.
+            const double tolerance =
+                set == std::string("simulated") && c.key == std::string("bentlerQ") ? 1e-4 : c.tolerance;
+            EXPECT_LT(gap(f.rotation.pattern, ref[c.key]), tolerance);
             const std::string phi = std::string(c.key) + "_phi";
             if (ref.count(phi)) {
-                EXPECT_LT(gap(f.rotation.phi, ref[phi]), c.tolerance);
+                EXPECT_LT(gap(f.rotation.phi, ref[phi]), tolerance);
             }
             EXPECT_LT(gap(f.communalities, pa.communalities), 1e-10) << "a rotation keeps the communalities";
             EXPECT_EQ(f.rotation.starts, find_rotation(c.rotation)->criterion ? c.starts : 1);

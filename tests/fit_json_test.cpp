@@ -90,7 +90,8 @@ TEST(FitJson, ReportHasEveryKeyAndTheNumbersOfTheOtherOutputs)
     const std::pair<std::vector<std::string>, std::string> runs[] = {
         {{}, ""},
         {{"--method=pa", "--rotate=promax", "-k", "2"}, "/promax_power"},
-        {{"--method=minres", "--rotate=geominQ", "-k", "2"}, fit + "/geomin_delta"},
+        {{"--method=minres", "--rotate=geominQ", "-k", "2"},
+         fit + "/geomin_delta /rotation_starts/starts /rotation_starts/starts_at_best"},
         {{"--method=ml", "-k", "2"}, fit},
         {{"-k", "parallel", "--covariance"},
          "/parallel/observed /parallel/simulated /parallel/replicates /parallel/seed /parallel/factors "

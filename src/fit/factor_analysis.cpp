@@ -224,11 +224,18 @@ FactorSolution factor_solution(const MatrixXd& matrix, const FactorSettings& set
     result.communalities = r.pattern.cwiseProduct(result.structure).rowwise().sum();
     result.uniquenesses = result.extraction.uniquenesses;
     result.variance = (r.phi * r.pattern.transpose() * r.pattern).diagonal();
+    const Eigen::VectorXd& held = heywood_uniquenesses(result);
     for (int i = 0; i < p; ++i)
-        if (result.uniquenesses[i] <= kLeastUniqueness * matrix(i, i) * (1 + 1e-9))
+        if (held[i] <= kLeastUniqueness * matrix(i, i) * (1 + 1e-9))
             result.heywood.push_back(i);
     result.weights = settings.scores->weights(matrix, result);
     return result;
+}
+
+const Eigen::VectorXd& heywood_uniquenesses(const FactorSolution& solution)
+{
+    const Extraction& e = solution.extraction;
+    return e.fitted.size() ? e.fitted : e.uniquenesses;
 }
 
 void use_weights(Fit& fit, const FactorSolution& solution)

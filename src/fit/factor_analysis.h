@@ -53,7 +53,7 @@ struct FactorSolution {
     Eigen::VectorXd uniquenesses;
     Eigen::VectorXd variance;  // explained by each factor: diag(Phi L'L)
     Eigen::MatrixXd weights;   // variables x factors: the score coefficients
-    std::vector<int> heywood;  // the variables (from 0) whose uniqueness is at most 0.005 of their variance
+    std::vector<int> heywood;  // the variables (from 0) whose heywood_uniquenesses are at most 0.005 of their variance
 };
 
 struct ScoreMethod {
@@ -107,6 +107,11 @@ FactorSolution factor_solution(const Eigen::MatrixXd& matrix, const FactorSettin
 // correlation two scores that fit the model equally well can have.
 Eigen::VectorXd score_validity(const Eigen::MatrixXd& matrix, const FactorSolution& solution,
                                const Eigen::MatrixXd& weights);
+
+// The uniquenesses a Heywood case is found in and reported by: those the
+// search fitted, which its bound holds, or the reported ones of a method
+// without a bound.
+const Eigen::VectorXd& heywood_uniquenesses(const FactorSolution& solution);
 
 // A factor model: puts the solution's weights in front of the remaining
 // components; the loadings become the correlations of the variables with

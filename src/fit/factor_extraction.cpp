@@ -450,7 +450,7 @@ Extraction maximum_likelihood(const MatrixXd& r, int factors, std::uint64_t seed
         "maximum likelihood did not converge: the discrepancy is not a number");
     result.objective = likelihood.value(best.psi);
     result.loadings = r.diagonal().cwiseSqrt().asDiagonal() * likelihood.loadings(best.psi);
-    result.uniquenesses = r.diagonal().cwiseProduct(best.psi);
+    result.uniquenesses = result.fitted = r.diagonal().cwiseProduct(best.psi);
     return result;
 }
 
@@ -623,7 +623,8 @@ Extraction least_squares(const MatrixXd& m, int factors, std::uint64_t seed, Wei
     }
     result.objective = residuals.value(psi);
     result.loadings = residuals.loadings();
-    result.uniquenesses = m.diagonal().cwiseProduct(psi);
+    result.fitted = m.diagonal().cwiseProduct(psi);
+    result.uniquenesses = m.diagonal() - result.loadings.rowwise().squaredNorm();
     if (weighing != Weighing::off_diagonal)
         result.converged = projected_gradient(psi, residuals.gradient(psi)) <= kGradientTolerance;
     return result;

@@ -12,13 +12,20 @@
 #include <Eigen/Core>
 
 struct Extraction {
-    Eigen::MatrixXd loadings;      // variables x factors, unrotated
-    Eigen::VectorXd uniquenesses;  // the diagonal of the matrix less the communalities
-    int iterations = 0;            // of principal axis, or of the best start's search
-    double objective = 0;          // maximum likelihood, minimum residual: what is minimized
-    bool converged = true;         // the best start's projected gradient is within tolerance
-    int starts = 0;                // the starts searched from
-    int best_starts = 0;           // and how many of them reached the best objective
+    Eigen::MatrixXd loadings;  // variables x factors, unrotated
+    // The diagonal of the matrix less the communalities; maximum likelihood's
+    // are those it fitted, which equal them at its optimum.
+    Eigen::VectorXd uniquenesses;
+    // Those the search of maximum likelihood or least squares fitted, which
+    // its bound holds (least squares leaves the diagonal out of its fit, so
+    // these need not be the diagonal less the communalities); empty for the
+    // methods without such a search.
+    Eigen::VectorXd fitted;
+    int iterations = 0;     // of principal axis, or of the best start's search
+    double objective = 0;   // maximum likelihood, minimum residual: what is minimized
+    bool converged = true;  // the best start's projected gradient is within tolerance
+    int starts = 0;         // the starts searched from
+    int best_starts = 0;    // and how many of them reached the best objective
 };
 
 enum class ChiSquareSource {

@@ -163,7 +163,7 @@ int fit_files(const Options& options)
             for (const int i : heywood) {
                 char value[40];
                 std::snprintf(value, sizeof value, "%s%g", values.empty() ? "" : ", ",
-                              factors->solution.uniquenesses[i]);
+                              heywood_uniquenesses(factors->solution)[i]);
                 variables += (variables.empty() ? "" : ", ") + std::to_string(i + 1);
                 values += value;
             }

@@ -88,10 +88,11 @@ std::string json_report(const Fit& result, bool covariance, const FitSource& sou
         parameter && !(parameter->at_zero && s.rotation_settings.*parameter->value == 0))
         report[parameter->key] = s.rotation_settings.*parameter->value;
     // Present when asked for: whether the rotation was Kaiser normalized,
-    // and how many of its starts reached the best criterion value.
+    // and how many of its starts reached the best criterion value (one
+    // factor is not turned: no starts).
     if (s.rotation_settings.normalize)
         report["kaiser_normalized"] = kaiser_normalized(*s.rotation, s.rotation_settings);
-    if (s.rotation->criterion && s.rotation_settings.starts > 1)
+    if (s.rotation->criterion && f.rotation.starts > 1)
         report["rotation_starts"] = {{"starts", f.rotation.starts}, {"starts_at_best", f.rotation.best_starts}};
     if (factors.fit) {
         json fit = test_of(factors.fit->test);

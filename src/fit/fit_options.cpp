@@ -53,7 +53,7 @@ the loadings in comment lines.
       --normalize      Kaiser's normalization for the rotations other than
                        varimax and promax (which always have it)
       --rotation-starts=N  rotate from the identity and N-1 random starts
-                       of --seed, keeping the best (default 1)
+                       of --seed, keeping the best (default 100)
       --scores=TYPE    the score coefficients of the factors: regression
                        (default), bartlett or tenberge (ten Berge's: scores
                        that correlate as the factors do)

@@ -121,10 +121,10 @@ std::string factor_method(const FactorReport& factors, bool covariance)
             append(text, " (%s %g)", parameter->label, value);
     }
     // Said only when asked for, as the JSON report says them.
-    if (s.rotation->criterion && s.rotation_settings.normalize)
+    if (normalize_applies(*s.rotation) && s.rotation_settings.normalize)
         text += ", Kaiser normalized";
-    if (s.rotation->criterion && s.rotation_settings.starts > 1)
-        append(text, ", best of %d starts", s.rotation_settings.starts);
+    if (s.rotation->criterion && factors.solution.rotation.starts > 1)
+        append(text, ", best of %d starts", factors.solution.rotation.starts);
     append(text, ", %s scores", s.scores->description);
     const auto n = static_cast<int>(factors.solution.uniquenesses.size());
     if (s.factors < n)

@@ -96,14 +96,19 @@ Rotation varimax(const MatrixXd& a, const RotationSettings&)
 // Promax (Hendrickson and White 1964) as R's stats::promax, from the
 // converged varimax V: U the least-squares fit of V U to V o |V|^(m-1),
 // columns scaled so that Phi = U^-1 U^-T has a unit diagonal; the pattern is
-// V U and the structure V U^-T.
+// V U and the structure V U^-T. With settings.normalize, as psych's
+// fa(rotate = "promax"): U is fitted to the rows of V scaled to unit length
+// (D^-1 V U to D^-1 V o |D^-1 V|^(m-1)), so that each variable weighs alike
+// in the fit, not only in the varimax; the pattern is still V U.
 Rotation promax(const MatrixXd& a, const RotationSettings& settings)
 {
     Rotation vm = varimax(a, settings);
     const auto k = a.cols();
     if (k < 2)
         return vm;
-    const MatrixXd& v = vm.pattern;
+    const MatrixXd scaled =
+        settings.normalize ? MatrixXd(row_lengths(vm.pattern).cwiseInverse().asDiagonal() * vm.pattern) : MatrixXd();
+    const MatrixXd& v = settings.normalize ? scaled : vm.pattern;
     const MatrixXd target = v.cwiseProduct(v.cwiseAbs().array().pow(settings.promax_power - 1).matrix());
     MatrixXd u = v.householderQr().solve(target);
     const Eigen::PartialPivLU<MatrixXd> gram(u.transpose() * u);
@@ -111,7 +116,7 @@ Rotation promax(const MatrixXd& a, const RotationSettings& settings)
     u = u * d.cwiseSqrt().asDiagonal();
     const Eigen::PartialPivLU<MatrixXd> lu(u);
     const MatrixXd u_inverse = lu.solve(MatrixXd::Identity(k, k));
-    return {v * u, u_inverse * u_inverse.transpose(), vm.structure * u_inverse.transpose(), vm.iterations,
+    return {vm.pattern * u, u_inverse * u_inverse.transpose(), vm.structure * u_inverse.transpose(), vm.iterations,
             vm.converged};
 }
 
@@ -223,6 +228,11 @@ std::span<const RotationMethod> rotation_methods()
 bool kaiser_normalized(const RotationMethod& method, const RotationSettings& settings)
 {
     return method.kaiser_normalized || (settings.normalize && method.criterion);
+}
+
+bool normalize_applies(const RotationMethod& method)
+{
+    return method.criterion || method.own == promax;
 }
 
 Rotation rotate(const RotationMethod& method, const MatrixXd& loadings, const RotationSettings& settings)

@@ -1,7 +1,8 @@
 # Reference values for scorix-fit's factor analysis, from R and the psych and
 # GPArotation packages (Debian: r-base-core, r-cran-psych, r-cran-gparotation).
-#   Rscript tests/reference/make_reference.R [DIR]
-# writes DIR/NAME.ref for each data set (default: this script's directory)
+#   Rscript tests/reference/make_reference.R [DIR [NAME...]]
+# writes DIR/NAME.ref for each data set, or for those named (default: this
+# script's directory)
 # and the small data sets as NAME.dat (and NAME.target, the target of the
 # target rotations, for sets of more than one factor). Each .ref holds blocks "key rows cols"
 # followed by that many rows of numbers, 17 significant digits.
@@ -9,6 +10,19 @@ suppressMessages({ library(psych); library(GPArotation) })
 args <- commandArgs(trailingOnly = TRUE)
 here <- dirname(sub("^--file=", "", grep("^--file=", commandArgs(), value = TRUE)))
 out <- if (length(args) > 0) args[1] else here
+chosen <- args[-1]
+
+# 20,000 rows of 50 variables with a known structure: 10 variables on each
+# of 5 factors that correlate 0.3, loadings drawn from 0.4 to 0.8, normal
+# errors that make every variance 1.
+simulate <- function() {
+  set.seed(26)
+  n <- 20000; k <- 5; loading <- runif(50, 0.4, 0.8)
+  L <- matrix(0, 50, k); L[cbind(1:50, rep(1:k, each = 10))] <- loading
+  Phi <- matrix(0.3, k, k); diag(Phi) <- 1
+  f <- matrix(rnorm(n * k), n) %*% chol(Phi)
+  f %*% t(L) + matrix(rnorm(n * 50), n) %*% diag(sqrt(1 - loading^2))
+}
 
 # name, data, factors (principal axis, rotations, scores), factors of the ML fit
 sets <- list(
@@ -17,7 +31,9 @@ sets <- list(
   list("attitude", attitude, 2, 2),
   list("mtcars", mtcars, 3, 3),
   list("state", state.x77, 3, 3),
-  list("bfi", na.omit(bfi[, 1:25]), 5, 5))
+  list("bfi", na.omit(bfi[, 1:25]), 5, 5),
+  list("simulated", simulate(), 5, 5))
+if (length(chosen) > 0) sets <- Filter(function(set) set[[1]] %in% chosen, sets)
 
 # scorix-fit's convention: columns by decreasing explained variance (for an
 # oblique solution diag(Phi L'L)), each signed so that its loadings sum > 0.
@@ -140,7 +156,7 @@ for (set in sets) {
     lines <<- c(lines, paste(key, nrow(m), ncol(m)),
                 apply(m, 1, function(row) paste(sprintf("%.17g", row), collapse = " ")))
   }
-  if (name != "bfi")
+  if (!name %in% c("bfi", "simulated"))
     write.table(x, file.path(out, paste0(name, ".dat")), row.names = FALSE, col.names = FALSE)
   put("rows", n); put("factors", k); put("ml_factors", kml); put("correlation", r)
   e <- eigen(r, symmetric = TRUE)
@@ -172,6 +188,8 @@ for (set in sets) {
     put(paste0(fm, "_complexity"), rowSums(ls$L^2)^2 / rowSums(ls$L^4))  # Hoffman's
   }
   put("minres_fit", fit_indices(r, mr$L, n))
+  # psych's Bartlett weights take the uniquenesses 1 - h2, not minres's fit
+  put("minres_bartlett", factor.scores(r, normalize(mr$L)$L, method = "Bartlett")$weights)
   put("minres_complexity", rowSums(mr$L^2)^2 / rowSums(mr$L^4))
 
   if (k > 1) {
@@ -192,20 +210,28 @@ for (set in sets) {
   ui <- solve(U)
   pro <- normalize(V %*% U, ui %*% t(ui))
   put("promax", pro$L); put("promax_phi", pro$Phi)
-  qm <- GPArotation::quartimax(A, normalize = FALSE, eps = 1e-8, maxit = 10000)
-  put("quartimax", normalize(qm$loadings)$L)
-  ob <- GPArotation::oblimin(A, normalize = FALSE, eps = 1e-8, maxit = 10000)
-  obn <- normalize(ob$loadings, ob$Phi)
-  put("oblimin", obn$L); put("oblimin_phi", obn$Phi)
-  gt <- GPArotation::geominT(A, normalize = FALSE, eps = 1e-8, maxit = 10000)
-  put("geominT", normalize(gt$loadings)$L)
-  gq <- GPArotation::geominQ(A, normalize = FALSE, eps = 1e-8, maxit = 10000)
-  gqn <- normalize(gq$loadings, gq$Phi)
-  put("geominQ", gqn$L); put("geominQ_phi", gqn$Phi)
+  # psych's fa(rotate = "promax"): the rows scaled to unit length for the
+  # whole rotation (its kaiser(, rotate = "Promax")), here of the converged
+  # varimax, which psych's varimax call turns no further
+  pk <- kaiser(vm$loadings, rotate = "Promax")
+  pkn <- normalize(pk$loadings, pk$Phi)
+  put("promax_normalized", pkn$L); put("promax_normalized_phi", pkn$Phi)
+  ps <- fa(r, nfactors = k, fm = "pa", rotate = "promax", min.err = 1e-12, max.iter = 5000)
+  psn <- normalize(ps$loadings, ps$Phi)
+  message(name, ": psych::fa promax differs from the block by ", max(abs(psn$L - pkn$L)), " in loadings, ",
+          max(abs(psn$Phi - pkn$Phi)), " in Phi")
+  # a rotation that does not converge in 10000 steps has no block (targetQ
+  # on bfi, not in 100000 either; geomin, equamax, biquartimin and the
+  # target's on the simulated set)
   gpa <- function(key, r) {
+    if (!r$convergence) return()
     n <- normalize(r$loadings, if (is.null(r$Phi)) diag(k) else r$Phi)
     put(key, n$L); if (!is.null(r$Phi)) put(paste0(key, "_phi"), n$Phi)
   }
+  gpa("quartimax", GPArotation::quartimax(A, normalize = FALSE, eps = 1e-8, maxit = 10000))
+  gpa("oblimin", GPArotation::oblimin(A, normalize = FALSE, eps = 1e-8, maxit = 10000))
+  gpa("geominT", GPArotation::geominT(A, normalize = FALSE, eps = 1e-8, maxit = 10000))
+  gpa("geominQ", GPArotation::geominQ(A, normalize = FALSE, eps = 1e-8, maxit = 10000))
   gpa("equamax", cfT(A, kappa = k / (2 * p), normalize = FALSE, eps = 1e-8, maxit = 10000))
   gpa("bentlerT", bentlerT(A, normalize = FALSE, eps = 1e-8, maxit = 10000))
   gpa("bentlerQ", bentlerQ(A, normalize = FALSE, eps = 1e-8, maxit = 10000))
@@ -216,9 +242,7 @@ for (set in sets) {
   B <- sign(V) * (abs(V) == apply(abs(V), 1, max))
   write.table(B, file.path(out, paste0(name, ".target")), row.names = FALSE, col.names = FALSE)
   gpa("targetT", targetT(A, Target = B, normalize = FALSE, eps = 1e-8, maxit = 10000))
-  # on bfi it does not converge in 10000 (nor 100000) steps: no reference there
-  tq <- targetQ(A, Target = B, normalize = FALSE, eps = 1e-8, maxit = 10000)
-  if (tq$convergence) gpa("targetQ", tq)
+  gpa("targetQ", targetQ(A, Target = B, normalize = FALSE, eps = 1e-8, maxit = 10000))
 
   put("regression", factor.scores(r, pro$L, Phi = pro$Phi, method = "Thurstone")$weights)
   put("bartlett", factor.scores(r, pro$L, Phi = pro$Phi, method = "Bartlett")$weights)
@@ -267,6 +291,7 @@ for (set in sets) {
 # of factanal's gradient, until that gradient is below 1e-11.
 sklearn <- "/usr/lib/python3/dist-packages/sklearn/datasets/data"
 optima <- list(list("wine", "wine_data.csv", 5), list("breast_cancer", "breast_cancer.csv", 3:5))
+if (length(chosen) > 0) optima <- Filter(function(set) set[[1]] %in% chosen, optima)
 for (set in optima) {
   # A count line first, the class last.
   x <- as.matrix(read.csv(file.path(sklearn, set[[2]]), skip = 1, header = FALSE))
