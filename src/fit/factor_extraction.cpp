@@ -4,16 +4,20 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <Eigen/Cholesky>
 #include <Eigen/Eigenvalues>
 #include <Eigen/QR>
 
+#include "common/parallel.h"
 #include "fit/linear_algebra.h"
 
 // LAPACK's MRRR solver: selected eigenpairs of a symmetric tridiagonal matrix.
@@ -395,19 +399,43 @@ Search newton(Likelihood& likelihood, Search from)
 // the earliest; `result` gets the count of starts, of those that reached
 // it, and the iterations and convergence of the kept one. None is kept
 // when every objective is not a number: then `not_a_number` is thrown.
+// With more than one thread the starts are searched side by side, which
+// needs a `search` whose result depends on its start alone: then every
+// thread count finds the same.
 template <class SearchFrom>
 Search lowest_of_starts(VectorXd start, std::uint64_t seed, SearchFrom search, Extraction& result,
-                        const char* not_a_number)
+                        const char* not_a_number, int threads = 1)
 {
     std::mt19937_64 random(seed);
-    std::vector<Search> found;
+    std::vector<VectorXd> starts;
     for (int s = 0; s < kLikelihoodStarts; ++s) {
         if (s > 0)
             for (double& u : start)
                 u = kLeastUniqueness +
                     (kMostUniqueness - kLeastUniqueness) * (static_cast<double>(random() >> 11) * 0x1p-53);
-        found.push_back(search(start));
+        starts.push_back(start);
     }
+    std::vector<Search> found(starts.size());
+    std::vector<std::exception_ptr> failed(starts.size());
+    std::atomic<std::size_t> next = 0;
+    auto work = [&] {
+        for (std::size_t s; (s = next++) < starts.size();) {
+            try {
+                found[s] = search(starts[s]);
+            } catch (...) {
+                failed[s] = std::current_exception();
+            }
+        }
+    };
+    {
+        std::vector<std::jthread> helpers;
+        for (int t = 1; t < std::min(threads, kLikelihoodStarts); ++t)
+            helpers.emplace_back(work);
+        work();
+    }
+    for (const std::exception_ptr& failure : failed)
+        if (failure)
+            std::rethrow_exception(failure);
     double lowest = INFINITY;
     for (const Search& s : found)
         lowest = std::min(lowest, s.objective);
@@ -672,14 +700,19 @@ Extraction least_squares(const MatrixXd& m, int factors, std::uint64_t seed, Wei
         // The starts on the full sum, the best finished on the off-diagonal
         // one: at once when no uniqueness is at a bound, where the two have
         // the same minimum.
-        FullResiduals full(m, factors);
-        auto coarse = [&](const VectorXd& from) {
+        // Each start's search begins with the eigenpairs of psych's start
+        // and carries its own from there, so that it depends on its start
+        // alone and the starts can be searched on every thread.
+        FullResiduals first(m, factors);
+        first.value(start);
+        auto coarse = [&first](const VectorXd& from) {
+            FullResiduals full = first;
             Search found = quasi_newton(full, from, 10);
             full.value(found.psi);
             found.converged = projected_gradient(found.psi, full.gradient(found.psi)) <= kGradientTolerance;
             return found;
         };
-        psi = lowest_of_starts(start, seed, coarse, result, not_a_number.c_str()).psi;
+        psi = lowest_of_starts(start, seed, coarse, result, not_a_number.c_str(), thread_count()).psi;
         const int iterations = result.iterations;
         residuals.value(psi);
         result.converged = projected_gradient(psi, residuals.gradient(psi)) <= kGradientTolerance;
