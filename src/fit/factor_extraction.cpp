@@ -589,8 +589,13 @@ constexpr Eigen::Index kManyVariables = 100;
 // by the largest uniqueness, which makes it positive semi-definite (M is
 // positive definite), so the sweep finds the largest eigenvalues, not those
 // of largest magnitude. Pairs whose residual stays above 1e-11 of the
-// largest eigenvalue after 40 sweeps (eigenvalues too close together), and
-// the first evaluation, take the tridiagonal route of principal axis.
+// largest eigenvalue after 10 sweeps (eigenvalues too close together), and
+// the first evaluation, take the tridiagonal route of principal axis. On
+// 500 variables with 10 factors a sweep costs about a thousandth of a full
+// decomposition, and an evaluation takes about four. Where eigenvalues
+// beyond the k-th come near it (4 factors fitted to data of 10), most
+// evaluations end on the tridiagonal route: 10 sweeps before it, not 40,
+// took 2.7 s of CPU instead of 3.9 s on 150 such variables.
 class LeadingPairs {
 public:
     explicit LeadingPairs(int wanted) : wanted_(wanted) {}
@@ -600,7 +605,7 @@ public:
         const Eigen::Index p = s.rows(), block = std::min<Eigen::Index>(p, wanted_ + 4);
         if (pairs_.vectors.cols() == block) {
             MatrixXd v = pairs_.vectors;
-            for (int sweep = 0; sweep < 40; ++sweep) {
+            for (int sweep = 0; sweep < 10; ++sweep) {
                 MatrixXd w = s * v + shift * v;
                 const MatrixXd h = v.transpose() * w;
                 const Eigen::SelfAdjointEigenSolver<MatrixXd> ritz((h + h.transpose()) / 2);
@@ -699,10 +704,10 @@ Extraction least_squares(const MatrixXd& m, int factors, std::uint64_t seed, Wei
     if (weighing == Weighing::off_diagonal && m.rows() > kManyVariables) {
         // The starts on the full sum, the best finished on the off-diagonal
         // one: at once when no uniqueness is at a bound, where the two have
-        // the same minimum.
-        // Each start's search begins with the eigenpairs of psych's start
-        // and carries its own from there, so that it depends on its start
-        // alone and the starts can be searched on every thread.
+        // the same minimum. Each start's search begins with the eigenpairs
+        // of psych's start and carries its own from there, so that it
+        // depends on its start alone and the starts can be searched on
+        // every thread.
         FullResiduals first(m, factors);
         first.value(start);
         auto coarse = [&first](const VectorXd& from) {
