@@ -455,8 +455,7 @@ TEST(FactorAnalysis, HeywoodCasesNameEveryVariableAndTheMethodsBound)
 }
 
 // 120 variables of exactly 4 factors (0.5 to 0.8 on one, 0.1 on the next):
-// minimum residual's search for many variables finds their uniquenesses
-// from every start.
+// minimum residual's search for many variables finds them from every start.
 TEST(FactorAnalysis, MinimumResidualOfManyVariablesFindsAnExactModel)
 {
     const int p = 120, k = 4;
@@ -469,7 +468,6 @@ TEST(FactorAnalysis, MinimumResidualOfManyVariablesFindsAnExactModel)
     const Eigen::VectorXd uniquenesses = Eigen::VectorXd::Ones(p) - r.diagonal();
     r.diagonal().setOnes();
     const FactorSolution f = solve(r, "minres", "none", "regression", k);
-    // Every start's search reaches the one minimum (0).
     EXPECT_EQ(std::tuple(f.extraction.converged, f.extraction.best_starts), std::tuple(true, kLikelihoodStarts));
     EXPECT_LT((f.uniquenesses - uniquenesses).cwiseAbs().maxCoeff(), 1e-8);
 }
