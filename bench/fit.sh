@@ -19,7 +19,7 @@ numpy=1
 cmake -S "$top" -B "$top/build-bench" -DCMAKE_BUILD_TYPE=Release -DSCORIX_TESTS=OFF >/dev/null
 cmake --build "$top/build-bench" -j"$(nproc)" --target scorix-fit >/dev/null
 tool=$top/build-bench/scorix-fit
-[ -f "$data/w20k.dat" ] || /usr/bin/python3 "$top/bench/make_data.py" "$data" --no-10m
+[ -f "$data/f20k.dat" ] || /usr/bin/python3 "$top/bench/make_data.py" "$data" --no-10m
 /usr/bin/python3 -c 'import numpy' 2>/dev/null || numpy=0
 . "$top/bench/common.sh"
 
@@ -62,12 +62,23 @@ factor_run "1M x 20 pa promax -k 2" d1m.dat --method=pa --rotate=promax -k 2
 factor_run "20k x 500 pc" w20k.dat
 factor_run "20k x 500 pa promax -k 10" w20k.dat --method=pa --rotate=promax -k 10
 factor_run "20k x 500 ml -k 10" w20k.dat --method=ml -k 10
+factor_run "20k x 500, 10 factors, minres oblimin -k 10" f20k.dat --method=minres --rotate=oblimin -k 10
+# The kaiser default on noise (242 of 500): every factor model is refused
+# before the fit, components are fitted; exit status beside the time.
+for method in pc pa ml minres wls gls; do
+  start=$(date +%s.%N)
+  status=0
+  (cd "$data" && timeout 120 "$tool" -q -o fit.fsc --method=$method w20k.dat </dev/null >/dev/null 2>&1) || status=$?
+  awk -v m="$method" -v s="$start" -v e="$(date +%s.%N)" -v x="$status" \
+    'BEGIN { printf "%-44s %8.2f s wall, status %d\n", "scorix-fit 20k x 500 noise kaiser " m, e - s, x }'
+done
 # R's psych, GPArotation and factanal on the same data (one run each: they
 # take minutes), when installed: bench/r_fit.R prints its reading apart.
 if command -v Rscript >/dev/null && Rscript -e 'library(psych); library(GPArotation)' >/dev/null 2>&1; then
   echo "R (wall s, CPU s; the reading of the file apart):"
   Rscript "$top/bench/r_fit.R" "$data/d1m.dat" 2 1 pc pa ml parallel | sed 's/^/  1M x 20 /'
   Rscript "$top/bench/r_fit.R" "$data/w20k.dat" 10 1 pc pa ml | sed 's/^/  20k x 500 /'
+  Rscript "$top/bench/r_fit.R" "$data/f20k.dat" 10 3 minres | sed 's/^/  20k x 500, 10 factors /'
 fi
 rm -f "$data/fit.fsc" "$data/numpy.eig"
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"

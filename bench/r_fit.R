@@ -4,7 +4,9 @@
 #
 #   Rscript bench/r_fit.R DATA K RUNS WHAT...
 #   WHAT: pc (prcomp), pa (psych::fa, principal axis, promax), ml (factanal),
-#         parallel (psych::fa.parallel on components, 100 replicates)
+#         parallel (psych::fa.parallel on components, 100 replicates),
+#         minres (psych::fa, minimum residual, oblimin; its defaults, from
+#         the correlation matrix as scorix-fit fits it)
 args <- commandArgs(TRUE)
 file <- args[1]; k <- as.integer(args[2]); runs <- as.integer(args[3])
 suppressMessages({ library(psych); library(GPArotation) })
@@ -22,7 +24,9 @@ fits <- list(
   pa = function() fa(x, nfactors = k, fm = "pa", rotate = "promax", SMC = TRUE, min.err = 1e-12,
                      max.iter = 5000, warnings = FALSE),
   ml = function() factanal(x, factors = k, rotation = "none", control = list(opt = list(factr = 1, maxit = 10000))),
-  parallel = function() fa.parallel(x, fa = "pc", n.iter = 100, plot = FALSE))
+  parallel = function() fa.parallel(x, fa = "pc", n.iter = 100, plot = FALSE),
+  minres = function() fa(cor(x), nfactors = k, n.obs = nrow(x), fm = "minres", rotate = "oblimin",
+                         warnings = FALSE))
 for (what in args[-(1:3)]) {
   t <- sapply(seq_len(runs), function(i) timed(fits[[what]]))
   cat(sprintf("%s %.2f %.2f\n", what, median(t[1, ]), median(t[2, ])))

@@ -466,6 +466,24 @@ TEST(FactorAnalysis, HeywoodCasesNameEveryVariableAndTheMethodsBound)
     }
 }
 
+// 120 variables of exactly 4 factors (0.5 to 0.8 on one, 0.1 on the next):
+// minimum residual's search for many variables finds them from every start.
+TEST(FactorAnalysis, MinimumResidualOfManyVariablesFindsAnExactModel)
+{
+    const int p = 120, k = 4;
+    MatrixXd loadings = MatrixXd::Zero(p, k);
+    for (int i = 0; i < p; ++i) {
+        loadings(i, i % k) = 0.5 + 0.3 * i / p;
+        loadings(i, (i + 1) % k) = 0.1;
+    }
+    MatrixXd r = loadings * loadings.transpose();
+    const Eigen::VectorXd uniquenesses = Eigen::VectorXd::Ones(p) - r.diagonal();
+    r.diagonal().setOnes();
+    const FactorSolution f = solve(r, "minres", "none", "regression", k);
+    EXPECT_EQ(std::tuple(f.extraction.converged, f.extraction.best_starts), std::tuple(true, kLikelihoodStarts));
+    EXPECT_LT((f.uniquenesses - uniquenesses).cwiseAbs().maxCoeff(), 1e-8);
+}
+
 TEST(FactorAnalysis, ImpossibleModelsStopWithAClearErrorAndNoOutput)
 {
     const struct {

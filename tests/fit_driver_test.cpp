@@ -1,6 +1,7 @@
 // scorix-fit: properties that catch real faults, every bad input's error, and
 // a small case against reference values computed once with numpy.
 #include <cmath>
+#include <cstdint>
 #include <random>
 #include <sstream>
 #include <tuple>
@@ -223,6 +224,12 @@ TEST(Fit, SmallCaseMatchesNumpy)
 
 TEST(Fit, BadInputStopsWithFileLineAndNoOutput)
 {
+    // 200 rows of 120 independent variables: kaiser counts about half of them.
+    std::string noise;
+    for (std::uint64_t x = 1, n = 0; n < 200 * 120; ++n) {
+        x = x * 6364136223846793005u + 1442695040888963407u;
+        noise += std::to_string(x >> 54) + (n % 120 == 119 ? "\n" : " ");
+    }
     const struct {
         const char* data;
         std::vector<std::string> options;
@@ -261,6 +268,12 @@ TEST(Fit, BadInputStopsWithFileLineAndNoOutput)
          "the correlation matrix has lower rank than 3: variables 1, 2 are collinear (smallest eigenvalue "},
         {"1 2\n3 5\n4 4\n", {"--varimax", "-k", "3"}, 1, "3 factors asked for, but there are only 2 variables"},
         {"1 2\n3 5\n4 4\n", {"-k", "3"}, 1, "3 factors asked for, but there are only 2 variables"},
+        {noise.c_str(),
+         {"--method=minres"},
+         1,
+         "-k kaiser counts 50 factors for 120 variables, more than a third of them (40): a common factor needs at "
+         "least three variables; give the number (-k N), count with -k parallel --parallel=fa, or fit components "
+         "(--method=pc)"},
         {"1 2\n3 5\n", {"--bogus"}, 2, "unrecognized option '--bogus'\nTry 'scorix-fit --help' for more information."},
         {"1,2\n3,5\n4,4\n",
          {"--csv", "--labels=1,2"},
