@@ -95,6 +95,14 @@ MatrixXd leading_loadings(const Decomposition& d, int factors, const char* what)
     return d.vectors.leftCols(factors) * d.values.head(factors).cwiseSqrt().asDiagonal();
 }
 
+// The same with a negative eigenvalue taken as 0, as the least-squares
+// searches evaluate points where the reduced matrix has fewer than `factors`
+// positive ones.
+MatrixXd clipped_loadings(const Decomposition& d, int factors)
+{
+    return d.vectors.leftCols(factors) * d.values.head(factors).cwiseMax(0).cwiseSqrt().asDiagonal();
+}
+
 Extraction components(const MatrixXd& matrix, int factors, std::uint64_t)
 {
     Extraction result;
@@ -558,10 +566,7 @@ public:
         return g.cwiseProduct(variances_) / (scale_ * scale_);
     }
 
-    MatrixXd loadings() const
-    {
-        return d_.vectors.leftCols(k_) * d_.values.head(k_).cwiseMax(0).cwiseSqrt().asDiagonal();
-    }
+    MatrixXd loadings() const { return clipped_loadings(d_, k_); }
 
 private:
     const MatrixXd& m_;
@@ -653,7 +658,7 @@ public:
         const VectorXd psi = variances_.cwiseProduct(u);
         reduced.diagonal() -= psi;
         const Decomposition& d = pairs_.update(reduced, psi.maxCoeff());
-        const MatrixXd loadings = d.vectors.leftCols(k_) * d.values.head(k_).cwiseMax(0).cwiseSqrt().asDiagonal();
+        const MatrixXd loadings = clipped_loadings(d, k_);
         reduced.noalias() -= loadings * loadings.transpose();
         diagonal_ = reduced.diagonal();
         return reduced.squaredNorm() / (scale_ * scale_);
