@@ -71,11 +71,12 @@ std::vector<double> numbers(const std::string& text, const std::string& prefix, 
 // the bit and the console table the same to its 6 digits.
 TEST(FitJson, ReportHasEveryKeyAndTheNumbersOfTheOtherOutputs)
 {
-    const std::string common = "/method /matrix /rotation /scores /rows /variables /factors /mean /std /eigenvalues "
-                               "/loadings /structure /factor_correlations /variance /communalities /uniquenesses "
-                               "/heywood /coefficients /kmo/overall /kmo/variables /bartlett/chi2 /bartlett/df "
-                               "/bartlett/p /iterations/extraction /iterations/rotation /converged /rmsr /residuals "
-                               "/complexity /determinacy ";
+    const std::string common =
+        "/method /matrix /rotation /scores /rows /variables /factors /mean /std /eigenvalues "
+        "/correlation /loadings /structure /factor_correlations /variance /communalities /uniquenesses "
+        "/heywood /coefficients /kmo/overall /kmo/variables /bartlett/chi2 /bartlett/df "
+        "/bartlett/p /iterations/extraction /iterations/rotation /converged /rmsr /residuals "
+        "/complexity /determinacy ";
     const std::string fit = "/fit/chi2 /fit/df /fit/p /fit/rmsea /fit/rmsea_ci /fit/tli /fit/bic /fit/objective "
                             "/fit/starts /fit/starts_at_best ";
     // Bartlett's is null where a uniqueness is not positive (pa's Heywood case).
@@ -196,6 +197,58 @@ TEST(FitJson, EachOptionChangesWhatItShould)
             EXPECT_NE(at(before, key), at(after, key)) << key;
         for (const std::string& key : words(keeps))
             EXPECT_EQ(at(before, key), at(after, key)) << key;
+    }
+}
+
+// A matrix as input: the matrix a data run reports as factored, written out
+// and factored with the data's row count, gives that run's report (the rows
+// in every test and fit figure), but for the means and standard deviations
+// the matrix lacks; the correlation matrix of a covariance matrix, rounded
+// otherwise than the data's (as are the eigenvalues the counts compare),
+// gives its standard deviations and loadings to maximum likelihood's
+// convergence.
+TEST(FitJson, MatrixInputFitsAsTheDataItCameFrom)
+{
+    ScratchDir dir;
+    dir.write("d.dat", read_file(SCORIX_REFERENCE "/swiss.dat"));
+    const auto report = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"-q", "--method=ml", "--rotate=oblimin", "-k", "2", "--json=r.json"});
+        const RunResult run = run_scorix(dir, args, {}, SCORIX_FIT_BINARY);
+        EXPECT_EQ(run.status, 0) << run.err;
+        return json::parse(dir.read("r.json"));
+    };
+    const json data = report({"d.dat"}), covariance = report({"--covariance", "d.dat"});
+    const std::tuple<const json*, const char*, bool, const json*, const char*> cases[] = {
+        {&data, "--input=correlation", false, &data, "/mean /std /input"},
+        {&covariance, "--input=covariance", true, &covariance, "/mean /input /correlation_eigenvalues"},
+        {&covariance, "--input=covariance", false, &data, ""},
+    };
+    for (const auto& [written, input, analyse_covariance, expected, differ] : cases) {
+        SCOPED_TRACE(std::string(input) + (analyse_covariance ? " --covariance" : ""));
+        std::string text;
+        for (const json& row : (*written)["correlation"]) {
+            for (const json& x : row)
+                text += x.dump() + " ";
+            text += "\n";
+        }
+        dir.write("m.dat", text);
+        json fitted = report({input, "--rows=47", "m.dat"}), want = *expected;
+        if (analyse_covariance)
+            fitted = report({input, "--rows=47", "--covariance", "m.dat"});
+        EXPECT_EQ(std::tuple(fitted["rows"], fitted["input"], fitted["mean"][5]),
+                  std::tuple(json(47), json(input + 8), json(0.0)));
+        if (*differ) {
+            for (const std::string& key : words(differ))
+                fitted.erase(key.substr(1)), want.erase(key.substr(1));
+            EXPECT_EQ(fitted, want);
+            continue;
+        }
+        std::vector<double> a, b, c, d;
+        flatten(fitted["loadings"], a), flatten(want["loadings"], b);
+        flatten(fitted["std"], c), flatten(want["std"], d);
+        EXPECT_EQ(c, d);
+        for (std::size_t i = 0; i < a.size(); ++i)
+            EXPECT_NEAR(a[i], b[i], 1e-8) << i;
     }
 }
 
