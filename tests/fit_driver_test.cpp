@@ -237,7 +237,7 @@ TEST(Fit, BadInputStopsWithFileLineAndNoOutput)
         std::string error;
     } cases[] = {
         {"1 2 3\n2 3\n", {}, 1, "d.dat:2: 2 values, but the first data row (d.dat:1) has 3"},
-        {"n,r,c\n1,2,3,4\n", {"--csv", "--header"}, 1, "d.dat:2: 4 values, but the header (d.dat:1) names 3"},
+        {"n,r\n1,2,3,4\n", {"--csv", "--header"}, 1, "d.dat:2: 4 values, but the header (d.dat:1) names 2"},
         {"# a\nx y\n1 2\n",
          {},
          1,
@@ -274,6 +274,20 @@ TEST(Fit, BadInputStopsWithFileLineAndNoOutput)
          "-k kaiser counts 50 factors for 120 variables, more than a third of them (40): a common factor needs at "
          "least three variables; give the number (-k N), count with -k parallel --parallel=fa, or fit components "
          "(--method=pc)"},
+        {"x y\n1 2\n3 x\n", {"--skip=1"}, 1, "d.dat:3: 1 values, but the first data row (d.dat:2) has 2"},
+        {"a b\n1 2\n3 5\n", {"--header", "--columns=a,c"}, 1, "d.dat:1: --columns=a,c: no field is named \"c\""},
+        {"1 .5\n.5 1\n.1 .2\n", {"--input=correlation", "--rows=9"}, 1, "d.dat: a matrix of 3 rows and 2 columns"},
+        {"1 .5 0\n.4 1 0\n0 0 1\n",
+         {"--input=correlation", "--rows=9"},
+         1,
+         "d.dat: the matrix is not symmetric: entries (1, 2) and (2, 1) are 0.5 and 0.40000000000000002\n"},
+        {"2 .5\n.5 1\n", {"--input=correlation", "--rows=9"}, 1, "d.dat: entry (1, 1) is 2, but a correlation"},
+        {"0 0\n0 1\n", {"--input=covariance", "--rows=9"}, 1, "d.dat: entry (1, 1) is 0, but a covariance matrix"},
+        {"1 .5\n.5 1\n", {"--input=correlation", "--rows=2"}, 1, "2 rows of 2 variables: the correlation matrix"},
+        {"1 .5\n.5 1\n", {"--input=correlation", "--rows=9", "--mean=d.dat"}, 1, "d.dat: 4 numbers, but the"},
+        {"1 .5\n.5 1\n", {"--input=correlation"}, 2, "--input=correlation needs --rows=N, the number of"},
+        {"1 .5\n.5 1\n", {"--input=covariance", "--rows=9", "--std=s"}, 2, "--std: the standard deviations of"},
+        {"1 .5\n.5 1\n", {"--rows=9"}, 2, "--rows goes with --input=correlation or --input=covariance"},
         {"1 2\n3 5\n", {"--bogus"}, 2, "unrecognized option '--bogus'\nTry 'scorix-fit --help' for more information."},
         {"1,2\n3,5\n4,4\n",
          {"--csv", "--labels=1,2"},
@@ -350,7 +364,7 @@ TEST(Fit, NamesOfAnyFormKeepTheCoefficientFileWhole)
     const RunResult other = run_scorix(dir, with(fit, {"d.csv", "e.csv"}), {}, SCORIX_FIT_BINARY);
     EXPECT_EQ(std::tuple(other.status, other.err),
               std::tuple(1, std::string("scorix-fit: e.csv:1: the names differ from those of d.csv\n")));
-    const FitSource broken{{"d.csv"}, 5, {"a", "b\nc"}, {}};
+    const FitSource broken{{"d.csv"}, 5, {"a", "b\nc"}, {}, ""};
     EXPECT_THROW(coefficient_text(fitted(sample(5, 2, 0, 1)), false, broken), FitError);
 }
 

@@ -71,11 +71,12 @@ std::vector<double> numbers(const std::string& text, const std::string& prefix, 
 // the bit and the console table the same to its 6 digits.
 TEST(FitJson, ReportHasEveryKeyAndTheNumbersOfTheOtherOutputs)
 {
-    const std::string common = "/method /matrix /rotation /scores /rows /variables /factors /mean /std /eigenvalues "
-                               "/loadings /structure /factor_correlations /variance /communalities /uniquenesses "
-                               "/heywood /coefficients /kmo/overall /kmo/variables /bartlett/chi2 /bartlett/df "
-                               "/bartlett/p /iterations/extraction /iterations/rotation /converged /rmsr /residuals "
-                               "/complexity /determinacy ";
+    const std::string common =
+        "/method /matrix /rotation /scores /rows /variables /factors /mean /std /eigenvalues "
+        "/correlation /loadings /structure /factor_correlations /variance /communalities /uniquenesses "
+        "/heywood /coefficients /kmo/overall /kmo/variables /bartlett/chi2 /bartlett/df "
+        "/bartlett/p /iterations/extraction /iterations/rotation /converged /rmsr /residuals "
+        "/complexity /determinacy ";
     const std::string fit = "/fit/chi2 /fit/df /fit/p /fit/rmsea /fit/rmsea_ci /fit/tli /fit/bic /fit/objective "
                             "/fit/starts /fit/starts_at_best ";
     // Bartlett's is null where a uniqueness is not positive (pa's Heywood case).
@@ -196,6 +197,50 @@ TEST(FitJson, EachOptionChangesWhatItShould)
             EXPECT_NE(at(before, key), at(after, key)) << key;
         for (const std::string& key : words(keeps))
             EXPECT_EQ(at(before, key), at(after, key)) << key;
+    }
+}
+
+// The matrix a data run factored, given as input with its row count, gives
+// that run's report but for the means and standard deviations it lacks; the
+// correlation matrix of a covariance matrix (rounded otherwise than the
+// data's) its standard deviations and loadings to ML's convergence.
+TEST(FitJson, MatrixInputFitsAsTheDataItCameFrom)
+{
+    ScratchDir dir;
+    dir.write("d.dat", read_file(SCORIX_REFERENCE "/swiss.dat"));
+    const auto report = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"-q", "--method=ml", "--rotate=oblimin", "-k", "2", "--json=r.json"});
+        const RunResult run = run_scorix(dir, args, {}, SCORIX_FIT_BINARY);
+        EXPECT_EQ(run.status, 0) << run.err;
+        return json::parse(dir.read("r.json"));
+    };
+    const json data = report({"d.dat"}), covariance = report({"--covariance", "d.dat"});
+    const std::tuple<const json*, const char*, const json*, const char*> cases[] = {
+        {&data, "--input=correlation", &data, "/mean /std /input"},
+        {&covariance, "--input=covariance --covariance", &covariance, "/mean /input /correlation_eigenvalues"},
+        {&covariance, "--input=covariance", &data, ""},
+    };
+    for (const auto& [written, options, expected, differ] : cases) {
+        SCOPED_TRACE(options);
+        std::string text;
+        for (const json& row : (*written)["correlation"])
+            text += row.dump().substr(1, row.dump().size() - 2) + "\n";  // [a,b] as a,b
+        dir.write("m.dat", text);
+        const std::set<std::string> args = words(options + std::string(" --csv --rows=47 m.dat"));  // m.dat last
+        json fitted = report({args.begin(), args.end()}), want = *expected;
+        EXPECT_EQ(std::tuple(fitted["rows"], fitted["input"], fitted["mean"][5]),
+                  std::tuple(json(47), (*written)["matrix"], json(0.0)));
+        for (const std::string& key : words(differ))
+            fitted.erase(key.substr(1)), want.erase(key.substr(1));
+        if (*differ) {
+            EXPECT_EQ(fitted, want);
+            continue;
+        }
+        EXPECT_EQ(fitted["std"], want["std"]);
+        std::vector<double> a, b;
+        flatten(fitted["loadings"], a), flatten(want["loadings"], b);
+        for (std::size_t i = 0; i < a.size(); ++i)
+            EXPECT_NEAR(a[i], b[i], 1e-8) << i;
     }
 }
 

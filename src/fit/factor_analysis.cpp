@@ -118,6 +118,40 @@ void orient_by_largest(MatrixXd& columns, MatrixXd& also, Eigen::Index s)
     }
 }
 
+// A matrix of `rows` rows of n variables has rank at most rows - 1: said
+// before the decomposition, which takes minutes for thousands of variables.
+void check_rows(long long rows, Eigen::Index n, const char* matrix)
+{
+    if (rows < 2)
+        throw FitError("a fit needs at least 2 data rows, found " + std::to_string(rows));
+    if (rows <= n)
+        throw FitError(std::to_string(rows) + " rows of " + std::to_string(n) + " variables: the " + matrix +
+                       " matrix of " + std::to_string(rows) + " rows has rank at most " + std::to_string(rows - 1) +
+                       "; a fit needs more rows than variables");
+}
+
+// The components of result.analysed, whatever it came from; `source` is
+// the matrix whose correlation matrix the factor counts compare
+// (co-moments, or a covariance matrix given as input).
+void decompose(Fit& result, const MatrixXd& source, bool covariance)
+{
+    const Eigen::Index n = result.analysed.rows();
+    Decomposition eigen = decreasing_eigen(result.analysed);
+    result.eigenvalues = std::move(eigen.values);
+    result.eigenvectors = std::move(eigen.vectors);
+    if (!(result.eigenvalues[n - 1] > static_cast<double>(n) * 0x1p-52 * result.eigenvalues[0]))
+        throw FitError(rank_message(result, covariance ? "covariance" : "correlation"));
+    result.correlation_eigenvalues =
+        covariance ? decreasing_eigenvalues(correlation(source)) : VectorXd(result.eigenvalues);
+    result.coefficients = result.eigenvectors * result.eigenvalues.cwiseSqrt().cwiseInverse().asDiagonal();
+    for (Eigen::Index s = 0; s < n; ++s)
+        orient_by_largest(result.coefficients, result.eigenvectors, s);
+    // The correlation of each variable with each score: the covariances A F
+    // of the standardized variables with the unit-variance scores.
+    result.loadings =
+        result.analysed.diagonal().cwiseSqrt().cwiseInverse().asDiagonal() * (result.analysed * result.coefficients);
+}
+
 }  // namespace
 
 const ScoreMethod* find_scores(std::string_view name)
@@ -140,16 +174,8 @@ Eigen::VectorXd score_validity(const MatrixXd& matrix, const FactorSolution& sol
 Fit analyse(const Moments& moments, bool covariance)
 {
     const char* matrix = covariance ? "covariance" : "correlation";
-    const long long rows = moments.rows();
     const Eigen::Index n = moments.mean().size();
-    if (rows < 2)
-        throw FitError("a fit needs at least 2 data rows, found " + std::to_string(rows));
-    // The matrix of n rows has rank at most n - 1: said before the
-    // decomposition, which takes minutes for thousands of variables.
-    if (rows <= n)
-        throw FitError(std::to_string(rows) + " rows of " + std::to_string(n) + " variables: the " + matrix +
-                       " matrix of " + std::to_string(rows) + " rows has rank at most " + std::to_string(rows - 1) +
-                       "; a fit needs more rows than variables");
+    check_rows(moments.rows(), n, matrix);
     if (int k = moments.constant_variable(); k >= 0)
         throw FitError("variable " + std::to_string(k + 1) + " is constant (its standard deviation is 0)");
     const MatrixXd comoments = moments.comoments();
@@ -164,20 +190,19 @@ Fit analyse(const Moments& moments, bool covariance)
         result.std = (comoments.diagonal() / divisor).cwiseSqrt();
         result.analysed = correlation(comoments);
     }
-    Decomposition eigen = decreasing_eigen(result.analysed);
-    result.eigenvalues = std::move(eigen.values);
-    result.eigenvectors = std::move(eigen.vectors);
-    if (!(result.eigenvalues[n - 1] > static_cast<double>(n) * 0x1p-52 * result.eigenvalues[0]))
-        throw FitError(rank_message(result, matrix));
-    result.correlation_eigenvalues =
-        covariance ? decreasing_eigenvalues(correlation(comoments)) : VectorXd(result.eigenvalues);
-    result.coefficients = result.eigenvectors * result.eigenvalues.cwiseSqrt().cwiseInverse().asDiagonal();
-    for (Eigen::Index s = 0; s < n; ++s)
-        orient_by_largest(result.coefficients, result.eigenvectors, s);
-    // The correlation of each variable with each score: the covariances A F
-    // of the standardized variables with the unit-variance scores.
-    result.loadings =
-        result.analysed.diagonal().cwiseSqrt().cwiseInverse().asDiagonal() * (result.analysed * result.coefficients);
+    decompose(result, comoments, covariance);
+    return result;
+}
+
+Fit analyse_matrix(const MatrixXd& matrix, long long rows, bool covariance, VectorXd mean, VectorXd std)
+{
+    check_rows(rows, matrix.rows(), covariance ? "covariance" : "correlation");
+    check_scale(matrix.diagonal(), mean, covariance);
+    Fit result;
+    result.mean = std::move(mean);
+    result.std = covariance ? VectorXd::Ones(matrix.rows()) : std;
+    result.analysed = covariance ? matrix : correlation(matrix);
+    decompose(result, matrix, covariance);
     return result;
 }
 

@@ -45,6 +45,13 @@ struct Fit {
 // doubles, or a matrix of lower rank than its order.
 Fit analyse(const Moments& moments, bool covariance);
 
+// The same from a correlation or covariance matrix given as input (checked
+// symmetric, with a unit or positive diagonal) of `rows` observations, the
+// coefficient file's means and standard deviations given (with
+// `covariance`, the standard deviations are 1 whatever is given).
+Fit analyse_matrix(const Eigen::MatrixXd& matrix, long long rows, bool covariance, Eigen::VectorXd mean,
+                   Eigen::VectorXd std);
+
 struct FactorSolution {
     Extraction extraction;      // the unrotated loadings
     Rotation rotation;          // pattern, factor correlations, structure map

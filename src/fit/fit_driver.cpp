@@ -122,16 +122,50 @@ void solve(FactorReport& report, const Fit& base, const Eigen::MatrixXd* signs, 
     }
 }
 
+// The components of the matrix the data file holds (--input), with the
+// means and standard deviations that --mean and --std give or, for a
+// covariance matrix, the roots of its diagonal. What the matrix cannot give
+// is said in one line: scores of the coefficient file are then those of
+// standardized data.
+Fit given_matrix(const RowPool& pool, const Options& options)
+{
+    const bool covariance_input = std::string_view(options.input) == "covariance";
+    const Eigen::MatrixXd matrix = pool.matrix(options.files.front(), covariance_input);
+    const Eigen::Index p = matrix.rows();
+    Eigen::VectorXd mean = options.mean ? values_file(*options.mean, p, false) : Eigen::VectorXd::Zero(p);
+    Eigen::VectorXd std = options.std        ? values_file(*options.std, p, true)
+                          : covariance_input ? Eigen::VectorXd(matrix.diagonal().cwiseSqrt())
+                                             : Eigen::VectorXd::Ones(p);
+    Fit result = analyse_matrix(matrix, options.rows, options.covariance, std::move(mean), std::move(std));
+    const bool no_std = !options.std && !covariance_input;
+    if (!options.mean || no_std)
+        std::fprintf(stderr,
+                     "scorix-fit: warning: a %s matrix has no %s: the coefficient file has %s (give them with %s)\n",
+                     options.input,
+                     !options.mean && no_std ? "means or standard deviations"
+                     : no_std                ? "standard deviations"
+                                             : "means",
+                     !options.mean && no_std ? "means 0 and standard deviations 1"
+                     : no_std                ? "standard deviations 1"
+                                             : "means 0",
+                     !options.mean && no_std ? "--mean=FILE --std=FILE"
+                     : no_std                ? "--std=FILE"
+                                             : "--mean=FILE");
+    return result;
+}
+
 int fit_files(const Options& options)
 {
-    RowPool pool(options.format, options.drop_incomplete);
+    RowPool pool(options.format, options.drop_incomplete, {options.skip, options.columns, options.matrix_input()});
     for (const std::string& path : options.files)
         pool.read(path);
-    if (pool.rows() < 2)
+    if (!options.matrix_input() && pool.rows() < 2)
         throw FitError(options.files.back() + ": a fit needs at least 2 data rows, found " +
                        std::to_string(pool.rows()));
+    // A matrix given as input stands for the rows --rows says.
+    const long long rows = options.matrix_input() ? options.rows : pool.rows();
     const bool components = options.components_only();
-    Fit result = analyse(pool.moments(), options.covariance);
+    Fit result = options.matrix_input() ? given_matrix(pool, options) : analyse(pool.moments(), options.covariance);
     // The components' factor model is left out when it fails, below: a count
     // they cannot have is said first, as their rotation says it.
     if (const auto n = static_cast<int>(result.eigenvalues.size());
@@ -139,7 +173,7 @@ int fit_files(const Options& options)
         options.factors > n)
         throw FitError(std::to_string(options.factors) + " factors asked for, but there are only " + std::to_string(n) +
                        " variables");
-    std::optional<FactorReport> factors = counted_factors(result, options, pool.rows());
+    std::optional<FactorReport> factors = counted_factors(result, options, rows);
     refuse_counted_excess(*factors, options, static_cast<int>(result.eigenvalues.size()));
     if (components)
         turn_components(result, factors->settings);
@@ -150,7 +184,7 @@ int fit_files(const Options& options)
         if (components && !options.json)
             factors->settings.rotation = &no_rotation();
         const bool same_factors = components && factors->settings.rotation == options.rotation;
-        solve(*factors, result, same_factors ? &result.loadings : nullptr, pool.rows());
+        solve(*factors, result, same_factors ? &result.loadings : nullptr, rows);
         // Rotated components report the communalities of the components
         // before the rotation, with a JSON report too: the coefficient file
         // is the same whichever outputs a run writes.
@@ -215,8 +249,9 @@ int fit_files(const Options& options)
                      "scorix-fit: warning: the %s rotation did not converge in %d iterations; the factors are "
                      "those of its last iteration\n",
                      options.rotation->name, components ? result.iterations : factors->solution.rotation.iterations);
-    const FitSource source{options.files, pool.rows(), pool.names(),
-                           options.drop_incomplete ? std::optional<long long>(pool.dropped()) : std::nullopt};
+    const FitSource source{options.files, rows, pool.names(),
+                           options.drop_incomplete ? std::optional<long long>(pool.dropped()) : std::nullopt,
+                           options.matrix_input() ? options.input : ""};
     const std::string name = options.output.value_or(output_name(options.files.front(), ".fsc"));
     const FactorReport* report = factors ? &*factors : nullptr;
     std::vector<std::pair<std::string, std::string>> outputs;

@@ -4,7 +4,9 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <new>
 #include <utility>
 
@@ -187,23 +189,41 @@ void convert_rows(FitBlock& block, const RowRules& rules)
 
 void RowPool::learn_variables(const DataReader& reader, const LineBlock& lines, const std::string& path)
 {
-    std::vector<std::string> names;
-    if (rules_.format && rules_.format->header) {
+    const bool header = rules_.format && rules_.format->header;
+    const std::string header_place = place(path, reader.header_line());
+    std::vector<std::string> fields;  // the header's name of each field of the rows
+    if (header) {
         RowReader words(*rules_.format);
-        const std::vector<std::string> fields = words.names(reader.header());
-        for (std::size_t i = 0; i < fields.size(); ++i)
-            if (!rules_.format->is_label(static_cast<int>(i)))
-                names.push_back(fields[i]);
-        if (variables_ >= 0 && names != names_)
-            throw FitError(place(path, reader.header_line()) + "the names differ from those of " +
-                           rules_.first_row.substr(0, rules_.first_row.rfind(':')));
+        fields = words.names(reader.header());
+        // A header one field short of the rows (R's write.table with row
+        // names) names the fields after the first, which holds the rows'
+        // labels.
+        if (lines.rows() > 0 && words.names(lines.line(0)).size() == fields.size() + 1) {
+            fields.insert(fields.begin(), "");
+            if (variables_ < 0 && !format_.is_label(0))
+                format_.labels.insert(format_.labels.begin(), 0);
+        }
     }
+    if (variables_ < 0 && lines.rows() > 0 && choice_.columns) {
+        const int count = static_cast<int>(RowReader(*rules_.format).names(lines.line(0)).size());
+        const std::string place_of = header ? header_place : place(path, line_number(lines, 0));
+        if (std::string problem = choose_columns(format_, *choice_.columns, header ? &fields : nullptr, count);
+            !problem.empty())
+            throw FitError(place_of + "--columns=" + *choice_.columns + ": " + problem);
+    }
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        if (!format_.is_label(static_cast<int>(i)))
+            names.push_back(fields[i]);
+    if (header && variables_ >= 0 && names != names_)
+        throw FitError(header_place + "the names differ from those of " +
+                       rules_.first_row.substr(0, rules_.first_row.rfind(':')));
     if (variables_ >= 0 || lines.rows() == 0)
         return;
     names_ = names;
     rules_.first_row = path + ":" + std::to_string(line_number(lines, 0));
     rules_.counted_by = "the first data row (" + rules_.first_row + ") has";
-    if (rules_.format && rules_.format->header) {
+    if (header && !choice_.columns) {
         variables_ = static_cast<int>(names.size());
         rules_.counted_by = "the header (" + path + ":" + std::to_string(reader.header_line()) + ") names";
     } else {
@@ -238,6 +258,12 @@ void RowPool::take_rows(const FitBlock& block)
     auto chunk = [&] { return moments_ ? block_rows(variables_) : 1LL; };
     if (block.kept == 0)
         return;
+    const std::size_t width = static_cast<std::size_t>(variables_);
+    if (choice_.keep_rows) {
+        kept_.insert(kept_.end(), block.values.begin(),
+                     block.values.begin() + static_cast<std::ptrdiff_t>(block.kept * width));
+        return;
+    }
     if (waiting_.empty() && block.kept == chunk() && block.dropped == 0) {
         if (moments_)
             moments_->merge(*block.moments);
@@ -245,7 +271,6 @@ void RowPool::take_rows(const FitBlock& block)
             moments_ = block.moments;
         return;
     }
-    const std::size_t width = static_cast<std::size_t>(variables_);
     waiting_.insert(waiting_.end(), block.values.begin(),
                     block.values.begin() + static_cast<std::ptrdiff_t>(block.kept * width));
     while (static_cast<long long>(waiting_.size() / width) >= chunk())
@@ -261,6 +286,7 @@ void RowPool::read(const std::string& path)
     const int threads = thread_count();
     ReadSettings settings;
     settings.format = rules_.format;
+    settings.skip = choice_.skip;
     DataReader reader(std::move(file), settings, path.c_str(), threads);
     bool names_checked = false;
     std::vector<FitBlock> blocks(threads == 1 ? 1 : static_cast<std::size_t>(threads) + 2);
@@ -313,4 +339,68 @@ void RowPool::read(const std::string& path)
     // A read error first, then a quote still open at the end.
     if (failed)
         throw FitError(failure_text(path, reader.failure(failed->lines)));
+}
+
+Eigen::MatrixXd RowPool::matrix(const std::string& path, bool covariance) const
+{
+    const auto p = static_cast<Eigen::Index>(variables_ < 0 ? 0 : variables_);
+    const auto rows = p ? static_cast<Eigen::Index>(kept_.size()) / p : 0;
+    if (rows == 0)
+        throw FitError(path + ": no matrix: the file has no data rows");
+    if (rows != p)
+        throw FitError(path + ": a matrix of " + std::to_string(rows) + " rows and " + std::to_string(p) +
+                       " columns is not square");
+    Eigen::MatrixXd m =
+        Eigen::Map<const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>>(kept_.data(), p, p);
+    const char* kind = covariance ? "covariance" : "correlation";
+    for (Eigen::Index i = 0; i < p; ++i) {
+        const double d = m(i, i);
+        if (covariance ? !(d > 0) : std::abs(d - 1) > 1e-8) {
+            char value[32];
+            std::snprintf(value, sizeof value, "%.17g", d);
+            throw FitError(path + ": entry (" + std::to_string(i + 1) + ", " + std::to_string(i + 1) + ") is " + value +
+                           ", but a " + kind + " matrix has " +
+                           (covariance ? "a positive diagonal" : "1 on its diagonal"));
+        }
+    }
+    // A printed matrix is symmetric as printed; one computed elsewhere (a
+    // correlation matrix scaled on both sides, as this program's own) may
+    // differ in the last digits, and is factored as it stands, as the
+    // matrix of a data run is.
+    for (Eigen::Index i = 0; i < p; ++i)
+        for (Eigen::Index j = 0; j < i; ++j)
+            if (std::abs(m(i, j) - m(j, i)) > 1e-8 * std::sqrt(m(i, i) * m(j, j))) {
+                char values[80];
+                std::snprintf(values, sizeof values, "%.17g and %.17g", m(j, i), m(i, j));
+                throw FitError(path + ": the matrix is not symmetric: entries (" + std::to_string(j + 1) + ", " +
+                               std::to_string(i + 1) + ") and (" + std::to_string(i + 1) + ", " +
+                               std::to_string(j + 1) + ") are " + values);
+            }
+    return m;
+}
+
+Eigen::VectorXd values_file(const std::string& path, Eigen::Index count, bool positive)
+{
+    std::ifstream in(path);
+    if (!in)
+        throw FitError(path + ": " + std::strerror(errno));
+    std::vector<double> values;
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        if (!line.empty() && line[0] == '#')
+            continue;
+        for (const std::string& word : RowReader(TableFormat()).names(line)) {
+            double value = 0;
+            if (scan_number(word, value) != word.size() || !std::isfinite(value) || (positive && !(value > 0)))
+                throw FitError(place(path, number) + "\"" + word + "\" is not a " + (positive ? "positive " : "") +
+                               "finite number");
+            values.push_back(value);
+        }
+    }
+    if (in.bad())
+        throw FitError(path + ": " + std::strerror(errno));
+    if (static_cast<Eigen::Index>(values.size()) != count)
+        throw FitError(path + ": " + std::to_string(values.size()) + " numbers, but the matrix has " +
+                       std::to_string(count) + " variables");
+    return Eigen::Map<const Eigen::VectorXd>(values.data(), count);
 }

@@ -14,6 +14,11 @@
 #include "read/row_source.h"
 #include "read/table_format.h"
 
+// The numbers of a file of one number per variable (--mean, --std: white
+// space between them, '#' lines skipped): `count` of them, finite, and
+// positive when `positive`. Throws FitError naming the file otherwise.
+Eigen::VectorXd values_file(const std::string& path, Eigen::Index count, bool positive);
+
 // One block of rows on its way from its lines to its moments.
 struct FitBlock {
     LineBlock lines;
@@ -65,21 +70,41 @@ void convert_rows(FitBlock& block, const RowRules& rules);
 // come from the worker; rows after a left out one no longer fall on the
 // blocks' boundaries, and wait here until a chunk is full. So the fit
 // depends on the rows used alone, not on those --drop-incomplete left out.
+// What of each file RowPool reads: the lines skipped at its start (--skip),
+// the fields of the variables (--columns: positions, names, ranges), and
+// whether the rows are kept as they are (a matrix given as input) rather
+// than taken into moments.
+struct RowChoice {
+    long long skip = 0;
+    std::optional<std::string> columns;
+    bool keep_rows = false;
+};
+
 class RowPool {
 public:
-    // `format` (kept by reference) is used when format.table says so.
-    RowPool(const TableFormat& format, bool drop_incomplete)
+    // `format` is used when format.table says so.
+    RowPool(const TableFormat& format, bool drop_incomplete, RowChoice choice = {})
+        : format_(format), choice_(std::move(choice))
     {
         if (format.table)
-            rules_.format = &format;
+            rules_.format = &format_;
         rules_.drop_incomplete = drop_incomplete;
     }
+    RowPool(const RowPool&) = delete;  // rules_ points into it
+    RowPool& operator=(const RowPool&) = delete;
     void read(const std::string& path);
     long long rows() const { return moments_ ? moments_->rows() : 0; }
     const Moments& moments() const { return *moments_; }
     // The variables' names from the header of the first file, if any.
     const std::vector<std::string>& names() const { return names_; }
     long long dropped() const { return dropped_; }
+
+    // The rows kept (RowChoice::keep_rows) as a square matrix, checked as a
+    // correlation matrix (`covariance` false: unit diagonal) or a covariance
+    // matrix (positive diagonal), symmetric within 1e-8 of the roots of
+    // its diagonal entries. Throws FitError naming the file and what is
+    // wrong.
+    Eigen::MatrixXd matrix(const std::string& path, bool covariance) const;
 
 private:
     // The number of variables from the first file's header or first row.
@@ -94,7 +119,10 @@ private:
     std::vector<double> waiting_;
     std::optional<Moments> chunk_;
     int variables_ = -1;  // unknown before the first data row
+    TableFormat format_;  // the options' one, with the label field of rows named by a short header
+    RowChoice choice_;
     RowRules rules_;
     std::vector<std::string> names_;
     long long dropped_ = 0;
+    std::vector<double> kept_;  // the rows, with RowChoice::keep_rows
 };

@@ -48,6 +48,7 @@ std::string json_report(const Fit& result, bool covariance, const FitSource& sou
         {"mean", values_of(result.mean)},
         {"std", values_of(result.std)},
         {"eigenvalues", values_of(result.eigenvalues)},
+        {"correlation", rows_of(result.analysed)},  // the matrix factored
         {"loadings", rows_of(f.rotation.pattern)},
         {"structure", rows_of(f.structure)},
         {"factor_correlations", rows_of(f.rotation.phi)},
@@ -84,6 +85,8 @@ std::string json_report(const Fit& result, bool covariance, const FitSource& sou
         report["names"] = source.names;
     if (source.dropped)
         report["dropped_rows"] = *source.dropped;
+    if (!source.matrix.empty())
+        report["input"] = source.matrix;
     if (const RotationParameter* parameter = s.rotation->parameter;
         parameter && !(parameter->at_zero && s.rotation_settings.*parameter->value == 0))
         report[parameter->key] = s.rotation_settings.*parameter->value;

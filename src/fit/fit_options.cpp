@@ -82,6 +82,15 @@ the loadings in comment lines.
       --na=LIST        the tokens of a missing value (default NA; an empty
                        field is one too)
       --drop-incomplete  leave out the rows with a missing value
+      --columns=LIST   the fields that hold the variables, by position (from
+                       1) or name (with --header), ranges as A1-A5 or 3-7;
+                       the other fields are not read
+      --skip=N         pass over the first N lines of each file
+      --input=KIND     what the DATA file holds: data (default), or a
+                       correlation or covariance matrix (one row and column
+                       per variable) of --rows=N observations
+      --mean=FILE, --std=FILE  a matrix's means and standard deviations, one
+                       number per variable, for the coefficient file
       --decimal=,      decimal commas (with --delimiter=';', say)
       --cut=C          the console table leaves out loadings of magnitude
                        below C (default 0: all shown; psych users take 0.3)
@@ -115,7 +124,13 @@ enum LongOnly {
     kJson,
     kCut,
     kParallel,
-    kQuantile
+    kQuantile,
+    kSkip,
+    kColumns,
+    kInput,
+    kRows,
+    kMean,
+    kStd
 };
 std::string rejected_option(int option, const char* word)
 {
@@ -217,6 +232,31 @@ Eigen::MatrixXd read_target(const std::string& path)
                                                                                                     columns);
 }
 
+// The options that go with --input and those that need rows of data.
+void check_matrix_input(const Options& options)
+{
+    const std::string input = std::string("--input=") + options.input;
+    if (!options.matrix_input()) {
+        if (options.rows || options.mean || options.std)
+            throw UsageError{std::string(options.rows   ? "--rows"
+                                         : options.mean ? "--mean"
+                                                        : "--std") +
+                             " goes with --input=correlation or --input=covariance; data rows give their own"};
+        return;
+    }
+    if (!options.rows)
+        throw UsageError{input + " needs --rows=N, the number of observations behind the matrix"};
+    if (options.drop_incomplete || options.columns)
+        throw UsageError{input + ": " + (options.drop_incomplete ? "--drop-incomplete" : "--columns") +
+                         " chooses among data rows and fields; a matrix is taken whole"};
+    if (options.covariance && std::string_view(options.input) == "correlation")
+        throw UsageError{"--covariance needs the covariance matrix (--input=covariance)"};
+    if (options.files.size() > 1)
+        throw UsageError{input + " reads one matrix, from one file"};
+    if (options.std && std::string_view(options.input) == "covariance")
+        throw UsageError{"--std: the standard deviations of --input=covariance are the roots of its diagonal"};
+}
+
 }  // namespace
 
 std::optional<Options> parse_options(int argc, char** argv)
@@ -245,6 +285,12 @@ std::optional<Options> parse_options(int argc, char** argv)
         {"cut", required_argument, nullptr, kCut},
         {"parallel", required_argument, nullptr, kParallel},
         {"quantile", required_argument, nullptr, kQuantile},
+        {"skip", required_argument, nullptr, kSkip},
+        {"columns", required_argument, nullptr, kColumns},
+        {"input", required_argument, nullptr, kInput},
+        {"rows", required_argument, nullptr, kRows},
+        {"mean", required_argument, nullptr, kMean},
+        {"std", required_argument, nullptr, kStd},
     };
     std::vector<option> long_options(std::begin(kOwn), std::end(kOwn));
     long_options.insert(long_options.end(), std::begin(kTableOptions), std::end(kTableOptions));
@@ -317,6 +363,27 @@ std::optional<Options> parse_options(int argc, char** argv)
         case kSeed: options.seed = static_cast<std::uint64_t>(whole_number(optarg, 0, INT64_MAX, "seed")); break;
         case kJson: options.json = optarg; break;
         case kDropIncomplete: options.drop_incomplete = options.format.table = true; break;
+        case kSkip: options.skip = whole_number(optarg, 0, INT64_MAX, "number of lines to skip"); break;
+        case kColumns:
+            // The fields not chosen are labels, which only a table has.
+            if (std::string_view(optarg).empty() || std::string_view(optarg).find(",,") != std::string_view::npos ||
+                optarg[0] == ',' || std::string_view(optarg).back() == ',')
+                throw UsageError{std::string("invalid column list '") + optarg + "'"};
+            options.columns = optarg;
+            options.format.table = true;
+            break;
+        case kInput: {
+            const char* const kinds[] = {"data", "correlation", "covariance"};
+            const auto kind = std::find_if(std::begin(kinds), std::end(kinds),
+                                           [](const char* known) { return std::string_view(optarg) == known; });
+            if (kind == std::end(kinds))
+                throw UsageError{std::string("invalid input '") + optarg + "' (data, correlation or covariance)"};
+            options.input = *kind;
+            break;
+        }
+        case kRows: options.rows = whole_number(optarg, 2, INT64_MAX, "number of rows"); break;
+        case kMean: options.mean = optarg; break;
+        case kStd: options.std = optarg; break;
         case 'h': std::fputs(kHelp, stdout); return std::nullopt;
         case kVersion: std::puts("scorix-fit (Scorix) " SCORIX_VERSION); return std::nullopt;
         default:
@@ -335,6 +402,7 @@ std::optional<Options> parse_options(int argc, char** argv)
         options.files.emplace_back(argv[i]);
     if (options.files.empty())
         throw UsageError{"no data file"};
+    check_matrix_input(options);
     // Standard input is read once: a second '-' would add no rows.
     if (std::count(options.files.begin(), options.files.end(), "-") > 1)
         throw UsageError{"standard input ('-') named more than once"};

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fit/factor_analysis.h"
@@ -36,6 +37,14 @@ struct Options {
     const ParallelKind* parallel = find_parallel("pc");         // --parallel
     double quantile = 0;                                        // --quantile; 0: the mean
     double cut = 0;                                             // --cut: the console table blanks smaller loadings
+    long long skip = 0;                                         // --skip: lines passed over at the start of each file
+    std::optional<std::string> columns;                         // --columns: the variables' fields
+    const char* input = "data";                                 // --input: data, correlation or covariance
+    long long rows = 0;                                         // --rows: the observations behind a matrix
+    std::optional<std::string> mean, std;                       // --mean, --std: files of a matrix's figures
+
+    // The data file holds a correlation or covariance matrix, not rows.
+    bool matrix_input() const { return std::string_view(input) != "data"; }
 
     // The plain components, or their varimax: the coefficients of earlier
     // versions, byte for byte, by the components' orientation policy

@@ -212,6 +212,8 @@ std::string coefficient_text(const Fit& result, bool covariance, const FitSource
     append(text, "\n# rows: %lld\n# variables: %d\n", source.rows, static_cast<int>(n));
     if (source.dropped)
         append(text, "# rows left out for a missing value: %lld\n", *source.dropped);
+    if (!source.matrix.empty())
+        append(text, "# input: %s matrix\n", source.matrix.c_str());
     if (!source.names.empty()) {
         text += "# names:";
         for (const std::string& name : source.names) {

@@ -19,6 +19,7 @@ struct FitSource {
     long long rows = 0;
     std::vector<std::string> names;    // the variables' names, when the data had a header
     std::optional<long long> dropped;  // rows left out for a missing value (--drop-incomplete)
+    std::string matrix;                // "correlation" or "covariance": the data file held that matrix (--input)
 };
 
 // A factor model beside the components: the solution and the figures that

@@ -101,7 +101,7 @@ void convert_table(const ReadSettings& settings, RowSource& source, LineBlock& b
 }  // namespace
 
 DataReader::DataReader(ByteStream stream, const ReadSettings& settings, const char* path, int threads)
-    : LineSplitter(std::move(stream)), settings_(settings), threads_(threads), path_(path)
+    : LineSplitter(std::move(stream)), settings_(settings), threads_(threads), path_(path), skip_(settings.skip)
 {
     if (const TableFormat* format = settings.format) {
         table_ = true;
@@ -157,6 +157,14 @@ bool DataReader::read_lines(LineBlock& block, int max_rows, bool exact_rows)
     // as one memchr over the text costs less than one per line.
     std::size_t next_quote = 0;
     auto take = [&](std::size_t end) {
+        // The lines skipped at the start are no records: a quote in them
+        // opens nothing, and the header is the line after them.
+        if (skip_ > 0) {
+            --skip_;
+            count_lines(1);
+            begin = start = searched = end;
+            return;
+        }
         const std::string_view line(block.text.get() + start, end - start);
         ++record_lines;
         if (delimiter_ && end > next_quote) {

@@ -24,6 +24,7 @@ struct ReadSettings {
     const int* flags = nullptr;           // per column, 0: read as 0; nullptr: every column read
     const TableFormat* format = nullptr;  // rows written as a table, or nullptr: runs of numbers
     bool short_rows_zero = false;         // a table's row short of values ends in zeros, not missing values
+    long long skip = 0;                   // lines passed over at the start, whatever they hold (scorix-fit's --skip)
 };
 
 // What stopped the reading of a data file, for the program to word.
@@ -150,6 +151,7 @@ private:
     bool table_ = false;
     char delimiter_ = 0;  // of a delimited table, whose quoted fields may hold line breaks
     bool header_pending_ = false;
+    long long skip_ = 0;  // lines still to pass over at the start
     std::string header_;
     long long header_line_ = 0;
     long long missing_rows_ = 0;

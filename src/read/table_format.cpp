@@ -1,6 +1,7 @@
 #include "read/table_format.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -60,6 +61,36 @@ std::string parse_fields(const char* argument, std::vector<int>& fields)
     return "";
 }
 
+// The field (from 0) that an item of a column list names, or -1 with
+// `problem` said: a name of the rows' fields first, then a position.
+int listed_field(std::string_view item, const std::vector<std::string>* names, int fields, std::string& problem)
+{
+    const std::string quoted = '"' + std::string(item) += '"';
+    if (names) {
+        const auto named = std::find(names->begin(), names->end(), item);
+        if (named != names->end() && std::find(named + 1, names->end(), item) != names->end()) {
+            problem = quoted + " names more than one field";
+            return -1;
+        }
+        if (named != names->end())
+            return static_cast<int>(named - names->begin());
+    }
+    long long position = 0;
+    const auto [end, fault] = std::from_chars(item.data(), item.data() + item.size(), position);
+    const bool digits =
+        !item.empty() && std::all_of(item.begin(), item.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (digits && (fault != std::errc() || position < 1 || position > fields)) {
+        problem =
+            "position " + std::string(item) + " is not among the " + std::to_string(fields) + " fields of the rows";
+        return -1;
+    }
+    if (digits && end == item.data() + item.size())
+        return static_cast<int>(position - 1);
+    problem = names ? "no field is named " + quoted
+                    : quoted + " is no position (from 1), and the rows have no header to name fields";
+    return -1;
+}
+
 // Where a field's text starts: past the white space before it (the
 // delimiter is no white space here).
 const char* field_start(const char* p, const char* end, char delimiter)
@@ -99,6 +130,8 @@ RowReader::RowReader(const TableFormat& format)
 
 bool TableFormat::is_label(int field) const
 {
+    if (!columns.empty())
+        return !std::binary_search(columns.begin(), columns.end(), field);
     return std::binary_search(labels.begin(), labels.end(), field);
 }
 
@@ -127,6 +160,42 @@ std::string apply_table_option(TableFormat& format, int code, const char* argume
     }
     if (format.decimal == ',' && format.delimiter == ',')
         return "a decimal comma needs another delimiter (--delimiter=';', say)";
+    return "";
+}
+
+std::string choose_columns(TableFormat& format, std::string_view list, const std::vector<std::string>* names,
+                           int fields)
+{
+    std::vector<int> chosen;
+    for (const std::string& item : comma_list(list)) {
+        std::string problem;
+        int first = listed_field(item, names, fields, problem), last = first;
+        // A range splits at a '-' that leaves a field on either side; names
+        // may hold one, so the whole item is tried first.
+        for (std::size_t dash = item.find('-'); first < 0 && dash != std::string::npos;
+             dash = item.find('-', dash + 1)) {
+            std::string left, right;
+            first = listed_field(std::string_view(item).substr(0, dash), names, fields, left);
+            last = first < 0 ? -1 : listed_field(std::string_view(item).substr(dash + 1), names, fields, right);
+            if (first >= 0 && last < 0) {
+                problem = right;
+                first = -1;
+                break;
+            }
+        }
+        if (first < 0)
+            return problem;
+        if (last < first)
+            return "the range " + item + " runs backwards";
+        for (int f = first; f <= last; ++f)
+            chosen.push_back(f);
+    }
+    std::sort(chosen.begin(), chosen.end());
+    if (const auto twice = std::adjacent_find(chosen.begin(), chosen.end()); twice != chosen.end())
+        return "field " + std::to_string(*twice + 1) +
+               (names ? " (\"" + (*names)[static_cast<std::size_t>(*twice)] + "\")" : std::string()) +
+               " is chosen twice";
+    format.columns = std::move(chosen);
     return "";
 }
 
@@ -224,10 +293,18 @@ RowFields RowReader::read(std::string_view line, double* row, int capacity, cons
     Field field;
     // The fields come in order, and so do the labels.
     auto label = format_.labels.begin();
+    auto column = format_.columns.begin();
+    const bool chosen = !format_.columns.empty();  // every field but the columns is a label
     int index = 0;
     for (;; ++index) {
-        const bool is_label = label != format_.labels.end() && *label == index;
-        label += is_label;
+        bool is_label;
+        if (chosen) {
+            is_label = column == format_.columns.end() || *column != index;
+            column += !is_label;
+        } else {
+            is_label = label != format_.labels.end() && *label == index;
+            label += is_label;
+        }
         // Nearly every field of a delimited file is a plain number ending
         // at the delimiter: read in place, without splitting it off first.
         if (fast_ && p && found.bad_field < 0 && !is_label) {
@@ -286,7 +363,9 @@ RowFields RowReader::read(std::string_view line, double* row, int capacity, cons
     // line's end.
     if (found.count < capacity) {
         if (found.missing == 0) {
-            while (format_.is_label(index))
+            if (chosen)
+                index = column == format_.columns.end() ? index : *column;
+            while (!chosen && format_.is_label(index))
                 ++index;
             found.first_missing = found.bad_field >= 0 ? found.bad_field : index + 1;
         }

@@ -23,6 +23,7 @@ struct TableFormat {
     char decimal = '.';                 // ',': decimal commas
     bool header = false;                // the first line that is not a comment holds names
     std::vector<int> labels;            // label fields, numbered from 0, increasing
+    std::vector<int> columns;           // or the value fields (the others are labels), from 0, increasing
     std::vector<std::string> na{"NA"};  // tokens of a missing value
 
     bool is_label(int field) const;
@@ -38,6 +39,15 @@ extern const option kTableOptions[6];
 // Applies the table option `code` with its argument; returns "" or what is
 // wrong with the argument.
 std::string apply_table_option(TableFormat& format, int code, const char* argument);
+
+// Chooses the value fields of `format` (its `columns`) by `list`, items
+// separated by commas: a position (from 1), a name of `names` (the name of
+// each field of the rows, when they have names), or a range of either,
+// first-last. The rows have `fields` fields. Returns "" or what is wrong: an
+// unknown name, a position beyond the fields, a range that runs backwards, a
+// field chosen twice.
+std::string choose_columns(TableFormat& format, std::string_view list, const std::vector<std::string>* names,
+                           int fields);
 
 // One field of a line: as it stands (quotes included) and its text (quotes
 // taken off, any text after the closing quote joined, white space around it
