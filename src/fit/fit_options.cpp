@@ -34,6 +34,12 @@ the loadings in comment lines.
                        standard output when it is '-' (standard input)
       --covariance     analyse the covariance matrix, not the correlation
                        matrix (the standard deviations are then 1)
+      --cor=TYPE       the correlations analysed: pearson (default),
+                       polychoric (ordered categories coded as whole
+                       numbers, at most 8 each) or tetrachoric (two
+                       categories each)
+      --no-smooth      refuse a polychoric or tetrachoric matrix that is not
+                       positive definite instead of smoothing it
       --method=METHOD  pc: principal components (default); pa: principal
                        axis factoring; ml: maximum likelihood; minres (or
                        uls): minimum residual, psych's default; wls, gls:
@@ -115,7 +121,9 @@ enum LongOnly {
     kJson,
     kCut,
     kParallel,
-    kQuantile
+    kQuantile,
+    kCor,
+    kNoSmooth
 };
 std::string rejected_option(int option, const char* word)
 {
@@ -245,6 +253,8 @@ std::optional<Options> parse_options(int argc, char** argv)
         {"cut", required_argument, nullptr, kCut},
         {"parallel", required_argument, nullptr, kParallel},
         {"quantile", required_argument, nullptr, kQuantile},
+        {"cor", required_argument, nullptr, kCor},
+        {"no-smooth", no_argument, nullptr, kNoSmooth},
     };
     std::vector<option> long_options(std::begin(kOwn), std::end(kOwn));
     long_options.insert(long_options.end(), std::begin(kTableOptions), std::end(kTableOptions));
@@ -316,6 +326,8 @@ std::optional<Options> parse_options(int argc, char** argv)
             break;
         case kSeed: options.seed = static_cast<std::uint64_t>(whole_number(optarg, 0, INT64_MAX, "seed")); break;
         case kJson: options.json = optarg; break;
+        case kCor: options.cor = named<CorrelationType>(optarg, find_correlation, "correlation type"); break;
+        case kNoSmooth: options.correlation.smooth = false; break;
         case kDropIncomplete: options.drop_incomplete = options.format.table = true; break;
         case 'h': std::fputs(kHelp, stdout); return std::nullopt;
         case kVersion: std::puts("scorix-fit (Scorix) " SCORIX_VERSION); return std::nullopt;
@@ -331,6 +343,9 @@ std::optional<Options> parse_options(int argc, char** argv)
     if (options.rotation->takes_target && !options.target)
         throw UsageError{std::string("--rotate=") + options.rotation->name + " needs --target=FILE"};
     options.rotation_settings.seed = options.seed;
+    if (options.covariance && options.cor->categories > 0)
+        throw UsageError{std::string("--cor=") + options.cor->name +
+                         " makes a correlation matrix: leave out --covariance"};
     for (int i = optind; i < argc; ++i)
         options.files.emplace_back(argv[i]);
     if (options.files.empty())

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "fit/correlation.h"
 #include "fit/factor_analysis.h"
 #include "fit/factor_count.h"
 #include "read/table_format.h"
@@ -36,6 +37,8 @@ struct Options {
     const ParallelKind* parallel = find_parallel("pc");         // --parallel
     double quantile = 0;                                        // --quantile; 0: the mean
     double cut = 0;                                             // --cut: the console table blanks smaller loadings
+    const CorrelationType* cor = find_correlation("pearson");   // --cor
+    CorrelationSettings correlation;                            // --no-smooth
 
     // The plain components, or their varimax: the coefficients of earlier
     // versions, byte for byte, by the components' orientation policy
