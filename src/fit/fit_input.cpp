@@ -100,7 +100,7 @@ std::string category_problem(const CorrelationType& type, CategoryTables::Refuse
     const std::string variable = std::to_string(refused.variable + 1);
     if (refused.why == CategoryTables::Refusal::kFraction) {
         char value[40];
-        std::snprintf(value, sizeof value, "%g", row[refused.variable]);
+        std::snprintf(value, sizeof value, "%.15g", row[refused.variable]);
         return "value " + variable + " (" + value + ") is not a whole number: --cor=" + type.name +
                " takes categories coded as whole numbers";
     }
