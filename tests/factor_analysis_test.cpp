@@ -2,6 +2,7 @@
 // against reference values computed once with R (tests/reference/
 // make_reference.R) on six data sets that R ships and a simulated one.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -13,8 +14,10 @@
 #include <Eigen/SVD>
 #include <nlohmann/json.hpp>
 
+#include "fit/correlation.h"
 #include "fit/factor_adequacy.h"
 #include "fit/factor_analysis.h"
+#include "fit/fit_input.h"
 #include "fit/fit_report.h"
 #include "fit/linear_algebra.h"
 #include "support.h"
@@ -522,6 +525,85 @@ TEST(FactorAnalysis, ImpossibleModelsStopWithAClearErrorAndNoOutput)
         EXPECT_EQ(run.err.substr(0, c.error.size() + 12), "scorix-fit: " + c.error);
         EXPECT_EQ(std::tuple(run.status, run.out, dir.exists("d.fsc")), std::tuple(c.status, std::string(), false));
     }
+}
+
+// Polychoric and tetrachoric matrices of items read through the streamed
+// pass, against R (tests/reference/make_polychoric.R): the tight two-step
+// reference, psych's and polycor's to their own tolerance. psych's
+// polychoric of items of different numbers of categories is left out (it
+// pads their thresholds to a common range).
+TEST(Correlation, OrdinalMatricesMatchR)
+{
+    const struct {
+        const char *set, *type, *key;
+        double tolerance;
+    } kCases[] = {
+        {"polychoric_bfi", "polychoric", "tight", 1e-6},     {"polychoric_bfi", "polychoric", "psych", 1e-4},
+        {"polychoric_bfi", "polychoric", "polycor", 1e-4},   {"polychoric_items", "polychoric", "tight", 1e-6},
+        {"polychoric_items", "polychoric", "polycor", 1e-4}, {"tetrachoric_items", "tetrachoric", "tight", 1e-6},
+        {"tetrachoric_items", "tetrachoric", "psych", 1e-4},
+    };
+    std::map<std::string, OrdinalCorrelation> made;
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(std::string(c.set) + " " + c.key);
+        auto ref = reference(c.set);
+        if (!made.count(c.set)) {
+            const CorrelationType& type = *find_correlation(c.type);
+            RowPool pool(TableFormat{}, false);
+            pool.count_categories(type);
+            pool.read(reference_file(std::string(c.set) + ".dat"));
+            made[c.set] = type.matrix(*pool.tables(), type, {});
+        }
+        // R's matrices are those before smoothing (the tetrachoric one is
+        // not positive definite).
+        const OrdinalCorrelation& ours = made[c.set];
+        MatrixXd theirs = ref[c.key];
+        EXPECT_EQ(smooth_correlation(theirs), ours.smoothed);
+        EXPECT_LT(gap(ours.matrix, theirs), c.tolerance);
+        std::vector<double> cuts;
+        for (const std::vector<double>& variable : ours.thresholds)
+            cuts.insert(cuts.end(), variable.begin(), variable.end());
+        EXPECT_LT(
+            gap(Eigen::Map<const MatrixXd>(cuts.data(), 1, static_cast<Eigen::Index>(cuts.size())), ref["thresholds"]),
+            1e-14);
+    }
+}
+
+// Invariants of the two-step estimate on tables counted from rows. A table
+// that is the product of its margins has correlation 0 only when each
+// threshold is that of its own category's cumulative proportion; a 2 x 2
+// table with an empty cell counts it 0.5. Tables
+// of each block merge, and a variable past the bound in the whole file
+// (though in no block) is refused.
+TEST(Correlation, TwoStepInvariants)
+{
+    const auto matrix = [](const char* name, const std::vector<std::array<double, 3>>& counted) {
+        const CorrelationType& type = *find_correlation(name);
+        CategoryTables early(2, type.categories), late(2, type.categories);
+        for (const auto& [x, y, n] : counted)
+            for (int k = 0; k < n; ++k) {
+                const double row[] = {x, y};
+                EXPECT_EQ((k % 2 ? early : late).add(row).why, CategoryTables::Refusal::kNone);
+            }
+        EXPECT_EQ(early.merge(late).why, CategoryTables::Refusal::kNone);
+        return type.matrix(early, type, {}).matrix(0, 1);
+    };
+    std::vector<std::array<double, 3>> product;
+    for (const auto& [x, nx] : {std::pair{1.0, 3}, {2.0, 1}, {3.0, 2}, {5.0, 4}})
+        for (const auto& [y, ny] : {std::pair{0.0, 2}, {1.0, 5}, {4.0, 1}})
+            product.push_back({x, y, 1.0 * nx * ny});
+    EXPECT_LT(std::abs(matrix("polychoric", product)), 1e-6);
+    const double empty_cell = matrix("tetrachoric", {{0, 0, 20}, {0, 1, 10}, {1, 1, 30}});
+    EXPECT_NEAR(empty_cell, 0.9367011, 1e-4);  // psych's tetrachoric; 0.998 without the 0.5
+    CategoryTables early(1, 8), late(1, 8);
+    for (double v = 0; v < 5; ++v) {
+        const double values[] = {v, v + 4.0};
+        early.add(&values[0]);
+        late.add(&values[1]);
+    }
+    EXPECT_EQ(early.merge(late).why, CategoryTables::Refusal::kTooMany);
+    const double fraction = 2.5;
+    EXPECT_EQ(early.add(&fraction).why, CategoryTables::Refusal::kFraction);
 }
 
 }  // namespace

@@ -298,6 +298,17 @@ TEST(Fit, BadInputStopsWithFileLineAndNoOutput)
         {"1 2\n3 5\n", {"--json=o", "-o", "./o"}, 2, "--json=o and the coefficient file ./o are the same file"},
         {"1 2\n3 5\n", {"-", "-"}, 2, "standard input ('-') named more than once\nTry 'scorix-fit --help' for"},
         {"1 2\n3 5\n", {"--json=-", "-"}, 2, "--json=- and the coefficients of data from standard input cannot both"},
+        {"1 2\n3 5.5\n",
+         {"--cor=Polychoric"},
+         1,
+         "d.dat:2: value 2 (5.5) is not a whole number: --cor=polychoric takes categories coded as whole numbers"},
+        {"1 0\n0 1\n2 1\n",
+         {"--cor=tetrachoric"},
+         1,
+         "d.dat: variable 1 has more than 2 distinct values: --cor=tetrachoric takes 2 categories"},
+        {"1 2\n1 3\n1 5\n", {"--cor=polychoric"}, 1, "variable 1 is constant"},
+        {"1 2\n3 5\n", {"--cor=polychoric", "--covariance"}, 2, "--cor=polychoric makes a correlation matrix"},
+        {"1 2\n3 5\n", {"--cor=kendall"}, 2, "invalid correlation type 'kendall'"},
     };
     for (const auto& c : cases) {
         ScratchDir dir;

@@ -76,7 +76,7 @@ TEST(FitJson, ReportHasEveryKeyAndTheNumbersOfTheOtherOutputs)
         "/correlation /loadings /structure /factor_correlations /variance /communalities /uniquenesses "
         "/heywood /coefficients /kmo/overall /kmo/variables /bartlett/chi2 /bartlett/df "
         "/bartlett/p /iterations/extraction /iterations/rotation /converged /rmsr /residuals "
-        "/complexity /determinacy ";
+        "/complexity /determinacy /cor ";
     const std::string fit = "/fit/chi2 /fit/df /fit/p /fit/rmsea /fit/rmsea_ci /fit/tli /fit/bic /fit/objective "
                             "/fit/starts /fit/starts_at_best ";
     // Bartlett's is null where a uniqueness is not positive (pa's Heywood case).

@@ -171,7 +171,7 @@ Eigen::VectorXd score_validity(const MatrixXd& matrix, const FactorSolution& sol
     return covariance.cwiseQuotient(variance.cwiseSqrt());
 }
 
-Fit analyse(const Moments& moments, bool covariance)
+Fit analyse(const Moments& moments, bool covariance, const Eigen::MatrixXd* given)
 {
     const char* matrix = covariance ? "covariance" : "correlation";
     const Eigen::Index n = moments.mean().size();
@@ -188,7 +188,7 @@ Fit analyse(const Moments& moments, bool covariance)
         result.analysed = comoments / divisor;
     } else {
         result.std = (comoments.diagonal() / divisor).cwiseSqrt();
-        result.analysed = correlation(comoments);
+        result.analysed = given ? *given : correlation(comoments);
     }
     decompose(result, comoments, covariance);
     return result;

@@ -43,7 +43,10 @@ struct Fit {
 // and its components. Throws FitError for fewer than two rows, no more rows
 // than variables, a constant variable, variables out of the range of
 // doubles, or a matrix of lower rank than its order.
-Fit analyse(const Moments& moments, bool covariance);
+// `given`, when there is one, is the correlation matrix analysed instead of the
+// moments' own (polychoric, say); the moments still give the means and
+// standard deviations.
+Fit analyse(const Moments& moments, bool covariance, const Eigen::MatrixXd* given = nullptr);
 
 // The same from a correlation or covariance matrix given as input (checked
 // symmetric, with a unit or positive diagonal) of `rows` observations, the

@@ -157,6 +157,7 @@ Fit given_matrix(const RowPool& pool, const Options& options)
 int fit_files(const Options& options)
 {
     RowPool pool(options.format, options.drop_incomplete, {options.skip, options.columns, options.matrix_input()});
+    pool.count_categories(*options.cor);
     for (const std::string& path : options.files)
         pool.read(path);
     if (!options.matrix_input() && pool.rows() < 2)
@@ -165,7 +166,17 @@ int fit_files(const Options& options)
     // A matrix given as input stands for the rows --rows says.
     const long long rows = options.matrix_input() ? options.rows : pool.rows();
     const bool components = options.components_only();
-    Fit result = options.matrix_input() ? given_matrix(pool, options) : analyse(pool.moments(), options.covariance);
+    std::optional<OrdinalCorrelation> ordinal;
+    if (options.cor->matrix)
+        ordinal = options.cor->matrix(*pool.tables(), *options.cor, options.correlation);
+    if (ordinal && ordinal->smoothed)
+        std::fprintf(stderr,
+                     "scorix-fit: warning: the %s correlation matrix is not positive definite; smoothed (eigenvalues "
+                     "below 1e-12 raised to 1e-10, rescaled to a unit diagonal)\n",
+                     options.cor->name);
+    Fit result = options.matrix_input()
+                     ? given_matrix(pool, options)
+                     : analyse(pool.moments(), options.covariance, ordinal ? &ordinal->matrix : nullptr);
     // The components' factor model is left out when it fails, below: a count
     // they cannot have is said first, as their rotation says it.
     if (const auto n = static_cast<int>(result.eigenvalues.size());
@@ -249,9 +260,13 @@ int fit_files(const Options& options)
                      "scorix-fit: warning: the %s rotation did not converge in %d iterations; the factors are "
                      "those of its last iteration\n",
                      options.rotation->name, components ? result.iterations : factors->solution.rotation.iterations);
-    const FitSource source{options.files, rows, pool.names(),
+    const FitSource source{options.files,
+                           rows,
+                           pool.names(),
                            options.drop_incomplete ? std::optional<long long>(pool.dropped()) : std::nullopt,
-                           options.matrix_input() ? options.input : ""};
+                           options.matrix_input() ? options.input : "",
+                           options.cor,
+                           ordinal ? &*ordinal : nullptr};
     const std::string name = options.output.value_or(output_name(options.files.front(), ".fsc"));
     const FactorReport* report = factors ? &*factors : nullptr;
     std::vector<std::pair<std::string, std::string>> outputs;

@@ -95,6 +95,21 @@ std::string not_finite(const double* row, int variables)
     return "";
 }
 
+// Why a category table refused variable `variable` (from 0).
+std::string category_problem(const CorrelationType& type, CategoryTables::Refused refused, const double* row)
+{
+    const std::string variable = std::to_string(refused.variable + 1);
+    if (refused.why == CategoryTables::Refusal::kFraction) {
+        char value[40];
+        std::snprintf(value, sizeof value, "%.15g", row[refused.variable]);
+        return "value " + variable + " (" + value + ") is not a whole number: --cor=" + type.name +
+               " takes categories coded as whole numbers";
+    }
+    return "variable " + variable + " has more than " + std::to_string(type.categories) +
+           " distinct values: --cor=" + type.name + " takes " + (type.categories == 2 ? "" : "at most ") +
+           std::to_string(type.categories) + " categories";
+}
+
 // A row refused for `problem`, or used when there is none.
 RowVerdict verdict(FitBlock& block, std::string problem)
 {
@@ -159,6 +174,10 @@ void convert_rows(FitBlock& block, const RowRules& rules)
     block.kept = 0;
     block.values.resize(static_cast<std::size_t>(block.lines.rows()) * variables);
     const std::unique_ptr<RowSource> source = row_source(rules.format);
+    if (rules.cor && block.tables)
+        block.tables->reset();
+    else if (rules.cor)
+        block.tables.emplace(variables, rules.cor->categories);
     int kept = 0;
     for (int r = 0; r < block.lines.rows(); ++r) {
         double* row = block.values.data() + static_cast<std::size_t>(kept) * variables;
@@ -171,6 +190,13 @@ void convert_rows(FitBlock& block, const RowRules& rules)
             block.bad_row = r;
             return;
         }
+        if (rules.cor)
+            if (const CategoryTables::Refused refused = block.tables->add(row);
+                refused.why != CategoryTables::Refusal::kNone) {
+                block.problem = category_problem(*rules.cor, refused, row);
+                block.bad_row = r;
+                return;
+            }
         ++kept;
     }
     block.kept = kept;
@@ -291,6 +317,7 @@ void RowPool::read(const std::string& path)
     bool names_checked = false;
     std::vector<FitBlock> blocks(threads == 1 ? 1 : static_cast<std::size_t>(threads) + 2);
     const FitBlock* failed = nullptr;
+    std::string too_many;  // categories the file's blocks have, but none alone
     PipelineSteps steps;
     steps.read = [&](int slot) {
         LineBlock& lines = blocks[static_cast<std::size_t>(slot)].lines;
@@ -321,12 +348,24 @@ void RowPool::read(const std::string& path)
         }
         dropped_ += block.dropped;
         take_rows(block);
+        // The categories are merged too: a variable can pass the bound in
+        // no block but in the file.
+        if (rules_.cor && block.kept > 0 && !tables_)
+            tables_ = block.tables;
+        else if (rules_.cor && block.kept > 0)
+            if (const CategoryTables::Refused refused = tables_->merge(*block.tables);
+                refused.why != CategoryTables::Refusal::kNone) {
+                too_many = path + ": " + category_problem(*rules_.cor, refused, nullptr);
+                return false;
+            }
         return true;
     };
     run_pipeline(threads, static_cast<int>(blocks.size()), steps);
     // The last chunk of a file is what is left of it.
     if (!failed && !waiting_.empty())
         take_waiting(static_cast<long long>(waiting_.size() / static_cast<std::size_t>(variables_)));
+    if (!too_many.empty())
+        throw FitError(too_many);
     if (failed && failed->out_of_memory)
         throw std::bad_alloc();
     // Damaged compressed data can make wrong lines before the check at the

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fit/correlation.h"
 #include "fit/fit_error.h"
 #include "fit/moments.h"
 #include "read/data_file.h"
@@ -25,6 +26,9 @@ struct FitBlock {
     std::vector<double> values;
     // The moments of the kept rows, when no row was left out.
     std::optional<Moments> moments;
+    // The contingency tables of the kept rows, when the correlation type
+    // counts them.
+    std::optional<CategoryTables> tables;
     int bad_row = -1;     // the first row that cannot be used
     int bad_field = 0;    // and its field (from 1), if one is to blame
     std::string problem;  // and why
@@ -40,7 +44,8 @@ struct RowRules {
     bool drop_incomplete = false;
     int variables = 0;
     std::string first_row;
-    std::string counted_by;  // what fixed the count: "the first data row (FILE:LINE) has"
+    std::string counted_by;                // what fixed the count: "the first data row (FILE:LINE) has"
+    const CorrelationType* cor = nullptr;  // one that counts contingency tables, or nothing
 };
 
 // What becomes of a row.
@@ -98,6 +103,10 @@ public:
     // The variables' names from the header of the first file, if any.
     const std::vector<std::string>& names() const { return names_; }
     long long dropped() const { return dropped_; }
+    // Also counts the contingency tables of the rows used, for `type`.
+    void count_categories(const CorrelationType& type) { rules_.cor = type.categories > 0 ? &type : nullptr; }
+    // Those tables (nothing before a row, or when not counted).
+    const CategoryTables* tables() const { return tables_ ? &*tables_ : nullptr; }
 
     // The rows kept (RowChoice::keep_rows) as a square matrix, checked as a
     // correlation matrix (`covariance` false: unit diagonal) or a covariance
@@ -115,6 +124,7 @@ private:
     void take_waiting(long long count);
 
     std::optional<Moments> moments_;
+    std::optional<CategoryTables> tables_;
     // Kept rows short of a whole chunk, and the scratch of take_waiting.
     std::vector<double> waiting_;
     std::optional<Moments> chunk_;

@@ -40,6 +40,7 @@ std::string json_report(const Fit& result, bool covariance, const FitSource& sou
     json report = {
         {"method", s.method->name},
         {"matrix", covariance ? "covariance" : "correlation"},
+        {"cor", source.cor ? source.cor->name : "pearson"},
         {"rotation", s.rotation->name},
         {"scores", s.scores->name},
         {"rows", source.rows},
@@ -87,6 +88,12 @@ std::string json_report(const Fit& result, bool covariance, const FitSource& sou
         report["dropped_rows"] = *source.dropped;
     if (!source.matrix.empty())
         report["input"] = source.matrix;
+    // Each ordinal variable's categories and the thresholds between them.
+    if (const OrdinalCorrelation* ordinal = source.ordinal) {
+        report["categories"] = ordinal->categories;
+        report["thresholds"] = ordinal->thresholds;
+        report["smoothed"] = ordinal->smoothed;
+    }
     if (const RotationParameter* parameter = s.rotation->parameter;
         parameter && !(parameter->at_zero && s.rotation_settings.*parameter->value == 0))
         report[parameter->key] = s.rotation_settings.*parameter->value;

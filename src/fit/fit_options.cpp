@@ -34,6 +34,12 @@ the loadings in comment lines.
                        standard output when it is '-' (standard input)
       --covariance     analyse the covariance matrix, not the correlation
                        matrix (the standard deviations are then 1)
+      --cor=TYPE       the correlations analysed: pearson (default),
+                       polychoric (ordered categories coded as whole
+                       numbers, at most 8 each) or tetrachoric (two
+                       categories each)
+      --no-smooth      refuse a polychoric or tetrachoric matrix that is not
+                       positive definite instead of smoothing it
       --method=METHOD  pc: principal components (default); pa: principal
                        axis factoring; ml: maximum likelihood; minres (or
                        uls): minimum residual, psych's default; wls, gls:
@@ -130,7 +136,9 @@ enum LongOnly {
     kInput,
     kRows,
     kMean,
-    kStd
+    kStd,
+    kCor,
+    kNoSmooth
 };
 std::string rejected_option(int option, const char* word)
 {
@@ -291,6 +299,8 @@ std::optional<Options> parse_options(int argc, char** argv)
         {"rows", required_argument, nullptr, kRows},
         {"mean", required_argument, nullptr, kMean},
         {"std", required_argument, nullptr, kStd},
+        {"cor", required_argument, nullptr, kCor},
+        {"no-smooth", no_argument, nullptr, kNoSmooth},
     };
     std::vector<option> long_options(std::begin(kOwn), std::end(kOwn));
     long_options.insert(long_options.end(), std::begin(kTableOptions), std::end(kTableOptions));
@@ -362,6 +372,8 @@ std::optional<Options> parse_options(int argc, char** argv)
             break;
         case kSeed: options.seed = static_cast<std::uint64_t>(whole_number(optarg, 0, INT64_MAX, "seed")); break;
         case kJson: options.json = optarg; break;
+        case kCor: options.cor = named<CorrelationType>(optarg, find_correlation, "correlation type"); break;
+        case kNoSmooth: options.correlation.smooth = false; break;
         case kDropIncomplete: options.drop_incomplete = options.format.table = true; break;
         case kSkip: options.skip = whole_number(optarg, 0, INT64_MAX, "number of lines to skip"); break;
         case kColumns:
@@ -398,6 +410,9 @@ std::optional<Options> parse_options(int argc, char** argv)
     if (options.rotation->takes_target && !options.target)
         throw UsageError{std::string("--rotate=") + options.rotation->name + " needs --target=FILE"};
     options.rotation_settings.seed = options.seed;
+    if (options.covariance && options.cor->categories > 0)
+        throw UsageError{std::string("--cor=") + options.cor->name +
+                         " makes a correlation matrix: leave out --covariance"};
     for (int i = optind; i < argc; ++i)
         options.files.emplace_back(argv[i]);
     if (options.files.empty())

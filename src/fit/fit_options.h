@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fit/correlation.h"
 #include "fit/factor_analysis.h"
 #include "fit/factor_count.h"
 #include "read/table_format.h"
@@ -45,6 +46,8 @@ struct Options {
 
     // The data file holds a correlation or covariance matrix, not rows.
     bool matrix_input() const { return std::string_view(input) != "data"; }
+    const CorrelationType* cor = find_correlation("pearson");  // --cor
+    CorrelationSettings correlation;                           // --no-smooth
 
     // The plain components, or their varimax: the coefficients of earlier
     // versions, byte for byte, by the components' orientation policy

@@ -40,6 +40,15 @@ void append_row(std::string& text, const Row& row)
     text += '\n';
 }
 
+// "polychoric correlations (...)": how the matrix of an ordinal type was
+// made, for the coefficient file and the console alike.
+std::string ordinal_note(const FitSource& source)
+{
+    return std::string(source.cor->name) +
+           " correlations (thresholds from each variable's margin, each pair by maximum likelihood)" +
+           (source.ordinal->smoothed ? "; not positive definite: smoothed" : "");
+}
+
 const char* matrix_name(bool covariance)
 {
     return covariance ? "covariance" : "correlation";
@@ -214,6 +223,8 @@ std::string coefficient_text(const Fit& result, bool covariance, const FitSource
         append(text, "# rows left out for a missing value: %lld\n", *source.dropped);
     if (!source.matrix.empty())
         append(text, "# input: %s matrix\n", source.matrix.c_str());
+    if (source.ordinal)
+        text += "# " + ordinal_note(source) + "\n";
     if (!source.names.empty()) {
         text += "# names:";
         for (const std::string& name : source.names) {
@@ -270,6 +281,8 @@ std::string eigenvalue_table(const Fit& result, bool covariance, const FitSource
     if (source.dropped)
         append(text, " (%lld with a missing value left out)", *source.dropped);
     append(text, ", %d variables: %s\n", static_cast<int>(n), method(result, covariance, factors).c_str());
+    if (source.ordinal)
+        text += ordinal_note(source) + "\n";
     text += "component    eigenvalue  % of variance  cumulative %\n";
     const double total = result.eigenvalues.sum();
     double cumulative = 0;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fit/correlation.h"
 #include "fit/factor_adequacy.h"
 #include "fit/factor_analysis.h"
 #include "fit/factor_count.h"
@@ -17,9 +18,11 @@
 struct FitSource {
     std::vector<std::string> files;
     long long rows = 0;
-    std::vector<std::string> names;    // the variables' names, when the data had a header
-    std::optional<long long> dropped;  // rows left out for a missing value (--drop-incomplete)
-    std::string matrix;                // "correlation" or "covariance": the data file held that matrix (--input)
+    std::vector<std::string> names;        // the variables' names, when the data had a header
+    std::optional<long long> dropped;      // rows left out for a missing value (--drop-incomplete)
+    std::string matrix;                    // "correlation" or "covariance": the data file held that matrix (--input)
+    const CorrelationType* cor = nullptr;  // --cor; nothing: pearson
+    const OrdinalCorrelation* ordinal = nullptr;  // its matrix and thresholds, of an ordinal type
 };
 
 // A factor model beside the components: the solution and the figures that
