@@ -284,6 +284,13 @@ TEST(Fit, BadInputStopsWithFileLineAndNoOutput)
         {"1 2\n3 5\n", {"--json=o", "-o", "./o"}, 2, "--json=o and the coefficient file ./o are the same file"},
         {"1 2\n3 5\n", {"-", "-"}, 2, "standard input ('-') named more than once\nTry 'scorix-fit --help' for"},
         {"1 2\n3 5\n", {"--json=-", "-"}, 2, "--json=- and the coefficients of data from standard input cannot both"},
+        {"1 2\n3 5\n4 4\n", {"--scale=a:1,-3"}, 1, "scale a: no variable '-3' (a number from 1 to 2)"},
+        {"x,y\n1,2\n3,5\n4,4\n",
+         {"--csv", "--header", "--scale=a:x,-y", "--scale=b:y,-x,z"},
+         1,
+         "scale b: no variable 'z' (a name of the header or a number from 1 to 2)"},
+        {"1 2\n3 5\n4 4\n", {"--scale=a:1,-1"}, 1, "scale a: item '-1' is named twice"},
+        {"1 2\n3 5\n", {"--scale=a:1"}, 2, "--scale: scale a: a scale needs at least 2 items\nTry"},
     };
     for (const auto& c : cases) {
         ScratchDir dir;

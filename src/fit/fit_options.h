@@ -9,6 +9,7 @@
 
 #include "fit/factor_analysis.h"
 #include "fit/factor_count.h"
+#include "fit/reliability.h"
 #include "read/table_format.h"
 
 // A command line that cannot be run; the text says why.
@@ -36,6 +37,7 @@ struct Options {
     const ParallelKind* parallel = find_parallel("pc");         // --parallel
     double quantile = 0;                                        // --quantile; 0: the mean
     double cut = 0;                                             // --cut: the console table blanks smaller loadings
+    std::vector<ScaleWords> scales;                             // --reliability, --scale: in the order given
 
     // The plain components, or their varimax: the coefficients of earlier
     // versions, byte for byte, by the components' orientation policy
