@@ -20,6 +20,7 @@
 #include "fit/fit_input.h"
 #include "fit/fit_report.h"
 #include "fit/linear_algebra.h"
+#include "fit/reliability.h"
 #include "support.h"
 
 namespace {
@@ -189,6 +190,44 @@ TEST(FactorAnalysis, ExtractionsRotationsAndScoresMatchR)
             order.push_back(i + 1);
         EXPECT_EQ(order,
                   std::vector<double>(ref["promax_order"].reshaped().begin(), ref["promax_order"].reshaped().end()));
+    }
+}
+
+// Alpha, standardized alpha, lambda 6 (psych's alpha), omega hierarchical
+// and total (psych's omega of the scale's items, converged tightly) and
+// omega's group factors, per scale: bfi's five with psych's keys, given by
+// name, and attitude's (3, 1, 2 and no group factors), by number.
+TEST(FactorAnalysis, ReliabilityCoefficientsMatchR)
+{
+    auto ref = reference("reliability");
+    for (const std::string set : {"bfi", "attitude"}) {
+        const MatrixXd& keys = ref[set + "_keys"];
+        const MatrixXd covariance = scaled(ref[set + "_correlation"], ref[set + "_std"]);
+        std::vector<std::string> names;  // bfi's: A1 to A5, C1 ... O5
+        for (int i = 0; set == "bfi" && i < 25; ++i)
+            names.push_back({"ACENO"[i / 5], static_cast<char>('1' + i % 5)});
+        std::vector<ScaleWords> words;
+        for (Eigen::Index s = 0; s < keys.cols(); ++s) {
+            words.push_back({std::to_string(s), {}});
+            for (Eigen::Index i = 0; i < keys.rows(); ++i)
+                if (keys(i, s) != 0) {
+                    std::string& item = words.back().items.emplace_back(keys(i, s) < 0 ? "-" : "");
+                    item += names.empty() ? std::to_string(i + 1) : names[i];
+                }
+        }
+        const std::vector<Scale> scales = resolve_scales(words, names, static_cast<int>(keys.rows()));
+        for (std::size_t s = 0; s < scales.size(); ++s) {
+            SCOPED_TRACE(set + " " + std::to_string(s));
+            const ScaleReliability v = reliability(covariance, scales[s], {}, 1);
+            const Eigen::RowVectorXd want = ref[set + "_reliability"].row(static_cast<Eigen::Index>(s));
+            EXPECT_EQ(v.omega_factors, want[5]);
+            const Eigen::Matrix<double, 1, 5> ours(v.alpha, v.std_alpha, v.lambda6, v.omega_hierarchical,
+                                                   v.omega_total);
+            EXPECT_LT(gap(ours.head(v.omega_factors > 0 ? 5 : 3), want.head(v.omega_factors > 0 ? 5 : 3)), 1e-6)
+                << ours << "\n"
+                << want;
+            EXPECT_TRUE(v.converged);
+        }
     }
 }
 

@@ -309,6 +309,13 @@ TEST(Fit, BadInputStopsWithFileLineAndNoOutput)
         {"1 2\n1 3\n1 5\n", {"--cor=polychoric"}, 1, "variable 1 is constant"},
         {"1 2\n3 5\n", {"--cor=polychoric", "--covariance"}, 2, "--cor=polychoric makes a correlation matrix"},
         {"1 2\n3 5\n", {"--cor=kendall"}, 2, "invalid correlation type 'kendall'"},
+        {"1 2\n3 5\n4 4\n", {"--scale=a:1,-3"}, 1, "scale a: no variable '-3' (a number from 1 to 2)"},
+        {"x,y\n1,2\n3,5\n4,4\n",
+         {"--csv", "--header", "--scale=a:x,-y", "--scale=b:y,-x,z"},
+         1,
+         "scale b: no variable 'z' (a name of the header or a number from 1 to 2)"},
+        {"1 2\n3 5\n4 4\n", {"--scale=a:1,-1"}, 1, "scale a: item '-1' is named twice"},
+        {"1 2\n3 5\n", {"--scale=a:1"}, 2, "--scale: scale a: a scale needs at least 2 items\nTry"},
     };
     for (const auto& c : cases) {
         ScratchDir dir;

@@ -103,6 +103,12 @@ TEST(FitJson, ReportHasEveryKeyAndTheNumbersOfTheOtherOutputs)
          "/parallel/quantile /parallel_fa/observed /parallel_fa/simulated /parallel_fa/replicates /parallel_fa/seed "
          "/parallel_fa/factors /parallel_fa/quantile"},
         {{"-k", "3", "--varimax"}, ""},
+        {{"--scale=s:2,-3,4,-5,6,7", "--scale=pair:1,8"},
+         "/reliability/0/name /reliability/0/items /reliability/0/alpha /reliability/0/std_alpha "
+         "/reliability/0/lambda6 /reliability/0/omega_hierarchical /reliability/0/omega_total "
+         "/reliability/0/omega_factors /reliability/0/converged /reliability/1/name /reliability/1/items "
+         "/reliability/1/alpha /reliability/1/std_alpha /reliability/1/lambda6 /reliability/1/omega_hierarchical "
+         "/reliability/1/omega_total /reliability/1/omega_factors /reliability/1/converged"},
     };
     for (const auto& [args, keys] : runs) {
         SCOPED_TRACE(args.empty() ? "pc" : args[0]);
@@ -132,8 +138,8 @@ TEST(FitJson, ReportHasEveryKeyAndTheNumbersOfTheOtherOutputs)
             {numbers(console, "", 1, "component"), "/eigenvalues", false},
         };
         // A factor model's weights are in the coefficients; the plain
-        // components and their varimax (the first and the last run) have their own.
-        if (args.empty() || args == runs[std::size(runs) - 1].first)
+        // components and their varimax (no loadings table) have their own.
+        if (console.find("loadings (") == std::string::npos)
             same.push_back({numbers(console, "", 1, " variable"), "/communalities", false});
         else {
             // Its loadings table: a line per variable, in any order.
@@ -147,6 +153,21 @@ TEST(FitJson, ReportHasEveryKeyAndTheNumbersOfTheOtherOutputs)
                 for (std::size_t s = 0; s < k + 2; ++s)
                     EXPECT_NEAR(table[at + 1 + s], row[s].get<double>(), 5e-4) << i << " " << s;
             }
+        }
+        // The scales' lines: items, alpha, std alpha, lambda 6, omega h and t,
+        // factors ('-' ends the numbers of a scale without omega).
+        for (const json& scale : report.value("reliability", json::array())) {
+            std::vector<double> reported = {static_cast<double>(scale["items"].size())};
+            for (const char* key : {"alpha", "std_alpha", "lambda6", "omega_hierarchical", "omega_total"})
+                if (!scale[key].is_null())
+                    reported.push_back(scale[key]);
+            if (scale["omega_factors"] != 0)
+                reported.push_back(scale["omega_factors"]);
+            const std::string name = scale["name"];
+            const std::vector<double> line = numbers(console, std::string(5 - name.size(), ' ') + name);
+            ASSERT_EQ(line.size(), reported.size()) << name;
+            for (std::size_t i = 0; i < line.size(); ++i)
+                EXPECT_NEAR(line[i], reported[i], 5e-4) << name << " " << i;
         }
         if (report["method"] == "ml")  // the others' fit is in the report alone
             same.push_back({numbers(fsc, "# fit chi2 ", 0), "/fit/chi2", true});

@@ -184,7 +184,23 @@ int fit_files(const Options& options)
         options.factors > n)
         throw FitError(std::to_string(options.factors) + " factors asked for, but there are only " + std::to_string(n) +
                        " variables");
+    // The scales' reliability, from the covariances of the variables (the
+    // correlations scaled by the standard deviations, or as analysed).
+    const std::vector<Scale> scales =
+        resolve_scales(options.scales, pool.names(), static_cast<int>(result.eigenvalues.size()));
+    std::vector<ScaleReliability> reliabilities;
+    for (const Scale& scale : scales) {
+        reliabilities.push_back(
+            reliability(scaled(result.analysed, result.std), scale, options.rotation_settings, options.seed));
+        if (!reliabilities.back().converged)
+            std::fprintf(stderr,
+                         "scorix-fit: warning: scale %s: the minres search or the oblimin rotation of its omega "
+                         "did not converge\n",
+                         scale.name.c_str());
+    }
     std::optional<FactorReport> factors = counted_factors(result, options, rows);
+    factors->scales = scales;
+    factors->reliability = reliabilities;
     refuse_counted_excess(*factors, options, static_cast<int>(result.eigenvalues.size()));
     if (components)
         turn_components(result, factors->settings);
@@ -273,7 +289,10 @@ int fit_files(const Options& options)
     if (options.json)
         outputs.emplace_back(*options.json, json_report(result, options.covariance, source, *factors));
     outputs.emplace_back(name, coefficient_text(result, options.covariance, source, report));
-    write_outputs(outputs, options.quiet ? "" : eigenvalue_table(result, options.covariance, source, report),
+    write_outputs(outputs,
+                  options.quiet ? ""
+                                : eigenvalue_table(result, options.covariance, source, report) +
+                                      reliability_table(scales, reliabilities),
                   name == "-" || options.json.value_or("") == "-" ? stderr : stdout);
     return 0;
 }

@@ -137,6 +137,29 @@ std::string json_report(const Fit& result, bool covariance, const FitSource& sou
         report["map"] = {{"values", values_of(count.map->values)},
                          {"factors", count.map->factors},
                          {"components", {1, count.map->values.size()}}};
+    // Each scale's items as psych's keys name them: "-" before a reversed
+    // one; by name with a header, else by number from 1.
+    if (!factors.scales.empty()) {
+        json scales = json::array();
+        for (std::size_t s = 0; s < factors.scales.size(); ++s) {
+            json items = json::array();
+            for (const ScaleItem& item : factors.scales[s].items)
+                items.push_back((item.reversed ? "-" : "") + (source.names.empty() ? std::to_string(item.variable + 1)
+                                                                                   : source.names[item.variable]));
+            const ScaleReliability& v = factors.reliability[s];
+            const auto omega = [&](double value) { return v.omega_factors > 0 ? json(value) : json(nullptr); };
+            scales.push_back({{"name", factors.scales[s].name},
+                              {"items", items},
+                              {"alpha", v.alpha},
+                              {"std_alpha", v.std_alpha},
+                              {"lambda6", v.lambda6},
+                              {"omega_hierarchical", omega(v.omega_hierarchical)},
+                              {"omega_total", omega(v.omega_total)},
+                              {"omega_factors", v.omega_factors},
+                              {"converged", v.converged}});
+        }
+        report["reliability"] = scales;
+    }
     // The factor counts compare the correlation matrix's eigenvalues.
     if (covariance)
         report["correlation_eigenvalues"] = values_of(result.correlation_eigenvalues);

@@ -100,6 +100,10 @@ the loadings in comment lines.
       --decimal=,      decimal commas (with --delimiter=';', say)
       --cut=C          the console table leaves out loadings of magnitude
                        below C (default 0: all shown; psych users take 0.3)
+      --scale=NAME:ITEMS  report the reliability of a scale: its items
+                       (variables by name or number, '-' in front of a
+                       reversed one) separated by commas, as A:-A1,A2,A3
+      --reliability=FILE  the same for each line NAME: ITEMS of FILE
   -q, --quiet          no table of eigenvalues
   -h, --help           display this help and exit
       --version        output version information and exit
@@ -138,7 +142,9 @@ enum LongOnly {
     kMean,
     kStd,
     kCor,
-    kNoSmooth
+    kNoSmooth,
+    kScale,
+    kReliability
 };
 std::string rejected_option(int option, const char* word)
 {
@@ -263,6 +269,32 @@ void check_matrix_input(const Options& options)
         throw UsageError{input + " reads one matrix, from one file"};
     if (options.std && std::string_view(options.input) == "covariance")
         throw UsageError{"--std: the standard deviations of --input=covariance are the roots of its diagonal"};
+    if (options.cor->matrix)
+        throw UsageError{input + ": --cor=" + options.cor->name + " counts the categories of data rows"};
+}
+
+// The scales of a file: a line "NAME: ITEMS" each; blank lines and lines
+// starting with '#' are skipped.
+void read_scales(const std::string& path, std::vector<ScaleWords>& scales)
+{
+    std::ifstream in(path);
+    if (!in)
+        throw FitError(path + ": " + std::strerror(errno));
+    const std::size_t before = scales.size();
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        if (line.find_first_not_of(" \t\r") == std::string::npos || line[0] == '#')
+            continue;
+        try {
+            scales.push_back(scale_words(line));
+        } catch (const FitError& wrong) {
+            throw FitError(path + ": line " + std::to_string(number) + ": " + wrong.what());
+        }
+    }
+    if (in.bad())
+        throw FitError(path + ": " + std::strerror(errno));
+    if (scales.size() == before)
+        throw FitError(path + ": no scale");
 }
 
 }  // namespace
@@ -301,6 +333,8 @@ std::optional<Options> parse_options(int argc, char** argv)
         {"std", required_argument, nullptr, kStd},
         {"cor", required_argument, nullptr, kCor},
         {"no-smooth", no_argument, nullptr, kNoSmooth},
+        {"scale", required_argument, nullptr, kScale},
+        {"reliability", required_argument, nullptr, kReliability},
     };
     std::vector<option> long_options(std::begin(kOwn), std::end(kOwn));
     long_options.insert(long_options.end(), std::begin(kTableOptions), std::end(kTableOptions));
@@ -374,6 +408,12 @@ std::optional<Options> parse_options(int argc, char** argv)
         case kJson: options.json = optarg; break;
         case kCor: options.cor = named<CorrelationType>(optarg, find_correlation, "correlation type"); break;
         case kNoSmooth: options.correlation.smooth = false; break;
+        case kScale: try { options.scales.push_back(scale_words(optarg));
+            } catch (const FitError& wrong) {
+                throw UsageError{std::string("--scale: ") + wrong.what()};
+            }
+            break;
+        case kReliability: read_scales(optarg, options.scales); break;
         case kDropIncomplete: options.drop_incomplete = options.format.table = true; break;
         case kSkip: options.skip = whole_number(optarg, 0, INT64_MAX, "number of lines to skip"); break;
         case kColumns:

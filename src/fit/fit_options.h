@@ -11,6 +11,7 @@
 #include "fit/correlation.h"
 #include "fit/factor_analysis.h"
 #include "fit/factor_count.h"
+#include "fit/reliability.h"
 #include "read/table_format.h"
 
 // A command line that cannot be run; the text says why.
@@ -48,6 +49,7 @@ struct Options {
     bool matrix_input() const { return std::string_view(input) != "data"; }
     const CorrelationType* cor = find_correlation("pearson");  // --cor
     CorrelationSettings correlation;                           // --no-smooth
+    std::vector<ScaleWords> scales;                            // --reliability, --scale: in the order given
 
     // The plain components, or their varimax: the coefficients of earlier
     // versions, byte for byte, by the components' orientation policy

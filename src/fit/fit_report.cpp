@@ -207,6 +207,27 @@ std::vector<int> sorted_variables(const Eigen::MatrixXd& pattern)
     return order;
 }
 
+std::string reliability_table(const std::vector<Scale>& scales, const std::vector<ScaleReliability>& values)
+{
+    std::string text;
+    if (scales.empty())
+        return text;
+    int width = 5;  // "scale"
+    for (const Scale& scale : scales)
+        width = std::max(width, static_cast<int>(scale.name.size()));
+    append(text, "reliability:\n%*s  items   alpha  std alpha  lambda 6  omega h  omega t  factors\n", width, "scale");
+    for (std::size_t s = 0; s < scales.size(); ++s) {
+        const ScaleReliability& v = values[s];
+        append(text, "%*s  %5d  %6.3f  %9.3f  %8.3f", width, scales[s].name.c_str(),
+               static_cast<int>(scales[s].items.size()), v.alpha, v.std_alpha, v.lambda6);
+        if (v.omega_factors > 0)
+            append(text, "  %7.3f  %7.3f  %7d\n", v.omega_hierarchical, v.omega_total, v.omega_factors);
+        else
+            text += "        -        -        0\n";
+    }
+    return text;
+}
+
 std::string coefficient_text(const Fit& result, bool covariance, const FitSource& source, const FactorReport* factors)
 {
     const Eigen::Index n = result.eigenvalues.size();

@@ -13,6 +13,7 @@
 #include "fit/factor_adequacy.h"
 #include "fit/factor_analysis.h"
 #include "fit/factor_count.h"
+#include "fit/reliability.h"
 
 // Where a fit came from, for the comment lines.
 struct FitSource {
@@ -39,6 +40,9 @@ struct FactorReport {
     FactorCount count;             // how many factors: -k's rule and its figures
     bool in_coefficients = false;  // the first columns of the coefficients are its weights
     double cut = 0;                // the console table blanks loadings of smaller magnitude (--cut)
+    // The scales asked for (--scale, --reliability) and the reliability of each.
+    std::vector<Scale> scales;
+    std::vector<ScaleReliability> reliability;
 };
 
 // With a factor report, the comment lines also give its communalities, KMO,
@@ -56,6 +60,11 @@ std::string coefficient_text(const Fit& result, bool covariance, const FitSource
 // its factor correlations; the plain components their communalities alone.
 std::string eigenvalue_table(const Fit& result, bool covariance, const FitSource& source,
                              const FactorReport* factors = nullptr);
+
+// The lines after the table for the scales' reliability, a line each: its
+// name, number of items, alpha, standardized alpha, lambda 6, omega
+// hierarchical and total ('-' without omega) and omega's group factors.
+std::string reliability_table(const std::vector<Scale>& scales, const std::vector<ScaleReliability>& values);
 
 // The variables (from 0) in the order of the loadings table: grouped by the
 // factor each loads on most in magnitude (the first of equals), the groups in

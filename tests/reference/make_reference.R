@@ -72,10 +72,10 @@ minres_gradient <- function(psi, r, k) {
   }
   g
 }
-minres <- function(r, k) {
+minres <- function(r, k, starts = 10) {
   p <- ncol(r); best <- NULL
   set.seed(1)
-  for (s in 1:10) {
+  for (s in 1:starts) {
     start <- if (s == 1) 1 - smc(r) else runif(p, 0.005, 1)
     o <- optim(start, minres_objective, minres_gradient, method = "L-BFGS-B", lower = 0.005, upper = 1,
                r = r, k = k, control = list(factr = 1, pgtol = 0, maxit = 10000))
@@ -328,4 +328,68 @@ for (set in optima) {
     put(paste0("ml", k, "_uniquenesses"), psi)
   }
   writeLines(lines, file.path(out, paste0(set[[1]], ".ref")))
+}
+
+# Reliability of scales (reliability.ref): for each data set its correlation
+# matrix, standard deviations and scales (a column of keys per scale: 1, -1
+# for a reversed item, 0 for a variable not in it), and per scale psych's
+# alpha (raw_alpha, std.alpha, G6(smc)), omega hierarchical and omega total
+# and the group factors fitted for omega. Omega is psych's omega(R, nfactors,
+# fm = "minres", rotate = "oblimin", key) of the scale's items, nfactors the
+# most of 3 that the items identify (degrees of freedom at least 0), with
+# minres and oblimin converged tightly: the minres above (from 3 starts),
+# GPArotation's oblimin from the varimax of its loadings (as psych's schmid starts it), the
+# general factor minres's one factor of the factor correlations (two group
+# factors: both loadings sqrt(|phi|), psych's option "equal").
+omega_of <- function(r, nf) {
+  m <- minres(r, nf, 3); L <- m$L
+  u2 <- diag(r) - rowSums(L^2)
+  g <- if (nf == 1) L[, 1] else {
+    ob <- GPArotation::oblimin(unclass(varimax(L, eps = 1e-14)$loadings), eps = 1e-8, maxit = 10000)
+    Phi <- ob$Phi
+    gl <- if (nf == 2) c(1, sign(Phi[1, 2])) * sqrt(abs(Phi[1, 2])) else minres(Phi, 1, 3)$L[, 1]
+    unclass(ob$loadings) %*% gl
+  }
+  c(sum(g)^2 / sum(r), (sum(r) - sum(u2)) / sum(r))
+}
+identified <- function(p) max(which(sapply(0:3, function(k) (p - k)^2 >= p + k))) - 1
+scale_sets <- list(
+  list("bfi", na.omit(bfi[, 1:25]), list(A = c("-A1", "A2", "A3", "A4", "A5"), C = c("C1", "C2", "C3", "-C4", "-C5"),
+                                         E = c("-E1", "-E2", "E3", "E4", "E5"), N = c("N1", "N2", "N3", "N4", "N5"),
+                                         O = c("O1", "-O2", "O3", "O4", "-O5"))),
+  list("attitude", attitude, list(all = names(attitude), climate = c("rating", "complaints", "learning", "raises"),
+                                  five = c("complaints", "privileges", "learning", "raises", "-advance"),
+                                  pair = c("privileges", "-critical"))))
+if (length(chosen) == 0 || "reliability" %in% chosen) {
+  lines <- character()
+  put <- function(key, m) {
+    m <- as.matrix(m)
+    lines <- c(lines, paste(key, nrow(m), ncol(m)),
+               apply(m, 1, function(row) paste(sprintf("%.17g", row), collapse = " ")))
+    lines <<- lines
+  }
+  for (set in scale_sets) {
+    name <- set[[1]]; x <- as.matrix(set[[2]]); scales <- set[[3]]
+    r <- cor(x)
+    put(paste0(name, "_correlation"), r); put(paste0(name, "_std"), apply(x, 2, sd))
+    keys <- sapply(scales, function(items) {
+      k <- numeric(ncol(x)); k[match(sub("-", "", items), colnames(x))] <- ifelse(grepl("^-", items), -1, 1); k
+    })
+    put(paste0(name, "_keys"), keys)
+    values <- t(sapply(scales, function(items) {
+      it <- sub("-", "", items); k <- ifelse(grepl("^-", items), -1, 1)
+      a <- alpha(x[, it], keys = it[k < 0], warnings = FALSE)$total
+      rk <- diag(k) %*% r[it, it] %*% diag(k)
+      nf <- identified(length(it))
+      om <- if (nf > 0) omega_of(rk, nf) else c(0, 0)  # no omega; 0 reads as a number
+      if (nf > 0) {
+        ps <- suppressWarnings(suppressMessages(omega(r[it, it], nfactors = nf, key = k, plot = FALSE)))
+        message(name, " ", paste(items, collapse = ","), ": psych::omega differs by ",
+                max(abs(c(ps$omega_h, ps$omega.tot) - om)))
+      }
+      c(a$raw_alpha, a$std.alpha, a[["G6(smc)"]], om, nf)
+    }))
+    put(paste0(name, "_reliability"), values)
+  }
+  writeLines(lines, file.path(out, "reliability.ref"))
 }
