@@ -196,7 +196,8 @@ TEST(FactorAnalysis, ExtractionsRotationsAndScoresMatchR)
 // Alpha, standardized alpha, lambda 6 (psych's alpha), omega hierarchical
 // and total (psych's omega of the scale's items, converged tightly) and
 // omega's group factors, per scale: bfi's five with psych's keys, given by
-// name, and attitude's (3, 1, 2 and no group factors), by number.
+// name, and attitude's (3, 1, 2 and no group factors), by number; bfi's
+// omega again from its polychoric correlations.
 TEST(FactorAnalysis, ReliabilityCoefficientsMatchR)
 {
     auto ref = reference("reliability");
@@ -218,7 +219,7 @@ TEST(FactorAnalysis, ReliabilityCoefficientsMatchR)
         const std::vector<Scale> scales = resolve_scales(words, names, static_cast<int>(keys.rows()));
         for (std::size_t s = 0; s < scales.size(); ++s) {
             SCOPED_TRACE(set + " " + std::to_string(s));
-            const ScaleReliability v = reliability(covariance, scales[s], {}, 1);
+            const ScaleReliability v = reliability(covariance, covariance, scales[s], {}, 1);
             const Eigen::RowVectorXd want = ref[set + "_reliability"].row(static_cast<Eigen::Index>(s));
             EXPECT_EQ(v.omega_factors, want[5]);
             const Eigen::Matrix<double, 1, 5> ours(v.alpha, v.std_alpha, v.lambda6, v.omega_hierarchical,
@@ -227,6 +228,29 @@ TEST(FactorAnalysis, ReliabilityCoefficientsMatchR)
                 << ours << "\n"
                 << want;
             EXPECT_TRUE(v.converged);
+            if (set != "bfi")
+                continue;
+            // Factored as polychoric correlations: omega from them, the
+            // alpha family still from the raw items' covariances.
+            const MatrixXd polychoric = scaled(reference("polychoric_bfi")["tight"], ref["bfi_std"]);
+            const ScaleReliability p = reliability(covariance, polychoric, scales[s], {}, 1);
+            const Eigen::RowVectorXd omega = ref["bfi_polychoric_omega"].row(static_cast<Eigen::Index>(s));
+            EXPECT_EQ(Eigen::Vector3d(p.alpha, p.std_alpha, p.lambda6),
+                      Eigen::Vector3d(v.alpha, v.std_alpha, v.lambda6));
+            EXPECT_LT(gap(Eigen::RowVector2d(p.omega_hierarchical, p.omega_total), omega), 1e-6);
+            if (s > 0)
+                continue;
+            // A polychoric run reports them so (its matrix from the data, to 1e-6).
+            ScratchDir dir;
+            dir.write("d.dat", read_file(reference_file("polychoric_bfi.dat")));
+            const RunResult run =
+                run_scorix(dir, {"-q", "--cor=polychoric", "--scale=A:-1,2,3,4,5", "--json=r.json", "d.dat"}, {},
+                           SCORIX_FIT_BINARY);
+            ASSERT_EQ(run.status, 0) << run.err;
+            const nlohmann::json a = nlohmann::json::parse(dir.read("r.json"))["reliability"][0];
+            EXPECT_LT(gap(Eigen::RowVector3d(a["alpha"], a["omega_hierarchical"], a["omega_total"]),
+                          Eigen::RowVector3d(v.alpha, omega[0], omega[1])),
+                      1e-6);
         }
     }
 }

@@ -184,14 +184,20 @@ int fit_files(const Options& options)
         options.factors > n)
         throw FitError(std::to_string(options.factors) + " factors asked for, but there are only " + std::to_string(n) +
                        " variables");
-    // The scales' reliability, from the covariances of the variables (the
-    // correlations scaled by the standard deviations, or as analysed).
+    // The scales' reliability: omega from the matrix the run factors (scaled
+    // by the standard deviations), the alpha family from the raw variables'
+    // covariances, which are that matrix unless the correlations are of
+    // another kind than Pearson's.
     const std::vector<Scale> scales =
         resolve_scales(options.scales, pool.names(), static_cast<int>(result.eigenvalues.size()));
     std::vector<ScaleReliability> reliabilities;
+    const Eigen::MatrixXd factored = scaled(result.analysed, result.std);
+    std::optional<Eigen::MatrixXd> raw;
+    if (ordinal && !scales.empty())
+        raw = pool.moments().comoments() / static_cast<double>(pool.rows() - 1);
     for (const Scale& scale : scales) {
         reliabilities.push_back(
-            reliability(scaled(result.analysed, result.std), scale, options.rotation_settings, options.seed));
+            reliability(raw ? *raw : factored, factored, scale, options.rotation_settings, options.seed));
         if (!reliabilities.back().converged)
             std::fprintf(stderr,
                          "scorix-fit: warning: scale %s: the minres search or the oblimin rotation of its omega "

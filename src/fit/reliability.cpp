@@ -93,15 +93,21 @@ std::vector<Scale> resolve_scales(const std::vector<ScaleWords>& scales, const s
     return resolved;
 }
 
-ScaleReliability reliability(const MatrixXd& covariance, const Scale& scale, const RotationSettings& rotation,
-                             std::uint64_t seed)
+ScaleReliability reliability(const MatrixXd& covariance, const MatrixXd& factored, const Scale& scale,
+                             const RotationSettings& rotation, std::uint64_t seed)
 {
     const auto n = static_cast<Eigen::Index>(scale.items.size());
-    MatrixXd c(n, n);
-    for (Eigen::Index a = 0; a < n; ++a)
-        for (Eigen::Index b = 0; b < n; ++b)
-            c(a, b) = (scale.items[a].reversed == scale.items[b].reversed ? 1 : -1) *
-                      covariance(scale.items[a].variable, scale.items[b].variable);
+    // The scale's part of a matrix, a reversed item's row and column with
+    // their signs turned.
+    const auto signed_items = [&](const MatrixXd& m) {
+        MatrixXd c(n, n);
+        for (Eigen::Index a = 0; a < n; ++a)
+            for (Eigen::Index b = 0; b < n; ++b)
+                c(a, b) = (scale.items[a].reversed == scale.items[b].reversed ? 1 : -1) *
+                          m(scale.items[a].variable, scale.items[b].variable);
+        return c;
+    };
+    const MatrixXd c = signed_items(covariance);
     const MatrixXd r = correlation(c);
     const double items = static_cast<double>(n), spread = items / (items - 1), total = r.sum();
     ScaleReliability result;
@@ -116,7 +122,9 @@ ScaleReliability reliability(const MatrixXd& covariance, const Scale& scale, con
     result.omega_factors = std::min(3, find_extraction("minres")->most_factors(static_cast<int>(n)));
     if (result.omega_factors == 0)
         return result;
-    const Extraction fitted = find_extraction("minres")->extract(r, result.omega_factors, seed);
+    const MatrixXd f = &factored == &covariance ? r : correlation(signed_items(factored));
+    const double f_total = f.sum();
+    const Extraction fitted = find_extraction("minres")->extract(f, result.omega_factors, seed);
     result.converged = fitted.converged;
     // The general factor's loadings: those of one factor, or the oblique
     // pattern times the general factor of the factor correlations.
@@ -129,8 +137,8 @@ ScaleReliability reliability(const MatrixXd& covariance, const Scale& scale, con
         result.converged = result.converged && oblique.converged;
         general = oblique.pattern * general_loadings(oblique.phi, seed, result.converged);
     }
-    const double unique = (r.diagonal() - fitted.loadings.rowwise().squaredNorm()).sum();
-    result.omega_hierarchical = general.sum() * general.sum() / total;
-    result.omega_total = (total - unique) / total;
+    const double unique = (f.diagonal() - fitted.loadings.rowwise().squaredNorm()).sum();
+    result.omega_hierarchical = general.sum() * general.sum() / f_total;
+    result.omega_total = (f_total - unique) / f_total;
     return result;
 }

@@ -55,14 +55,19 @@ struct ScaleReliability {
     bool converged = true;  // the factors' minres search and oblimin rotation
 };
 
-// The reliability of `scale` from the covariance matrix of the variables.
-// Omega is psych's omega(R, nfactors, fm = "minres", rotate = "oblimin",
-// key) of the scale's correlations: minres factors, their oblimin rotation
-// (quartimin, not normalized, from `rotation`'s starts and seed), the
-// general factor of the factor correlations (minres's one factor of them;
-// for two group factors both loadings sqrt(|phi|), psych's "equal"), omega
-// hierarchical the square of the sum of the items' general loadings, omega
-// total the communalities' share, both of the variance of the scale's sum.
-// Throws FitError when the scale's correlations are not positive definite.
-ScaleReliability reliability(const Eigen::MatrixXd& covariance, const Scale& scale, const RotationSettings& rotation,
-                             std::uint64_t seed);
+// The reliability of `scale`. Alpha, std alpha and lambda 6 describe the sum
+// of the raw items: they come from `covariance`, the variables' covariances
+// (psych's alpha). Omega describes the factors the run fits: it comes from
+// `factored`, the covariances or correlations the run factors (polychoric
+// ones under --cor=polychoric, as psych's omega(poly = TRUE) takes them);
+// pass the same matrix twice when they are one. Omega is psych's omega(R,
+// nfactors, fm = "minres", rotate = "oblimin", key) of the scale's
+// correlations: minres factors, their oblimin rotation (quartimin, not
+// normalized, from `rotation`'s starts and seed), the general factor of the
+// factor correlations (minres's one factor of them; for two group factors
+// both loadings sqrt(|phi|), psych's "equal"), omega hierarchical the square
+// of the sum of the items' general loadings, omega total the communalities'
+// share, both of the variance of the scale's sum. Throws FitError when the
+// scale's correlations are not positive definite.
+ScaleReliability reliability(const Eigen::MatrixXd& covariance, const Eigen::MatrixXd& factored, const Scale& scale,
+                             const RotationSettings& rotation, std::uint64_t seed);

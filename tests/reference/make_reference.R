@@ -391,5 +391,15 @@ if (length(chosen) == 0 || "reliability" %in% chosen) {
     }))
     put(paste0(name, "_reliability"), values)
   }
+  # Omega of bfi's scales from its polychoric correlations (the tight block
+  # of polychoric_bfi.ref), as omega(poly = TRUE) takes them; the alpha family
+  # stays that of the raw items above.
+  poly <- readLines(file.path(here, "polychoric_bfi.ref"))
+  r <- as.matrix(read.table(text = poly[2:26]))
+  dimnames(r) <- list(colnames(bfi)[1:25], colnames(bfi)[1:25])
+  put("bfi_polychoric_omega", t(sapply(scale_sets[[1]][[3]], function(items) {
+    it <- sub("-", "", items); k <- ifelse(grepl("^-", items), -1, 1)
+    omega_of(diag(k) %*% r[it, it] %*% diag(k), identified(length(it)))
+  })))
   writeLines(lines, file.path(out, "reliability.ref"))
 }
