@@ -313,10 +313,10 @@ TEST(Fit, BadInputStopsWithFileLineAndNoOutput)
          {"--cor=mixed", "--ordinal=2"},
          1,
          "d.dat:2: value 2 (5.5) is not a whole number: --cor=mixed takes categories coded as whole numbers"},
-        {"1 1\n2 2\n3 3\n",
+        {"1 1\n2 2\n3 3\n4 4\n",
          {"--cor=mixed", "--ordinal=1", "--max-categories=2"},
          1,
-         "d.dat: variable 1 has more than 2 distinct values: --cor=mixed takes at most 2 categories "
+         "d.dat:4: variable 1 has more than 2 distinct values: --cor=mixed takes at most 2 categories "
          "(--max-categories)"},
         {"a b\n1 2\n3 5\n", {"--header", "--cor=mixed", "--ordinal=c"}, 1, "d.dat:2: --ordinal=c: no field is named"},
         {"1 2\n3 5\n", {"--max-categories=3"}, 2, "--max-categories goes with --cor=mixed"},
