@@ -309,6 +309,18 @@ TEST(Fit, BadInputStopsWithFileLineAndNoOutput)
         {"1 2\n1 3\n1 5\n", {"--cor=polychoric"}, 1, "variable 1 is constant"},
         {"1 2\n3 5\n", {"--cor=polychoric", "--covariance"}, 2, "--cor=polychoric makes a correlation matrix"},
         {"1 2\n3 5\n", {"--cor=kendall"}, 2, "invalid correlation type 'kendall'"},
+        {"1 2\n3 5.5\n",
+         {"--cor=mixed", "--ordinal=2"},
+         1,
+         "d.dat:2: value 2 (5.5) is not a whole number: --cor=mixed takes categories coded as whole numbers"},
+        {"1 1\n2 2\n3 3\n4 4\n",
+         {"--cor=mixed", "--ordinal=1", "--max-categories=2"},
+         1,
+         "d.dat:4: variable 1 has more than 2 distinct values: --cor=mixed takes at most 2 categories "
+         "(--max-categories)"},
+        {"a b\n1 2\n3 5\n", {"--header", "--cor=mixed", "--ordinal=c"}, 1, "d.dat:2: --ordinal=c: no field is named"},
+        {"1 2\n3 5\n", {"--max-categories=3"}, 2, "--max-categories goes with --cor=mixed"},
+        {"1 2\n3 5\n", {"--cor=spearman", "--covariance"}, 2, "--cor=spearman makes a correlation matrix"},
         {"1 2\n3 5\n4 4\n", {"--scale=a:1,-3"}, 1, "scale a: no variable '-3' (a number from 1 to 2)"},
         {"x,y\n1,2\n3,5\n4,4\n",
          {"--csv", "--header", "--scale=a:x,-y", "--scale=b:y,-x,z"},
@@ -326,6 +338,30 @@ TEST(Fit, BadInputStopsWithFileLineAndNoOutput)
         EXPECT_EQ(std::tuple(run.status, run.err.back(), run.out, dir.exists("d.fsc")),
                   std::tuple(c.status, '\n', std::string(), false))
             << c.data;
+    }
+}
+
+// --cor=mixed takes a variable of whole numbers with at most
+// --max-categories values as ordinal, whether the one too many comes within
+// a block or at the merge of two (the first row is a block of its own):
+// variable 3's fourth value is in the first row, variable 4's in the second
+// block; variable 1 has a fraction.
+TEST(Fit, MixedTakesVariablesOfAtMostMaxCategoriesAsOrdinal)
+{
+    const char* data = "0.5 1 4 1 0\n1 2 1 1 1\n2 3 2 2 0\n3 1 3 3 1\n5 2 1 4 1\n4 3 2 1 0\n7 1 3 2 0\n";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--max-categories=3"}, "ordinal: 2 5;"},
+        {{"--max-categories=4"}, "ordinal: 2 3 4 5;"},
+        {{"--ordinal=4-5"}, "ordinal: 4 5;"},
+        {{"--ordinal=3"}, "ordinal: 3;"},
+    };
+    for (const auto& [options, listed] : cases) {
+        ScratchDir dir;
+        dir.write("d.dat", data);
+        std::vector<std::string> args = options;
+        args.insert(args.end(), {"--cor=mixed", "-o", "-"});
+        const RunResult run = run_fit(dir, args);
+        EXPECT_NE(run.out.find("mixed correlations (" + listed), std::string::npos) << options[0] << run.err;
     }
 }
 

@@ -135,65 +135,108 @@ std::vector<double> thresholds_of(const std::vector<std::int64_t>& counts)
     return cuts;
 }
 
-OrdinalCorrelation ordinal_matrix(const CategoryTables& tables, const CorrelationType& type,
-                                  const CorrelationSettings& settings)
+// Each pair (i, j), j < i, by `work(i, j)`, spread over the threads; each
+// pair computed alone, so the bits do not depend on the thread count.
+template <class Work>
+void for_each_pair(int p, const Work& work)
 {
-    const int p = tables.variables();
-    OrdinalCorrelation result;
-    // Each variable's categories in increasing order: order[i][s] is the
-    // code of its s-th smallest value.
-    std::vector<std::vector<int>> order(static_cast<std::size_t>(p));
-    for (int i = 0; i < p; ++i) {
-        const std::vector<double>& values = tables.values(i);
-        std::vector<int>& codes = order[static_cast<std::size_t>(i)];
-        codes.resize(values.size());
-        std::iota(codes.begin(), codes.end(), 0);
-        std::sort(codes.begin(), codes.end(), [&](int a, int b) { return values[a] < values[b]; });
-        if (codes.size() < 2)
-            throw FitError("variable " + std::to_string(i + 1) + " is constant (its standard deviation is 0)");
-        std::vector<double> sorted;
-        std::vector<std::int64_t> counts;
-        for (const int code : codes) {
-            sorted.push_back(values[code]);
-            counts.push_back(tables.margin(i, code));
-        }
-        result.categories.push_back(sorted);
-        result.thresholds.push_back(thresholds_of(counts));
-    }
-    result.matrix = Eigen::MatrixXd::Identity(p, p);
-    // The pairs' maximizations dominate: spread over the threads, each pair
-    // computed alone, so the bits do not depend on the thread count.
     std::atomic<long long> next{0};
     const long long pairs = static_cast<long long>(p) * (p - 1) / 2;
-    const auto work = [&] {
-        std::vector<double> counts;
+    const auto run = [&] {
         for (long long index; (index = next++) < pairs;) {
             int i = static_cast<int>((1 + std::sqrt(1.0 + 8.0 * static_cast<double>(index))) / 2);
             while (static_cast<long long>(i) * (i - 1) / 2 > index)
                 --i;
             while (static_cast<long long>(i + 1) * i / 2 <= index)
                 ++i;
-            const int j = static_cast<int>(index - static_cast<long long>(i) * (i - 1) / 2);
-            const std::vector<int>&rows = order[static_cast<std::size_t>(i)],
-                  &columns = order[static_cast<std::size_t>(j)];
-            counts.clear();
-            for (const int a : rows)
-                for (const int b : columns) {
-                    const auto n = static_cast<double>(tables.count(i, j, a, b));
-                    counts.push_back(n > 0 ? n : type.empty_cell);
-                }
-            const double r = pair_correlation(counts, result.thresholds[static_cast<std::size_t>(i)],
-                                              result.thresholds[static_cast<std::size_t>(j)]);
-            result.matrix(i, j) = result.matrix(j, i) = r;
+            work(i, static_cast<int>(index - static_cast<long long>(i) * (i - 1) / 2));
         }
     };
     const int threads = static_cast<int>(std::min<long long>(thread_count(), std::max(pairs, 1LL)));
     std::vector<std::thread> helpers;
     for (int t = 1; t < threads; ++t)
-        helpers.emplace_back(work);
-    work();
+        helpers.emplace_back(run);
+    run();
     for (std::thread& helper : helpers)
         helper.join();
+}
+
+std::string constant(int i)
+{
+    return "variable " + std::to_string(i + 1) + " is constant (its standard deviation is 0)";
+}
+
+// The matrix of a type that counts tables: each pair of counted (ordinal)
+// variables by its table, of one counted and one continuous by polyserial
+// (psych's biserial for two categories), of two continuous by Pearson.
+OrdinalCorrelation table_matrix(const Gathered& gathered, const CorrelationType& type,
+                                const CorrelationSettings& settings)
+{
+    const CategoryTables& tables = *gathered.tables;
+    const int p = tables.variables();
+    OrdinalCorrelation result;
+    if (gathered.moments && gathered.moments->constant_variable() >= 0)
+        throw FitError(constant(gathered.moments->constant_variable()));
+    // Each ordinal variable's categories in increasing order: order[i][s] is
+    // the code of its s-th smallest value; slot[i] its place in result's
+    // lists, or -1.
+    std::vector<std::vector<int>> order(static_cast<std::size_t>(p));
+    std::vector<int> slot(static_cast<std::size_t>(p), -1);
+    for (int i = 0; i < p; ++i) {
+        if (!tables.counted(i))
+            continue;
+        const std::vector<double>& values = tables.values(i);
+        std::vector<int>& codes = order[static_cast<std::size_t>(i)];
+        codes.resize(values.size());
+        std::iota(codes.begin(), codes.end(), 0);
+        std::sort(codes.begin(), codes.end(), [&](int a, int b) { return values[a] < values[b]; });
+        if (codes.size() < 2)
+            throw FitError(constant(i));
+        std::vector<double> sorted;
+        std::vector<std::int64_t> counts;
+        for (const int code : codes) {
+            sorted.push_back(values[code]);
+            counts.push_back(tables.margin(i, code));
+        }
+        slot[static_cast<std::size_t>(i)] = static_cast<int>(result.ordinal.size());
+        result.ordinal.push_back(i);
+        result.categories.push_back(sorted);
+        result.thresholds.push_back(thresholds_of(counts));
+    }
+    Eigen::MatrixXd pearson;
+    if (static_cast<int>(result.ordinal.size()) < p)
+        pearson = correlation(gathered.moments->comoments());
+    const auto n = static_cast<double>(tables.rows());
+    result.matrix = Eigen::MatrixXd::Identity(p, p);
+    for_each_pair(p, [&](int i, int j) {
+        const int si = slot[static_cast<std::size_t>(i)], sj = slot[static_cast<std::size_t>(j)];
+        double r = 0;
+        if (si < 0 && sj < 0) {
+            r = pearson(i, j);
+        } else if (si < 0 || sj < 0) {
+            const int y = si < 0 ? j : i, s = std::max(si, sj);
+            const auto& values = result.categories[static_cast<std::size_t>(s)];
+            r = polyserial(pearson(i, j), std::sqrt(gathered.moments->comoments()(y, y) / n), values,
+                           result.thresholds[static_cast<std::size_t>(s)]);
+            // psych's biserial takes the continuous variable's sd with
+            // divisor n - 1.
+            if (values.size() == 2)
+                r *= std::sqrt((n - 1) / n);
+        } else {
+            const std::vector<int>&rows = order[static_cast<std::size_t>(i)],
+                  &columns = order[static_cast<std::size_t>(j)];
+            const double empty = rows.size() == 2 && columns.size() == 2 ? type.empty_cell : 0;
+            std::vector<double> counts;
+            for (const int a : rows)
+                for (const int b : columns) {
+                    const auto count = static_cast<double>(tables.count(i, j, a, b));
+                    counts.push_back(count > 0 ? count : empty);
+                }
+            r = pair_correlation(counts, result.thresholds[static_cast<std::size_t>(si)],
+                                 result.thresholds[static_cast<std::size_t>(sj)]);
+        }
+        result.matrix(i, j) = result.matrix(j, i) = r;
+    });
     const double least = decreasing_eigenvalues(result.matrix)[p - 1];
     if (!settings.smooth && least < DBL_EPSILON) {
         char text[200];
@@ -208,22 +251,47 @@ OrdinalCorrelation ordinal_matrix(const CategoryTables& tables, const Correlatio
     return result;
 }
 
+// The Pearson correlations of each variable's midranks (R's cor(method =
+// "spearman")): a Gram matrix, so never smoothed.
+OrdinalCorrelation spearman_matrix(const Gathered& gathered, const CorrelationType&, const CorrelationSettings&)
+{
+    const Moments& moments = *gathered.moments;
+    if (moments.constant_variable() >= 0)
+        throw FitError(constant(moments.constant_variable()));
+    const auto p = static_cast<std::size_t>(moments.mean().size());
+    const std::size_t n = gathered.rows.size() / p;
+    // The midranks of n values average (n + 1) / 2, exactly.
+    Eigen::MatrixXd ranks(static_cast<Eigen::Index>(n), static_cast<Eigen::Index>(p));
+    for (std::size_t i = 0; i < p; ++i)
+        ranks.col(static_cast<Eigen::Index>(i)) =
+            Eigen::Map<const Eigen::VectorXd>(midranks(gathered.rows.data() + i, n, p).data(),
+                                              static_cast<Eigen::Index>(n))
+                .array() -
+            (static_cast<double>(n) + 1) / 2;
+    OrdinalCorrelation result;
+    result.matrix = correlation(ranks.transpose() * ranks);
+    return result;
+}
+
 constexpr CorrelationType kTypes[] = {
-    {"pearson", "correlation", 0, 0, nullptr},
-    {"polychoric", "polychoric correlation", 8, 0, ordinal_matrix},
-    {"tetrachoric", "tetrachoric correlation", 2, 0.5, ordinal_matrix},
+    {"pearson", "correlation", 0, 0, false, false, nullptr},
+    {"polychoric", "polychoric correlation", 8, 0, false, false, table_matrix},
+    {"tetrachoric", "tetrachoric correlation", 2, 0.5, false, false, table_matrix},
+    {"mixed", "mixed correlation", 8, 0.5, true, false, table_matrix},
+    {"spearman", "Spearman correlation", 0, 0, false, true, spearman_matrix},
 };
 
 }  // namespace
 
-CategoryTables::CategoryTables(int variables, int max_categories)
+CategoryTables::CategoryTables(int variables, int max_categories, std::vector<Kind> kinds)
     : variables_(variables),
       max_(max_categories),
       values_(static_cast<std::size_t>(variables)),
       cells_(static_cast<std::size_t>(variables) * static_cast<std::size_t>(std::max(variables - 1, 0)) / 2 *
              static_cast<std::size_t>(max_categories * max_categories)),
       margins_(static_cast<std::size_t>(variables) * static_cast<std::size_t>(max_categories)),
-      codes_(static_cast<std::size_t>(variables))
+      codes_(static_cast<std::size_t>(variables)),
+      kinds_(kinds.empty() ? std::vector<Kind>(static_cast<std::size_t>(variables), Kind::kOrdinal) : std::move(kinds))
 {
 }
 
@@ -246,12 +314,21 @@ CategoryTables::Refused CategoryTables::add(const double* row)
 {
     for (int i = 0; i < variables_; ++i) {
         const double value = row[i];
-        if (value != std::floor(value))
-            return {Refusal::kFraction, i};
         std::vector<double>& values = values_[static_cast<std::size_t>(i)];
         const auto found = std::find(values.begin(), values.end(), value);
-        if (found == values.end() && static_cast<int>(values.size()) == max_)
-            return {Refusal::kTooMany, i};
+        Kind& kind = kinds_[static_cast<std::size_t>(i)];
+        const Refusal why = value != std::floor(value)                                         ? Refusal::kFraction
+                            : found == values.end() && static_cast<int>(values.size()) == max_ ? Refusal::kTooMany
+                                                                                               : Refusal::kNone;
+        // A continuous variable's cells are not read: its code is 0.
+        if (why != Refusal::kNone && kind == Kind::kDetect)
+            kind = Kind::kContinuous;
+        if (kind == Kind::kContinuous) {
+            codes_[static_cast<std::size_t>(i)] = 0;
+            continue;
+        }
+        if (why != Refusal::kNone)
+            return {why, i};
         codes_[static_cast<std::size_t>(i)] = static_cast<int>(found - values.begin());
         if (found == values.end())
             values.push_back(value);
@@ -274,8 +351,18 @@ CategoryTables::Refused CategoryTables::merge(const CategoryTables& later)
     std::vector<std::vector<int>> map(static_cast<std::size_t>(variables_));
     for (int i = 0; i < variables_; ++i) {
         std::vector<double>& values = values_[static_cast<std::size_t>(i)];
+        Kind& kind = kinds_[static_cast<std::size_t>(i)];
+        if (later.kinds_[static_cast<std::size_t>(i)] == Kind::kContinuous)
+            kind = Kind::kContinuous;
         for (const double value : later.values_[static_cast<std::size_t>(i)]) {
+            if (kind == Kind::kContinuous)
+                break;
             const auto found = std::find(values.begin(), values.end(), value);
+            if (found == values.end() && static_cast<int>(values.size()) == max_ && kind == Kind::kDetect) {
+                kind = Kind::kContinuous;
+                map[static_cast<std::size_t>(i)].clear();
+                break;
+            }
             if (found == values.end() && static_cast<int>(values.size()) == max_)
                 return {Refusal::kTooMany, i};
             map[static_cast<std::size_t>(i)].push_back(static_cast<int>(found - values.begin()));
@@ -318,6 +405,38 @@ const CorrelationType* find_correlation(std::string_view name)
 std::span<const CorrelationType> correlation_types()
 {
     return kTypes;
+}
+
+int table_categories(const CorrelationType& type, const CorrelationSettings& settings)
+{
+    return type.detects && settings.max_categories ? settings.max_categories : type.categories;
+}
+
+double polyserial(double r, double sd, std::span<const double> values, std::span<const double> thresholds)
+{
+    double density = 0;
+    for (std::size_t k = 0; k < thresholds.size(); ++k)
+        density += std::exp(-thresholds[k] * thresholds[k] / 2) / std::sqrt(2 * kPi) * (values[k + 1] - values[k]);
+    return std::clamp(r * sd / density, -1.0, 1.0);
+}
+
+std::vector<double> midranks(const double* values, std::size_t count, std::size_t stride)
+{
+    std::vector<std::size_t> order(count);
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return values[a * stride] < values[b * stride]; });
+    std::vector<double> ranks(count);
+    for (std::size_t first = 0, last; first < count; first = last) {
+        last = first + 1;
+        while (last < count && values[order[last] * stride] == values[order[first] * stride])
+            ++last;
+        // Ranks first + 1 .. last share their mean.
+        const double rank = (static_cast<double>(first + 1) + static_cast<double>(last)) / 2;
+        for (std::size_t k = first; k < last; ++k)
+            ranks[order[k]] = rank;
+    }
+    return ranks;
 }
 
 double normal_quantile(double p)

@@ -8,6 +8,10 @@
 //                (CategoryTables)                 margin, then each pair's correlation by maximum
 //                                                 likelihood of its table given those thresholds
 //   tetrachoric  the same tables, two categories  the same, the 2 x 2 case, an empty cell counted 0.5
+//   mixed        the tables of the ordinal         each pair by its kinds: two continuous, Pearson;
+//                variables, co-moments             one ordinal, polyserial; two ordinal, polychoric
+//                                                  (tetrachoric when both have two categories)
+//   spearman     every row (8 bytes a value)      the Pearson correlations of the midranks
 //
 // Every type also gathers the co-moments: the means and standard deviations
 // of the raw variables go in the coefficient file, which scorix applies to
@@ -16,9 +20,13 @@
 // for every thread count. Categories are the distinct values of each
 // variable, learnt in the same pass (standard input cannot be read twice).
 //
-// Rank correlations (spearman) are not offered: the ranks of a variable
-// need all its rows at once (rows in memory or a second pass), which the
-// streamed pass does not keep. Missing values are listwise: the tables
+// Ranks (spearman) need all of a variable's values at once: that type alone
+// keeps the rows used in memory, 8 bytes a value. For mixed, a variable is
+// ordinal when --ordinal names it or, without it, when its values are whole
+// numbers of at most --max-categories distinct values; the tables stop
+// counting a variable found to be continuous (a fraction, or one category
+// too many), so the one pass decides and memory does not grow with the
+// rows. Missing values are listwise: the tables
 // count the rows used. Pairwise is a mode of the same tables: each pair's
 // table counting the rows where both are present, each margin its
 // variable's own present values.
@@ -34,6 +42,7 @@
 #include <Eigen/Core>
 
 #include "fit/fit_error.h"
+#include "fit/moments.h"
 
 // The contingency tables of every pair of variables, and each variable's
 // categories: its distinct values, whole numbers, coded in the order they
@@ -41,11 +50,16 @@
 // the first variable's code.
 class CategoryTables {
 public:
-    CategoryTables(int variables, int max_categories);
+    // What a variable is: ordinal (a fraction or too many categories is
+    // refused), ordinal until found continuous (kDetect), or continuous (not
+    // counted).
+    enum class Kind : char { kOrdinal, kDetect, kContinuous };
+    // `kinds` empty: every variable ordinal.
+    CategoryTables(int variables, int max_categories, std::vector<Kind> kinds = {});
 
-    // Counts a row. Returns -1, or the variable (from 0) whose value is not a
-    // whole number (kFraction) or is one category too many (kTooMany); the
-    // row is then not counted.
+    // Counts a row. Returns -1, or the ordinal variable (from 0) whose value
+    // is not a whole number (kFraction) or is one category too many
+    // (kTooMany); the row is then not counted.
     enum class Refusal { kNone, kFraction, kTooMany };
     struct Refused {
         Refusal why = Refusal::kNone;
@@ -59,6 +73,8 @@ public:
 
     int variables() const { return variables_; }
     int max_categories() const { return max_; }
+    // Whether variable i is counted (not continuous).
+    bool counted(int i) const { return kinds_[static_cast<std::size_t>(i)] != Kind::kContinuous; }
     std::int64_t rows() const { return rows_; }
     // The categories of variable i, in the order of their codes.
     const std::vector<double>& values(int i) const { return values_[static_cast<std::size_t>(i)]; }
@@ -77,18 +93,29 @@ private:
     std::vector<std::int64_t> cells_;  // the pairs (i, j), j < i, row by row
     std::vector<std::int64_t> margins_;
     std::vector<int> codes_;  // scratch of add()
+    std::vector<Kind> kinds_;
 };
 
-// A matrix of polychoric or tetrachoric correlations and what it came from.
+// A matrix of a type other than pearson and what it came from.
 struct OrdinalCorrelation {
     Eigen::MatrixXd matrix;
-    std::vector<std::vector<double>> categories;  // each variable's values, increasing
+    std::vector<int> ordinal;                     // the ordinal variables (from 0), of these categories
+    std::vector<std::vector<double>> categories;  // each one's values, increasing
     std::vector<std::vector<double>> thresholds;  // between them: qnorm of the cumulative proportions
     bool smoothed = false;                        // not positive definite, smoothed
 };
 
 struct CorrelationSettings {
-    bool smooth = true;  // --no-smooth: refuse a matrix that is not positive definite
+    bool smooth = true;                  // --no-smooth: refuse a matrix that is not positive definite
+    int max_categories = 0;              // --max-categories of a variable mixed takes as ordinal; 0: 8
+    std::optional<std::string> ordinal;  // --ordinal: the variables mixed takes as ordinal
+};
+
+// What the pass over the rows gathered for a type's matrix.
+struct Gathered {
+    const CategoryTables* tables = nullptr;  // a type that counts them
+    const Moments* moments = nullptr;
+    std::span<const double> rows;  // a type that keeps them: every row used, one after another
 };
 
 struct CorrelationType {
@@ -97,13 +124,18 @@ struct CorrelationType {
     // 0: co-moments alone; otherwise the tables, each variable with at most
     // this many categories.
     int categories;
-    double empty_cell;  // the count an empty cell of a pair's table takes
-    // The matrix from the tables (nullptr: the co-moments' own). Throws
-    // FitError for a variable of one category, or a matrix that is not
-    // positive definite under --no-smooth.
-    OrdinalCorrelation (*matrix)(const CategoryTables& tables, const CorrelationType& type,
+    double empty_cell;  // the count an empty cell of a 2 x 2 table takes
+    bool detects;       // a variable is ordinal or continuous (mixed): at most --max-categories
+    bool keeps_rows;    // the rows are kept (spearman)
+    // The matrix (nullptr: the co-moments' own). Throws FitError for a
+    // constant variable, or a matrix that is not positive definite under
+    // --no-smooth.
+    OrdinalCorrelation (*matrix)(const Gathered& gathered, const CorrelationType& type,
                                  const CorrelationSettings& settings);
 };
+
+// The most categories a variable of `type` may have in the tables.
+int table_categories(const CorrelationType& type, const CorrelationSettings& settings);
 
 const CorrelationType* find_correlation(std::string_view name);
 std::span<const CorrelationType> correlation_types();
@@ -123,6 +155,17 @@ double brent_minimum(double low, double high, double tol, double (*f)(double, co
 // (-1, 1) to 1e-12.
 double pair_correlation(std::span<const double> counts, std::span<const double> row_thresholds,
                         std::span<const double> column_thresholds);
+
+// The two-step polyserial correlation (Olsson, Drasgow and Dorans' ad hoc
+// estimator) of a continuous variable and an ordinal one, from the Pearson
+// r of the two, the ordinal variable's standard deviation (divisor n), its
+// values (increasing) and thresholds: r sd / sum phi(tau_k) (v_k+1 - v_k),
+// within [-1, 1].
+double polyserial(double r, double sd, std::span<const double> values, std::span<const double> thresholds);
+
+// The midranks of `count` values `stride` apart (ties take the mean of
+// their ranks, from 1).
+std::vector<double> midranks(const double* values, std::size_t count, std::size_t stride);
 
 // A matrix smoothed when not positive definite (an eigenvalue below the
 // machine epsilon): eigenvalues below 1e-12 raised to 1e-10, all rescaled

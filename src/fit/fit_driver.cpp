@@ -157,7 +157,7 @@ Fit given_matrix(const RowPool& pool, const Options& options)
 int fit_files(const Options& options)
 {
     RowPool pool(options.format, options.drop_incomplete, {options.skip, options.columns, options.matrix_input()});
-    pool.count_categories(*options.cor);
+    pool.count_categories(*options.cor, options.correlation);
     for (const std::string& path : options.files)
         pool.read(path);
     if (!options.matrix_input() && pool.rows() < 2)
@@ -168,7 +168,7 @@ int fit_files(const Options& options)
     const bool components = options.components_only();
     std::optional<OrdinalCorrelation> ordinal;
     if (options.cor->matrix)
-        ordinal = options.cor->matrix(*pool.tables(), *options.cor, options.correlation);
+        ordinal = options.cor->matrix(pool.gathered(), *options.cor, options.correlation);
     if (ordinal && ordinal->smoothed)
         std::fprintf(stderr,
                      "scorix-fit: warning: the %s correlation matrix is not positive definite; smoothed (eigenvalues "

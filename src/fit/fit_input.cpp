@@ -96,8 +96,9 @@ std::string not_finite(const double* row, int variables)
 }
 
 // Why a category table refused variable `variable` (from 0).
-std::string category_problem(const CorrelationType& type, CategoryTables::Refused refused, const double* row)
+std::string category_problem(const RowRules& rules, CategoryTables::Refused refused, const double* row)
 {
+    const CorrelationType& type = *rules.cor;
     const std::string variable = std::to_string(refused.variable + 1);
     if (refused.why == CategoryTables::Refusal::kFraction) {
         char value[40];
@@ -105,9 +106,10 @@ std::string category_problem(const CorrelationType& type, CategoryTables::Refuse
         return "value " + variable + " (" + value + ") is not a whole number: --cor=" + type.name +
                " takes categories coded as whole numbers";
     }
-    return "variable " + variable + " has more than " + std::to_string(type.categories) +
-           " distinct values: --cor=" + type.name + " takes " + (type.categories == 2 ? "" : "at most ") +
-           std::to_string(type.categories) + " categories";
+    return "variable " + variable + " has more than " + std::to_string(rules.categories) +
+           " distinct values: --cor=" + type.name + " takes " +
+           (rules.categories == 2 && !type.detects ? "" : "at most ") + std::to_string(rules.categories) +
+           " categories" + (type.detects ? " (--max-categories)" : "");
 }
 
 // A row refused for `problem`, or used when there is none.
@@ -177,7 +179,7 @@ void convert_rows(FitBlock& block, const RowRules& rules)
     if (rules.cor && block.tables)
         block.tables->reset();
     else if (rules.cor)
-        block.tables.emplace(variables, rules.cor->categories);
+        block.tables.emplace(variables, rules.categories, rules.kinds);
     int kept = 0;
     for (int r = 0; r < block.lines.rows(); ++r) {
         double* row = block.values.data() + static_cast<std::size_t>(kept) * variables;
@@ -193,7 +195,7 @@ void convert_rows(FitBlock& block, const RowRules& rules)
         if (rules.cor)
             if (const CategoryTables::Refused refused = block.tables->add(row);
                 refused.why != CategoryTables::Refusal::kNone) {
-                block.problem = category_problem(*rules.cor, refused, row);
+                block.problem = category_problem(rules, refused, row);
                 block.bad_row = r;
                 return;
             }
@@ -256,12 +258,33 @@ void RowPool::learn_variables(const DataReader& reader, const LineBlock& lines, 
         variables_ = row_source(rules_.format)->read(lines.line(0), nullptr, 0, nullptr, nullptr).count;
     }
     rules_.variables = variables_;
+    // The variables --ordinal names are ordinal, the others continuous;
+    // without it, mixed finds out which are.
+    if (rules_.cor && rules_.cor->detects) {
+        TableFormat chosen;
+        if (std::string problem =
+                ordinal_ ? choose_columns(chosen, *ordinal_, names_.empty() ? nullptr : &names_, variables_) : "";
+            !problem.empty())
+            throw FitError(rules_.first_row + ": --ordinal=" + *ordinal_ + ": " + problem);
+        rules_.kinds.assign(static_cast<std::size_t>(variables_),
+                            ordinal_ ? CategoryTables::Kind::kContinuous : CategoryTables::Kind::kDetect);
+        for (const int i : chosen.columns)
+            rules_.kinds[static_cast<std::size_t>(i)] = CategoryTables::Kind::kOrdinal;
+    }
     // With every field a label, or words where numbers were looked for,
     // there is nothing to fit (a plain row without numbers is told by its
     // check).
     if (variables_ == 0 && rules_.format)
         throw FitError(rules_.first_row +
                        ": no variables: the first data row has no value fields (only labels, or words)");
+}
+
+void RowPool::count_categories(const CorrelationType& type, const CorrelationSettings& settings)
+{
+    rules_.cor = type.categories > 0 ? &type : nullptr;
+    rules_.categories = table_categories(type, settings);
+    keep_values_ = type.keeps_rows;
+    ordinal_ = settings.ordinal;
 }
 
 void RowPool::take_waiting(long long count)
@@ -285,11 +308,11 @@ void RowPool::take_rows(const FitBlock& block)
     if (block.kept == 0)
         return;
     const std::size_t width = static_cast<std::size_t>(variables_);
-    if (choice_.keep_rows) {
+    if (choice_.keep_rows || keep_values_)
         kept_.insert(kept_.end(), block.values.begin(),
                      block.values.begin() + static_cast<std::ptrdiff_t>(block.kept * width));
+    if (choice_.keep_rows)
         return;
-    }
     if (waiting_.empty() && block.kept == chunk() && block.dropped == 0) {
         if (moments_)
             moments_->merge(*block.moments);
@@ -355,7 +378,7 @@ void RowPool::read(const std::string& path)
         else if (rules_.cor && block.kept > 0)
             if (const CategoryTables::Refused refused = tables_->merge(*block.tables);
                 refused.why != CategoryTables::Refusal::kNone) {
-                too_many = path + ": " + category_problem(*rules_.cor, refused, nullptr);
+                too_many = path + ": " + category_problem(rules_, refused, nullptr);
                 return false;
             }
         return true;

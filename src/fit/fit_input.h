@@ -44,8 +44,10 @@ struct RowRules {
     bool drop_incomplete = false;
     int variables = 0;
     std::string first_row;
-    std::string counted_by;                // what fixed the count: "the first data row (FILE:LINE) has"
-    const CorrelationType* cor = nullptr;  // one that counts contingency tables, or nothing
+    std::string counted_by;                   // what fixed the count: "the first data row (FILE:LINE) has"
+    const CorrelationType* cor = nullptr;     // one that counts contingency tables, or nothing
+    int categories = 0;                       // the most a variable may have in them
+    std::vector<CategoryTables::Kind> kinds;  // each variable's; empty: all ordinal
 };
 
 // What becomes of a row.
@@ -103,10 +105,13 @@ public:
     // The variables' names from the header of the first file, if any.
     const std::vector<std::string>& names() const { return names_; }
     long long dropped() const { return dropped_; }
-    // Also counts the contingency tables of the rows used, for `type`.
-    void count_categories(const CorrelationType& type) { rules_.cor = type.categories > 0 ? &type : nullptr; }
+    // Also counts the contingency tables of the rows used, for `type`, or
+    // keeps the rows (gathered()).
+    void count_categories(const CorrelationType& type, const CorrelationSettings& settings = {});
     // Those tables (nothing before a row, or when not counted).
     const CategoryTables* tables() const { return tables_ ? &*tables_ : nullptr; }
+    // What the pass gathered for the correlation type's matrix.
+    Gathered gathered() const { return {tables(), moments_ ? &*moments_ : nullptr, kept_}; }
 
     // The rows kept (RowChoice::keep_rows) as a square matrix, checked as a
     // correlation matrix (`covariance` false: unit diagonal) or a covariance
@@ -134,5 +139,7 @@ private:
     RowRules rules_;
     std::vector<std::string> names_;
     long long dropped_ = 0;
-    std::vector<double> kept_;  // the rows, with RowChoice::keep_rows
+    std::vector<double> kept_;            // the rows, with RowChoice::keep_rows or a type that keeps them
+    bool keep_values_ = false;            // the rows are kept as well as taken into moments
+    std::optional<std::string> ordinal_;  // --ordinal
 };

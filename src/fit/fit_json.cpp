@@ -89,7 +89,12 @@ std::string json_report(const Fit& result, bool covariance, const FitSource& sou
     if (!source.matrix.empty())
         report["input"] = source.matrix;
     // Each ordinal variable's categories and the thresholds between them.
-    if (const OrdinalCorrelation* ordinal = source.ordinal) {
+    if (const OrdinalCorrelation* ordinal = source.ordinal; ordinal && source.cor->detects) {
+        auto& listed = report["ordinal"] = json::array();
+        for (const int i : ordinal->ordinal)
+            listed.push_back(source.names.empty() ? json(i + 1) : json(source.names[static_cast<std::size_t>(i)]));
+    }
+    if (const OrdinalCorrelation* ordinal = source.ordinal; ordinal && source.cor->categories > 0) {
         report["categories"] = ordinal->categories;
         report["thresholds"] = ordinal->thresholds;
         report["smoothed"] = ordinal->smoothed;

@@ -36,10 +36,17 @@ the loadings in comment lines.
                        matrix (the standard deviations are then 1)
       --cor=TYPE       the correlations analysed: pearson (default),
                        polychoric (ordered categories coded as whole
-                       numbers, at most 8 each) or tetrachoric (two
-                       categories each)
-      --no-smooth      refuse a polychoric or tetrachoric matrix that is not
-                       positive definite instead of smoothing it
+                       numbers, at most 8 each), tetrachoric (two
+                       categories each), mixed (each pair by its kinds:
+                       Pearson, polyserial or polychoric) or spearman
+                       (of ranks; keeps every row in memory)
+      --ordinal=LIST   the ordinal variables of --cor=mixed, by position
+                       or name (as --columns); the others are continuous
+      --max-categories=N  without --ordinal, --cor=mixed takes a variable
+                       of whole numbers with at most N distinct values
+                       (default 8) as ordinal
+      --no-smooth      refuse a polychoric, tetrachoric or mixed matrix
+                       that is not positive definite instead of smoothing it
       --method=METHOD  pc: principal components (default); pa: principal
                        axis factoring; ml: maximum likelihood; minres (or
                        uls): minimum residual, psych's default; wls, gls:
@@ -143,6 +150,8 @@ enum LongOnly {
     kStd,
     kCor,
     kNoSmooth,
+    kOrdinal,
+    kMaxCategories,
     kScale,
     kReliability
 };
@@ -270,7 +279,8 @@ void check_matrix_input(const Options& options)
     if (options.std && std::string_view(options.input) == "covariance")
         throw UsageError{"--std: the standard deviations of --input=covariance are the roots of its diagonal"};
     if (options.cor->matrix)
-        throw UsageError{input + ": --cor=" + options.cor->name + " counts the categories of data rows"};
+        throw UsageError{input + ": --cor=" + options.cor->name +
+                         (options.cor->keeps_rows ? " ranks the values" : " counts the categories") + " of data rows"};
 }
 
 // The scales of a file: a line "NAME: ITEMS" each; blank lines and lines
@@ -333,6 +343,8 @@ std::optional<Options> parse_options(int argc, char** argv)
         {"std", required_argument, nullptr, kStd},
         {"cor", required_argument, nullptr, kCor},
         {"no-smooth", no_argument, nullptr, kNoSmooth},
+        {"ordinal", required_argument, nullptr, kOrdinal},
+        {"max-categories", required_argument, nullptr, kMaxCategories},
         {"scale", required_argument, nullptr, kScale},
         {"reliability", required_argument, nullptr, kReliability},
     };
@@ -408,6 +420,15 @@ std::optional<Options> parse_options(int argc, char** argv)
         case kJson: options.json = optarg; break;
         case kCor: options.cor = named<CorrelationType>(optarg, find_correlation, "correlation type"); break;
         case kNoSmooth: options.correlation.smooth = false; break;
+        case kOrdinal:
+            if (std::string_view(optarg).empty() || std::string_view(optarg).find(",,") != std::string_view::npos ||
+                optarg[0] == ',' || std::string_view(optarg).back() == ',')
+                throw UsageError{std::string("invalid ordinal list '") + optarg + "'"};
+            options.correlation.ordinal = optarg;
+            break;
+        case kMaxCategories:
+            options.correlation.max_categories = static_cast<int>(whole_number(optarg, 2, 32, "number of categories"));
+            break;
         case kScale: try { options.scales.push_back(scale_words(optarg));
             } catch (const FitError& wrong) {
                 throw UsageError{std::string("--scale: ") + wrong.what()};
@@ -450,9 +471,12 @@ std::optional<Options> parse_options(int argc, char** argv)
     if (options.rotation->takes_target && !options.target)
         throw UsageError{std::string("--rotate=") + options.rotation->name + " needs --target=FILE"};
     options.rotation_settings.seed = options.seed;
-    if (options.covariance && options.cor->categories > 0)
+    if (options.covariance && options.cor->matrix)
         throw UsageError{std::string("--cor=") + options.cor->name +
                          " makes a correlation matrix: leave out --covariance"};
+    if (!options.cor->detects && (options.correlation.ordinal || options.correlation.max_categories))
+        throw UsageError{std::string(options.correlation.ordinal ? "--ordinal" : "--max-categories") +
+                         " goes with --cor=mixed"};
     for (int i = optind; i < argc; ++i)
         options.files.emplace_back(argv[i]);
     if (options.files.empty())

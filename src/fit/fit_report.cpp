@@ -44,9 +44,20 @@ void append_row(std::string& text, const Row& row)
 // made, for the coefficient file and the console alike.
 std::string ordinal_note(const FitSource& source)
 {
-    return std::string(source.cor->name) +
-           " correlations (thresholds from each variable's margin, each pair by maximum likelihood)" +
-           (source.ordinal->smoothed ? "; not positive definite: smoothed" : "");
+    const OrdinalCorrelation& made = *source.ordinal;
+    if (source.cor->keeps_rows)
+        return std::string(source.cor->name) + " correlations (Pearson correlations of the midranks)";
+    std::string text = std::string(source.cor->name) + " correlations (";
+    if (source.cor->detects) {
+        text += "ordinal:";
+        for (const int i : made.ordinal)
+            text += ' ' + (source.names.empty() ? std::to_string(i + 1)
+                                                : quoted_name(source.names[static_cast<std::size_t>(i)]));
+        text += made.ordinal.empty() ? " none; " : "; ";
+        text += "two continuous: Pearson, one: polyserial, none: polychoric; ";
+    }
+    return text + "thresholds from each variable's margin, each pair by maximum likelihood)" +
+           (made.smoothed ? "; not positive definite: smoothed" : "");
 }
 
 const char* matrix_name(bool covariance)

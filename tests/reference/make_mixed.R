@@ -1,0 +1,95 @@
+# Reference values for scorix-fit's mixed and Spearman correlations (Debian:
+# r-base-core, r-cran-psych, r-cran-pbivnorm, r-cran-polycor).
+#   Rscript tests/reference/make_mixed.R [DIR]
+# writes DIR/mixed_items.dat (800 rows: 3 continuous variables, ordinal ones
+# of 3, 4 and 6 categories, 1 dichotomous, all of one factor) and
+# DIR/mixed_items.ref (blocks "key rows cols", 17 significant digits):
+#   tight       each pair by its kinds: Pearson of two continuous; of a
+#               continuous x and an ordinal y the closed two-step polyserial,
+#               cor(x, y) sd(y) sqrt((n - 1) / n) / sum(dnorm(tau)), and for
+#               a dichotomous y psych's biserial, (mean difference) p q /
+#               (dnorm(tau) sd(x)); of two ordinal the polychoric pair as
+#               make_polychoric.R has it (an empty cell of a 2 x 2 table
+#               0.5, of a larger one nothing)
+#   thresholds  the ordinal variables' thresholds, one after another
+#   psych       psych::mixedCor (its search stops near 1e-4; items of
+#               different numbers of categories make its polychoric pad
+#               their thresholds: those pairs are set to the tight values)
+#   polycor     the tight matrix with one pair, (1, 4), by
+#               polycor::polyserial(ML = FALSE)
+# and DIR/spearman_mtcars.ref: block "tight", R's cor(method = "spearman")
+# of mtcars.dat (its ties take midranks).
+suppressMessages({ library(psych); library(pbivnorm); library(polycor) })
+args <- commandArgs(trailingOnly = TRUE)
+here <- dirname(sub("^--file=", "", grep("^--file=", commandArgs(), value = TRUE)))
+out <- if (length(args) > 0) args[1] else here
+
+cuts <- function(x) { p <- cumsum(table(x)) / length(x); qnorm(p[-length(p)]) }
+
+tight_pair <- function(x, y, empty) {
+  tab <- table(x, y); tab[tab == 0] <- empty
+  a <- c(-40, cuts(x), 40); b <- c(-40, cuts(y), 40)
+  grid <- expand.grid(i = seq_along(a), j = seq_along(b))
+  minus_ll <- function(rho) {
+    F <- matrix(pbivnorm(a[grid$i], b[grid$j], rep(rho, nrow(grid))), length(a))
+    P <- F[-1, -1] - F[-length(a), -1] - F[-1, -length(b)] + F[-length(a), -length(b)]
+    used <- tab > 0 & P > 0
+    -sum(tab[used] * log(P[used]))
+  }
+  optimize(minus_ll, c(-1, 1), tol = 1e-12)$minimum
+}
+
+serial <- function(x, y) {
+  n <- length(y); k <- length(unique(y))
+  if (k == 2) {
+    v <- sort(unique(y)); q <- mean(y == v[2])
+    return((mean(x[y == v[2]]) - mean(x[y == v[1]])) * q * (1 - q) / (dnorm(qnorm(q)) * sd(x)))
+  }
+  cor(x, y) * sd(y) * sqrt((n - 1) / n) / sum(dnorm(cuts(y)))
+}
+
+block <- function(con, key, m) {
+  m <- as.matrix(m)
+  cat(key, nrow(m), ncol(m), "\n", file = con)
+  write.table(format(m, digits = 17), con, quote = FALSE, row.names = FALSE, col.names = FALSE)
+}
+
+set.seed(2727)
+n <- 800; f <- rnorm(n)
+latent <- sapply(c(0.8, 0.7, 0.6, 0.75, 0.65, 0.55, 0.7), function(l) l * f + sqrt(1 - l^2) * rnorm(n))
+d <- latent
+d[, 1:3] <- round(d[, 1:3] * 10 + 50, 3)
+for (i in 4:7) {
+  k <- c(3, 4, 6, 2)[i - 3]
+  d[, i] <- findInterval(latent[, i], sort(qnorm(runif(k - 1, 0.1, 0.9)))) + 1
+}
+dimnames(d) <- NULL
+ordinal <- 4:7
+write.table(d, file.path(out, "mixed_items.dat"), quote = FALSE, row.names = FALSE, col.names = FALSE)
+
+p <- ncol(d); r <- diag(p)
+for (i in 2:p) for (j in 1:(i - 1)) {
+  r[i, j] <- r[j, i] <-
+    if (!(i %in% ordinal)) cor(d[, i], d[, j])
+    else if (!(j %in% ordinal)) serial(d[, j], d[, i])
+    else tight_pair(d[, i], d[, j], if (length(unique(d[, i])) == 2 && length(unique(d[, j])) == 2) 0.5 else 0)
+}
+con <- file(file.path(out, "mixed_items.ref"), "w")
+block(con, "tight", r)
+block(con, "thresholds", t(unlist(lapply(ordinal, function(i) cuts(d[, i])))))
+colnames(d) <- paste0("V", 1:p)
+theirs <- unclass(suppressWarnings(suppressMessages(mixedCor(as.data.frame(d), smooth = FALSE)))$rho)
+cat("psych's mixedCor from the tight values:", max(abs(theirs - r)), "\n")
+theirs[5:6, 4:6] <- r[5:6, 4:6]; theirs[4:6, 5:6] <- r[4:6, 5:6]
+block(con, "psych", theirs)
+cat("without its polychoric pairs:", max(abs(theirs - r)), "\n")
+other <- r
+other[1, 4] <- other[4, 1] <- polyserial(d[, 1], d[, 4], ML = FALSE)
+block(con, "polycor", other)
+cat("polycor's polyserial of (1, 4) from the tight value:", abs(other[1, 4] - r[1, 4]), "\n")
+close(con)
+
+mtcars_dat <- as.matrix(read.table(file.path(here, "mtcars.dat")))
+con <- file(file.path(out, "spearman_mtcars.ref"), "w")
+block(con, "tight", cor(mtcars_dat, method = "spearman"))
+close(con)
