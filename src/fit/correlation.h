@@ -18,9 +18,9 @@
 //
 // Rank correlations (spearman) are not offered: the ranks of a variable
 // need all its rows at once (rows in memory or a second pass), which the
-// streamed pass does not keep. Missing values are listwise: the tables
-// count the rows used. Pairwise is a mode of the same tables: each pair's
-// table counting the rows where both are present, each margin its
+// streamed pass does not keep. Missing values: listwise, the tables count
+// the rows used; pairwise, a missing value (NaN) is in no table, so each
+// pair's table counts the rows where both are present and each margin its
 // variable's own present values.
 #pragma once
 
@@ -43,7 +43,7 @@ class CategoryTables {
 public:
     CategoryTables(int variables, int max_categories);
 
-    // Counts a row. Returns -1, or the variable (from 0) whose value is not a
+    // Counts a row, a missing value (NaN) in no table. Returns -1, or the variable (from 0) whose value is not a
     // whole number (kFraction) or is one category too many (kTooMany); the
     // row is then not counted.
     enum class Refusal { kNone, kFraction, kTooMany };
@@ -129,3 +129,8 @@ double pair_correlation(std::span<const double> counts, std::span<const double> 
 // to sum to the order, and the result scaled to a unit diagonal. Returns
 // whether it was smoothed.
 bool smooth_correlation(Eigen::MatrixXd& matrix);
+
+// A correlation matrix that is not positive definite, smoothed; or, with
+// --no-smooth, refused (FitError naming the `name` of its type and its
+// smallest eigenvalue). Returns whether it was smoothed.
+bool settle_correlation(Eigen::MatrixXd& matrix, const char* name, const CorrelationSettings& settings);
