@@ -2,7 +2,9 @@
 # Times scorix-fit's polychoric correlations of 50 items of 5 categories and
 # 20,000 answers (five factors) on two threads, beside psych::polychoric of
 # the same file in the same run (R with psych), and gives the largest
-# difference between the two matrices.
+# difference between the two matrices; then the same items with 10% of the
+# answers missing at random, --missing=pairwise, pearson and polychoric,
+# beside psych::polychoric of that file.
 #
 #   bench/polychoric.sh [RUNS]      (default 5 runs of scorix-fit, the median)
 #
@@ -27,11 +29,23 @@ write.table(x, "items50.dat", quote = FALSE, row.names = FALSE, col.names = FALS
 seconds <- system.time(r <- polychoric(x))[["elapsed"]]
 cat(sprintf("psych::polychoric: %.2f s\n", seconds))
 write.table(format(r$rho, digits = 17), "items50.psych", quote = FALSE, row.names = FALSE, col.names = FALSE)
+x[matrix(runif(n * p) < 0.1, n)] <- NA
+write.table(x, "items50na.dat", quote = FALSE, row.names = FALSE, col.names = FALSE)
+seconds <- system.time(r <- polychoric(x))[["elapsed"]]
+cat(sprintf("psych::polychoric, 10%% missing (pairwise): %.2f s\n", seconds))
 R
-for _ in $(seq "$runs"); do
-  /usr/bin/time -f "%e" env SCORIX_THREADS=2 "$top/build-bench/scorix-fit" --cor=polychoric -q -o items50.fsc \
-    --json=items50.json items50.dat 2>&1 >/dev/null
-done | sort -g | sed -n "$(((runs + 1) / 2))p" | xargs printf "scorix-fit --cor=polychoric, 2 threads: %s s (median)\n"
+# The median of $runs runs of scorix-fit on 2 threads: median TEXT FILE OPTIONS...
+median() {
+  local text=$1 file=$2
+  shift 2
+  for _ in $(seq "$runs"); do
+    /usr/bin/time -f "%e" env SCORIX_THREADS=2 "$top/build-bench/scorix-fit" "$@" -q -o "${file%.dat}.fsc" \
+      --json="${file%.dat}.json" "$file" 2>&1 >/dev/null
+  done | sort -g | sed -n "$(((runs + 1) / 2))p" | xargs printf "scorix-fit %s, 2 threads: %s s (median)\n" "$text"
+}
+median "--missing=pairwise (pearson), 10% missing" items50na.dat --missing=pairwise
+median "--missing=pairwise --cor=polychoric, 10% missing" items50na.dat --missing=pairwise --cor=polychoric
+median "--cor=polychoric" items50.dat --cor=polychoric
 # The coefficient file keeps the eigenvalues, not the matrix: the two
 # matrices' eigenvalues are compared.
 sed -n 's/^# eigenvalue [0-9]* \([^ ]*\) .*/\1/p' items50.fsc >items50.eig

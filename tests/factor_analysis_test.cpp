@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 
 #include <Eigen/Eigenvalues>
@@ -592,9 +593,13 @@ TEST(FactorAnalysis, ImpossibleModelsStopWithAClearErrorAndNoOutput)
 
 // Polychoric, tetrachoric, mixed and Spearman matrices of rows read through
 // the streamed pass, against R (tests/reference/make_polychoric.R,
-// make_mixed.R): the tight two-step reference, psych's and polycor's to
-// their own tolerance. psych's polychoric of items of different numbers of
-// categories is left out (it pads their thresholds to a common range).
+// make_mixed.R, make_pairwise.R): the tight two-step reference, psych's and
+// polycor's to their own tolerance. psych's polychoric of items of different
+// numbers of categories is left out (it pads their thresholds to a common
+// range). The pairwise sets keep their missing answers: "pearson" checks the
+// pairs' correlations, counts, each item's own mean and standard deviation,
+// and (through scorix-fit) ml's chi-square with psych's n (every row,
+// complete or not).
 TEST(Correlation, OrdinalMatricesMatchR)
 {
     const struct {
@@ -613,22 +618,47 @@ TEST(Correlation, OrdinalMatricesMatchR)
         {"mixed_items", "mixed", "psych", 1e-4},
         {"mixed_items", "mixed", "polycor", 1e-6},
         {"spearman_mtcars", "spearman", "tight", 1e-12, "mtcars"},
+        {"pairwise_bfi", "polychoric", "tight", 1e-6},
+        {"pairwise_bfi", "polychoric", "psych", 1e-4},
+        {"pairwise_bfi", "polychoric", "pearson", 1e-13},
+        {"pairwise_binary", "tetrachoric", "tight", 1e-6},
+        {"pairwise_binary", "tetrachoric", "psych", 1e-4},
     };
-    std::map<std::string, OrdinalCorrelation> made;
+    struct Made {
+        OrdinalCorrelation ordinal;
+        std::optional<PairMoments> pairs;
+    };
+    std::map<std::string, Made> made;
     for (const auto& c : kCases) {
         SCOPED_TRACE(std::string(c.set) + " " + c.key);
         auto ref = reference(c.set);
         if (!made.count(c.set)) {
             const CorrelationType& type = *find_correlation(c.type);
-            RowPool pool(TableFormat{}, false);
+            TableFormat format;  // a table, to read NA
+            format.table = std::string_view(c.set).starts_with("pairwise");
+            RowPool pool(format, false);
             pool.count_categories(type);
+            if (format.table)
+                pool.keep_missing();
             pool.read(reference_file(std::string(c.data ? c.data : c.set) + ".dat"));
-            made[c.set] = type.matrix(pool.gathered(), type, {});
+            made[c.set] = {type.matrix(pool.gathered(), type, {}),
+                           pool.pairs() ? std::optional(*pool.pairs()) : std::nullopt};
+        }
+        MatrixXd theirs = ref[c.key];
+        if (std::string_view(c.key) == "pearson") {
+            const PairMoments& pairs = *made[c.set].pairs;
+            EXPECT_LT(gap(pairs.correlation(), theirs), c.tolerance);
+            EXPECT_LT(gap(pairs.mean().transpose(), ref["mean"]) + gap(pairs.std().transpose(), ref["std"]), 1e-13);
+            EXPECT_EQ(gap(pair_counts(pairs, {}).counts.cast<double>(), ref["counts"]), 0);
+            const nlohmann::json report = json_fit(read_file(reference_file(std::string(c.set) + ".dat")),
+                                                   {"--missing=pairwise", "--method=ml", "-k", "5"});
+            EXPECT_LT(gap(Eigen::RowVector2d(report["fit"]["objective"], report["fit"]["chi2"]), ref["ml_fit"]), 1e-6);
+            EXPECT_EQ(report["pairs"]["smallest"], ref["counts"].minCoeff());
+            continue;
         }
         // R's matrices are those before smoothing (the tetrachoric one is
         // not positive definite).
-        const OrdinalCorrelation& ours = made[c.set];
-        MatrixXd theirs = ref[c.key];
+        const OrdinalCorrelation& ours = made[c.set].ordinal;
         EXPECT_EQ(smooth_correlation(theirs), ours.smoothed);
         EXPECT_LT(gap(ours.matrix, theirs), c.tolerance);
         std::vector<double> cuts;
@@ -681,6 +711,53 @@ TEST(Correlation, TwoStepInvariants)
     EXPECT_EQ(early.merge(late).why, CategoryTables::Refusal::kTooMany);
     const double fraction = 2.5;
     EXPECT_EQ(early.add(&fraction).why, CategoryTables::Refusal::kFraction);
+}
+
+// Pairwise missing values (NaN): each pair's count, correlation and table
+// from the rows where both are present, each margin and mean from its
+// variable's own present values, the rows added in two blocks and merged;
+// against each pair's complete rows taken one pair at a time.
+TEST(Correlation, PairwiseUsesEachPairsOwnRows)
+{
+    const int p = 4, n = 300;
+    std::vector<double> rows;
+    for (std::uint64_t x = 27, k = 0; k < n * p; ++k) {
+        x = x * 6364136223846793005u + 1442695040888963407u;
+        const auto v = static_cast<int>(x >> 61), j = static_cast<int>(k % p);  // item 3 is missing more often
+        rows.push_back(v == 0 || (j == 3 && v < 3) ? NAN : (v + j * (k / p % 3)) % 5);
+    }
+    PairMoments pairs(p), late(p);
+    pairs.add(rows.data(), 100);
+    late.add(rows.data() + 100 * p, n - 100);
+    pairs.merge(late);
+    CategoryTables tables(p, 8);
+    for (int k = 0; k < n; ++k)
+        EXPECT_EQ(tables.add(&rows[static_cast<std::size_t>(k * p)]).why, CategoryTables::Refusal::kNone);
+    const MatrixXd r = pairs.correlation();
+    for (int i = 0; i < p; ++i)
+        for (int j = 0; j < p; ++j) {
+            SCOPED_TRACE(testing::Message() << i << ", " << j);
+            Eigen::ArrayXd a(n), b(n);
+            Eigen::Index m = 0;
+            for (int k = 0; k < n; ++k)
+                if (const double u = rows[k * p + i], w = rows[k * p + j]; !std::isnan(u) && !std::isnan(w))
+                    std::tie(a[m], b[m]) = std::pair(u, w), ++m;
+            const Eigen::ArrayXd u = a.head(m) - a.head(m).mean(), w = b.head(m) - b.head(m).mean();
+            EXPECT_EQ(pairs.count(i, j), m);
+            EXPECT_NEAR(r(i, j), (u * w).sum() / std::sqrt(u.square().sum() * w.square().sum()), 1e-14);
+            std::int64_t table = 0;
+            for (int c = 0; c < 8 && i != j; ++c)
+                for (int d = 0; d < 8; ++d)
+                    table += tables.count(i, j, c, d);
+            EXPECT_EQ(table, i == j ? 0 : m);
+        }
+    for (int i = 0; i < p; ++i)
+        for (std::size_t c = 0; c < tables.values(i).size(); ++c) {
+            std::int64_t own = 0;
+            for (int k = 0; k < n; ++k)
+                own += rows[k * p + i] == tables.values(i)[c];
+            EXPECT_EQ(tables.margin(i, static_cast<int>(c)), own);
+        }
 }
 
 }  // namespace

@@ -202,6 +202,13 @@ TEST(Fit, DroppedRowsLeaveTheBitsOfTheRowsUsed)
     const std::string expected = fsc(text(x), "SCORIX_THREADS=2");
     for (const char* threads : {"SCORIX_THREADS=1", "SCORIX_THREADS=2", "SCORIX_THREADS=4"})
         EXPECT_TRUE(fsc(holes, threads) == expected) << threads;
+    // Pairwise, the pairs' moments merged in file order: the same bits too.
+    std::vector<std::string> pairwise;
+    for (const char* threads : {"SCORIX_THREADS=1", "SCORIX_THREADS=2", "SCORIX_THREADS=4"}) {
+        EXPECT_EQ(run_fit(dir, {"-q", "--missing=pairwise"}, threads).status, 0);
+        pairwise.push_back(dir.read("d.fsc"));
+    }
+    EXPECT_TRUE(pairwise[0] == pairwise[1] && pairwise[1] == pairwise[2] && pairwise[0] != expected);
     MatrixXd steps = sample(70, 3, 0, 3);
     for (Eigen::Index r = 0; r < steps.rows(); ++r)
         steps.row(r).head(2) << r / 7 % 3, r / 7;  // the last block at the least, at the most
@@ -321,6 +328,16 @@ TEST(Fit, BadInputStopsWithFileLineAndNoOutput)
         {"a b\n1 2\n3 5\n", {"--header", "--cor=mixed", "--ordinal=c"}, 1, "d.dat:2: --ordinal=c: no field is named"},
         {"1 2\n3 5\n", {"--max-categories=3"}, 2, "--max-categories goes with --cor=mixed"},
         {"1 2\n3 5\n", {"--cor=spearman", "--covariance"}, 2, "--cor=spearman makes a correlation matrix"},
+        {"1 2 NA\n2 NA 5\n3 NA 6\n4 5 NA\n",
+         {"--missing=pairwise"},
+         1,
+         "variables 2 and 3 are both present in 0 rows; a pairwise correlation needs at least 2\n"},
+        {"1 .5\n.5 1\n",
+         {"--input=correlation", "--rows=9", "--missing=pairwise"},
+         2,
+         "--input=correlation: --missing"},
+        {"1 2\n3 5\n", {"--missing=some"}, 2, "--missing=some: listwise or pairwise\n"},
+        {"1 2\n3 5\n", {"--cor=spearman", "--missing=pairwise"}, 2, "--cor=spearman takes complete rows"},
         {"1 2\n3 5\n4 4\n", {"--scale=a:1,-3"}, 1, "scale a: no variable '-3' (a number from 1 to 2)"},
         {"x,y\n1,2\n3,5\n4,4\n",
          {"--csv", "--header", "--scale=a:x,-y", "--scale=b:y,-x,z"},

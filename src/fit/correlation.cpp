@@ -237,17 +237,7 @@ OrdinalCorrelation table_matrix(const Gathered& gathered, const CorrelationType&
         }
         result.matrix(i, j) = result.matrix(j, i) = r;
     });
-    const double least = decreasing_eigenvalues(result.matrix)[p - 1];
-    if (!settings.smooth && least < DBL_EPSILON) {
-        char text[200];
-        std::snprintf(text, sizeof text,
-                      "the %s correlation matrix is not positive definite (smallest eigenvalue %.3g); leave out "
-                      "--no-smooth to smooth it",
-                      type.name, least);
-        throw FitError(text);
-    }
-    if (settings.smooth)
-        result.smoothed = smooth_correlation(result.matrix);
+    result.smoothed = settle_correlation(result.matrix, type.name, settings);
     return result;
 }
 
@@ -314,6 +304,11 @@ CategoryTables::Refused CategoryTables::add(const double* row)
 {
     for (int i = 0; i < variables_; ++i) {
         const double value = row[i];
+        // A missing value (pairwise): no category, in no table.
+        if (std::isnan(value)) {
+            codes_[static_cast<std::size_t>(i)] = -1;
+            continue;
+        }
         std::vector<double>& values = values_[static_cast<std::size_t>(i)];
         const auto found = std::find(values.begin(), values.end(), value);
         Kind& kind = kinds_[static_cast<std::size_t>(i)];
@@ -334,13 +329,17 @@ CategoryTables::Refused CategoryTables::add(const double* row)
             values.push_back(value);
     }
     ++rows_;
-    ++margins_[static_cast<std::size_t>(codes_[0])];
+    if (codes_[0] >= 0)
+        ++margins_[static_cast<std::size_t>(codes_[0])];
     for (int i = 1; i < variables_; ++i) {
         const int a = codes_[static_cast<std::size_t>(i)];
+        if (a < 0)
+            continue;
         ++margins_[static_cast<std::size_t>(i * max_ + a)];
         std::int64_t* cells = table(i, 0) + a * max_;
         for (int j = 0; j < i; ++j, cells += max_ * max_)
-            ++cells[codes_[static_cast<std::size_t>(j)]];
+            if (const int b = codes_[static_cast<std::size_t>(j)]; b >= 0)
+                ++cells[b];
     }
     return {};
 }
@@ -591,6 +590,20 @@ double pair_correlation(std::span<const double> counts, std::span<const double> 
     for (const double cut : column_thresholds)
         pair.column_cdf.push_back(normal_cdf(cut));
     return brent_minimum(-1, 1, 1e-12, minus_log_likelihood, &pair);
+}
+
+bool settle_correlation(Eigen::MatrixXd& matrix, const char* name, const CorrelationSettings& settings)
+{
+    const double least = decreasing_eigenvalues(matrix)[matrix.rows() - 1];
+    if (!settings.smooth && least < DBL_EPSILON) {
+        char text[200];
+        std::snprintf(text, sizeof text,
+                      "the %s correlation matrix is not positive definite (smallest eigenvalue %.3g); leave out "
+                      "--no-smooth to smooth it",
+                      name, least);
+        throw FitError(text);
+    }
+    return settings.smooth && smooth_correlation(matrix);
 }
 
 bool smooth_correlation(Eigen::MatrixXd& matrix)

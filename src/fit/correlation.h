@@ -26,9 +26,9 @@
 // numbers of at most --max-categories distinct values; the tables stop
 // counting a variable found to be continuous (a fraction, or one category
 // too many), so the one pass decides and memory does not grow with the
-// rows. Missing values are listwise: the tables
-// count the rows used. Pairwise is a mode of the same tables: each pair's
-// table counting the rows where both are present, each margin its
+// rows. Missing values: listwise, the tables count the rows used; pairwise,
+// a missing value (NaN) is in no table, so each pair's table counts the rows
+// where both are present and each margin its
 // variable's own present values.
 #pragma once
 
@@ -57,9 +57,10 @@ public:
     // `kinds` empty: every variable ordinal.
     CategoryTables(int variables, int max_categories, std::vector<Kind> kinds = {});
 
-    // Counts a row. Returns -1, or the ordinal variable (from 0) whose value
-    // is not a whole number (kFraction) or is one category too many
-    // (kTooMany); the row is then not counted.
+    // Counts a row, a missing value (NaN) in no table. Returns -1, or the
+    // ordinal variable (from 0) whose value is not a whole number
+    // (kFraction) or is one category too many (kTooMany); the row is then
+    // not counted.
     enum class Refusal { kNone, kFraction, kTooMany };
     struct Refused {
         Refusal why = Refusal::kNone;
@@ -172,3 +173,8 @@ std::vector<double> midranks(const double* values, std::size_t count, std::size_
 // to sum to the order, and the result scaled to a unit diagonal. Returns
 // whether it was smoothed.
 bool smooth_correlation(Eigen::MatrixXd& matrix);
+
+// A correlation matrix that is not positive definite, smoothed; or, with
+// --no-smooth, refused (FitError naming the `name` of its type and its
+// smallest eigenvalue). Returns whether it was smoothed.
+bool settle_correlation(Eigen::MatrixXd& matrix, const char* name, const CorrelationSettings& settings);

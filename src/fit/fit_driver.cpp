@@ -154,10 +154,31 @@ Fit given_matrix(const RowPool& pool, const Options& options)
     return result;
 }
 
+// The matrix of pairwise missing values: the ordinal type's own, or the
+// pairs' pearson correlations (smoothed or refused as an ordinal type's)
+// or covariances.
+Eigen::MatrixXd pairwise_matrix(const PairMoments& moments, const Options& options, const OrdinalCorrelation* ordinal,
+                                PairCounts& pairs)
+{
+    Eigen::MatrixXd matrix = ordinal              ? ordinal->matrix
+                             : options.covariance ? moments.covariance()
+                                                  : moments.correlation();
+    if (!ordinal && !options.covariance)
+        pairs.smoothed = settle_correlation(matrix, options.cor->name, options.correlation);
+    // Smoothing is of correlations: pairwise covariances that are not
+    // positive definite are refused.
+    if (options.covariance && !(decreasing_eigenvalues(matrix)[matrix.rows() - 1] > 0))
+        throw FitError("the pairwise covariance matrix is not positive definite; leave out --covariance to fit the "
+                       "smoothed correlation matrix");
+    return matrix;
+}
+
 int fit_files(const Options& options)
 {
     RowPool pool(options.format, options.drop_incomplete, {options.skip, options.columns, options.matrix_input()});
     pool.count_categories(*options.cor, options.correlation);
+    if (options.pairwise)
+        pool.keep_missing();
     for (const std::string& path : options.files)
         pool.read(path);
     if (!options.matrix_input() && pool.rows() < 2)
@@ -166,17 +187,26 @@ int fit_files(const Options& options)
     // A matrix given as input stands for the rows --rows says.
     const long long rows = options.matrix_input() ? options.rows : pool.rows();
     const bool components = options.components_only();
+    std::optional<PairCounts> pairs;
+    if (options.pairwise)
+        pairs = pair_counts(*pool.pairs(), pool.names());
     std::optional<OrdinalCorrelation> ordinal;
     if (options.cor->matrix)
         ordinal = options.cor->matrix(pool.gathered(), *options.cor, options.correlation);
-    if (ordinal && ordinal->smoothed)
+    std::optional<Eigen::MatrixXd> pairwise;
+    if (pairs)
+        pairwise = pairwise_matrix(*pool.pairs(), options, ordinal ? &*ordinal : nullptr, *pairs);
+    if ((ordinal && ordinal->smoothed) || (pairs && pairs->smoothed))
         std::fprintf(stderr,
                      "scorix-fit: warning: the %s correlation matrix is not positive definite; smoothed (eigenvalues "
                      "below 1e-12 raised to 1e-10, rescaled to a unit diagonal)\n",
                      options.cor->name);
-    Fit result = options.matrix_input()
-                     ? given_matrix(pool, options)
-                     : analyse(pool.moments(), options.covariance, ordinal ? &ordinal->matrix : nullptr);
+    // Pairwise: the coefficient file's means and standard deviations are
+    // those of each variable's present values.
+    Fit result = options.matrix_input() ? given_matrix(pool, options)
+                 : pairwise ? analyse_matrix(*pairwise, pool.rows(), options.covariance, pool.pairs()->mean(),
+                                             pool.pairs()->std())
+                            : analyse(pool.moments(), options.covariance, ordinal ? &ordinal->matrix : nullptr);
     // The components' factor model is left out when it fails, below: a count
     // they cannot have is said first, as their rotation says it.
     if (const auto n = static_cast<int>(result.eigenvalues.size());
@@ -194,7 +224,8 @@ int fit_files(const Options& options)
     const Eigen::MatrixXd factored = scaled(result.analysed, result.std);
     std::optional<Eigen::MatrixXd> raw;
     if (ordinal && !scales.empty())
-        raw = pool.moments().comoments() / static_cast<double>(pool.rows() - 1);
+        raw = pool.pairs() ? pool.pairs()->covariance()
+                           : Eigen::MatrixXd(pool.moments().comoments() / static_cast<double>(pool.rows() - 1));
     for (const Scale& scale : scales) {
         reliabilities.push_back(
             reliability(raw ? *raw : factored, factored, scale, options.rotation_settings, options.seed));
@@ -288,7 +319,8 @@ int fit_files(const Options& options)
                            options.drop_incomplete ? std::optional<long long>(pool.dropped()) : std::nullopt,
                            options.matrix_input() ? options.input : "",
                            options.cor,
-                           ordinal ? &*ordinal : nullptr};
+                           ordinal ? &*ordinal : nullptr,
+                           pairs ? &*pairs : nullptr};
     const std::string name = options.output.value_or(output_name(options.files.front(), ".fsc"));
     const FactorReport* report = factors ? &*factors : nullptr;
     std::vector<std::pair<std::string, std::string>> outputs;

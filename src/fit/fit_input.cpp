@@ -82,11 +82,13 @@ std::string field_shown(const TableFormat& format, std::string_view line, int fi
     return text;
 }
 
-// The first value of the row that is not a finite number, or "".
-std::string not_finite(const double* row, int variables)
+// The first value of the row that is not a finite number, or "". With
+// pairwise missing values the row's first `missing` NaNs are its missing
+// values.
+std::string not_finite(const double* row, int variables, int missing = 0)
 {
     for (int i = 0; i < variables; ++i)
-        if (!std::isfinite(row[i]))
+        if (!std::isfinite(row[i]) && !(std::isnan(row[i]) && missing-- > 0))
             return "value " + std::to_string(i + 1) + " is " +
                    (std::isnan(row[i]) ? "nan"
                     : row[i] > 0       ? "inf"
@@ -134,6 +136,8 @@ RowVerdict table_row_verdict(FitBlock& block, const RowFields& found, const RowR
                                   std::to_string(rules.variables));
     if (found.missing && rules.drop_incomplete)
         return RowVerdict::kDrop;
+    if (found.missing && rules.pairwise)
+        return verdict(block, not_finite(row, rules.variables, found.missing));
     if (found.missing) {
         block.bad_field = found.first_missing;
         return verdict(block, "a missing value (--drop-incomplete leaves out the rows that have one)");
@@ -202,6 +206,13 @@ void convert_rows(FitBlock& block, const RowRules& rules)
         ++kept;
     }
     block.kept = kept;
+    if (rules.pairwise) {
+        if (!block.pairs)
+            block.pairs.emplace(variables);
+        block.pairs->reset();
+        block.pairs->add(block.values.data(), kept);
+        return;
+    }
     // A block that only tells of a read error, or that left out rows: those
     // it kept do not make a chunk of their own (RowPool::take_rows).
     if (kept == 0 || block.dropped > 0)
@@ -370,7 +381,12 @@ void RowPool::read(const std::string& path)
             return false;
         }
         dropped_ += block.dropped;
-        take_rows(block);
+        if (rules_.pairwise && block.kept > 0 && pairs_)
+            pairs_->merge(*block.pairs);
+        else if (rules_.pairwise && block.kept > 0)
+            pairs_ = block.pairs;
+        else
+            take_rows(block);
         // The categories are merged too: a variable can pass the bound in
         // no block but in the file.
         if (rules_.cor && block.kept > 0 && !tables_)

@@ -11,6 +11,7 @@
 #include "fit/correlation.h"
 #include "fit/fit_error.h"
 #include "fit/moments.h"
+#include "fit/pairwise.h"
 #include "read/data_file.h"
 #include "read/row_source.h"
 #include "read/table_format.h"
@@ -29,6 +30,8 @@ struct FitBlock {
     // The contingency tables of the kept rows, when the correlation type
     // counts them.
     std::optional<CategoryTables> tables;
+    // The pairs' moments of the rows, with pairwise missing values.
+    std::optional<PairMoments> pairs;
     int bad_row = -1;     // the first row that cannot be used
     int bad_field = 0;    // and its field (from 1), if one is to blame
     std::string problem;  // and why
@@ -42,6 +45,7 @@ struct FitBlock {
 struct RowRules {
     const TableFormat* format = nullptr;  // a table, or nothing: runs of numbers
     bool drop_incomplete = false;
+    bool pairwise = false;  // a row with a missing value is used, its missing values NaN
     int variables = 0;
     std::string first_row;
     std::string counted_by;                   // what fixed the count: "the first data row (FILE:LINE) has"
@@ -100,7 +104,7 @@ public:
     RowPool(const RowPool&) = delete;  // rules_ points into it
     RowPool& operator=(const RowPool&) = delete;
     void read(const std::string& path);
-    long long rows() const { return moments_ ? moments_->rows() : 0; }
+    long long rows() const { return pairs_ ? pairs_->rows() : moments_ ? moments_->rows() : 0; }
     const Moments& moments() const { return *moments_; }
     // The variables' names from the header of the first file, if any.
     const std::vector<std::string>& names() const { return names_; }
@@ -108,6 +112,10 @@ public:
     // Also counts the contingency tables of the rows used, for `type`, or
     // keeps the rows (gathered()).
     void count_categories(const CorrelationType& type, const CorrelationSettings& settings = {});
+    // Pairwise missing values: every row is used, its missing values in no
+    // pair, and the pairs' moments are gathered in place of moments().
+    void keep_missing() { rules_.pairwise = true; }
+    const PairMoments* pairs() const { return pairs_ ? &*pairs_ : nullptr; }
     // Those tables (nothing before a row, or when not counted).
     const CategoryTables* tables() const { return tables_ ? &*tables_ : nullptr; }
     // What the pass gathered for the correlation type's matrix.
@@ -130,6 +138,7 @@ private:
 
     std::optional<Moments> moments_;
     std::optional<CategoryTables> tables_;
+    std::optional<PairMoments> pairs_;
     // Kept rows short of a whole chunk, and the scratch of take_waiting.
     std::vector<double> waiting_;
     std::optional<Moments> chunk_;

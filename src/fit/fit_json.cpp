@@ -99,6 +99,15 @@ std::string json_report(const Fit& result, bool covariance, const FitSource& sou
         report["thresholds"] = ordinal->thresholds;
         report["smoothed"] = ordinal->smoothed;
     }
+    // Pairwise missing values: each pair's count, the smallest of them.
+    if (const PairCounts* pairs = source.pairs) {
+        json counts = json::array();
+        for (Eigen::Index i = 0; i < pairs->counts.rows(); ++i)
+            counts.push_back(std::vector<long long>(pairs->counts.row(i).begin(), pairs->counts.row(i).end()));
+        report["pairs"] = {{"smallest", pairs->smallest}, {"counts", counts}};
+        if (!source.ordinal)
+            report["smoothed"] = pairs->smoothed;
+    }
     if (const RotationParameter* parameter = s.rotation->parameter;
         parameter && !(parameter->at_zero && s.rotation_settings.*parameter->value == 0))
         report[parameter->key] = s.rotation_settings.*parameter->value;

@@ -45,8 +45,9 @@ the loadings in comment lines.
       --max-categories=N  without --ordinal, --cor=mixed takes a variable
                        of whole numbers with at most N distinct values
                        (default 8) as ordinal
-      --no-smooth      refuse a polychoric, tetrachoric or mixed matrix
-                       that is not positive definite instead of smoothing it
+      --no-smooth      refuse a polychoric, tetrachoric, mixed or pairwise
+                       matrix that is not positive definite instead of
+                       smoothing it
       --method=METHOD  pc: principal components (default); pa: principal
                        axis factoring; ml: maximum likelihood; minres (or
                        uls): minimum residual, psych's default; wls, gls:
@@ -95,6 +96,8 @@ the loadings in comment lines.
       --na=LIST        the tokens of a missing value (default NA; an empty
                        field is one too)
       --drop-incomplete  leave out the rows with a missing value
+      --missing=MODE   listwise: the same; pairwise: each correlation from
+                       the rows where both variables are present
       --columns=LIST   the fields that hold the variables, by position (from
                        1) or name (with --header), ranges as A1-A5 or 3-7;
                        the other fields are not read
@@ -153,7 +156,8 @@ enum LongOnly {
     kOrdinal,
     kMaxCategories,
     kScale,
-    kReliability
+    kReliability,
+    kMissing
 };
 std::string rejected_option(int option, const char* word)
 {
@@ -255,6 +259,16 @@ Eigen::MatrixXd read_target(const std::string& path)
                                                                                                     columns);
 }
 
+// --missing=listwise (--drop-incomplete) or pairwise, the last one given.
+void missing_mode(Options& options, std::string_view mode)
+{
+    if (mode != "listwise" && mode != "pairwise")
+        throw UsageError{"--missing=" + std::string(mode) + ": listwise or pairwise"};
+    options.pairwise = mode == "pairwise";
+    options.drop_incomplete = !options.pairwise;
+    options.format.table = true;
+}
+
 // The options that go with --input and those that need rows of data.
 void check_matrix_input(const Options& options)
 {
@@ -269,6 +283,8 @@ void check_matrix_input(const Options& options)
     }
     if (!options.rows)
         throw UsageError{input + " needs --rows=N, the number of observations behind the matrix"};
+    if (options.pairwise)
+        throw UsageError{input + ": --missing=pairwise makes a matrix of data rows; a matrix is taken whole"};
     if (options.drop_incomplete || options.columns)
         throw UsageError{input + ": " + (options.drop_incomplete ? "--drop-incomplete" : "--columns") +
                          " chooses among data rows and fields; a matrix is taken whole"};
@@ -345,6 +361,7 @@ std::optional<Options> parse_options(int argc, char** argv)
         {"no-smooth", no_argument, nullptr, kNoSmooth},
         {"ordinal", required_argument, nullptr, kOrdinal},
         {"max-categories", required_argument, nullptr, kMaxCategories},
+        {"missing", required_argument, nullptr, kMissing},
         {"scale", required_argument, nullptr, kScale},
         {"reliability", required_argument, nullptr, kReliability},
     };
@@ -435,7 +452,8 @@ std::optional<Options> parse_options(int argc, char** argv)
             }
             break;
         case kReliability: read_scales(optarg, options.scales); break;
-        case kDropIncomplete: options.drop_incomplete = options.format.table = true; break;
+        case kDropIncomplete: missing_mode(options, "listwise"); break;
+        case kMissing: missing_mode(options, optarg); break;
         case kSkip: options.skip = whole_number(optarg, 0, INT64_MAX, "number of lines to skip"); break;
         case kColumns:
             // The fields not chosen are labels, which only a table has.
@@ -474,6 +492,9 @@ std::optional<Options> parse_options(int argc, char** argv)
     if (options.covariance && options.cor->matrix)
         throw UsageError{std::string("--cor=") + options.cor->name +
                          " makes a correlation matrix: leave out --covariance"};
+    if (options.pairwise && (options.cor->detects || options.cor->keeps_rows))
+        throw UsageError{std::string("--cor=") + options.cor->name +
+                         " takes complete rows: --missing=pairwise goes with pearson, polychoric or tetrachoric"};
     if (!options.cor->detects && (options.correlation.ordinal || options.correlation.max_categories))
         throw UsageError{std::string(options.correlation.ordinal ? "--ordinal" : "--max-categories") +
                          " goes with --cor=mixed"};

@@ -36,6 +36,7 @@ struct Options {
     std::optional<std::string> json;                            // --json; "-" is standard output
     TableFormat format;                                         // --csv, --header, ...
     bool drop_incomplete = false;                               // --drop-incomplete
+    bool pairwise = false;                                      // --missing=pairwise
     const ParallelKind* parallel = find_parallel("pc");         // --parallel
     double quantile = 0;                                        // --quantile; 0: the mean
     double cut = 0;                                             // --cut: the console table blanks smaller loadings

@@ -60,6 +60,20 @@ std::string ordinal_note(const FitSource& source)
            (made.smoothed ? "; not positive definite: smoothed" : "");
 }
 
+// "pairwise missing values: ...": each pair from the rows where both are
+// present, and the smallest pair count, for the coefficient file and the
+// console alike.
+std::string pairs_note(const FitSource& source)
+{
+    const PairCounts& pairs = *source.pairs;
+    const auto name = [&](int i) {
+        return source.names.empty() ? std::to_string(i + 1) : source.names[static_cast<std::size_t>(i)];
+    };
+    return "pairwise missing values: each pair from the rows where both are present; smallest pair count " +
+           std::to_string(pairs.smallest) + " (variables " + name(pairs.first) + " and " + name(pairs.second) + ")" +
+           (pairs.smoothed ? "; not positive definite: smoothed" : "");
+}
+
 const char* matrix_name(bool covariance)
 {
     return covariance ? "covariance" : "correlation";
@@ -257,6 +271,8 @@ std::string coefficient_text(const Fit& result, bool covariance, const FitSource
         append(text, "# input: %s matrix\n", source.matrix.c_str());
     if (source.ordinal)
         text += "# " + ordinal_note(source) + "\n";
+    if (source.pairs)
+        text += "# " + pairs_note(source) + "\n";
     if (!source.names.empty()) {
         text += "# names:";
         for (const std::string& name : source.names) {
@@ -315,6 +331,8 @@ std::string eigenvalue_table(const Fit& result, bool covariance, const FitSource
     append(text, ", %d variables: %s\n", static_cast<int>(n), method(result, covariance, factors).c_str());
     if (source.ordinal)
         text += ordinal_note(source) + "\n";
+    if (source.pairs)
+        text += pairs_note(source) + "\n";
     text += "component    eigenvalue  % of variance  cumulative %\n";
     const double total = result.eigenvalues.sum();
     double cumulative = 0;

@@ -13,6 +13,7 @@
 #include "fit/factor_adequacy.h"
 #include "fit/factor_analysis.h"
 #include "fit/factor_count.h"
+#include "fit/pairwise.h"
 #include "fit/reliability.h"
 
 // Where a fit came from, for the comment lines.
@@ -24,6 +25,7 @@ struct FitSource {
     std::string matrix;                    // "correlation" or "covariance": the data file held that matrix (--input)
     const CorrelationType* cor = nullptr;  // --cor; nothing: pearson
     const OrdinalCorrelation* ordinal = nullptr;  // its matrix and thresholds, of an ordinal type
+    const PairCounts* pairs = nullptr;            // pairwise missing values: each pair's count
 };
 
 // A factor model beside the components: the solution and the figures that

@@ -1,0 +1,75 @@
+# Reference values for scorix-fit's pairwise missing values
+# (Debian: r-base-core, r-cran-psych, r-cran-pbivnorm).
+#   Rscript tests/reference/make_pairwise.R [DIR]
+# writes DIR/NAME.dat (the items, a missing answer NA) and DIR/NAME.ref
+# (blocks "key rows cols", 17 significant digits) for the first 1000 rows of
+# bfi's 25 items, missing answers kept (pairwise_bfi), and those rows' first
+# 8 items cut at 3 | 4 (pairwise_binary):
+#   pearson     cor(use = "pairwise"): each pair's own means and standard
+#               deviations over the rows where both are present
+#   counts      each pair's count (psych's pairwiseCount)
+#   mean, std   each item over its own present answers
+#   tight       two steps: each item's thresholds from its own present
+#               answers (psych's global = TRUE), each pair's correlation by
+#               maximum likelihood of the table of its complete rows
+#               (pbivnorm), optimize(tol = 1e-12); a tetrachoric table's
+#               empty cell counts 0.5
+#   thresholds  every item's thresholds, one after another
+#   psych       psych::polychoric or psych::tetrachoric (search near 1e-4)
+#   ml_fit      psych::fa(pearson, nfactors = 5, fm = "ml") with psych's n
+#               of raw data, every row (complete or not): objective, chi2
+suppressMessages({ library(psych); library(pbivnorm) })
+args <- commandArgs(trailingOnly = TRUE)
+here <- dirname(sub("^--file=", "", grep("^--file=", commandArgs(), value = TRUE)))
+out <- if (length(args) > 0) args[1] else here
+
+cuts <- function(x) { x <- x[!is.na(x)]; p <- cumsum(table(x)) / length(x); qnorm(p[-length(p)]) }
+
+tight_pair <- function(x, y, empty) {
+  a <- c(-40, cuts(x), 40); b <- c(-40, cuts(y), 40)
+  both <- !is.na(x) & !is.na(y)
+  tab <- table(factor(x[both], sort(unique(x[!is.na(x)]))), factor(y[both], sort(unique(y[!is.na(y)]))))
+  tab[tab == 0] <- empty
+  grid <- expand.grid(i = seq_along(a), j = seq_along(b))
+  minus_ll <- function(rho) {
+    F <- matrix(pbivnorm(a[grid$i], b[grid$j], rep(rho, nrow(grid))), length(a))
+    P <- F[-1, -1] - F[-length(a), -1] - F[-1, -length(b)] + F[-length(a), -length(b)]
+    used <- tab > 0 & P > 0
+    -sum(tab[used] * log(P[used]))
+  }
+  optimize(minus_ll, c(-1, 1), tol = 1e-12)$minimum
+}
+
+block <- function(con, key, m) {
+  m <- as.matrix(m)
+  cat(key, nrow(m), ncol(m), "\n", file = con)
+  write.table(format(m, digits = 17), con, quote = FALSE, row.names = FALSE, col.names = FALSE)
+}
+
+write_set <- function(name, d, type) {
+  d <- as.matrix(d); dimnames(d) <- NULL
+  write.table(d, file.path(out, paste0(name, ".dat")), quote = FALSE, row.names = FALSE, col.names = FALSE)
+  con <- file(file.path(out, paste0(name, ".ref")), "w")
+  empty <- if (type == "tetrachoric") 0.5 else 0
+  p <- ncol(d); r <- diag(p)
+  for (i in 2:p) for (j in 1:(i - 1)) r[i, j] <- r[j, i] <- tight_pair(d[, i], d[, j], empty)
+  pearson <- cor(d, use = "pairwise")
+  block(con, "pearson", pearson)
+  block(con, "counts", pairwiseCount(d))
+  block(con, "mean", t(colMeans(d, na.rm = TRUE)))
+  block(con, "std", t(apply(d, 2, sd, na.rm = TRUE)))
+  block(con, "tight", r)
+  block(con, "thresholds", t(unlist(lapply(seq_len(p), function(i) cuts(d[, i])))))
+  theirs <- suppressWarnings(suppressMessages(
+    if (type == "tetrachoric") tetrachoric(d, smooth = FALSE)$rho else polychoric(d, smooth = FALSE)$rho))
+  block(con, "psych", unclass(theirs))
+  if (type == "polychoric") {
+    f <- fa(pearson, nfactors = 5, fm = "ml", rotate = "none", n.obs = nrow(d))
+    block(con, "ml_fit", t(c(f$criteria["objective"], f$STATISTIC)))
+  }
+  close(con)
+}
+
+items <- as.matrix(bfi[1:1000, 1:25])
+write_set("pairwise_bfi", items, "polychoric")
+write_set("pairwise_binary", ifelse(items[, 1:8] > 3, 1, 0), "tetrachoric")
