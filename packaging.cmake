@@ -20,6 +20,7 @@ install(FILES "${CMAKE_CURRENT_SOURCE_DIR}/completion/scorix" "${CMAKE_CURRENT_S
         DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions")
 install(FILES
           "${CMAKE_CURRENT_SOURCE_DIR}/examples/attitude.dat"
+          "${CMAKE_CURRENT_SOURCE_DIR}/examples/bfi.scales"
           "${CMAKE_CURRENT_SOURCE_DIR}/examples/iris.dat"
           "${CMAKE_CURRENT_SOURCE_DIR}/examples/iris.fsc"
           "${CMAKE_CURRENT_SOURCE_DIR}/examples/README.md"
