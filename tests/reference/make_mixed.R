@@ -24,20 +24,7 @@ args <- commandArgs(trailingOnly = TRUE)
 here <- dirname(sub("^--file=", "", grep("^--file=", commandArgs(), value = TRUE)))
 out <- if (length(args) > 0) args[1] else here
 
-cuts <- function(x) { p <- cumsum(table(x)) / length(x); qnorm(p[-length(p)]) }
-
-tight_pair <- function(x, y, empty) {
-  tab <- table(x, y); tab[tab == 0] <- empty
-  a <- c(-40, cuts(x), 40); b <- c(-40, cuts(y), 40)
-  grid <- expand.grid(i = seq_along(a), j = seq_along(b))
-  minus_ll <- function(rho) {
-    F <- matrix(pbivnorm(a[grid$i], b[grid$j], rep(rho, nrow(grid))), length(a))
-    P <- F[-1, -1] - F[-length(a), -1] - F[-1, -length(b)] + F[-length(a), -length(b)]
-    used <- tab > 0 & P > 0
-    -sum(tab[used] * log(P[used]))
-  }
-  optimize(minus_ll, c(-1, 1), tol = 1e-12)$minimum
-}
+source(file.path(here, "two_step.R"))  # cuts, tight_pair, tight, block
 
 serial <- function(x, y) {
   n <- length(y); k <- length(unique(y))
@@ -46,12 +33,6 @@ serial <- function(x, y) {
     return((mean(x[y == v[2]]) - mean(x[y == v[1]])) * q * (1 - q) / (dnorm(qnorm(q)) * sd(x)))
   }
   cor(x, y) * sd(y) * sqrt((n - 1) / n) / sum(dnorm(cuts(y)))
-}
-
-block <- function(con, key, m) {
-  m <- as.matrix(m)
-  cat(key, nrow(m), ncol(m), "\n", file = con)
-  write.table(format(m, digits = 17), con, quote = FALSE, row.names = FALSE, col.names = FALSE)
 }
 
 set.seed(2727)

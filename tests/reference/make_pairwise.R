@@ -23,36 +23,14 @@ args <- commandArgs(trailingOnly = TRUE)
 here <- dirname(sub("^--file=", "", grep("^--file=", commandArgs(), value = TRUE)))
 out <- if (length(args) > 0) args[1] else here
 
-cuts <- function(x) { x <- x[!is.na(x)]; p <- cumsum(table(x)) / length(x); qnorm(p[-length(p)]) }
-
-tight_pair <- function(x, y, empty) {
-  a <- c(-40, cuts(x), 40); b <- c(-40, cuts(y), 40)
-  both <- !is.na(x) & !is.na(y)
-  tab <- table(factor(x[both], sort(unique(x[!is.na(x)]))), factor(y[both], sort(unique(y[!is.na(y)]))))
-  tab[tab == 0] <- empty
-  grid <- expand.grid(i = seq_along(a), j = seq_along(b))
-  minus_ll <- function(rho) {
-    F <- matrix(pbivnorm(a[grid$i], b[grid$j], rep(rho, nrow(grid))), length(a))
-    P <- F[-1, -1] - F[-length(a), -1] - F[-1, -length(b)] + F[-length(a), -length(b)]
-    used <- tab > 0 & P > 0
-    -sum(tab[used] * log(P[used]))
-  }
-  optimize(minus_ll, c(-1, 1), tol = 1e-12)$minimum
-}
-
-block <- function(con, key, m) {
-  m <- as.matrix(m)
-  cat(key, nrow(m), ncol(m), "\n", file = con)
-  write.table(format(m, digits = 17), con, quote = FALSE, row.names = FALSE, col.names = FALSE)
-}
+source(file.path(here, "two_step.R"))  # cuts, tight_pair, tight, block
 
 write_set <- function(name, d, type) {
   d <- as.matrix(d); dimnames(d) <- NULL
   write.table(d, file.path(out, paste0(name, ".dat")), quote = FALSE, row.names = FALSE, col.names = FALSE)
   con <- file(file.path(out, paste0(name, ".ref")), "w")
   empty <- if (type == "tetrachoric") 0.5 else 0
-  p <- ncol(d); r <- diag(p)
-  for (i in 2:p) for (j in 1:(i - 1)) r[i, j] <- r[j, i] <- tight_pair(d[, i], d[, j], empty)
+  p <- ncol(d); r <- tight(d, empty)
   pearson <- cor(d, use = "pairwise")
   block(con, "pearson", pearson)
   block(con, "counts", pairwiseCount(d))

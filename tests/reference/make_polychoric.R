@@ -23,33 +23,7 @@ args <- commandArgs(trailingOnly = TRUE)
 here <- dirname(sub("^--file=", "", grep("^--file=", commandArgs(), value = TRUE)))
 out <- if (length(args) > 0) args[1] else here
 
-cuts <- function(x) { p <- cumsum(table(x)) / length(x); qnorm(p[-length(p)]) }
-
-tight_pair <- function(x, y, empty) {
-  tab <- table(x, y); tab[tab == 0] <- empty
-  a <- c(-40, cuts(x), 40); b <- c(-40, cuts(y), 40)
-  grid <- expand.grid(i = seq_along(a), j = seq_along(b))
-  F <- matrix(pbivnorm(a[grid$i], b[grid$j], rep(0, nrow(grid))), length(a))
-  minus_ll <- function(rho) {
-    F <- matrix(pbivnorm(a[grid$i], b[grid$j], rep(rho, nrow(grid))), length(a))
-    P <- F[-1, -1] - F[-length(a), -1] - F[-1, -length(b)] + F[-length(a), -length(b)]
-    used <- tab > 0 & P > 0
-    -sum(tab[used] * log(P[used]))
-  }
-  optimize(minus_ll, c(-1, 1), tol = 1e-12)$minimum
-}
-
-tight <- function(d, empty) {
-  p <- ncol(d); r <- diag(p)
-  for (i in 2:p) for (j in 1:(i - 1)) r[i, j] <- r[j, i] <- tight_pair(d[, i], d[, j], empty)
-  r
-}
-
-block <- function(con, key, m) {
-  m <- as.matrix(m)
-  cat(key, nrow(m), ncol(m), "\n", file = con)
-  write.table(format(m, digits = 17), con, quote = FALSE, row.names = FALSE, col.names = FALSE)
-}
+source(file.path(here, "two_step.R"))  # cuts, tight_pair, tight, block
 
 write_set <- function(name, d, type) {
   d <- as.matrix(d); dimnames(d) <- NULL
