@@ -623,6 +623,9 @@ TEST(Correlation, OrdinalMatricesMatchR)
         {"pairwise_bfi", "polychoric", "pearson", 1e-13},
         {"pairwise_binary", "tetrachoric", "tight", 1e-6},
         {"pairwise_binary", "tetrachoric", "psych", 1e-4},
+        {"pairwise_mixed", "mixed", "tight", 1e-6},
+        {"pairwise_mixed", "mixed", "psych", 1e-6},
+        {"pairwise_spearman", "spearman", "tight", 1e-12, "pairwise_bfi"},
     };
     struct Made {
         OrdinalCorrelation ordinal;

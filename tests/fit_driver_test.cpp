@@ -337,7 +337,6 @@ TEST(Fit, BadInputStopsWithFileLineAndNoOutput)
          2,
          "--input=correlation: --missing"},
         {"1 2\n3 5\n", {"--missing=some"}, 2, "--missing=some: listwise or pairwise\n"},
-        {"1 2\n3 5\n", {"--cor=spearman", "--missing=pairwise"}, 2, "--cor=spearman takes complete rows"},
         {"1 2\n3 5\n4 4\n", {"--scale=a:1,-3"}, 1, "scale a: no variable '-3' (a number from 1 to 2)"},
         {"x,y\n1,2\n3,5\n4,4\n",
          {"--csv", "--header", "--scale=a:x,-y", "--scale=b:y,-x,z"},

@@ -203,9 +203,18 @@ OrdinalCorrelation table_matrix(const Gathered& gathered, const CorrelationType&
         result.categories.push_back(sorted);
         result.thresholds.push_back(thresholds_of(counts));
     }
-    Eigen::MatrixXd pearson;
-    if (static_cast<int>(result.ordinal.size()) < p)
-        pearson = correlation(gathered.moments->comoments());
+    // Pairwise missing values: Pearson's correlations of each pair's rows,
+    // and each variable's standard deviation over its own values.
+    const PairMoments* pairs = gathered.pairs;
+    Eigen::MatrixXd pearson, comoments;
+    Eigen::VectorXd std;
+    if (static_cast<int>(result.ordinal.size()) < p && pairs) {
+        pearson = pairs->correlation();
+        std = pairs->std();
+    } else if (static_cast<int>(result.ordinal.size()) < p) {
+        comoments = gathered.moments->comoments();
+        pearson = correlation(comoments);
+    }
     const auto n = static_cast<double>(tables.rows());
     result.matrix = Eigen::MatrixXd::Identity(p, p);
     for_each_pair(p, [&](int i, int j) {
@@ -214,14 +223,31 @@ OrdinalCorrelation table_matrix(const Gathered& gathered, const CorrelationType&
         if (si < 0 && sj < 0) {
             r = pearson(i, j);
         } else if (si < 0 || sj < 0) {
-            const int y = si < 0 ? j : i, s = std::max(si, sj);
+            const int x = si < 0 ? i : j, y = si < 0 ? j : i, s = std::max(si, sj);
             const auto& values = result.categories[static_cast<std::size_t>(s)];
-            r = polyserial(pearson(i, j), std::sqrt(gathered.moments->comoments()(y, y) / n), values,
-                           result.thresholds[static_cast<std::size_t>(s)]);
-            // psych's biserial takes the continuous variable's sd with
-            // divisor n - 1.
-            if (values.size() == 2)
-                r *= std::sqrt((n - 1) / n);
+            const auto& thresholds = result.thresholds[static_cast<std::size_t>(s)];
+            if (!pairs) {
+                r = polyserial(pearson(i, j), std::sqrt(comoments(y, y) / n), values, thresholds);
+                // psych's biserial takes the continuous variable's sd with
+                // divisor n - 1.
+                if (values.size() == 2)
+                    r *= std::sqrt((n - 1) / n);
+            } else if (values.size() > 2) {
+                // psych's polyserial of pairwise values: y's thresholds and
+                // standard deviation from its own values, sqrt((N - 1) / N)
+                // of every row.
+                r = polyserial(pearson(i, j), std[y] * std::sqrt((n - 1) / n), values, thresholds);
+            } else {
+                // psych's biserial: everything from the pair's rows, y's
+                // proportions too (from its mean over them).
+                const auto m = static_cast<double>(pairs->count(x, y));
+                const std::int64_t high = std::llround(m * (pairs->mean(y, x) - values[0]) / (values[1] - values[0]));
+                const std::vector<std::int64_t> counts{static_cast<std::int64_t>(m) - high, high};
+                const double q = static_cast<double>(high) / m;
+                r = polyserial(pearson(i, j), (values[1] - values[0]) * std::sqrt(q * (1 - q)), values,
+                               thresholds_of(counts)) *
+                    std::sqrt((m - 1) / m);
+            }
         } else {
             const std::vector<int>&rows = order[static_cast<std::size_t>(i)],
                   &columns = order[static_cast<std::size_t>(j)];
@@ -241,10 +267,45 @@ OrdinalCorrelation table_matrix(const Gathered& gathered, const CorrelationType&
     return result;
 }
 
+// Spearman's correlations of pairwise values: each pair's midranks among
+// the rows where both are present (R's cor(method = "spearman", use =
+// "pairwise")), pairs on every thread; smoothed as the tables' matrices.
+OrdinalCorrelation pairwise_spearman(const Gathered& gathered, const CorrelationType& type,
+                                     const CorrelationSettings& settings)
+{
+    const int p = gathered.pairs->variables();
+    const std::size_t width = static_cast<std::size_t>(p), n = gathered.rows.size() / width;
+    OrdinalCorrelation result;
+    result.matrix = Eigen::MatrixXd::Identity(p, p);
+    for_each_pair(p, [&](int i, int j) {
+        std::vector<double> a, b;
+        for (std::size_t row = 0; row < n; ++row)
+            if (const double* values = gathered.rows.data() + row * width;
+                !std::isnan(values[i]) && !std::isnan(values[j])) {
+                a.push_back(values[i]);
+                b.push_back(values[j]);
+            }
+        const std::vector<double> ra = midranks(a.data(), a.size(), 1), rb = midranks(b.data(), b.size(), 1);
+        const double middle = (static_cast<double>(a.size()) + 1) / 2;
+        double ab = 0, aa = 0, bb = 0;
+        for (std::size_t k = 0; k < a.size(); ++k) {
+            ab += (ra[k] - middle) * (rb[k] - middle);
+            aa += (ra[k] - middle) * (ra[k] - middle);
+            bb += (rb[k] - middle) * (rb[k] - middle);
+        }
+        result.matrix(i, j) = result.matrix(j, i) = ab / std::sqrt(aa * bb);
+    });
+    result.smoothed = settle_correlation(result.matrix, type.name, settings);
+    return result;
+}
+
 // The Pearson correlations of each variable's midranks (R's cor(method =
 // "spearman")): a Gram matrix, so never smoothed.
-OrdinalCorrelation spearman_matrix(const Gathered& gathered, const CorrelationType&, const CorrelationSettings&)
+OrdinalCorrelation spearman_matrix(const Gathered& gathered, const CorrelationType& type,
+                                   const CorrelationSettings& settings)
 {
+    if (gathered.pairs)
+        return pairwise_spearman(gathered, type, settings);
     const Moments& moments = *gathered.moments;
     if (moments.constant_variable() >= 0)
         throw FitError(constant(moments.constant_variable()));

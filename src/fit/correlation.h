@@ -28,8 +28,9 @@
 // too many), so the one pass decides and memory does not grow with the
 // rows. Missing values: listwise, the tables count the rows used; pairwise,
 // a missing value (NaN) is in no table, so each pair's table counts the rows
-// where both are present and each margin its
-// variable's own present values.
+// where both are present and each margin its variable's own present values;
+// Pearson's correlations come from each pair's moments (PairMoments) and
+// Spearman's rank each pair's rows where both are present.
 #pragma once
 
 #include <cstdint>
@@ -43,6 +44,7 @@
 
 #include "fit/fit_error.h"
 #include "fit/moments.h"
+#include "fit/pairwise.h"
 
 // The contingency tables of every pair of variables, and each variable's
 // categories: its distinct values, whole numbers, coded in the order they
@@ -117,6 +119,9 @@ struct Gathered {
     const CategoryTables* tables = nullptr;  // a type that counts them
     const Moments* moments = nullptr;
     std::span<const double> rows;  // a type that keeps them: every row used, one after another
+    // Pairwise missing values: each pair's moments over the rows where both
+    // are present (and no `moments`); a missing value is NaN in `rows`.
+    const PairMoments* pairs = nullptr;
 };
 
 struct CorrelationType {

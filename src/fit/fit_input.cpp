@@ -381,12 +381,18 @@ void RowPool::read(const std::string& path)
             return false;
         }
         dropped_ += block.dropped;
-        if (rules_.pairwise && block.kept > 0 && pairs_)
-            pairs_->merge(*block.pairs);
-        else if (rules_.pairwise && block.kept > 0)
-            pairs_ = block.pairs;
-        else
+        if (rules_.pairwise && block.kept > 0) {
+            if (pairs_)
+                pairs_->merge(*block.pairs);
+            else
+                pairs_ = block.pairs;
+            if (keep_values_)
+                kept_.insert(kept_.end(), block.values.begin(),
+                             block.values.begin() +
+                                 static_cast<std::ptrdiff_t>(block.kept * static_cast<std::size_t>(variables_)));
+        } else {
             take_rows(block);
+        }
         // The categories are merged too: a variable can pass the bound in
         // no block but in the file.
         if (rules_.cor && block.kept > 0 && !tables_)

@@ -119,7 +119,7 @@ public:
     // Those tables (nothing before a row, or when not counted).
     const CategoryTables* tables() const { return tables_ ? &*tables_ : nullptr; }
     // What the pass gathered for the correlation type's matrix.
-    Gathered gathered() const { return {tables(), moments_ ? &*moments_ : nullptr, kept_}; }
+    Gathered gathered() const { return {tables(), moments_ ? &*moments_ : nullptr, kept_, pairs()}; }
 
     // The rows kept (RowChoice::keep_rows) as a square matrix, checked as a
     // correlation matrix (`covariance` false: unit diagonal) or a covariance

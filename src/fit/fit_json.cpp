@@ -105,8 +105,7 @@ std::string json_report(const Fit& result, bool covariance, const FitSource& sou
         for (Eigen::Index i = 0; i < pairs->counts.rows(); ++i)
             counts.push_back(std::vector<long long>(pairs->counts.row(i).begin(), pairs->counts.row(i).end()));
         report["pairs"] = {{"smallest", pairs->smallest}, {"counts", counts}};
-        if (!source.ordinal)
-            report["smoothed"] = pairs->smoothed;
+        report["smoothed"] = source.ordinal ? source.ordinal->smoothed : pairs->smoothed;
     }
     if (const RotationParameter* parameter = s.rotation->parameter;
         parameter && !(parameter->at_zero && s.rotation_settings.*parameter->value == 0))

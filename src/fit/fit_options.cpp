@@ -492,9 +492,6 @@ std::optional<Options> parse_options(int argc, char** argv)
     if (options.covariance && options.cor->matrix)
         throw UsageError{std::string("--cor=") + options.cor->name +
                          " makes a correlation matrix: leave out --covariance"};
-    if (options.pairwise && (options.cor->detects || options.cor->keeps_rows))
-        throw UsageError{std::string("--cor=") + options.cor->name +
-                         " takes complete rows: --missing=pairwise goes with pearson, polychoric or tetrachoric"};
     if (!options.cor->detects && (options.correlation.ordinal || options.correlation.max_categories))
         throw UsageError{std::string(options.correlation.ordinal ? "--ordinal" : "--max-categories") +
                          " goes with --cor=mixed"};

@@ -31,6 +31,8 @@ public:
     // The rows where variables i and j are both present (i = j: i's own).
     long long count(int i, int j) const { return at(i, j).n; }
     Eigen::VectorXd mean() const;
+    // The mean of variable i over the rows where i and j are both present.
+    double mean(int i, int j) const { return i >= j ? at(i, j).mean_a : at(j, i).mean_b; }
     Eigen::VectorXd std() const;  // divisor n - 1
     // Each pair's correlation from its own means and standard deviations
     // over its rows (R's cor(use = "pairwise.complete.obs")).
