@@ -27,8 +27,7 @@ source(file.path(here, "two_step.R"))  # cuts, tight_pair, tight, block
 
 write_set <- function(name, d, type) {
   d <- as.matrix(d); dimnames(d) <- NULL
-  write.table(d, file.path(out, paste0(name, ".dat")), quote = FALSE, row.names = FALSE, col.names = FALSE)
-  con <- file(file.path(out, paste0(name, ".ref")), "w")
+  con <- open_set(out, name, d)
   empty <- if (type == "tetrachoric") 0.5 else 0
   block(con, "tight", tight(d, empty))
   block(con, "thresholds", t(unlist(lapply(seq_len(ncol(d)), function(i) cuts(d[, i])))))

@@ -33,3 +33,10 @@ block <- function(con, key, m) {
   cat(key, nrow(m), ncol(m), "\n", file = con)
   write.table(format(m, digits = 17), con, quote = FALSE, row.names = FALSE, col.names = FALSE)
 }
+
+# Writes a set's items to out/NAME.dat (NA for a missing value) and opens
+# out/NAME.ref for its blocks.
+open_set <- function(out, name, d) {
+  write.table(d, file.path(out, paste0(name, ".dat")), quote = FALSE, row.names = FALSE, col.names = FALSE)
+  file(file.path(out, paste0(name, ".ref")), "w")
+}
