@@ -1,7 +1,8 @@
 // Files as streams of bytes. A file whose first bytes are the magic number
 // of gzip, bzip2, xz or zstd is decompressed while it is read, in constant
-// memory: gzip through zlib (every member's CRC-32 and length checked,
-// members one after another read as one stream), zstd through libzstd
+// memory: gzip through ISA-L, or zlib in a build without it (every member's
+// header, CRC-32 and length checked, members one after another read as one
+// stream), zstd through libzstd
 // (frame checksums checked, frames one after another read as one stream,
 // skippable frames passed over), bzip2 and xz through libarchive. Any other file is read as it is. The content decides,
 // never the name: the first bytes are read from the stream itself and handed to the decompressor, so a pipe is
