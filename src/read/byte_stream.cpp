@@ -1,5 +1,7 @@
 #include "read/byte_stream.h"
 
+#include "common/parallel.h"
+
 #include <archive.h>
 #include <archive_entry.h>
 #include <zlib.h>
@@ -12,9 +14,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <string_view>
+#include <thread>
 #include <utility>
 
 #include <fcntl.h>
@@ -85,6 +90,103 @@ struct ByteSource {
     // Reads `size` bytes, fewer only at the end or after a failure.
     std::size_t read_full(unsigned char* into, std::size_t size);
 };
+
+// A compressed stream decompressed on a thread of its own, a few buffers
+// ahead of the reader, so that decompressing overlaps the splitting and
+// converting of the lines. The buffers are taken in turn: the thread fills
+// those the reader has given back, the reader copies out of the first one
+// the thread has filled. The bytes, the end and the failure are those of
+// the stream read on the reader's thread.
+struct ReadAhead {
+    static constexpr int kBuffers = 4;
+    static constexpr std::size_t kSize = 1 << 20;
+
+    explicit ReadAhead(ByteStream decompressed);
+    ~ReadAhead();
+    // Reads up to `size` bytes into `into`; fewer only once the stream has
+    // ended or failed, and then `failed` says which.
+    std::size_t read(char* into, std::size_t size, bool& failed);
+
+    ByteStream stream;  // read on the thread only
+    std::unique_ptr<char[]> buffers[kBuffers];
+    std::size_t sizes[kBuffers] = {};
+    std::mutex mutex;
+    std::condition_variable changed;
+    int filled = 0;          // buffers filled and not yet given back, from `first` on
+    int first = 0;           // the buffer the reader copies from
+    std::size_t copied = 0;  // the bytes of it copied out so far
+    bool finished = false;   // the last buffer is filled: the stream has ended or failed
+    bool failed = false;     // it failed
+    bool stop = false;       // the reader is gone: the thread ends
+    std::thread thread;      // last: starts once the rest is set up
+};
+
+ReadAhead::ReadAhead(ByteStream decompressed)
+    : stream(std::move(decompressed)), thread([this] {
+          for (int next = 0;; next = (next + 1) % kBuffers) {
+              {
+                  std::unique_lock lock(mutex);
+                  changed.wait(lock, [this] { return stop || filled < kBuffers; });
+                  if (stop)
+                      return;
+              }
+              if (!buffers[next])
+                  buffers[next] = std::make_unique_for_overwrite<char[]>(kSize);
+              const std::size_t got = stream.read(buffers[next].get(), kSize);
+              {
+                  std::lock_guard lock(mutex);
+                  sizes[next] = got;
+                  ++filled;
+                  finished = got < kSize;
+                  failed = finished && stream.failed();
+              }
+              changed.notify_all();
+              if (got < kSize)
+                  return;
+          }
+      })
+{
+}
+
+ReadAhead::~ReadAhead()
+{
+    {
+        std::lock_guard lock(mutex);
+        stop = true;
+    }
+    changed.notify_all();
+    thread.join();
+}
+
+std::size_t ReadAhead::read(char* into, std::size_t size, bool& stream_failed)
+{
+    std::size_t got = 0;
+    while (got < size) {
+        {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [this] { return filled > 0 || finished; });
+            if (filled == 0) {
+                stream_failed = failed;
+                break;
+            }
+        }
+        // The first filled buffer is the reader's until it is given back.
+        const std::size_t part = std::min(size - got, sizes[first] - copied);
+        std::memcpy(into + got, buffers[first].get() + copied, part);
+        got += part;
+        copied += part;
+        if (copied == sizes[first]) {
+            {
+                std::lock_guard lock(mutex);
+                --filled;
+                first = (first + 1) % kBuffers;
+                copied = 0;
+            }
+            changed.notify_all();
+        }
+    }
+    return got;
+}
 
 namespace {
 
@@ -302,6 +404,11 @@ void end_unzstd(Unzstd* unzstd)
     delete unzstd;
 }
 
+void end_read_ahead(ReadAhead* ahead)
+{
+    delete ahead;
+}
+
 // libarchive's input: what the stream has, a block at a time.
 la_ssize_t archive_input(archive* reader, void* client, const void** buffer)
 {
@@ -366,7 +473,8 @@ ByteStream::ByteStream(int fd, bool owned, bool sniff)
     : source_(fd >= 0 ? new ByteSource(fd, owned) : nullptr),
       archive_(nullptr, archive_read_free),
       inflater_(nullptr, end_inflater),
-      unzstd_(nullptr, end_unzstd)
+      unzstd_(nullptr, end_unzstd),
+      ahead_(nullptr, end_read_ahead)
 {
     if (!source_ || !sniff)
         return;
@@ -384,14 +492,21 @@ ByteStream::~ByteStream() = default;
 
 ByteStream ByteStream::open(const char* path)
 {
-    if (names_standard_input(path))
-        return ByteStream(STDIN_FILENO, false, true);
-    return ByteStream(::open(path, O_RDONLY | O_CLOEXEC), true, true);
+    ByteStream stream = names_standard_input(path) ? ByteStream(STDIN_FILENO, false, true)
+                                                   : ByteStream(::open(path, O_RDONLY | O_CLOEXEC), true, true);
+    if (!stream.compressed_ || thread_count() == 1)
+        return stream;
+    // The byte-order mark is the inner stream's to drop.
+    ByteStream ahead(-1, false, false);
+    ahead.compressed_ = true;
+    ahead.at_start_ = false;
+    ahead.ahead_.reset(new ReadAhead(std::move(stream)));
+    return ahead;
 }
 
 bool ByteStream::is_open() const
 {
-    return source_ != nullptr;
+    return source_ != nullptr || ahead_ != nullptr;
 }
 
 long long ByteStream::plain_size() const
@@ -503,6 +618,8 @@ std::size_t ByteStream::unzstd(char* into, std::size_t size)
 
 std::size_t ByteStream::read_decoded(char* into, std::size_t size)
 {
+    if (ahead_)
+        return ahead_->read(into, size, failed_);
     if (inflater_)
         return inflate(into, size);
     if (unzstd_)
