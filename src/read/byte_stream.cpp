@@ -4,11 +4,12 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <zlib.h>
 #include <zstd.h>
 #if SCORIX_ISAL
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
+#else
+#include <zlib.h>
 #endif
 
 #include <algorithm>
