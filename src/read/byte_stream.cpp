@@ -20,6 +20,7 @@
 #include <cstring>
 #include <mutex>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -102,13 +103,15 @@ struct ReadAhead {
     static constexpr int kBuffers = 4;
     static constexpr std::size_t kSize = 1 << 20;
 
-    explicit ReadAhead(ByteStream decompressed);
+    explicit ReadAhead(ByteStream decompressed) : stream(std::move(decompressed)) {}
     ~ReadAhead();
+    // The thread's work: fills the buffers in turn until the stream ends.
+    void fill();
     // Reads up to `size` bytes into `into`; fewer only once the stream has
     // ended or failed, and then `failed` says which.
     std::size_t read(char* into, std::size_t size, bool& failed);
 
-    ByteStream stream;  // read on the thread only
+    ByteStream stream;  // read on the thread only, once it has started
     std::unique_ptr<char[]> buffers[kBuffers];
     std::size_t sizes[kBuffers] = {};
     std::mutex mutex;
@@ -119,34 +122,32 @@ struct ReadAhead {
     bool finished = false;   // the last buffer is filled: the stream has ended or failed
     bool failed = false;     // it failed
     bool stop = false;       // the reader is gone: the thread ends
-    std::thread thread;      // last: starts once the rest is set up
+    std::thread thread;
 };
 
-ReadAhead::ReadAhead(ByteStream decompressed)
-    : stream(std::move(decompressed)), thread([this] {
-          for (int next = 0;; next = (next + 1) % kBuffers) {
-              {
-                  std::unique_lock lock(mutex);
-                  changed.wait(lock, [this] { return stop || filled < kBuffers; });
-                  if (stop)
-                      return;
-              }
-              if (!buffers[next])
-                  buffers[next] = std::make_unique_for_overwrite<char[]>(kSize);
-              const std::size_t got = stream.read(buffers[next].get(), kSize);
-              {
-                  std::lock_guard lock(mutex);
-                  sizes[next] = got;
-                  ++filled;
-                  finished = got < kSize;
-                  failed = finished && stream.failed();
-              }
-              changed.notify_all();
-              if (got < kSize)
-                  return;
-          }
-      })
+void ReadAhead::fill()
 {
+    for (int next = 0;; next = (next + 1) % kBuffers) {
+        {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [this] { return stop || filled < kBuffers; });
+            if (stop)
+                return;
+        }
+        if (!buffers[next])
+            buffers[next] = std::make_unique_for_overwrite<char[]>(kSize);
+        const std::size_t got = stream.read(buffers[next].get(), kSize);
+        {
+            std::lock_guard lock(mutex);
+            sizes[next] = got;
+            ++filled;
+            finished = got < kSize;
+            failed = finished && stream.failed();
+        }
+        changed.notify_all();
+        if (got < kSize)
+            return;
+    }
 }
 
 ReadAhead::~ReadAhead()
@@ -156,7 +157,8 @@ ReadAhead::~ReadAhead()
         stop = true;
     }
     changed.notify_all();
-    thread.join();
+    if (thread.joinable())
+        thread.join();
 }
 
 std::size_t ReadAhead::read(char* into, std::size_t size, bool& stream_failed)
@@ -497,12 +499,17 @@ ByteStream ByteStream::open(const char* path)
                                                    : ByteStream(::open(path, O_RDONLY | O_CLOEXEC), true, true);
     if (!stream.compressed_ || thread_count() == 1)
         return stream;
-    // The byte-order mark is the inner stream's to drop.
-    ByteStream ahead(-1, false, false);
-    ahead.compressed_ = true;
-    ahead.at_start_ = false;
-    ahead.ahead_.reset(new ReadAhead(std::move(stream)));
-    return ahead;
+    auto ahead = std::make_unique<ReadAhead>(std::move(stream));
+    try {
+        ahead->thread = std::thread(&ReadAhead::fill, ahead.get());
+    } catch (const std::system_error&) {
+        return std::move(ahead->stream);  // decompressed on the reading thread after all
+    }
+    ByteStream reader(-1, false, false);
+    reader.compressed_ = true;
+    reader.at_start_ = false;  // the byte-order mark is the inner stream's to drop
+    reader.ahead_.reset(ahead.release());
+    return reader;
 }
 
 bool ByteStream::is_open() const
