@@ -2,10 +2,10 @@
 # Times the 1M x 20 job (3 scores) on its gzip copy against the plain file
 # and against the decompressors alone: scorix on d1m.dat, on d1m.dat.gz
 # (gzip -n) inflated by ISA-L and by zlib (a build with -DSCORIX_ISAL=OFF),
-# then `igzip -dc`, `libdeflate-gunzip -c` and `zstd -dc` (of d1m.dat.zst),
+# on d1m.dat.zst, then `igzip -dc`, `libdeflate-gunzip -c` and `zstd -dc`,
 # each to /dev/null. The cases take turns, run after run, so that every one
-# sees the same load; the table gives the median wall and user seconds and
-# the wall time over the plain file's. Every output of scorix is compared
+# sees the same load; the table gives the median wall and user seconds, the
+# wall time over the plain file's and the peak memory. Every output of scorix is compared
 # byte for byte with that of the plain file.
 #
 #   bench/gzip.sh [--runs N] [--before PROGRAM]
@@ -38,9 +38,10 @@ done
 [ -f "$data/d1m.dat.gz" ] || gzip -n -k "$data/d1m.dat"
 [ -f "$data/d1m.dat.zst" ] || zstd -q -k "$data/d1m.dat"
 
-names=("scorix, plain" "scorix, .gz, ISA-L" "scorix, .gz, zlib")
-commands=("$top/build-bench-isal/scorix -q -f c20.fsc d1m.dat" "$top/build-bench-isal/scorix -q -f c20.fsc d1m.dat.gz"
-  "$top/build-bench-zlib/scorix -q -f c20.fsc d1m.dat.gz")
+tool=$top/build-bench-isal/scorix
+names=("scorix, plain" "scorix, .gz, ISA-L" "scorix, .gz, zlib" "scorix, .zst")
+commands=("$tool -q -f c20.fsc d1m.dat" "$tool -q -f c20.fsc d1m.dat.gz"
+  "$top/build-bench-zlib/scorix -q -f c20.fsc d1m.dat.gz" "$tool -q -f c20.fsc d1m.dat.zst")
 if [ -n "$before" ]; then
   names+=("scorix, .gz, --before")
   commands+=("$before -q -f c20.fsc d1m.dat.gz")
@@ -52,13 +53,14 @@ for tool in "igzip -dc d1m.dat.gz" "libdeflate-gunzip -c d1m.dat.gz" "zstd -dc d
 done
 
 echo "$(nproc) cores, SCORIX_THREADS=${SCORIX_THREADS-}, load before: $(cut -d' ' -f1-3 /proc/loadavg)"
-declare -A walls users
+declare -A walls users peaks
 for _ in $(seq "$runs"); do
   for i in "${!commands[@]}"; do
     # shellcheck disable=SC2086
-    (cd "$data" && /usr/bin/time -f '%e %U' -o "$data/.time" ${commands[$i]} </dev/null >/dev/null)
-    read -r wall user <"$data/.time"
+    (cd "$data" && /usr/bin/time -f '%e %U %M' -o "$data/.time" ${commands[$i]} </dev/null >/dev/null)
+    read -r wall user kb <"$data/.time"
     walls[$i]+="$wall " users[$i]+="$user "
+    [ "$kb" -gt "${peaks[$i]:-0}" ] && peaks[$i]=$kb
     if [ "$i" -gt 0 ] && [ -f "$data/d1m.dat.sco" ]; then
       cmp -s "$data/d1m.dat.sco" "$data/d1m.sco" || echo "  ${names[$i]}: output differs from the plain file's"
       rm "$data/d1m.dat.sco"
@@ -68,11 +70,11 @@ done
 
 median() { printf '%s\n' $1 | sort -g | sed -n "$(((runs + 1) / 2))p"; }
 plain=$(median "${walls[0]}")
-printf '%-24s %8s %8s %8s\n' case wall user "/ plain"
+printf '%-24s %8s %8s %8s %8s\n' case wall user "/ plain" "peak MB"
 for i in "${!commands[@]}"; do
   wall=$(median "${walls[$i]}")
-  printf '%-24s %7.2fs %7.2fs %8.2f\n' "${names[$i]}" "$wall" "$(median "${users[$i]}")" \
-    "$(awk -v a="$wall" -v b="$plain" 'BEGIN { print a / b }')"
+  printf '%-24s %7.2fs %7.2fs %8.2f %8d\n' "${names[$i]}" "$wall" "$(median "${users[$i]}")" \
+    "$(awk -v a="$wall" -v b="$plain" 'BEGIN { print a / b }')" "$((peaks[$i] / 1024))"
 done
 rm -f "$data/.time"
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
