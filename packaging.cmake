@@ -59,9 +59,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION "science")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_FILE_NAME "DEB-DEFAULT")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
-# Runtime dependencies (libc, libstdc++, zlib1g, libzstd1 and libarchive13 for
-# compressed data files, liblapack3 and liblbfgsb0 for scorix-fit) are found by
-# dpkg-shlibdeps, from the dpkg-dev
+# Runtime dependencies (libc, libstdc++, libisal2 (zlib1g in a build without
+# ISA-L), libzstd1 and libarchive13 for compressed data files, liblapack3 and
+# liblbfgsb0 for scorix-fit) are found by dpkg-shlibdeps, from the dpkg-dev
 # package, which must be installed where cpack runs.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The completion it installs takes effect with the bash-completion package.

@@ -6,12 +6,13 @@
 # Further package names on the command line are installed as well.
 set -euo pipefail
 
-# zlib1g-dev (gzip), libzstd-dev (zstd) and libarchive-dev (bzip2, xz) build
+# libisal-dev and zlib1g-dev (gzip: ISA-L inflates it, zlib where the build
+# goes without ISA-L), libzstd-dev (zstd) and libarchive-dev (bzip2, xz) build
 # the reading of compressed data files, nlohmann-json3-dev scorix-fit's JSON
 # report, liblapack-dev the eigenpairs of its principal axis factoring,
 # liblbfgsb-dev the bounded quasi-Newton search of its maximum likelihood.
-packages=(cmake make g++ libeigen3-dev libarchive-dev zlib1g-dev libzstd-dev nlohmann-json3-dev liblapack-dev
-  liblbfgsb-dev)
+packages=(cmake make g++ libeigen3-dev libarchive-dev libisal-dev zlib1g-dev libzstd-dev nlohmann-json3-dev
+  liblapack-dev liblbfgsb-dev)
 if [ "${1:-}" = tool ]; then
   shift
 else

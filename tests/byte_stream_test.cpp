@@ -1,5 +1,7 @@
 // Compressed data files: each format runs as the plain file, a damaged one
 // stops with the read error and leaves no output.
+#include <zlib.h>
+
 #include <cstdlib>
 #include <tuple>
 
@@ -7,6 +9,21 @@
 #include "score/coefficient_file.h"
 #include "score/driver.h"
 #include "support.h"
+
+namespace {
+
+// A gzip header with every field: text, header CRC, extra, name, comment.
+const std::string kFields("\x1f\x8b\x08\x1f\0\0\0\0\0\x03\x04\0a\0\0bname\0comment\0", 29);
+
+// An empty gzip member behind `header`, its header CRC off by `wrong`.
+std::string empty_member(const std::string& header, int wrong = 0)
+{
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(header.data()), static_cast<uInt>(header.size())) + wrong;
+    return header + static_cast<char>(crc & 0xff) + static_cast<char>(crc >> 8 & 0xff) +
+           std::string("\x03\0\0\0\0\0\0\0\0\0", 10);
+}
+
+}  // namespace
 
 TEST(ByteStream, EveryFormatReadsAsThePlainFileAndDamageStopsTheRun)
 {
@@ -28,11 +45,12 @@ TEST(ByteStream, EveryFormatReadsAsThePlainFileAndDamageStopsTheRun)
             ASSERT_EQ(std::system(("cd '" + dir.path().string() + "' && " + tool + " -c plain >packed").c_str()), 0);
             forms.push_back(dir.read("packed"));
         }
-        // zstd frames among skippable ones; gzip members one after another.
+        // zstd frames among skippable ones; gzip members one after another,
+        // the first with every header field.
         const std::string empty_gzip("\x1f\x8b\x08\0\0\0\0\0\x02\x03\x03\0\0\0\0\0\0\0\0\0", 20);
         const std::string skippable("\x5e\x2a\x4d\x18\2\0\0\0ab", 10), empty_zstd("\x28\xb5\x2f\xfd\x20\0\1\0\0", 9);
-        forms.insert(forms.end(),
-                     {skippable + forms[3] + empty_zstd + skippable + empty_zstd, empty_gzip + forms[0] + empty_gzip});
+        forms.insert(forms.end(), {skippable + forms[3] + empty_zstd + skippable + empty_zstd,
+                                   empty_member(kFields) + empty_gzip + forms[0] + empty_gzip});
         for (const auto& [direction, out] : {std::pair<std::string, std::string>{"-a", "in.sco"}, {"-i", "in.tad"}}) {
             dir.write("in.dat", rows);
             RunResult plain = run_scorix(dir, {direction, "-f", "c.fsc", "in.dat"});
@@ -76,12 +94,16 @@ TEST(ByteStream, EveryFormatReadsAsThePlainFileAndDamageStopsTheRun)
 
     // Gzip's magic alone or before junk, each format cut in its header or
     // halfway, junk after a gzip member or zstd frame, a bad header after a
-    // gzip member, and a byte of the iris file's gzip changed every 21 bytes
-    // and in its CRC-32 and length, and in its zstd checksum.
+    // gzip member, a wrong header CRC or a reserved flag, and a byte of the
+    // iris file's gzip changed every 21 bytes and in its CRC-32 and length,
+    // and in its zstd checksum.
     std::filesystem::remove(dir.file("in.sco"));
     std::vector<std::string> damaged = {"\x1f\x8b", std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10) + "\xff\xff\xff",
                                         forms[0] + "1 2 3 4\n", forms[3] + "1 2 3 4\n",
                                         forms[0] + forms[0].substr(0, 2) + "\x09" + forms[0].substr(3)};
+    for (const std::string& header :
+         {empty_member(kFields, 1), empty_member(std::string(kFields).replace(3, 1, "\x3f"))})
+        damaged.push_back(header + forms[0]);
     for (const std::string& form : forms)
         damaged.insert(damaged.end(), {form.substr(0, 300), form.substr(0, form.size() / 2)});
     for (std::size_t at : {forms[0].size() - 8, forms[0].size() - 1})

@@ -32,7 +32,9 @@ dpkg-deb -c "$tmp"/pkg/scorix_*.deb >"$tmp/log" 2>&1 || fail "dpkg-deb -c"
 for f in ./usr/bin/scorix{,-fit} ./usr/share/man/man1/scorix{,-fit}.1; do
     awk -v f="$f" '$NF == f { found = 1 } END { exit !found }' "$tmp/log" || fail "the package lacks $f"
 done
-for lib in libarchive13 zlib1g libzstd1 liblapack3 liblbfgsb0; do
+gzip=zlib1g
+grep -q '^SCORIX_ISAL:BOOL=ON' "$build/CMakeCache.txt" && gzip=libisal2
+for lib in libarchive13 $gzip libzstd1 liblapack3 liblbfgsb0; do
     dpkg-deb -f "$tmp"/pkg/scorix_*.deb Depends | grep -q $lib || fail "the package does not depend on $lib"
 done
 fi

@@ -1,30 +1,55 @@
 #include "read/byte_stream.h"
 
+#include "common/parallel.h"
+
 #include <archive.h>
 #include <archive_entry.h>
-#include <zlib.h>
 #include <zstd.h>
+#if SCORIX_ISAL
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
+#else
+#include <zlib.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
+#include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-// zlib's inflate over a gzip file. Its input is read straight from the file
-// descriptor in large blocks and its output goes straight into the
-// caller's buffer, so a byte is copied once: decompressing costs what one
-// zlib decompression costs.
+// A gzip file, member after member. The members' headers and trailers are
+// read here, alike for either decoder of the deflate data between them:
+// ISA-L's when the build has it (about four times as fast), zlib's
+// otherwise. The input is read straight from the file descriptor in large
+// blocks and the output goes straight into the caller's buffer, so a byte is
+// copied once.
 struct Inflater {
     static constexpr std::size_t kInput = 1 << 18;
+    // Room in front of the input for the bytes a decoder read past the end
+    // of a member's deflate data and hands back (at most 8).
+    static constexpr std::size_t kBack = 8;
+#if SCORIX_ISAL
+    inflate_state state;
+#else
     z_stream stream{};
-    std::unique_ptr<unsigned char[]> input = std::make_unique_for_overwrite<unsigned char[]>(kInput);
-    bool in_member = true;  // the end of the current member is still to come
+#endif
+    std::unique_ptr<unsigned char[]> input = std::make_unique_for_overwrite<unsigned char[]>(kBack + kInput);
+    unsigned char* next = nullptr;  // the input not decoded yet
+    std::size_t avail = 0;          // its size
+    std::uint32_t crc = 0;          // the CRC-32 of the member's output so far
+    std::uint32_t length = 0;       // and its length, modulo 2^32 as the trailer has it
+    bool in_member = false;         // within a member's deflate data
 };
 
 // libzstd's streaming decoder over a zstd file, read and written as the
@@ -68,6 +93,104 @@ struct ByteSource {
     std::size_t read_full(unsigned char* into, std::size_t size);
 };
 
+// A compressed stream decompressed on a thread of its own, a few buffers
+// ahead of the reader, so that decompressing overlaps the splitting and
+// converting of the lines. The buffers are taken in turn: the thread fills
+// those the reader has given back, the reader copies out of the first one
+// the thread has filled. The bytes, the end and the failure are those of
+// the stream read on the reader's thread.
+struct ReadAhead {
+    static constexpr int kBuffers = 4;
+    static constexpr std::size_t kSize = 1 << 20;
+
+    explicit ReadAhead(ByteStream decompressed) : stream(std::move(decompressed)) {}
+    ~ReadAhead();
+    // The thread's work: fills the buffers in turn until the stream ends.
+    void fill();
+    // Reads up to `size` bytes into `into`; fewer only once the stream has
+    // ended or failed, and then `failed` says which.
+    std::size_t read(char* into, std::size_t size, bool& failed);
+
+    ByteStream stream;  // read on the thread only, once it has started
+    std::unique_ptr<char[]> buffers[kBuffers];
+    std::size_t sizes[kBuffers] = {};
+    std::mutex mutex;
+    std::condition_variable changed;
+    int filled = 0;          // buffers filled and not yet given back, from `first` on
+    int first = 0;           // the buffer the reader copies from
+    std::size_t copied = 0;  // the bytes of it copied out so far
+    bool finished = false;   // the last buffer is filled: the stream has ended or failed
+    bool failed = false;     // it failed
+    bool stop = false;       // the reader is gone: the thread ends
+    std::thread thread;
+};
+
+void ReadAhead::fill()
+{
+    for (int next = 0;; next = (next + 1) % kBuffers) {
+        {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [this] { return stop || filled < kBuffers; });
+            if (stop)
+                return;
+        }
+        if (!buffers[next])
+            buffers[next] = std::make_unique_for_overwrite<char[]>(kSize);
+        const std::size_t got = stream.read(buffers[next].get(), kSize);
+        {
+            std::lock_guard lock(mutex);
+            sizes[next] = got;
+            ++filled;
+            finished = got < kSize;
+            failed = finished && stream.failed();
+        }
+        changed.notify_all();
+        if (got < kSize)
+            return;
+    }
+}
+
+ReadAhead::~ReadAhead()
+{
+    {
+        std::lock_guard lock(mutex);
+        stop = true;
+    }
+    changed.notify_all();
+    if (thread.joinable())
+        thread.join();
+}
+
+std::size_t ReadAhead::read(char* into, std::size_t size, bool& stream_failed)
+{
+    std::size_t got = 0;
+    while (got < size) {
+        {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [this] { return filled > 0 || finished; });
+            if (filled == 0) {
+                stream_failed = failed;
+                break;
+            }
+        }
+        // The first filled buffer is the reader's until it is given back.
+        const std::size_t part = std::min(size - got, sizes[first] - copied);
+        std::memcpy(into + got, buffers[first].get() + copied, part);
+        got += part;
+        copied += part;
+        if (copied == sizes[first]) {
+            {
+                std::lock_guard lock(mutex);
+                --filled;
+                first = (first + 1) % kBuffers;
+                copied = 0;
+            }
+            changed.notify_all();
+        }
+    }
+    return got;
+}
+
 namespace {
 
 using namespace std::string_view_literals;
@@ -105,16 +228,188 @@ int filter_of(const unsigned char* head, std::size_t got)
     return ARCHIVE_FILTER_NONE;
 }
 
+// The decoders of deflate data. The two differ only here: each decodes from
+// the Inflater's input into `into` (`room` bytes at most), adds what it wrote
+// to `wrote`, and at the end of a member's deflate data leaves the input
+// right behind them.
+enum class Decoded { more, end, damaged };
+
+#if SCORIX_ISAL
+bool open_decoder(Inflater& inflater)
+{
+    isal_inflate_init(&inflater.state);
+    return true;
+}
+
+void reset_decoder(Inflater& inflater)
+{
+    isal_inflate_reset(&inflater.state);
+    inflater.state.crc_flag = ISAL_DEFLATE;
+}
+
+void end_decoder(Inflater&) {}
+
+Decoded decode(Inflater& inflater, unsigned char* into, std::size_t room, std::size_t& wrote)
+{
+    inflate_state& state = inflater.state;
+    state.next_in = inflater.next;
+    state.avail_in = static_cast<std::uint32_t>(inflater.avail);
+    state.next_out = into;
+    state.avail_out = static_cast<std::uint32_t>(std::min<std::size_t>(room, UINT32_MAX));
+    const int status = isal_inflate(&state);
+    wrote += static_cast<std::size_t>(state.next_out - into);
+    inflater.next = state.next_in;
+    inflater.avail = state.avail_in;
+    if (status < 0)
+        return Decoded::damaged;
+    if (state.block_state != ISAL_BLOCK_FINISH)
+        return Decoded::more;
+    // ISA-L takes its input 8 bytes at a time: the whole bytes it holds past
+    // the deflate data (the bits short of a byte pad the last one) go back in
+    // front of the input, which has room for them.
+    const int back = state.read_in_length / 8;
+    inflater.next -= back;
+    inflater.avail += static_cast<std::size_t>(back);
+    for (int i = 0; i < back; ++i)
+        inflater.next[i] = static_cast<unsigned char>(state.read_in >> (state.read_in_length % 8 + 8 * i));
+    return Decoded::end;
+}
+
+std::uint32_t update_crc(std::uint32_t crc, const unsigned char* bytes, std::size_t size)
+{
+    return crc32_gzip_refl(crc, bytes, size);
+}
+#else
+bool open_decoder(Inflater& inflater)
+{
+    return inflateInit2(&inflater.stream, -MAX_WBITS) == Z_OK;  // raw deflate data
+}
+
+void reset_decoder(Inflater& inflater)
+{
+    inflateReset(&inflater.stream);
+}
+
+void end_decoder(Inflater& inflater)
+{
+    inflateEnd(&inflater.stream);
+}
+
+Decoded decode(Inflater& inflater, unsigned char* into, std::size_t room, std::size_t& wrote)
+{
+    z_stream& stream = inflater.stream;
+    stream.next_in = inflater.next;
+    stream.avail_in = static_cast<uInt>(inflater.avail);
+    stream.next_out = into;
+    stream.avail_out = static_cast<uInt>(std::min<std::size_t>(room, UINT_MAX));
+    const int status = ::inflate(&stream, Z_NO_FLUSH);
+    wrote += static_cast<std::size_t>(stream.next_out - into);
+    inflater.next = stream.next_in;
+    inflater.avail = stream.avail_in;
+    // Z_BUF_ERROR: no input left to go on with.
+    return status == Z_STREAM_END ? Decoded::end
+           : status == Z_OK || status == Z_BUF_ERROR ? Decoded::more
+                                                     : Decoded::damaged;
+}
+
+std::uint32_t update_crc(std::uint32_t crc, const unsigned char* bytes, std::size_t size)
+{
+    return static_cast<std::uint32_t>(crc32_z(crc, bytes, size));
+}
+#endif
+
 void end_inflater(Inflater* inflater)
 {
-    inflateEnd(&inflater->stream);
+    end_decoder(*inflater);
     delete inflater;
+}
+
+// Reads more of the file behind the room in front; false at the end of the
+// file or on a read error.
+bool refill(Inflater& inflater, ByteSource& source)
+{
+    inflater.next = inflater.input.get() + Inflater::kBack;
+    inflater.avail = source.read_some(inflater.next, Inflater::kInput);
+    return inflater.avail > 0;
+}
+
+// The next byte of the file, or -1 at its end.
+int next_byte(Inflater& inflater, ByteSource& source)
+{
+    if (inflater.avail == 0 && !refill(inflater, source))
+        return -1;
+    --inflater.avail;
+    return *inflater.next++;
+}
+
+// Reads a member's header and sets the decoder up for its data: false when
+// the header is cut short or not one zlib accepts (another magic number or
+// method, a reserved flag set, a header CRC that does not match).
+bool start_member(Inflater& inflater, ByteSource& source)
+{
+    std::uint32_t crc = 0;
+    bool cut = false;
+    const auto byte = [&] {
+        const int got = next_byte(inflater, source);
+        const auto value = static_cast<unsigned char>(got);
+        cut = cut || got < 0;
+        crc = update_crc(crc, &value, 1);
+        return value;
+    };
+    // The magic number, the method (deflate), the flags, then the time, the
+    // compressor's flags and the system, which nothing checks.
+    unsigned char fixed[10];
+    for (unsigned char& value : fixed)
+        value = byte();
+    const unsigned flags = fixed[3];
+    if (cut || fixed[0] != 0x1f || fixed[1] != 0x8b || fixed[2] != 8 || (flags & 0xe0) != 0)
+        return false;
+    if (flags & 0x04) {  // extra fields: their length, then as many bytes
+        std::size_t extra = byte();
+        extra |= std::size_t{byte()} << 8;
+        while (extra-- > 0 && !cut)
+            byte();
+    }
+    for (const unsigned text : {0x08u, 0x10u})  // a name, a comment: up to a zero byte
+        while ((flags & text) && byte() != 0 && !cut) {
+        }
+    if (flags & 0x02) {  // the low half of the header's CRC-32
+        const std::uint32_t expected = crc & 0xffff;
+        std::uint32_t stored = byte();
+        stored |= std::uint32_t{byte()} << 8;
+        cut = cut || stored != expected;
+    }
+    reset_decoder(inflater);
+    inflater.crc = 0;
+    inflater.length = 0;
+    inflater.in_member = !cut;
+    return !cut;
+}
+
+// Reads a member's trailer: true when it is whole and its CRC-32 and length
+// are those of what the member decompressed to.
+bool end_member(Inflater& inflater, ByteSource& source)
+{
+    inflater.in_member = false;
+    std::uint32_t fields[2] = {};
+    for (int i = 0; i < 8; ++i) {
+        const int got = next_byte(inflater, source);
+        if (got < 0)
+            return false;
+        fields[i / 4] |= static_cast<std::uint32_t>(got) << (8 * (i % 4));
+    }
+    return fields[0] == inflater.crc && fields[1] == inflater.length;
 }
 
 void end_unzstd(Unzstd* unzstd)
 {
     ZSTD_freeDCtx(unzstd->context);
     delete unzstd;
+}
+
+void end_read_ahead(ReadAhead* ahead)
+{
+    delete ahead;
 }
 
 // libarchive's input: what the stream has, a block at a time.
@@ -181,7 +476,8 @@ ByteStream::ByteStream(int fd, bool owned, bool sniff)
     : source_(fd >= 0 ? new ByteSource(fd, owned) : nullptr),
       archive_(nullptr, archive_read_free),
       inflater_(nullptr, end_inflater),
-      unzstd_(nullptr, end_unzstd)
+      unzstd_(nullptr, end_unzstd),
+      ahead_(nullptr, end_read_ahead)
 {
     if (!source_ || !sniff)
         return;
@@ -199,14 +495,26 @@ ByteStream::~ByteStream() = default;
 
 ByteStream ByteStream::open(const char* path)
 {
-    if (names_standard_input(path))
-        return ByteStream(STDIN_FILENO, false, true);
-    return ByteStream(::open(path, O_RDONLY | O_CLOEXEC), true, true);
+    ByteStream stream = names_standard_input(path) ? ByteStream(STDIN_FILENO, false, true)
+                                                   : ByteStream(::open(path, O_RDONLY | O_CLOEXEC), true, true);
+    if (!stream.compressed_ || thread_count() == 1)
+        return stream;
+    auto ahead = std::make_unique<ReadAhead>(std::move(stream));
+    try {
+        ahead->thread = std::thread(&ReadAhead::fill, ahead.get());
+    } catch (const std::system_error&) {
+        return std::move(ahead->stream);  // decompressed on the reading thread after all
+    }
+    ByteStream reader(-1, false, false);
+    reader.compressed_ = true;
+    reader.at_start_ = false;  // the byte-order mark is the inner stream's to drop
+    reader.ahead_.reset(ahead.release());
+    return reader;
 }
 
 bool ByteStream::is_open() const
 {
-    return source_ != nullptr;
+    return source_ != nullptr || ahead_ != nullptr;
 }
 
 long long ByteStream::plain_size() const
@@ -234,10 +542,8 @@ void ByteStream::start_decompression(int filter)
 {
     compressed_ = true;
     if (filter == ARCHIVE_FILTER_GZIP) {
-        // 16 + the largest window: gzip members only, each one's trailer
-        // checked against what it decompressed to.
         inflater_.reset(new Inflater);
-        failed_ = inflateInit2(&inflater_->stream, 16 + MAX_WBITS) != Z_OK;
+        failed_ = !open_decoder(*inflater_);
         return;
     }
     if (filter == ARCHIVE_FILTER_ZSTD) {
@@ -266,36 +572,28 @@ void ByteStream::start_decompression(int filter)
 
 std::size_t ByteStream::inflate(char* into, std::size_t size)
 {
-    z_stream& stream = inflater_->stream;
+    Inflater& inflater = *inflater_;
+    ByteSource& source = *source_;
+    auto* out = reinterpret_cast<unsigned char*>(into);
     std::size_t got = 0;
     while (got < size && !failed_ && !ended_) {
-        if (stream.avail_in == 0) {
-            const std::size_t read = source_->read_some(inflater_->input.get(), Inflater::kInput);
-            // The file may end only where a member ends.
-            ended_ = read == 0;
-            failed_ = source_->failed || (ended_ && inflater_->in_member);
-            if (read == 0)
-                break;
-            stream.next_in = inflater_->input.get();
-            stream.avail_in = static_cast<uInt>(read);
+        if (!inflater.in_member) {
+            // Between members: the end of the file, or another member,
+            // whose header must be sound like the first one's.
+            ended_ = inflater.avail == 0 && !refill(inflater, source);
+            failed_ = source.failed || (!ended_ && !start_member(inflater, source));
+            continue;
         }
-        if (!inflater_->in_member) {
-            // More bytes after a member: the next member, whose header must
-            // be sound like the first one's.
-            inflateReset(&stream);
-            inflater_->in_member = true;
-        }
-        stream.next_out = reinterpret_cast<Bytef*>(into + got);
-        stream.avail_out = static_cast<uInt>(std::min<std::size_t>(size - got, UINT_MAX));
-        const uInt room = stream.avail_out;
-        const int status = ::inflate(&stream, Z_NO_FLUSH);
-        got += room - stream.avail_out;
-        // Z_STREAM_END comes only once the CRC-32 and the length in the
-        // trailer match what came out.
-        if (status == Z_STREAM_END)
-            inflater_->in_member = false;
-        else
-            failed_ = status != Z_OK;
+        // The file may end only where a member ends: with the input used up,
+        // a decoder that cannot go on means the file was cut short.
+        const bool drained = inflater.avail == 0 && !refill(inflater, source);
+        const std::size_t from = got;
+        const Decoded decoded = decode(inflater, out + from, size - from, got);
+        inflater.crc = update_crc(inflater.crc, out + from, got - from);
+        inflater.length += static_cast<std::uint32_t>(got - from);
+        failed_ = decoded == Decoded::damaged || source.failed || (drained && decoded == Decoded::more && got == from);
+        if (decoded == Decoded::end)
+            failed_ = !end_member(inflater, source) || failed_;
     }
     return got;
 }
@@ -328,6 +626,8 @@ std::size_t ByteStream::unzstd(char* into, std::size_t size)
 
 std::size_t ByteStream::read_decoded(char* into, std::size_t size)
 {
+    if (ahead_)
+        return ahead_->read(into, size, failed_);
     if (inflater_)
         return inflate(into, size);
     if (unzstd_)

@@ -1,7 +1,8 @@
 // Files as streams of bytes. A file whose first bytes are the magic number
 // of gzip, bzip2, xz or zstd is decompressed while it is read, in constant
-// memory: gzip through zlib (every member's CRC-32 and length checked,
-// members one after another read as one stream), zstd through libzstd
+// memory: gzip through ISA-L, or zlib in a build without it (every member's
+// header, CRC-32 and length checked, members one after another read as one
+// stream), zstd through libzstd
 // (frame checksums checked, frames one after another read as one stream,
 // skippable frames passed over), bzip2 and xz through libarchive. Any other file is read as it is. The content decides,
 // never the name: the first bytes are read from the stream itself and handed to the decompressor, so a pipe is
@@ -17,6 +18,7 @@ struct archive;
 struct Inflater;
 struct Unzstd;
 struct ByteSource;
+struct ReadAhead;
 
 // A stream that closes itself.
 using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
@@ -37,9 +39,10 @@ public:
     ~ByteStream();
 
     // Opens the file at `path` for reading ("-": standard input, not taken
-    // over), decompressing it when its first bytes say so. A file that
-    // cannot be opened gives !is_open(); a compressed file that cannot be
-    // decompressed opens, and its first read fails. A FIFO is waited for
+    // over), decompressing it when its first bytes say so, on a thread of
+    // its own ahead of the reader when the run may use more than one. A file
+    // that cannot be opened gives !is_open(); a compressed file that cannot
+    // be decompressed opens, and its first read fails. A FIFO is waited for
     // until a program opens it for writing, as any filter waits.
     static ByteStream open(const char* path);
 
@@ -68,6 +71,7 @@ private:
     using ArchiveHandle = std::unique_ptr<archive, int (*)(archive*)>;
     using InflaterHandle = std::unique_ptr<Inflater, void (*)(Inflater*)>;
     using UnzstdHandle = std::unique_ptr<Unzstd, void (*)(Unzstd*)>;
+    using ReadAheadHandle = std::unique_ptr<ReadAhead, void (*)(ReadAhead*)>;
 
     // A descriptor below 0 gives a stream that is not open; `sniff` looks
     // at the first bytes for a compressed format.
@@ -82,6 +86,7 @@ private:
     ArchiveHandle archive_;               // bzip2, xz; null otherwise
     InflaterHandle inflater_;             // gzip; null otherwise
     UnzstdHandle unzstd_;                 // zstd; null otherwise
+    ReadAheadHandle ahead_;               // the stream decompressed on another thread; null otherwise
     bool compressed_ = false;
     bool failed_ = false;   // the decompressor failed
     bool ended_ = false;    // the decompressed stream has ended
