@@ -87,6 +87,7 @@ public:
     std::int64_t margin(int i, int a) const { return margins_[static_cast<std::size_t>(i * max_ + a)]; }
 
 private:
+    friend struct MomentCodec;  // moment files keep the state as it is
     std::int64_t* table(int i, int j) { return cells_.data() + pair_offset(i, j); }
     std::size_t pair_offset(int i, int j) const;  // i > j
 

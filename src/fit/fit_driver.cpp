@@ -18,6 +18,7 @@
 #include "fit/fit_options.h"
 #include "fit/fit_report.h"
 #include "fit/linear_algebra.h"
+#include "fit/moment_file.h"
 #include "write/atomic_file.h"
 #include "write/output_writer.h"
 
@@ -173,14 +174,86 @@ Eigen::MatrixXd pairwise_matrix(const PairMoments& moments, const Options& optio
     return matrix;
 }
 
-int fit_files(const Options& options)
+// Whether the operands are moment files (all of them) or data files (all).
+bool moment_operands(const std::vector<std::string>& files)
 {
+    // Each file is looked at once: a pipe gives its first bytes once.
+    std::vector<std::string> moments, data;
+    for (const std::string& path : files)
+        (is_moment_file(path) ? moments : data).push_back(path);
+    if (!moments.empty() && !data.empty())
+        throw FitError(moments.front() + " is a moment file, but " + data.front() +
+                       " is not: give moment files (merged and fit) or data files, not both");
+    return data.empty();
+}
+
+// The moment files of the operands, merged in order into `pool`: each one
+// of the settings of the first and of the variables and names of the first
+// that has rows.
+void merge_moment_files(RowPool& pool, const Options& options, const MomentFile& first)
+{
+    std::string named;  // the file the variables came from
+    std::vector<std::string> names;
+    int variables = 0;
+    for (std::size_t k = 0; k < options.files.size(); ++k) {
+        const std::string& path = options.files[k];
+        const MomentFile file = k == 0 ? first : read_moment_file(path);
+        if (file.settings != first.settings)
+            throw FitError(path + ": written with other reading options than " + options.files.front() + " (" +
+                           settings_text(file.settings) + " against " + settings_text(first.settings) + ")");
+        if (file.variables > 0 && variables > 0 && file.variables != variables)
+            throw FitError(path + ": " + std::to_string(file.variables) + " variables, but " + named + " has " +
+                           std::to_string(variables));
+        if (file.variables > 0 && variables > 0 && file.names != names)
+            throw FitError(path + ": the names differ from those of " + named);
+        if (file.variables > 0 && variables == 0) {
+            variables = file.variables;
+            names = file.names;
+            named = path;
+        }
+        pool.take(path, file.variables, file.names, file.state);
+    }
+}
+
+// The streamed state of the data files, written to --moments.
+void write_moments(const RowPool& pool, const Options& options)
+{
+    MomentFile file;
+    file.data = options.files;
+    file.settings = moment_settings(options);
+    file.variables = std::max(pool.variables(), 0);
+    file.names = pool.names();
+    file.state = pool.streamed();
+    write_outputs({{*options.moments, moment_text(file)}}, "", stdout);
+}
+
+int fit_files(const Options& given)
+{
+    // Moment files bring the reading options they were written with; a
+    // run that gives any must give the same.
+    Options options = given;
+    std::optional<MomentFile> first;
+    if (moment_operands(options.files)) {
+        first = read_moment_file(options.files.front());
+        if (const MomentSettings asked = moment_settings(options);
+            asked != moment_settings(Options()) && asked != first->settings)
+            throw FitError(options.files.front() + ": written with " + settings_text(first->settings) +
+                           ", but this run reads with " + settings_text(asked));
+        use_moment_settings(options, first->settings);
+    }
     RowPool pool(options.format, options.drop_incomplete, {options.skip, options.columns, options.matrix_input()});
     pool.count_categories(*options.cor, options.correlation);
     if (options.pairwise)
         pool.keep_missing();
-    for (const std::string& path : options.files)
-        pool.read(path);
+    if (first)
+        merge_moment_files(pool, options, *first);
+    else
+        for (const std::string& path : options.files)
+            pool.read(path);
+    if (options.moments) {
+        write_moments(pool, options);
+        return 0;
+    }
     if (!options.matrix_input() && pool.rows() < 2)
         throw FitError(options.files.back() + ": a fit needs at least 2 data rows, found " +
                        std::to_string(pool.rows()));

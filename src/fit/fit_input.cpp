@@ -226,6 +226,27 @@ void convert_rows(FitBlock& block, const RowRules& rules)
     block.moments->add(block.values.data(), kept);
 }
 
+CategoryTables::Refused fold(Streamed& into, const Streamed& later)
+{
+    if (later.tables && into.tables) {
+        if (const CategoryTables::Refused refused = into.tables->merge(*later.tables);
+            refused.why != CategoryTables::Refusal::kNone)
+            return refused;
+    } else if (later.tables) {
+        into.tables = later.tables;
+    }
+    if (later.moments && into.moments)
+        into.moments->merge(*later.moments);
+    else if (later.moments)
+        into.moments = later.moments;
+    if (later.pairs && into.pairs)
+        into.pairs->merge(*later.pairs);
+    else if (later.pairs)
+        into.pairs = later.pairs;
+    into.dropped += later.dropped;
+    return {};
+}
+
 void RowPool::learn_variables(const DataReader& reader, const LineBlock& lines, const std::string& path)
 {
     const bool header = rules_.format && rules_.format->header;
@@ -314,7 +335,7 @@ void RowPool::take_waiting(long long count)
 
 void RowPool::take_rows(const FitBlock& block)
 {
-    // The first chunk of the run is one row; every later one block_rows.
+    // The first chunk of a file is one row; every later one block_rows.
     auto chunk = [&] { return moments_ ? block_rows(variables_) : 1LL; };
     if (block.kept == 0)
         return;
@@ -337,6 +358,19 @@ void RowPool::take_rows(const FitBlock& block)
         take_waiting(chunk());
 }
 
+void RowPool::take(const std::string& path, int variables, const std::vector<std::string>& names, const Streamed& later)
+{
+    if (variables_ < 0) {
+        variables_ = variables;
+        names_ = names;
+    }
+    if (const CategoryTables::Refused refused = fold(run_, later); refused.why != CategoryTables::Refusal::kNone) {
+        RowRules rules = rules_;
+        rules.categories = later.tables->max_categories();
+        throw FitError(path + ": " + category_problem(rules, refused, nullptr));
+    }
+}
+
 void RowPool::read(const std::string& path)
 {
     // A compressed data file is decompressed as scorix does it.
@@ -349,17 +383,20 @@ void RowPool::read(const std::string& path)
     settings.skip = choice_.skip;
     DataReader reader(std::move(file), settings, path.c_str(), threads);
     bool names_checked = false;
+    bool first_block = true;
     std::vector<FitBlock> blocks(threads == 1 ? 1 : static_cast<std::size_t>(threads) + 2);
     const FitBlock* failed = nullptr;
     std::string too_many;  // categories the file's blocks have, but none alone
     PipelineSteps steps;
     steps.read = [&](int slot) {
         LineBlock& lines = blocks[static_cast<std::size_t>(slot)].lines;
-        // Until the number of variables is known, blocks of one row; then
-        // blocks of block_rows rows, so that the fit depends on the rows
-        // alone.
-        if (!reader.read_lines(lines, variables_ < 0 ? 1 : static_cast<int>(block_rows(variables_)), true))
+        // The first block of a file is one row (the number of variables,
+        // when the first file tells it), then blocks of block_rows rows, so
+        // that the fit depends on each file's rows alone.
+        if (!reader.read_lines(lines, first_block || variables_ < 0 ? 1 : static_cast<int>(block_rows(variables_)),
+                               true))
             return false;
+        first_block = false;
         if (!names_checked || variables_ < 0) {
             learn_variables(reader, lines, path);
             names_checked = true;
@@ -380,7 +417,7 @@ void RowPool::read(const std::string& path)
             failed = &block;
             return false;
         }
-        dropped_ += block.dropped;
+        run_.dropped += block.dropped;
         if (rules_.pairwise && block.kept > 0) {
             if (pairs_)
                 pairs_->merge(*block.pairs);
@@ -395,10 +432,10 @@ void RowPool::read(const std::string& path)
         }
         // The categories are merged too: a variable can pass the bound in
         // no block but in the file.
-        if (rules_.cor && block.kept > 0 && !tables_)
-            tables_ = block.tables;
+        if (rules_.cor && block.kept > 0 && !run_.tables)
+            run_.tables = block.tables;
         else if (rules_.cor && block.kept > 0)
-            if (const CategoryTables::Refused refused = tables_->merge(*block.tables);
+            if (const CategoryTables::Refused refused = run_.tables->merge(*block.tables);
                 refused.why != CategoryTables::Refusal::kNone) {
                 too_many = path + ": " + category_problem(rules_, refused, nullptr);
                 return false;
@@ -409,6 +446,10 @@ void RowPool::read(const std::string& path)
     // The last chunk of a file is what is left of it.
     if (!failed && !waiting_.empty())
         take_waiting(static_cast<long long>(waiting_.size() / static_cast<std::size_t>(variables_)));
+    Streamed own;
+    std::swap(own.moments, moments_);
+    std::swap(own.pairs, pairs_);
+    fold(run_, own);
     if (!too_many.empty())
         throw FitError(too_many);
     if (failed && failed->out_of_memory)

@@ -21,6 +21,22 @@
 // positive when `positive`. Throws FitError naming the file otherwise.
 Eigen::VectorXd values_file(const std::string& path, Eigen::Index count, bool positive);
 
+// What a pass over rows gathers for the fit, all of it small enough to be
+// merged and kept in a moment file: the moments of the rows used (or, with
+// pairwise missing values, each pair's), the contingency tables of a type
+// that counts them, and the rows left out for a missing value.
+struct Streamed {
+    std::optional<Moments> moments;
+    std::optional<PairMoments> pairs;
+    std::optional<CategoryTables> tables;
+    long long dropped = 0;
+};
+
+// Adds what the rows after those of `into` gathered: the one merge of a run
+// over several files (each file's own state, folded in file order) and of
+// moment files. Returns the refusal of the tables, which then add nothing.
+CategoryTables::Refused fold(Streamed& into, const Streamed& later);
+
 // One block of rows on its way from its lines to its moments.
 struct FitBlock {
     LineBlock lines;
@@ -75,12 +91,15 @@ void convert_rows(FitBlock& block, const RowRules& rules);
 // result has the same bits for any number of threads. The first data row
 // fixes the number of variables.
 //
-// The moments are taken over chunks of the rows used: the first one of the
-// run alone, then block_rows at a time from the start of each file. A
+// The moments are taken over chunks of the rows used: the first one of
+// each file alone, then block_rows at a time. A
 // block of lines without a left out row is such a chunk, and its moments
 // come from the worker; rows after a left out one no longer fall on the
 // blocks' boundaries, and wait here until a chunk is full. So the fit
 // depends on the rows used alone, not on those --drop-incomplete left out.
+// Each file's moments are its own, folded into those of the files before
+// it when it ends, so that moment files of whole files merge to the same
+// bits.
 // What of each file RowPool reads: the lines skipped at its start (--skip),
 // the fields of the variables (--columns: positions, names, ranges), and
 // whether the rows are kept as they are (a matrix given as input) rather
@@ -104,22 +123,28 @@ public:
     RowPool(const RowPool&) = delete;  // rules_ points into it
     RowPool& operator=(const RowPool&) = delete;
     void read(const std::string& path);
-    long long rows() const { return pairs_ ? pairs_->rows() : moments_ ? moments_->rows() : 0; }
-    const Moments& moments() const { return *moments_; }
+    // Takes the state a moment file kept, of rows after those read so far,
+    // with its variables and names; `path` names it when its tables refuse.
+    void take(const std::string& path, int variables, const std::vector<std::string>& names, const Streamed& later);
+    long long rows() const { return run_.pairs ? run_.pairs->rows() : run_.moments ? run_.moments->rows() : 0; }
+    const Moments& moments() const { return *run_.moments; }
+    // What the files read so far gathered.
+    const Streamed& streamed() const { return run_; }
+    int variables() const { return variables_; }
     // The variables' names from the header of the first file, if any.
     const std::vector<std::string>& names() const { return names_; }
-    long long dropped() const { return dropped_; }
+    long long dropped() const { return run_.dropped; }
     // Also counts the contingency tables of the rows used, for `type`, or
     // keeps the rows (gathered()).
     void count_categories(const CorrelationType& type, const CorrelationSettings& settings = {});
     // Pairwise missing values: every row is used, its missing values in no
     // pair, and the pairs' moments are gathered in place of moments().
     void keep_missing() { rules_.pairwise = true; }
-    const PairMoments* pairs() const { return pairs_ ? &*pairs_ : nullptr; }
+    const PairMoments* pairs() const { return run_.pairs ? &*run_.pairs : nullptr; }
     // Those tables (nothing before a row, or when not counted).
-    const CategoryTables* tables() const { return tables_ ? &*tables_ : nullptr; }
+    const CategoryTables* tables() const { return run_.tables ? &*run_.tables : nullptr; }
     // What the pass gathered for the correlation type's matrix.
-    Gathered gathered() const { return {tables(), moments_ ? &*moments_ : nullptr, kept_, pairs()}; }
+    Gathered gathered() const { return {tables(), run_.moments ? &*run_.moments : nullptr, kept_, pairs()}; }
 
     // The rows kept (RowChoice::keep_rows) as a square matrix, checked as a
     // correlation matrix (`covariance` false: unit diagonal) or a covariance
@@ -136,8 +161,9 @@ private:
     // Takes the moments of the first `count` waiting rows.
     void take_waiting(long long count);
 
+    Streamed run_;  // of the files read, the tables merged block by block
+    // The file being read: its moments, folded into run_ when it ends.
     std::optional<Moments> moments_;
-    std::optional<CategoryTables> tables_;
     std::optional<PairMoments> pairs_;
     // Kept rows short of a whole chunk, and the scratch of take_waiting.
     std::vector<double> waiting_;
@@ -147,7 +173,6 @@ private:
     RowChoice choice_;
     RowRules rules_;
     std::vector<std::string> names_;
-    long long dropped_ = 0;
     std::vector<double> kept_;            // the rows, with RowChoice::keep_rows or a type that keeps them
     bool keep_values_ = false;            // the rows are kept as well as taken into moments
     std::optional<std::string> ordinal_;  // --ordinal

@@ -114,6 +114,9 @@ the loadings in comment lines.
                        (variables by name or number, '-' in front of a
                        reversed one) separated by commas, as A:-A1,A2,A3
       --reliability=FILE  the same for each line NAME: ITEMS of FILE
+      --moments=FILE   write the rows' moments (and tables) to FILE ('-':
+                       standard output) instead of fitting; DATA files that
+                       are all such moment files are merged in order and fit
   -q, --quiet          no table of eigenvalues
   -h, --help           display this help and exit
       --version        output version information and exit
@@ -157,7 +160,8 @@ enum LongOnly {
     kMaxCategories,
     kScale,
     kReliability,
-    kMissing
+    kMissing,
+    kMoments
 };
 std::string rejected_option(int option, const char* word)
 {
@@ -364,6 +368,7 @@ std::optional<Options> parse_options(int argc, char** argv)
         {"missing", required_argument, nullptr, kMissing},
         {"scale", required_argument, nullptr, kScale},
         {"reliability", required_argument, nullptr, kReliability},
+        {"moments", required_argument, nullptr, kMoments},
     };
     std::vector<option> long_options(std::begin(kOwn), std::end(kOwn));
     long_options.insert(long_options.end(), std::begin(kTableOptions), std::end(kTableOptions));
@@ -452,6 +457,7 @@ std::optional<Options> parse_options(int argc, char** argv)
             }
             break;
         case kReliability: read_scales(optarg, options.scales); break;
+        case kMoments: options.moments = optarg; break;
         case kDropIncomplete: missing_mode(options, "listwise"); break;
         case kMissing: missing_mode(options, optarg); break;
         case kSkip: options.skip = whole_number(optarg, 0, INT64_MAX, "number of lines to skip"); break;
@@ -500,6 +506,14 @@ std::optional<Options> parse_options(int argc, char** argv)
     if (options.files.empty())
         throw UsageError{"no data file"};
     check_matrix_input(options);
+    // The options of the fit alone (-k, --method, -o, --json...) are taken
+    // and left unused with --moments, as a later fit of the file uses them.
+    if (options.moments && options.matrix_input())
+        throw UsageError{std::string("--moments: --input=") + options.input +
+                         " is a matrix taken whole, not rows to stream"};
+    if (options.moments && options.cor->keeps_rows)
+        throw UsageError{std::string("--moments: --cor=") + options.cor->name +
+                         " keeps every row, which a moment file does not hold"};
     // Standard input is read once: a second '-' would add no rows.
     if (std::count(options.files.begin(), options.files.end(), "-") > 1)
         throw UsageError{"standard input ('-') named more than once"};

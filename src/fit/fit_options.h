@@ -51,6 +51,7 @@ struct Options {
     const CorrelationType* cor = find_correlation("pearson");  // --cor
     CorrelationSettings correlation;                           // --no-smooth
     std::vector<ScaleWords> scales;                            // --reliability, --scale: in the order given
+    std::optional<std::string> moments;  // --moments: write the rows' streamed state there instead of fitting
 
     // The plain components, or their varimax: the coefficients of earlier
     // versions, byte for byte, by the components' orientation policy

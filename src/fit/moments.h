@@ -44,6 +44,7 @@ public:
     int constant_variable() const;
 
 private:
+    friend struct MomentCodec;  // moment files keep the state as it is
     void combine(long long rows, const Eigen::VectorXd& origin, const Eigen::VectorXd& mean,
                  const Eigen::MatrixXd& comoments, const Eigen::VectorXd& low, const Eigen::VectorXd& high);
 

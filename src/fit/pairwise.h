@@ -41,6 +41,7 @@ public:
     Eigen::MatrixXd covariance() const;
 
 private:
+    friend struct MomentCodec;  // moment files keep the state as it is
     struct Pair {
         long long n = 0;
         double mean_a = 0, mean_b = 0;  // of i and of j, over the pair's rows
