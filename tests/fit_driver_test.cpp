@@ -215,6 +215,92 @@ TEST(Fit, DroppedRowsLeaveTheBitsOfTheRowsUsed)
     EXPECT_NO_THROW(fitted(steps));
 }
 
+// Moment files of whole data files, merged in order, fit to the bits of one
+// run over the files: listwise (rows left out), pairwise, polychoric, with
+// the files cut mid-block, one of a single row and a moment file of two.
+TEST(Fit, MergedMomentFilesFitAsOneRunOverTheirFiles)
+{
+    const MatrixXd x = (sample(34000, 5, 0, 11).array() / 2).round().cwiseMax(-3).cwiseMin(3);
+    std::string rows[3];  // 30001 rows, 1, the rest
+    for (Eigen::Index r = 0; r < x.rows(); ++r) {
+        const std::string line = text(x.row(r));
+        std::string& file = rows[r < 30001 ? 0 : r == 30001 ? 1 : 2];
+        file += r % 97 == 5 ? line.substr(line.find(' ')).insert(0, "NA") : line;
+    }
+    const std::vector<std::string> cases[] = {
+        {"--drop-incomplete"},
+        {"--missing=pairwise"},
+        {"--missing=pairwise", "--cor=polychoric"},
+        {"--drop-incomplete", "--cor=polychoric", "--method=ml", "-k", "2"},
+    };
+    for (const std::vector<std::string>& options : cases) {
+        ScratchDir dir;
+        for (int k = 0; k < 3; ++k)
+            dir.write(std::string("d0.dat").replace(1, 1, std::to_string(k)), rows[k]);
+        // A merge takes the reading options from its files, or the same ones.
+        auto run = [&](std::vector<std::string> args, const std::vector<std::string>& files, const char* threads,
+                       bool reading = true) {
+            if (reading)
+                args.insert(args.end(), options.begin(), options.end());
+            args.insert(args.end(), files.begin(), files.end());
+            const RunResult result = run_scorix(dir, args, {threads}, SCORIX_FIT_BINARY);
+            EXPECT_EQ(result.status, 0) << result.err;
+            const std::string fsc = dir.read("f.fsc");
+            return fsc.substr(fsc.find("# rows")) + dir.read("f.json");  // after the line naming the data
+        };
+        const std::vector<std::string> fit = {"-q", "-o", "f.fsc", "--json=f.json"};
+        const std::string one = run(fit, {"d0.dat", "d1.dat", "d2.dat"}, "SCORIX_THREADS=2");
+        run({"--moments=a.mom"}, {"d0.dat", "d1.dat"}, "SCORIX_THREADS=2");
+        run({"--moments=b.mom", "-k", "9"}, {"d2.dat"}, "SCORIX_THREADS=1");
+        EXPECT_TRUE(run(fit, {"a.mom", "b.mom"}, "SCORIX_THREADS=1") == one) << options[0];
+        if (options.size() < 3) {
+            EXPECT_TRUE(run(fit, {"a.mom", "b.mom"}, "SCORIX_THREADS=1", false) == one) << options[0];
+        }
+    }
+}
+
+// Moment files that do not merge are refused with no output, naming both
+// files or the file and its line: other variables, names or reading
+// options, a run asking for others, a file cut short or damaged, moment
+// files among data files. A moment file is put in place whole or not at all.
+TEST(Fit, MomentFilesThatDisagreeOrAreDamagedAreRefused)
+{
+    const std::tuple<std::string, int, std::string> cases[] = {
+        {"$0 --moments=b.mom c.dat && $0 a.mom b.mom", 1, "b.mom: 3 variables, but a.mom has 2"},
+        {"$0 --header --moments=a.mom n.dat && $0 --header --moments=b.mom m.dat && $0 a.mom b.mom", 1,
+         "b.mom: the names differ from those of a.mom"},
+        {"$0 --skip=1 --moments=b.mom d.dat && $0 a.mom b.mom", 1,
+         "b.mom: written with other reading options than a.mom (numbers skip=1, --cor=pearson"},
+        {"$0 --cor=polychoric a.mom", 1, "a.mom: written with numbers skip=0, --cor=pearson, --missing=complete, but"},
+        {"head -n 12 a.mom >b.mom && $0 b.mom", 1, "b.mom:13: the file ends before its 'high' line: cut short?"},
+        {"sed '10s/0x1p+0/0x1p+3/' a.mom >b.mom && $0 b.mom", 1,
+         "b.mom:16: the checksum of the lines before does not match"},
+        {"sed '11s/ 0x/ zz/' a.mom >b.mom && $0 b.mom", 1, "b.mom:11: \"zz"},
+        {"$0 a.mom d.dat", 1, "a.mom is a moment file, but d.dat is not"},
+        {"$0 --moments=a.mom c.dat e.dat", 1, "e.dat:2: 1 values, but the first data row (c.dat:1) has 3"},
+        {"$0 --moments=a.mom --cor=spearman d.dat", 2, "--moments: --cor=spearman keeps every row"},
+        {"$0 --moments=a.mom d.dat >/dev/full && $0 --moments=- d.dat >/dev/full", 1,
+         "standard output: No space left on device"},
+    };
+    for (const auto& [command, status, error] : cases) {
+        ScratchDir dir;
+        for (const auto& [name, data] : {std::pair("d.dat", "1 2\n3 5\n4 4\n"),
+                                         {"c.dat", "1 2 3\n2 1 4\n"},
+                                         {"e.dat", "1 2 3\n2\n"},
+                                         {"n.dat", "x y\n1 2\n3 5\n"},
+                                         {"m.dat", "x z\n1 2\n3 5\n"}})
+            dir.write(name, data);
+        EXPECT_EQ(run_scorix(dir, {"--moments=a.mom", "d.dat"}, {}, SCORIX_FIT_BINARY).status, 0);
+        const std::string kept = dir.read("a.mom");
+        const RunResult run = run_scorix(dir, {"-c", command, SCORIX_FIT_BINARY}, {}, "/bin/sh");
+        EXPECT_EQ(
+            std::tuple(run.status, run.err.substr(0, error.size() + 12), dir.exists("a.fsc"), dir.exists("b.fsc")),
+            std::tuple(status, "scorix-fit: " + error, false, false))
+            << command;
+        EXPECT_TRUE(command.find("header") != std::string::npos || dir.read("a.mom") == kept) << command;
+    }
+}
+
 TEST(Fit, SmallCaseMatchesNumpy)
 {
     MatrixXd x(6, 3), coefficients(3, 3);
