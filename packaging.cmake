@@ -27,6 +27,7 @@ install(FILES
           "${CMAKE_CURRENT_SOURCE_DIR}/examples/plot_scores.gp"
           "${CMAKE_CURRENT_SOURCE_DIR}/examples/plot_scree.gp"
           "${CMAKE_CURRENT_SOURCE_DIR}/examples/scorix_array.sbatch"
+          "${CMAKE_CURRENT_SOURCE_DIR}/examples/scorix_fit_array.sbatch"
         DESTINATION "${SCORIX_DOC_EXAMPLES_DIR}")
 
 # --- Debian package ---------------------------------------------------------

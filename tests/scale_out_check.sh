@@ -17,3 +17,13 @@ for n in 40 90 151; do cmp data/d$n.sco plain/d$n.sco; done
 [ "$(ls -A host)" = logfile ] && rm data/*.sco
 for task in 1 2; do SLURM_ARRAY_TASK_ID=$task bash "$examples/scorix_array.sbatch" coef.fsc files.txt >/dev/null; done
 cmp data/d151.sco plain/d151.sco; cmp data/d40.sco plain/d40.sco; [ ! -e data/d90.sco ]
+# One fit from moment files: one per data file on the hosts, brought back and merged; one per array
+# task, merged. The same bytes as the fit of the files in one run but the line naming the data.
+scorix-fit -q -o one.fsc --json=one.json data/*.dat </dev/null && grep -v '^# data:' one.fsc >one.txt
+parallel --ssh "$PWD/ssh" --sshloginfile hosts --transferfile {} --return {.}.mom --cleanup \
+  'scorix-fit --moments={.}.mom {} </dev/null' ::: data/*.dat >/dev/null
+scorix-fit -q -o hosts.fsc --json=hosts.json data/*.mom </dev/null && cmp one.json hosts.json
+grep -v '^# data:' hosts.fsc | cmp one.txt
+for task in 3 1 2; do SLURM_ARRAY_TASK_ID=$task bash "$examples/scorix_fit_array.sbatch" files.txt; done
+scorix-fit -q -o array.fsc --json=array.json moments/*.mom </dev/null && cmp one.json array.json
+grep -v '^# data:' array.fsc | cmp one.txt

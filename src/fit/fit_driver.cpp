@@ -189,9 +189,10 @@ bool moment_operands(const std::vector<std::string>& files)
 
 // The moment files of the operands, merged in order into `pool`: each one
 // of the settings of the first and of the variables and names of the first
-// that has rows.
-void merge_moment_files(RowPool& pool, const Options& options, const MomentFile& first)
+// that has rows. Returns the data files they hold.
+std::vector<std::string> merge_moment_files(RowPool& pool, const Options& options, const MomentFile& first)
 {
+    std::vector<std::string> data;
     std::string named;  // the file the variables came from
     std::vector<std::string> names;
     int variables = 0;
@@ -212,15 +213,18 @@ void merge_moment_files(RowPool& pool, const Options& options, const MomentFile&
             named = path;
         }
         pool.take(path, file.variables, file.names, file.state);
+        data.insert(data.end(), file.data.begin(), file.data.end());
     }
+    return data;
 }
 
 // The streamed state of the data files, written to --moments.
-void write_moments(const RowPool& pool, const Options& options)
+void write_moments(const RowPool& pool, const Options& options, const MomentSettings& settings,
+                   std::vector<std::string> data)
 {
     MomentFile file;
-    file.data = options.files;
-    file.settings = moment_settings(options);
+    file.data = std::move(data);
+    file.settings = settings;
     file.variables = std::max(pool.variables(), 0);
     file.names = pool.names();
     file.state = pool.streamed();
@@ -245,13 +249,14 @@ int fit_files(const Options& given)
     pool.count_categories(*options.cor, options.correlation);
     if (options.pairwise)
         pool.keep_missing();
+    std::vector<std::string> data = options.files;  // for a moment file, of the data files behind them
     if (first)
-        merge_moment_files(pool, options, *first);
+        data = merge_moment_files(pool, options, *first);
     else
         for (const std::string& path : options.files)
             pool.read(path);
     if (options.moments) {
-        write_moments(pool, options);
+        write_moments(pool, options, first ? first->settings : moment_settings(options), std::move(data));
         return 0;
     }
     if (!options.matrix_input() && pool.rows() < 2)

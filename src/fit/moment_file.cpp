@@ -134,10 +134,12 @@ public:
             fail(std::to_string(found.size()) + " numbers, but " + std::to_string(count) + " belong here");
         std::vector<double> values;
         for (const std::string_view word : found) {
-            const std::string text(word);
+            // The word is followed by a blank or a newline, where strtod
+            // stops: it is read in place.
             char* end = nullptr;
-            const double value = std::strtod(text.c_str(), &end);
-            if (text.empty() || *end != '\0' || !std::isfinite(value))
+            const double value = std::strtod(word.data(), &end);
+            if (word.empty() || std::isspace(static_cast<unsigned char>(word[0])) || end != word.data() + word.size() ||
+                !std::isfinite(value))
                 fail("\"" + shown(word) + "\" is not a finite number");
             values.push_back(value);
         }
