@@ -360,7 +360,7 @@ void RowPool::take_rows(const FitBlock& block)
 
 void RowPool::take(const std::string& path, int variables, const std::vector<std::string>& names, const Streamed& later)
 {
-    if (variables_ < 0) {
+    if (variables_ < 0 && variables > 0) {
         variables_ = variables;
         names_ = names;
     }
