@@ -11,14 +11,24 @@
 
 namespace {
 
+// printf into a string, of any length.
 __attribute__((format(printf, 1, 2))) std::string format(const char* pattern, ...)
 {
-    char buffer[256];
-    va_list args;
+    va_list args, again;
     va_start(args, pattern);
+    va_copy(again, args);
+    char buffer[256];
     const int length = std::vsnprintf(buffer, sizeof buffer, pattern, args);
+    std::string text;
+    if (length >= static_cast<int>(sizeof buffer)) {
+        text.resize(static_cast<std::size_t>(length) + 1);
+        std::vsnprintf(text.data(), text.size(), pattern, again);
+        text.pop_back();
+    } else if (length > 0)
+        text.assign(buffer, static_cast<std::size_t>(length));
+    va_end(again);
     va_end(args);
-    return std::string(buffer, std::clamp<std::size_t>(length, 0, sizeof buffer - 1));
+    return text;
 }
 
 // A double as the JSON report writes it: the shortest text that reads back
