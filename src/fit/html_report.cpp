@@ -253,14 +253,14 @@ std::string scree_table(const Fit& result, bool covariance, const FactorReport& 
 // The colour scale's legend, from -scale to scale.
 std::string legend(double scale, double cut)
 {
-    Svg svg{{}, 320, 46};
+    Svg svg{{}, 360, 46};
     std::string defs = "<defs><linearGradient id=\"scale\">";
     for (int i = 0; i <= 10; ++i)
         defs += format("<stop offset=\"%d%%\" stop-color=\"%s\"/>", 10 * i, colour(scale * (i - 5) / 5, scale).c_str());
     defs += "</linearGradient></defs>";
-    svg.rect(10, 6, 300, 16, "legend", " fill=\"url(#scale)\"");
+    svg.rect(30, 6, 300, 16, "legend", " fill=\"url(#scale)\"");
     for (int i = 0; i <= 4; ++i)
-        svg.text(10 + 75 * i, 38, format("%g", scale * (i - 2) / 2));
+        svg.text(30 + 75 * i, 38, format("%.3g", scale * (i - 2) / 2));
     std::string text = svg.done("colour scale from " + format("%g", -scale) + " to " + format("%g", scale), defs);
     if (cut > 0)
         text += format("<p>Loadings of magnitude below %g are faded.</p>\n", cut);
