@@ -210,12 +210,14 @@ std::string scree_plot(const Fit& result, bool covariance, const FactorReport& f
         }
     }
     svg.line(left + slot * k, plot_top - 8, left + slot * k, y(0), "chosen");
-    svg.text(left + slot * k + 4, plot_top - 12, format("%d factor%s kept", k, k == 1 ? "" : "s"), "", "start");
+    svg.text(left + slot * k + (2 * k > n ? -4 : 4), plot_top - 12, format("%d factor%s kept", k, k == 1 ? "" : "s"),
+             "", 2 * k > n ? "end" : "start");
     return svg.done("scree plot of the eigenvalues");
 }
 
 // The scree plot's numbers: the console's eigenvalue table and beside it
-// what parallel analysis compared.
+// what parallel analysis compared (with --quantile other than 0.95, also
+// that quantile).
 std::string scree_table(const Fit& result, bool covariance, const FactorReport& factors)
 {
     const FactorCount& count = factors.count;
@@ -223,11 +225,16 @@ std::string scree_table(const Fit& result, bool covariance, const FactorReport& 
                        "<th>cumulative %</th>";
     if (covariance)
         html += "<th>eigenvalue of the correlation matrix</th>";
+    const bool quantile = count.quantile > 0 && count.quantile != 0.95;
+    const auto compared = [&](const char* which) {
+        return quantile ? format("<th>parallel%s: %g quantile</th>", which, count.quantile) : std::string();
+    };
     if (count.parallel)
-        html += "<th>parallel: mean</th><th>parallel: 95th percentile</th>";
+        html += "<th>parallel: mean</th><th>parallel: 95th percentile</th>" + compared("");
     if (count.parallel_factors)
         html += "<th>reduced matrix</th><th>parallel (reduced): mean</th><th>parallel (reduced): 95th "
-                "percentile</th>";
+                "percentile</th>" +
+                compared(" (reduced)");
     html += "</tr>\n";
     const double total = result.eigenvalues.sum();
     double cumulative = 0;
@@ -241,10 +248,12 @@ std::string scree_table(const Fit& result, bool covariance, const FactorReport& 
         if (covariance)
             html += cell(result.correlation_eigenvalues, s);
         if (count.parallel)
-            html += cell(count.parallel->mean, s) + cell(count.parallel->upper, s);
+            html += cell(count.parallel->mean, s) + cell(count.parallel->upper, s) +
+                    (quantile ? cell(count.parallel->simulated, s) : "");
         if (count.parallel_factors)
             html += cell(count.parallel_factors->observed, s) + cell(count.parallel_factors->mean, s) +
-                    cell(count.parallel_factors->upper, s);
+                    cell(count.parallel_factors->upper, s) +
+                    (quantile ? cell(count.parallel_factors->simulated, s) : "");
         html += "</tr>\n";
     }
     return html + "</table>\n";
