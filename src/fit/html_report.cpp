@@ -322,7 +322,7 @@ std::string correlation_map(const FactorReport& factors)
 // load on it most, an arrow from a factor to a variable for each loading
 // at or above the cut (red and dashed when negative) with its value, and
 // for an oblique rotation a curved arrow between two factors for each
-// correlation at or above it.
+// correlation at or above it; `numbers` gets the table of the arrows.
 std::string factor_diagram(const FitSource& source, const FactorReport& factors, const std::vector<int>& order,
                            double cut, std::string& numbers)
 {
@@ -393,7 +393,7 @@ std::string factor_diagram(const FitSource& source, const FactorReport& factors,
 }
 
 // Each variable's communality and uniqueness as the two parts of a bar,
-// in the loadings table's order; below it their table with each
+// in the loadings table's order; `numbers` gets their table, with each
 // variable's complexity and KMO.
 std::string communality_bars(const FitSource& source, const FactorReport& factors, const std::vector<int>& order,
                              std::string& numbers)
