@@ -18,9 +18,10 @@ if [ "${1:-}" = tool ]; then
 else
   # GoogleTest; the checks: leaks, man page lint, source layout, the Debian package, the
   # libFuzzer targets, the GNU parallel recipe (rsync carries its files);
-  # the compressors make the compressed inputs of the tests.
+  # the compressors make the compressed inputs of the tests; chromium
+  # renders scorix-fit's web page, whose HTML python3-html5lib checks.
   packages+=(libgtest-dev libgmock-dev valgrind mandoc groff-base dpkg-dev clang-14 libclang-rt-14-dev clang-format-14 parallel rsync
-    gzip bzip2 xz-utils zstd)
+    gzip bzip2 xz-utils zstd chromium python3-html5lib)
 fi
 packages+=("$@")
 missing=()

@@ -389,6 +389,9 @@ TEST(Fit, BadInputStopsWithFileLineAndNoOutput)
         {"x y\nz w\nv u\n", {"--na=NA"}, 1, "d.dat:1: no variables: the first data row has no value fields"},
         {"1 2\n3 5\n", {"--json=d.fsc"}, 2, "--json=d.fsc and the coefficient file d.fsc are the same file\nTry"},
         {"1 2\n3 5\n", {"--json=o", "-o", "./o"}, 2, "--json=o and the coefficient file ./o are the same file"},
+        {"1 2\n3 5\n", {"--report=d.fsc"}, 2, "--report=d.fsc and the coefficient file d.fsc are the same file"},
+        {"1 2\n3 5\n", {"--json=o", "--report=./o"}, 2, "--report=./o and the JSON report o are the same file"},
+        {"1 2\n3 5\n", {"--report=-"}, 2, "--report needs a file name\nTry"},
         {"1 2\n3 5\n", {"-", "-"}, 2, "standard input ('-') named more than once\nTry 'scorix-fit --help' for"},
         {"1 2\n3 5\n", {"--json=-", "-"}, 2, "--json=- and the coefficients of data from standard input cannot both"},
         {"1 2\n3 5.5\n",
@@ -467,14 +470,16 @@ TEST(Fit, MixedTakesVariablesOfAtMostMaxCategoriesAsOrdinal)
     }
 }
 
-// The JSON report and the coefficient file are put in place together: a
-// failure of either, or of the table on standard output, leaves the files of
+// The JSON report, the web page and the coefficient file are put in place
+// together: a failure of any, or of the table on standard output, leaves the files of
 // an earlier run as they were and no temporary behind.
 TEST(Fit, OutputsArePutInPlaceTogetherOrNotAtAll)
 {
     const std::pair<std::string, std::string> cases[] = {
         {"-q --json=d.json -o no/such/dir/x.fsc", "no/such/dir/x.fsc: No such file or directory"},
         {"-q --json=d.json -o /dev/full", "/dev/full: No space left on device"},
+        {"-q --json=d.json --report=r.html -o /dev/full", "/dev/full: No space left on device"},
+        {"-q --report=/dev/full --json=d.json", "/dev/full: No space left on device"},
         {"--json=d.json >/dev/full", "standard output: No space left on device"},
         {"-q --json=d.json -o - >/dev/full", "standard output: No space left on device"},
         {"--help >/dev/full", "standard output: No space left on device"},

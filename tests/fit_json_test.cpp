@@ -6,6 +6,8 @@
 #include <sstream>
 #include <tuple>
 
+#include <regex>
+
 #include <nlohmann/json.hpp>
 
 #include "support.h"
@@ -262,6 +264,77 @@ TEST(FitJson, MatrixInputFitsAsTheDataItCameFrom)
         flatten(fitted["loadings"], a), flatten(want["loadings"], b);
         for (std::size_t i = 0; i < a.size(); ++i)
             EXPECT_NEAR(a[i], b[i], 1e-8) << i;
+    }
+}
+
+// The data-value attributes of the page's elements of `kind` (a class
+// name) from `from` on, up to the next `until`.
+std::vector<double> page_values(const std::string& page, const std::string& kind, const std::string& from = "",
+                                const std::string& until = "</svg>")
+{
+    const std::size_t start = page.find(from), end = page.find(until, start);
+    const std::string part = page.substr(start, end - start);
+    const std::regex element("class=\"" + kind + "[^\"]*\"[^>]* data-value=\"([^\"]+)\"");
+    std::vector<double> values;
+    for (std::sregex_iterator m(part.begin(), part.end(), element), done; m != done; ++m)
+        values.push_back(std::stod((*m)[1]));
+    return values;
+}
+
+// The web page (--report) of a run holds the numbers of its JSON report,
+// exactly: a bar per eigenvalue, the loadings in the rows of their
+// variables, in the console table's order, an arrow per loading at the cut
+// or above (0.3 without one), parallel analysis's lines when it ran.
+TEST(FitJson, WebPageDrawsTheNumbersOfTheJsonReport)
+{
+    const std::vector<std::string> runs[] = {
+        {},
+        {"--method=ml", "--rotate=varimax", "-k", "2"},
+        {"--method=minres", "--rotate=promax", "-k", "3", "--cut=0.4"},
+        {"--method=pa", "--rotate=oblimin", "-k", "parallel", "--parallel=both", "--quantile=0.95"},
+    };
+    for (std::vector<std::string> args : runs) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        ScratchDir dir;
+        dir.write("d.dat", "rating complaints privileges learning raises critical advance\n" +
+                               read_file(SCORIX_REFERENCE "/attitude.dat"));
+        args.insert(args.end(), {"--header", "--json=d.json", "--report=d.html", "d.dat"});
+        const RunResult run = run_scorix(dir, args, {}, SCORIX_FIT_BINARY);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const json report = json::parse(dir.read("d.json"));
+        const std::string page = dir.read("d.html");
+        EXPECT_EQ(page.rfind("<!DOCTYPE html>\n<html lang=\"en\">", 0), 0u);
+        EXPECT_TRUE(page.ends_with("</html>\n"));
+        EXPECT_EQ(page_values(page, "bar eigen"), report["eigenvalues"].get<std::vector<double>>());
+        // Each row of the heat map: the variable's name, then its loadings.
+        const std::vector<std::string> names = report["names"];
+        std::vector<std::string> order;
+        std::size_t arrows = 0;
+        const double cut = args[0] == "--method=minres" ? 0.4 : 0.3;
+        const std::string map = page.substr(page.find("<table class=\"heat loadings\">"));
+        for (std::size_t row = map.find("<tr><th>", map.find("</tr>")); order.size() < names.size();
+             row = map.find("<tr><th>", row + 1)) {
+            order.push_back(map.substr(row + 8, map.find("</th>", row) - row - 8));
+            const auto i = std::find(names.begin(), names.end(), order.back()) - names.begin();
+            ASSERT_LT(i, std::ssize(names)) << order.back();
+            const std::vector<double> loadings = report["loadings"][i];
+            EXPECT_EQ(page_values(map.substr(row), "loading", "", "</tr>"), loadings) << order.back();
+            for (const double loading : loadings)
+                arrows += std::abs(loading) >= cut;
+        }
+        EXPECT_EQ(page_values(page, "arrow loading", "factor diagram").size(), arrows);
+        // The console lists its loadings table's variables in the same order.
+        if (const std::size_t table = run.out.find("loadings (pattern"); table != std::string::npos) {
+            std::istringstream lines(run.out.substr(run.out.find("uniqueness\n", table) + 11));
+            for (const std::string& name : order) {
+                std::string first;
+                lines >> first;
+                lines.ignore(1000, '\n');
+                EXPECT_EQ(first, name);
+            }
+        }
+        EXPECT_EQ(page.find("class=\"parallel mean\"") != std::string::npos, report.contains("parallel"));
+        EXPECT_EQ(page.find("class=\"parallel reduced mean\"") != std::string::npos, report.contains("parallel_fa"));
     }
 }
 

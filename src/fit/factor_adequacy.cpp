@@ -324,7 +324,10 @@ ParallelAnalysis parallel_analysis(const VectorXd& observed, long long rows, int
     Generator generator(seed);
     VectorXd sum = VectorXd::Zero(p), squares = VectorXd::Zero(p);
     MatrixXd factor = MatrixXd::Zero(p, p);
-    MatrixXd every(quantile > 0 ? p : 0, replicates);
+    // Every replicate's eigenvalues are kept for the quantiles, the 95th
+    // percentile beside the mean up to 80 MB of them.
+    const bool keep = quantile > 0 || static_cast<double>(p) * replicates <= 1e7;
+    MatrixXd every(keep ? p : 0, replicates);
     for (int replicate = 0; replicate < replicates; ++replicate) {
         // Bartlett's decomposition of a Wishart(n - 1, I) matrix W = T T':
         // T lower triangular, T_ii^2 chi-square on n - 1 - i degrees of
@@ -339,25 +342,31 @@ ParallelAnalysis parallel_analysis(const VectorXd& observed, long long rows, int
             decreasing_eigenvalues(reduced ? reduced_correlation(unit_diagonal(w)) : unit_diagonal(w));
         sum += values;
         squares += values.cwiseAbs2();
-        if (quantile > 0)
+        if (keep)
             every.col(replicate) = values;
     }
     ParallelAnalysis result;
     result.observed = observed;
     const double count = replicates;
-    result.simulated = sum / count;
+    result.mean = sum / count;
     result.spread = ((squares - sum.cwiseAbs2() / count) / std::max(1.0, count - 1)).cwiseMax(0).cwiseSqrt();
-    if (quantile > 0)
+    // R's type 7: between order statistics floor(h) and floor(h) + 1 (from
+    // 0) at h = (replicates - 1) q.
+    const auto quantile_of = [&](double q) {
+        VectorXd value(p);
         for (Eigen::Index i = 0; i < p; ++i) {
-            // R's type 7: between order statistics floor(h) and floor(h) + 1
-            // (from 0) at h = (replicates - 1) quantile.
             std::vector<double> sorted(every.row(i).begin(), every.row(i).end());
             std::sort(sorted.begin(), sorted.end());
-            const double h = (count - 1) * quantile;
+            const double h = (count - 1) * q;
             const auto low = static_cast<std::size_t>(std::floor(h));
             const std::size_t high = std::min(low + 1, sorted.size() - 1);
-            result.simulated[i] = sorted[low] + (h - static_cast<double>(low)) * (sorted[high] - sorted[low]);
+            value[i] = sorted[low] + (h - static_cast<double>(low)) * (sorted[high] - sorted[low]);
         }
+        return value;
+    };
+    if (keep)
+        result.upper = quantile_of(0.95);
+    result.simulated = quantile > 0 ? quantile_of(quantile) : result.mean;
     while (result.factors < p && observed[result.factors] > result.simulated[result.factors])
         ++result.factors;
     return result;

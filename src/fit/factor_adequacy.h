@@ -61,8 +61,10 @@ AveragePartial minimum_average_partial(const Eigen::MatrixXd& r);
 
 struct ParallelAnalysis {
     Eigen::VectorXd observed;   // the eigenvalues compared
-    Eigen::VectorXd simulated;  // mean eigenvalues of the replicates, decreasing
+    Eigen::VectorXd simulated;  // what the count compares: the replicates' mean eigenvalues, or their quantile
+    Eigen::VectorXd mean;       // the replicates' mean eigenvalues, decreasing
     Eigen::VectorXd spread;     // their standard deviations
+    Eigen::VectorXd upper;      // their 95th percentiles (none past 1e7 eigenvalues), for the report
     int factors = 0;            // observed eigenvalues above the simulated, in a row
 };
 // Horn (1965): the eigenvalues of correlation matrices of `rows` independent

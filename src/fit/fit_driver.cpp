@@ -17,9 +17,11 @@
 #include "fit/fit_json.h"
 #include "fit/fit_options.h"
 #include "fit/fit_report.h"
+#include "fit/html_report.h"
 #include "fit/linear_algebra.h"
 #include "fit/moment_file.h"
 #include "write/atomic_file.h"
+#include "write/invocation_log.h"
 #include "write/output_writer.h"
 
 namespace {
@@ -231,7 +233,7 @@ void write_moments(const RowPool& pool, const Options& options, const MomentSett
     write_outputs({{*options.moments, moment_text(file)}}, "", stdout);
 }
 
-int fit_files(const Options& given)
+int fit_files(const Options& given, const std::string& command)
 {
     // Moment files bring the reading options they were written with; a
     // run that gives any must give the same.
@@ -265,6 +267,10 @@ int fit_files(const Options& given)
     // A matrix given as input stands for the rows --rows says.
     const long long rows = options.matrix_input() ? options.rows : pool.rows();
     const bool components = options.components_only();
+    // The JSON report and the web page hold the whole factor model, which
+    // the components then need to have (the coefficient file and the
+    // console table do not).
+    const bool whole_report = options.json || options.report;
     std::optional<PairCounts> pairs;
     if (options.pairwise)
         pairs = pair_counts(*pool.pairs(), pool.names());
@@ -288,7 +294,7 @@ int fit_files(const Options& given)
     // The components' factor model is left out when it fails, below: a count
     // they cannot have is said first, as their rotation says it.
     if (const auto n = static_cast<int>(result.eigenvalues.size());
-        components && (!options.json || options.rotation->rotates) && options.rule == given_factor_count() &&
+        components && (!whole_report || options.rotation->rotates) && options.rule == given_factor_count() &&
         options.factors > n)
         throw FitError(std::to_string(options.factors) + " factors asked for, but there are only " + std::to_string(n) +
                        " variables");
@@ -323,7 +329,7 @@ int fit_files(const Options& given)
         // The rotated components' figures without a JSON report are those of
         // the components before the rotation (the communalities do not
         // change under one).
-        if (components && !options.json)
+        if (components && !whole_report)
             factors->settings.rotation = &no_rotation();
         const bool same_factors = components && factors->settings.rotation == options.rotation;
         solve(*factors, result, same_factors ? &result.loadings : nullptr, rows);
@@ -340,7 +346,7 @@ int fit_files(const Options& given)
         // The components alone need no more than their decomposition: their
         // communalities and adequacy figures are left out when the factor
         // model fails (a matrix too near singular for its inverse).
-        if (!components || options.json)
+        if (!components || whole_report)
             throw;
         factors.reset();
     }
@@ -404,6 +410,9 @@ int fit_files(const Options& given)
     std::vector<std::pair<std::string, std::string>> outputs;
     if (options.json)
         outputs.emplace_back(*options.json, json_report(result, options.covariance, source, *factors));
+    if (options.report)
+        outputs.emplace_back(*options.report,
+                             html_report(result, options.covariance, source, *factors, {command, options.rule}));
     outputs.emplace_back(name, coefficient_text(result, options.covariance, source, report));
     write_outputs(outputs,
                   options.quiet ? ""
@@ -426,8 +435,15 @@ int run_fit(int argc, char** argv)
     mallopt(M_TRIM_THRESHOLD, 256 << 20);
     try {
         std::optional<Options> options = parse_options(argc, argv);
-        if (options)
-            return fit_files(*options);
+        if (options) {
+            std::string command;
+            for (int i = 0; i < argc; ++i) {
+                if (i)
+                    command += ' ';
+                command += escaped_word(argv[i]);
+            }
+            return fit_files(*options, command);
+        }
         // The help or the version lost on a full standard output.
         if (std::fflush(stdout) != 0 || std::ferror(stdout))
             throw FitError(std::string("standard output: ") + std::strerror(errno));

@@ -86,6 +86,8 @@ the loadings in comment lines.
       --seed=N         the seed of the random numbers (default 1)
       --json=FILE      also write the whole report as JSON ('-': standard
                        output)
+      --report=FILE    also write the report as a web page (HTML with its
+                       figures: scree plot, loadings, factor diagram)
       --delimiter=C    fields separated by C (',' ';' '|' or tab) instead of
                        white space, quoted as in CSV ("a ""b"", c")
       --csv            the same as --delimiter=,
@@ -145,6 +147,7 @@ enum LongOnly {
     kReplicates,
     kSeed,
     kJson,
+    kReport,
     kCut,
     kParallel,
     kQuantile,
@@ -351,6 +354,7 @@ std::optional<Options> parse_options(int argc, char** argv)
         {"replicates", required_argument, nullptr, kReplicates},
         {"seed", required_argument, nullptr, kSeed},
         {"json", required_argument, nullptr, kJson},
+        {"report", required_argument, nullptr, kReport},
         {"drop-incomplete", no_argument, nullptr, kDropIncomplete},
         {"cut", required_argument, nullptr, kCut},
         {"parallel", required_argument, nullptr, kParallel},
@@ -440,6 +444,11 @@ std::optional<Options> parse_options(int argc, char** argv)
             break;
         case kSeed: options.seed = static_cast<std::uint64_t>(whole_number(optarg, 0, INT64_MAX, "seed")); break;
         case kJson: options.json = optarg; break;
+        case kReport:
+            if (std::string_view(optarg).empty() || std::string_view(optarg) == "-")
+                throw UsageError{"--report needs a file name"};
+            options.report = optarg;
+            break;
         case kCor: options.cor = named<CorrelationType>(optarg, find_correlation, "correlation type"); break;
         case kNoSmooth: options.correlation.smooth = false; break;
         case kOrdinal:
@@ -529,6 +538,11 @@ std::optional<Options> parse_options(int argc, char** argv)
     const std::string name = options.output.value_or(output_name(options.files.front(), ".fsc"));
     if (options.json && *options.json != "-" && name != "-" && same_file(*options.json, name))
         throw UsageError{"--json=" + *options.json + " and the coefficient file " + name + " are the same file"};
+    if (options.report)
+        for (const auto& [other, what] :
+             {std::pair(name, "the coefficient file "), std::pair(options.json.value_or("-"), "the JSON report ")})
+            if (other != "-" && same_file(*options.report, other))
+                throw UsageError{"--report=" + *options.report + " and " + what + other + " are the same file"};
     if (options.target && options.rotation->takes_target)
         options.rotation_settings.target = read_target(*options.target);
     return options;

@@ -34,6 +34,7 @@ struct Options {
     int replicates = 100;                                       // --replicates
     std::uint64_t seed = 1;                                     // --seed
     std::optional<std::string> json;                            // --json; "-" is standard output
+    std::optional<std::string> report;                          // --report: the web page
     TableFormat format;                                         // --csv, --header, ...
     bool drop_incomplete = false;                               // --drop-incomplete
     bool pairwise = false;                                      // --missing=pairwise

@@ -40,8 +40,13 @@ void append_row(std::string& text, const Row& row)
     text += '\n';
 }
 
-// "polychoric correlations (...)": how the matrix of an ordinal type was
-// made, for the coefficient file and the console alike.
+const char* matrix_name(bool covariance)
+{
+    return covariance ? "covariance" : "correlation";
+}
+
+}  // namespace
+
 std::string ordinal_note(const FitSource& source)
 {
     const OrdinalCorrelation& made = *source.ordinal;
@@ -60,9 +65,6 @@ std::string ordinal_note(const FitSource& source)
            (made.smoothed ? "; not positive definite: smoothed" : "");
 }
 
-// "pairwise missing values: ...": each pair from the rows where both are
-// present, and the smallest pair count, for the coefficient file and the
-// console alike.
 std::string pairs_note(const FitSource& source)
 {
     const PairCounts& pairs = *source.pairs;
@@ -74,12 +76,7 @@ std::string pairs_note(const FitSource& source)
            (pairs.smoothed ? "; not positive definite: smoothed" : "");
 }
 
-const char* matrix_name(bool covariance)
-{
-    return covariance ? "covariance" : "correlation";
-}
-
-std::string method(const Fit& result, bool covariance, const FactorReport* factors)
+std::string method_description(const Fit& result, bool covariance, const FactorReport* factors)
 {
     if (factors && factors->in_coefficients)
         return factor_method(*factors, covariance);
@@ -96,6 +93,8 @@ std::string method(const Fit& result, bool covariance, const FactorReport* facto
         append(text, "; scores %d to %d are unrotated components", result.rotated + 1, n);
     return text;
 }
+
+namespace {
 
 // The comment lines every fit has: the communalities and uniquenesses of
 // its factors, the sampling adequacy, the sphericity test and, for maximum
@@ -193,7 +192,7 @@ void append_loadings_table(std::string& text, const FactorReport& factors, const
     for (const int i : sorted_variables(pattern)) {
         right(labels[i]);
         for (int s = 0; s < k; ++s)
-            if (std::abs(pattern(i, s)) < factors.cut)
+            if (below_cut(pattern(i, s), factors.cut))
                 text += "         ";
             else
                 append(text, "  %7.3f", pattern(i, s));
@@ -215,6 +214,21 @@ void append_loadings_table(std::string& text, const FactorReport& factors, const
 }
 
 }  // namespace
+
+bool below_cut(double loading, double cut)
+{
+    return std::abs(loading) < cut;
+}
+
+Eigen::VectorXd factor_variance(const Fit& result, const FactorReport& factors)
+{
+    // The varimax factors of the components are those of the coefficients.
+    Eigen::VectorXd variance = factors.solution.variance;
+    if (!factors.in_coefficients && result.rotated > 0)
+        for (Eigen::Index s = 0; s < std::min<Eigen::Index>(result.rotated, variance.size()); ++s)
+            variance[s] = result.analysed.diagonal().dot(result.loadings.col(s).cwiseAbs2());
+    return variance;
+}
 
 std::vector<int> sorted_variables(const Eigen::MatrixXd& pattern)
 {
@@ -257,7 +271,7 @@ std::string coefficient_text(const Fit& result, bool covariance, const FitSource
 {
     const Eigen::Index n = result.eigenvalues.size();
     const double total = result.eigenvalues.sum();
-    std::string text = "# Made by scorix-fit: " + method(result, covariance, factors) + "\n# data:";
+    std::string text = "# Made by scorix-fit: " + method_description(result, covariance, factors) + "\n# data:";
     // A file name holding a newline would end the comment line and start
     // a line scorix reads, as "[STD]": escaped as the log line has it.
     for (const std::string& file : source.files) {
@@ -328,7 +342,7 @@ std::string eigenvalue_table(const Fit& result, bool covariance, const FitSource
     append(text, "%lld rows", source.rows);
     if (source.dropped)
         append(text, " (%lld with a missing value left out)", *source.dropped);
-    append(text, ", %d variables: %s\n", static_cast<int>(n), method(result, covariance, factors).c_str());
+    append(text, ", %d variables: %s\n", static_cast<int>(n), method_description(result, covariance, factors).c_str());
     if (source.ordinal)
         text += ordinal_note(source) + "\n";
     if (source.pairs)
@@ -344,11 +358,7 @@ std::string eigenvalue_table(const Fit& result, bool covariance, const FitSource
     if (!factors)
         return text;
     const FactorSolution& f = factors->solution;
-    // The varimax factors of the components are those of the coefficients.
-    Eigen::VectorXd variance = f.variance;
-    if (!factors->in_coefficients && result.rotated > 0)
-        for (Eigen::Index s = 0; s < std::min<Eigen::Index>(result.rotated, variance.size()); ++s)
-            variance[s] = result.analysed.diagonal().dot(result.loadings.col(s).cwiseAbs2());
+    const Eigen::VectorXd variance = factor_variance(result, *factors);
     text += "   factor      variance  % of variance\n";
     for (Eigen::Index s = 0; s < variance.size(); ++s)
         append(text, "%9d  %12.6g  %13.2f\n", static_cast<int>(s + 1), variance[s], 100 * variance[s] / total);

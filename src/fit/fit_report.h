@@ -68,6 +68,22 @@ std::string eigenvalue_table(const Fit& result, bool covariance, const FitSource
 // hierarchical and total ('-' without omega) and omega's group factors.
 std::string reliability_table(const std::vector<Scale>& scales, const std::vector<ScaleReliability>& values);
 
+// The text before the tables of every output: "principal components of the
+// correlation matrix", or the factor model's method, rotation and scores.
+std::string method_description(const Fit& result, bool covariance, const FactorReport* factors);
+// "polychoric correlations (...)": how the matrix of an ordinal type was made.
+std::string ordinal_note(const FitSource& source);
+// "pairwise missing values: ...": each pair from the rows where both are
+// present, and the smallest pair count.
+std::string pairs_note(const FitSource& source);
+
+// The variance each factor explains as the outputs report it: the varimax
+// factors of plain components are those of the coefficients.
+Eigen::VectorXd factor_variance(const Fit& result, const FactorReport& factors);
+
+// A loading that the outputs blank or fade: of magnitude below the cut.
+bool below_cut(double loading, double cut);
+
 // The variables (from 0) in the order of the loadings table: grouped by the
 // factor each loads on most in magnitude (the first of equals), the groups in
 // factor order, each by that loading's magnitude, largest first.
