@@ -13,6 +13,7 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include "common/progress.h"
 #include "fit/fit_input.h"
 #include "fit/fit_json.h"
 #include "fit/fit_options.h"
@@ -348,8 +349,10 @@ int run_fit(int argc, char** argv)
     mallopt(M_TRIM_THRESHOLD, 256 << 20);
     try {
         std::optional<Options> options = parse_options(argc, argv);
-        if (options)
+        if (options) {
+            set_progress_mode(options->progress);
             return fit_files(*options);
+        }
         // The help or the version lost on a full standard output.
         if (std::fflush(stdout) != 0 || std::ferror(stdout))
             throw FitError(std::string("standard output: ") + std::strerror(errno));

@@ -115,6 +115,9 @@ the loadings in comment lines.
                        reversed one) separated by commas, as A:-A1,A2,A3
       --reliability=FILE  the same for each line NAME: ITEMS of FILE
   -q, --quiet          no table of eigenvalues
+      --progress       show the progress line of long work on standard error
+                       (by default only when it is a terminal); --no-progress:
+                       never
   -h, --help           display this help and exit
       --version        output version information and exit
 
@@ -157,7 +160,9 @@ enum LongOnly {
     kMaxCategories,
     kScale,
     kReliability,
-    kMissing
+    kMissing,
+    kProgress,
+    kNoProgress
 };
 std::string rejected_option(int option, const char* word)
 {
@@ -364,6 +369,8 @@ std::optional<Options> parse_options(int argc, char** argv)
         {"missing", required_argument, nullptr, kMissing},
         {"scale", required_argument, nullptr, kScale},
         {"reliability", required_argument, nullptr, kReliability},
+        {"progress", no_argument, nullptr, kProgress},
+        {"no-progress", no_argument, nullptr, kNoProgress},
     };
     std::vector<option> long_options(std::begin(kOwn), std::end(kOwn));
     long_options.insert(long_options.end(), std::begin(kTableOptions), std::end(kTableOptions));
@@ -452,6 +459,8 @@ std::optional<Options> parse_options(int argc, char** argv)
             }
             break;
         case kReliability: read_scales(optarg, options.scales); break;
+        case kProgress: options.progress = ProgressMode::on; break;
+        case kNoProgress: options.progress = ProgressMode::off; break;
         case kDropIncomplete: missing_mode(options, "listwise"); break;
         case kMissing: missing_mode(options, optarg); break;
         case kSkip: options.skip = whole_number(optarg, 0, INT64_MAX, "number of lines to skip"); break;

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/progress.h"
 #include "fit/correlation.h"
 #include "fit/factor_analysis.h"
 #include "fit/factor_count.h"
@@ -51,6 +52,7 @@ struct Options {
     const CorrelationType* cor = find_correlation("pearson");  // --cor
     CorrelationSettings correlation;                           // --no-smooth
     std::vector<ScaleWords> scales;                            // --reliability, --scale: in the order given
+    ProgressMode progress = ProgressMode::automatic;           // --progress, --no-progress
 
     // The plain components, or their varimax: the coefficients of earlier
     // versions, byte for byte, by the components' orientation policy

@@ -1,0 +1,132 @@
+# The progress line seen on a terminal: both programs read data that arrive
+# slowly (a pipe or a FIFO fed over 1.5 s) with standard error on a
+# pseudo-terminal, and again with it on a file. On the terminal a progress
+# line must appear and be gone at the end: the screen, replayed, holds the
+# console text of the run without a terminal, byte for byte; with standard
+# error on a file not a byte of it is written; the outputs are the same.
+# Usage: progress_check.py SCORIX SCORIX_FIT
+import concurrent.futures
+import os
+import pty
+import re
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+scorix, scorix_fit = sys.argv[1:3]
+rows = "".join(f"{i % 7} {i % 5 + i % 3} {(i * 7) % 11} {i % 13 - i % 4} {(i * 3) % 17}\n" for i in range(3000))
+data = (rows * 200).encode()  # about 7 MB, many read blocks
+
+
+def feed(target):
+    """Writes `data` into a descriptor in pieces over about 1.5 s."""
+    pieces = 30
+    step = len(data) // pieces + 1
+    with os.fdopen(target, "wb") as out:
+        for start in range(0, len(data), step):
+            out.write(data[start:start + step])
+            out.flush()
+            time.sleep(0.05)
+
+
+def screen(text):
+    """What a terminal shows after `text`: carriage return, newline and clear to end of line."""
+    lines, col, i = [[]], 0, 0
+    while i < len(text):
+        if text.startswith("\033[K", i):
+            del lines[-1][col:]
+            i += 3
+            continue
+        c = text[i]
+        if c == "\r":
+            col = 0
+        elif c == "\n":
+            lines.append([])
+            col = 0
+        else:
+            lines[-1][col:col + 1] = [c]
+            col += 1
+        i += 1
+    return "\n".join("".join(line) for line in lines)
+
+
+def run(case, terminal):
+    """Runs one case in a fresh directory: returns the console text (replayed
+    screen on a terminal) and the output file's bytes."""
+    program, args, output, console_on_stdout = case
+    folder = tempfile.mkdtemp(prefix="progress.")
+    subprocess.run([scorix_fit, "-q", "-o", os.path.join(folder, "c.fsc"), "-"], input=rows.encode(), check=True)
+    fifo = os.path.join(folder, "data.dat")
+    os.mkfifo(fifo)
+    pipe_in = "-" in args
+    console_path = os.path.join(folder, "console")
+    console = open(console_path, "wb")
+    if terminal:
+        master, slave = pty.openpty()
+        err = slave
+    else:
+        err = console.fileno()
+    scores = open(os.path.join(folder, output), "wb")
+    out = err if console_on_stdout else scores.fileno()
+    read_end, write_end = os.pipe() if pipe_in else (subprocess.DEVNULL, None)
+    if not terminal:
+        args = [word for word in args if word != "--progress"]
+    child = subprocess.Popen([program] + args, cwd=folder, stdin=read_end, stdout=out, stderr=err)
+    if pipe_in:
+        os.close(read_end)
+        feeder = threading.Thread(target=feed, args=(write_end,))
+    else:
+        feeder = threading.Thread(target=lambda: feed(os.open(fifo, os.O_WRONLY)))
+    feeder.start()
+    shown = b""
+    if terminal:
+        os.close(slave)
+        while True:
+            try:
+                part = os.read(master, 65536)
+            except OSError:
+                break
+            if not part:
+                break
+            shown += part
+        os.close(master)
+    feeder.join()
+    status = child.wait()
+    console.close()
+    scores.close()
+    text = shown.decode() if terminal else open(console_path, newline="").read()
+    with open(os.path.join(folder, output), "rb") as result:
+        return status, text, result.read()
+
+
+cases = {
+    # Scores of standard input on standard output: the console on the
+    # terminal; a pipe has no size. --progress (on the terminal run only)
+    # forces the line; without it a file on standard error holds none.
+    "scorix": (scorix, ["--progress", "-f", "c.fsc", "-"], "scores", False),
+    # A FIFO as the data file, the table and console on the terminal too.
+    "scorix-fit": (scorix_fit, ["-o", "fit.fsc", "data.dat"], "fit.fsc", True),
+}
+failures = 0
+with concurrent.futures.ThreadPoolExecutor(4) as pool:
+    runs = {(name, terminal): pool.submit(run, case, terminal) for name, case in cases.items()
+            for terminal in (False, True)}
+    for name in cases:
+        plain_status, plain_text, plain_output = runs[(name, False)].result()
+        status, text, output = runs[(name, True)].result()
+        drawn = re.findall(r"\r([^\r\n\033]+)\033\[K", text)
+        checks = {
+            "both runs succeed": plain_status == 0 and status == 0,
+            "a progress line of bytes and a rate is drawn": any(re.search(r"B/s", line) for line in drawn),
+            "no percentage for data without a size": not any("%" in line for line in drawn),
+            "the terminal ends holding the console text only": screen(text.replace("\r\n", "\n")) == plain_text,
+            "nothing of it on standard error that is a file": "\r" not in plain_text and "\033" not in plain_text,
+            "the outputs are the same": output == plain_output,
+        }
+        for check, passed in checks.items():
+            if not passed:
+                failures += 1
+                print(f"{name}: FAILED: {check}\nterminal: {text!r}\nplain: {plain_text!r}")
+sys.exit(1 if failures else 0)
