@@ -119,7 +119,8 @@ with concurrent.futures.ThreadPoolExecutor(4) as pool:
         drawn = re.findall(r"\r([^\r\n\033]+)\033\[K", text)
         checks = {
             "both runs succeed": plain_status == 0 and status == 0,
-            "a progress line of bytes and a rate is drawn": any(re.search(r"B/s", line) for line in drawn),
+            "a progress line of the bytes read and a rate is drawn":
+            any(re.fullmatch(r"\S+( \S+)? [1-9][\d.]* [kMG]?B [1-9][\d.]* [kMG]?B/s", line) for line in drawn),
             "no percentage for data without a size": not any("%" in line for line in drawn),
             "the terminal ends holding the console text only": screen(text.replace("\r\n", "\n")) == plain_text,
             "nothing of it on standard error that is a file": "\r" not in plain_text and "\033" not in plain_text,
