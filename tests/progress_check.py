@@ -21,72 +21,54 @@ data = (rows * 200).encode()  # about 7 MB, many read blocks
 
 
 def feed(target):
-    """Writes `data` into a descriptor in pieces over about 1.5 s."""
-    pieces = 30
-    step = len(data) // pieces + 1
     with os.fdopen(target, "wb") as out:
-        for start in range(0, len(data), step):
-            out.write(data[start:start + step])
+        for start in range(0, len(data), len(data) // 30 + 1):
+            out.write(data[start:start + len(data) // 30 + 1])
             out.flush()
             time.sleep(0.05)
 
 
 def screen(text):
     """What a terminal shows after `text`: carriage return, newline and clear to end of line."""
-    lines, col, i = [[]], 0, 0
-    while i < len(text):
-        if text.startswith("\033[K", i):
-            del lines[-1][col:]
-            i += 3
-            continue
-        c = text[i]
-        if c == "\r":
+    lines, col = [""], 0
+    for part in re.findall(r"\033\[K|\r|\n|[^\r\n\033]+", text):
+        if part == "\033[K":
+            lines[-1] = lines[-1][:col]
+        elif part == "\r":
             col = 0
-        elif c == "\n":
-            lines.append([])
-            col = 0
+        elif part == "\n":
+            lines, col = lines + [""], 0
         else:
-            lines[-1][col:col + 1] = [c]
-            col += 1
-        i += 1
-    return "\n".join("".join(line) for line in lines)
+            lines[-1] = lines[-1][:col] + part + lines[-1][col + len(part):]
+            col += len(part)
+    return "\n".join(lines)
 
 
 def run(case, terminal):
-    """Runs one case in a fresh directory: returns the console text (replayed
-    screen on a terminal) and the output file's bytes."""
+    """One case in a fresh directory: status, console text (replayed on a terminal), output bytes."""
     program, args, output, console_on_stdout = case
     folder = tempfile.mkdtemp(prefix="progress.")
     subprocess.run([scorix_fit, "-q", "-o", os.path.join(folder, "c.fsc"), "-"], input=rows.encode(), check=True)
-    fifo = os.path.join(folder, "data.dat")
-    os.mkfifo(fifo)
-    pipe_in = "-" in args
-    console_path = os.path.join(folder, "console")
-    console = open(console_path, "wb")
-    if terminal:
-        master, slave = pty.openpty()
-        err = slave
-    else:
-        err = console.fileno()
+    os.mkfifo(os.path.join(folder, "data.dat"))
+    console = open(os.path.join(folder, "console"), "wb")
     scores = open(os.path.join(folder, output), "wb")
-    out = err if console_on_stdout else scores.fileno()
-    read_end, write_end = os.pipe() if pipe_in else (subprocess.DEVNULL, None)
+    master, err = pty.openpty() if terminal else (None, console.fileno())
+    read_end, write_end = os.pipe() if "-" in args else (subprocess.DEVNULL, None)
     if not terminal:
         args = [word for word in args if word != "--progress"]
-    child = subprocess.Popen([program] + args, cwd=folder, stdin=read_end, stdout=out, stderr=err)
-    if pipe_in:
+    child = subprocess.Popen([program] + args, cwd=folder, stdin=read_end, stdout=err if console_on_stdout else scores,
+                             stderr=err)
+    if write_end:
         os.close(read_end)
-        feeder = threading.Thread(target=feed, args=(write_end,))
-    else:
-        feeder = threading.Thread(target=lambda: feed(os.open(fifo, os.O_WRONLY)))
+    feeder = threading.Thread(target=feed, args=(write_end or os.open(os.path.join(folder, "data.dat"), os.O_WRONLY),))
     feeder.start()
     shown = b""
     if terminal:
-        os.close(slave)
+        os.close(err)
         while True:
             try:
                 part = os.read(master, 65536)
-            except OSError:
+            except OSError:  # the terminal's other side is closed
                 break
             if not part:
                 break
@@ -96,13 +78,13 @@ def run(case, terminal):
     status = child.wait()
     console.close()
     scores.close()
-    text = shown.decode() if terminal else open(console_path, newline="").read()
+    text = shown.decode() if terminal else open(os.path.join(folder, "console"), newline="").read()
     with open(os.path.join(folder, output), "rb") as result:
         return status, text, result.read()
 
 
 cases = {
-    # Scores of standard input on standard output: the console on the
+    # Scores of standard input on standard output, the console on the
     # terminal; a pipe has no size. --progress (on the terminal run only)
     # forces the line; without it a file on standard error holds none.
     "scorix": (scorix, ["--progress", "-f", "c.fsc", "-"], "scores", False),

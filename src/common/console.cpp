@@ -92,6 +92,7 @@ void set_error_note(const char* note)
 
 void warning(const char* format, ...)
 {
+    ProgressPause pause;  // before the first byte, which would follow the line
     std::fputs("scorix: warning: ", stderr);
     va_list args;
     va_start(args, format);
