@@ -1,9 +1,12 @@
 #include "common/console.h"
 
+#include "common/progress.h"
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -29,11 +32,31 @@ constexpr int kMaxCleanups = 4;
 FatalCleanup cleanups[kMaxCleanups] = {};
 
 // Every text is flushed at once, so the console keeps program order even
-// where standard error comes between standard output.
+// where standard error comes between standard output. A progress line on
+// the terminal is erased first; a text that leaves its line open there keeps
+// progress lines away until the line ends.
 void print(std::FILE* stream, const char* format, va_list args)
 {
-    std::vfprintf(stream, format, args);
+    ProgressPause pause;
+    va_list again;
+    va_copy(again, args);
+    char small[256];
+    const int length = std::vsnprintf(small, sizeof small, format, args);
+    std::string large;
+    const char* text = small;
+    if (length >= static_cast<int>(sizeof small)) {
+        large.resize(static_cast<std::size_t>(length) + 1);
+        std::vsnprintf(large.data(), large.size(), format, again);
+        text = large.data();
+    }
+    va_end(again);
+    if (length <= 0)
+        return;
+    std::fwrite(text, 1, static_cast<std::size_t>(length), stream);
     std::fflush(stream);
+    const int saved = errno;
+    set_console_line_open(text[length - 1] != '\n' && ::isatty(::fileno(stream)));
+    errno = saved;
 }
 
 }  // namespace
@@ -69,6 +92,7 @@ void set_error_note(const char* note)
 
 void warning(const char* format, ...)
 {
+    ProgressPause pause;  // before the first byte, which would follow the line
     std::fputs("scorix: warning: ", stderr);
     va_list args;
     va_start(args, format);
@@ -78,6 +102,7 @@ void warning(const char* format, ...)
 
 void error(const char* format, ...)
 {
+    end_progress();
     va_list args;
     va_start(args, format);
     print(stderr, format, args);

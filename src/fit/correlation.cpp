@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "common/parallel.h"
+#include "common/progress.h"
 #include "fit/linear_algebra.h"
 #include "fit/method_table.h"
 
@@ -142,6 +143,8 @@ void for_each_pair(int p, const Work& work)
 {
     std::atomic<long long> next{0};
     const long long pairs = static_cast<long long>(p) * (p - 1) / 2;
+    // Drawn by this thread between its pairs; the helpers only count theirs.
+    Progress progress("correlation pairs", pairs, false);
     const auto run = [&] {
         for (long long index; (index = next++) < pairs;) {
             int i = static_cast<int>((1 + std::sqrt(1.0 + 8.0 * static_cast<double>(index))) / 2);
@@ -150,6 +153,8 @@ void for_each_pair(int p, const Work& work)
             while (static_cast<long long>(i + 1) * i / 2 <= index)
                 ++i;
             work(i, static_cast<int>(index - static_cast<long long>(i) * (i - 1) / 2));
+            progress.advance();
+            progress.tick();
         }
     };
     const int threads = static_cast<int>(std::min<long long>(thread_count(), std::max(pairs, 1LL)));

@@ -5,6 +5,7 @@
 #include <limits>
 #include <vector>
 
+#include "common/progress.h"
 #include "fit/linear_algebra.h"
 
 using Eigen::MatrixXd;
@@ -328,7 +329,8 @@ ParallelAnalysis parallel_analysis(const VectorXd& observed, long long rows, int
     // percentile beside the mean up to 80 MB of them.
     const bool keep = quantile > 0 || static_cast<double>(p) * replicates <= 1e7;
     MatrixXd every(keep ? p : 0, replicates);
-    for (int replicate = 0; replicate < replicates; ++replicate) {
+    Progress progress("parallel analysis", replicates, false);
+    for (int replicate = 0; replicate < replicates; ++replicate, progress.advance(), progress.tick()) {
         // Bartlett's decomposition of a Wishart(n - 1, I) matrix W = T T':
         // T lower triangular, T_ii^2 chi-square on n - 1 - i degrees of
         // freedom, N(0, 1) below the diagonal.

@@ -13,6 +13,7 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include "common/progress.h"
 #include "fit/fit_input.h"
 #include "fit/fit_json.h"
 #include "fit/fit_options.h"
@@ -436,6 +437,7 @@ int run_fit(int argc, char** argv)
     try {
         std::optional<Options> options = parse_options(argc, argv);
         if (options) {
+            set_progress_mode(options->progress);
             std::string command;
             for (int i = 0; i < argc; ++i) {
                 if (i)

@@ -120,6 +120,9 @@ the loadings in comment lines.
                        standard output) instead of fitting; DATA files that
                        are all such moment files are merged in order and fit
   -q, --quiet          no table of eigenvalues
+      --progress       show the progress line of long work on standard error
+                       (by default only when it is a terminal); --no-progress:
+                       never
   -h, --help           display this help and exit
       --version        output version information and exit
 
@@ -164,7 +167,9 @@ enum LongOnly {
     kScale,
     kReliability,
     kMissing,
-    kMoments
+    kMoments,
+    kProgress,
+    kNoProgress
 };
 std::string rejected_option(int option, const char* word)
 {
@@ -373,6 +378,8 @@ std::optional<Options> parse_options(int argc, char** argv)
         {"scale", required_argument, nullptr, kScale},
         {"reliability", required_argument, nullptr, kReliability},
         {"moments", required_argument, nullptr, kMoments},
+        {"progress", no_argument, nullptr, kProgress},
+        {"no-progress", no_argument, nullptr, kNoProgress},
     };
     std::vector<option> long_options(std::begin(kOwn), std::end(kOwn));
     long_options.insert(long_options.end(), std::begin(kTableOptions), std::end(kTableOptions));
@@ -467,6 +474,8 @@ std::optional<Options> parse_options(int argc, char** argv)
             break;
         case kReliability: read_scales(optarg, options.scales); break;
         case kMoments: options.moments = optarg; break;
+        case kProgress: options.progress = ProgressMode::on; break;
+        case kNoProgress: options.progress = ProgressMode::off; break;
         case kDropIncomplete: missing_mode(options, "listwise"); break;
         case kMissing: missing_mode(options, optarg); break;
         case kSkip: options.skip = whole_number(optarg, 0, INT64_MAX, "number of lines to skip"); break;

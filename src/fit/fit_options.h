@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/progress.h"
 #include "fit/correlation.h"
 #include "fit/factor_analysis.h"
 #include "fit/factor_count.h"
@@ -53,6 +54,7 @@ struct Options {
     CorrelationSettings correlation;                           // --no-smooth
     std::vector<ScaleWords> scales;                            // --reliability, --scale: in the order given
     std::optional<std::string> moments;  // --moments: write the rows' streamed state there instead of fitting
+    ProgressMode progress = ProgressMode::automatic;  // --progress, --no-progress
 
     // The plain components, or their varimax: the coefficients of earlier
     // versions, byte for byte, by the components' orientation policy

@@ -78,6 +78,7 @@ struct ByteSource {
     std::size_t head_size = 0;
     std::size_t head_used = 0;
     bool failed = false;                     // a read failed
+    std::atomic<long long> consumed{0};      // bytes read from the descriptor
     int cause = 0;                           // its errno, given again by every later read
     std::unique_ptr<unsigned char[]> block;  // libarchive's input
 
@@ -455,6 +456,8 @@ std::size_t ByteSource::read_some(unsigned char* into, std::size_t size)
     while (got < 0 && errno == EINTR);
     failed = got < 0;
     cause = failed ? errno : 0;
+    if (got > 0)
+        consumed.fetch_add(got, std::memory_order_relaxed);
     return got < 0 ? 0 : static_cast<std::size_t>(got);
 }
 
@@ -523,6 +526,23 @@ long long ByteStream::plain_size() const
     if (!source_ || compressed_ || ::fstat(source_->fd, &status) != 0 || !S_ISREG(status.st_mode))
         return -1;
     return status.st_size;
+}
+
+long long ByteStream::file_size() const
+{
+    if (ahead_)
+        return ahead_->stream.file_size();
+    struct stat status;
+    if (!source_ || ::fstat(source_->fd, &status) != 0 || !S_ISREG(status.st_mode))
+        return -1;
+    return status.st_size;
+}
+
+const std::atomic<long long>* ByteStream::consumed() const
+{
+    if (ahead_)
+        return ahead_->stream.consumed();
+    return source_ ? &source_->consumed : nullptr;
 }
 
 bool ByteStream::failed() const

@@ -10,6 +10,7 @@
 // data files opens them here, so both programs read them alike.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdio>
 #include <memory>
@@ -53,6 +54,14 @@ public:
 
     // The size of a plain regular file; -1 for anything else.
     long long plain_size() const;
+    // The size of the file read, compressed or not, when it is a regular
+    // file; -1 for anything else (a pipe, a terminal).
+    long long file_size() const;
+    // The bytes taken from the file so far (of a compressed file, the
+    // compressed ones), counted as they are read on whichever thread reads
+    // them; null for a stream that is not open. It stays in place while the
+    // stream moves.
+    const std::atomic<long long>* consumed() const;
 
     // Reads up to `size` bytes into `into`; fewer only at the end of the
     // stream or after a failure.

@@ -108,6 +108,11 @@ DataReader::DataReader(ByteStream stream, const ReadSettings& settings, const ch
         delimiter_ = format->delimiter;
         header_pending_ = format->header;
     }
+    // The file's name without its folders, or what "-" stands for.
+    const char* slash = std::strrchr(path, '/');
+    const std::string label = names_standard_input(path) ? "standard input" : slash ? slash + 1 : path;
+    if (const std::atomic<long long>* counter = consumed())
+        progress_ = std::make_unique<Progress>(label, file_size(), true, counter);
 }
 
 DataReader DataReader::open(const char* path, const ReadSettings& settings)
@@ -139,8 +144,12 @@ bool DataReader::read_lines(LineBlock& block, int max_rows, bool exact_rows)
     block.too_many = -1;
     block.bad_row = -1;
     block.first_line = lines();
-    if (ended_)
+    if (ended_) {
+        progress_.reset();
         return false;
+    }
+    if (progress_)
+        progress_->tick();
     std::size_t filled = carried_size_;
     block.failed = !make_room(block.text, block.capacity, std::max(kBlockText, filled), carried_, filled);
     block.cause = block.failed ? ENOMEM : 0;

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/progress.h"
 #include "read/byte_stream.h"
 #include "read/row_matrix.h"
 #include "read/table_format.h"
@@ -155,6 +156,7 @@ private:
     std::string header_;
     long long header_line_ = 0;
     long long missing_rows_ = 0;
+    std::unique_ptr<Progress> progress_;  // the bytes read, on a terminal; null once read
 };
 
 // The line number of a row of the block in its file, comment lines counted.

@@ -76,6 +76,8 @@ public:
     // that stopped a reader may be the work of that damage.
     bool damaged_rest() { return stream_.damaged_rest(); }
     long long plain_size() const { return stream_.plain_size(); }
+    long long file_size() const { return stream_.file_size(); }
+    const std::atomic<long long>* consumed() const { return stream_.consumed(); }
 
 protected:
     void count_lines(long long count) { lines_ += count; }

@@ -16,6 +16,7 @@
 #include "common/allocation.h"
 #include "common/console.h"
 #include "common/parallel.h"
+#include "common/progress.h"
 #include "read/data_file.h"
 #include "read/number_scanner.h"
 #include "score/coefficient_file.h"
@@ -136,6 +137,8 @@ int parse_options(RunState& state, int argc, char** argv)
         {"allow_fewer_scores", no_argument, nullptr, 'x'},
         {"help", no_argument, nullptr, '?'},
         {"more", no_argument, &state.options.more, 1},
+        {"progress", no_argument, &state.options.progress, 1},
+        {"no-progress", no_argument, &state.options.progress, 0},
         {nullptr, 0, nullptr, 0},
     };
     int option;
@@ -523,6 +526,9 @@ int run(int argc, char** argv)
     install_signal_cleanup();
     const int operands_end = take_table_options(state, argc, argv);
     const int first_operand = parse_options(state, operands_end, argv);
+    set_progress_mode(state.options.progress < 0   ? ProgressMode::automatic
+                      : state.options.progress > 0 ? ProgressMode::on
+                                                   : ProgressMode::off);
     // Scores on standard output: the console moves to standard error for the
     // whole run, so that the two never mix.
     if (std::any_of(argv + first_operand, argv + operands_end,

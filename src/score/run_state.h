@@ -31,6 +31,7 @@ struct RunOptions {
     int quiet = 0;                        // one-line console summary (-q)
     int debug = 0;                        // step traces and matrix dump (--debug)
     int more = 0;                         // print help directly (--more)
+    int progress = -1;                    // progress line: 1 always, 0 never, -1 on a terminal
     std::string EXT = kDefaultExtension;  // extension of output names
     TableFormat format;                   // how data rows are read and written (--csv, --header, ...)
 };

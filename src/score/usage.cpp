@@ -23,6 +23,8 @@ constexpr const char* kHelpLines[] = {
     "  -g, --global              Use the smallest std.dev. for normalization",
     "  -q, --quiet,--silence     Make the program quiet",
     "  -h, --help                Shows this help.",
+    "      --progress            Always show the progress line on stderr.",
+    "      --no-progress         Never show it (default: on a terminal).",
     "  -s, --scores=#            How many scores we get (default 3).",
     "",
     "Takes a data file and a file with",

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "common/console.h"
+#include "common/progress.h"
 
 bool writes_to_standard_output(std::string_view path)
 {
@@ -90,6 +91,9 @@ char* format_table_rows(const RowMatrix& result, int rows, int scores, char sepa
 OutputFile::OutputFile(AtomicFile file, bool streams)
     : file_(std::move(file)), streams_(streams), buffer_(std::make_unique_for_overwrite<char[]>(kBufferBytes))
 {
+    const int saved = errno;
+    terminal_ = streams_ && file_.fd() >= 0 && ::isatty(file_.fd());
+    errno = saved;
 }
 
 void OutputFile::write_out(const char* bytes, std::size_t size)
@@ -98,7 +102,15 @@ void OutputFile::write_out(const char* bytes, std::size_t size)
         return;
     if (streams_)
         set_error_note("scorix: the output on standard output is incomplete\n");
+    if (!terminal_) {
+        failed_ = !write_all(file_.fd(), bytes, size);
+        return;
+    }
+    // Scores on the terminal: the progress line goes first, and stays away
+    // while a row is cut between two writes.
+    ProgressPause pause;
     failed_ = !write_all(file_.fd(), bytes, size);
+    set_console_line_open(bytes[size - 1] != '\n');
 }
 
 void OutputFile::flush()

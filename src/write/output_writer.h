@@ -64,7 +64,8 @@ private:
     void write_out(const char* bytes, std::size_t size);
 
     AtomicFile file_;
-    bool streams_;  // standard output: what is written is delivered at once
+    bool streams_;           // standard output: what is written is delivered at once
+    bool terminal_ = false;  // standard output on a terminal, shared with the progress line
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
     bool failed_ = false;  // a write failed; reported by finish()
