@@ -10,6 +10,8 @@
 #include <iterator>
 #include <sstream>
 
+#include <sys/stat.h>
+
 #include "fit/fit_error.h"
 
 namespace {
@@ -368,7 +370,11 @@ void use_moment_settings(Options& options, const MomentSettings& settings)
 
 bool is_moment_file(const std::string& path)
 {
-    if (path == "-")
+    // Only a regular file is looked into: the first bytes of a pipe or a
+    // FIFO (standard input, a process substitution) would be gone for the
+    // reading of the data.
+    struct stat status;
+    if (path == "-" || ::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
         return false;
     std::ifstream in(path, std::ios::binary);
     std::string first(kFirstLine.size() + 1, '\0');
