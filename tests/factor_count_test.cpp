@@ -3,8 +3,7 @@
 // compared, and its section of the report.
 #include <fstream>
 
-#include <Eigen/Eigenvalues>
-
+#include "fit/decompositions.h"
 #include "fit/factor_count.h"
 #include "support.h"
 

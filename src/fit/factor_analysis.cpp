@@ -1,5 +1,6 @@
 #include "fit/factor_analysis.h"
 
+#include "fit/decompositions.h"
 #include "fit/method_table.h"
 
 #include <algorithm>
@@ -9,10 +10,6 @@
 #include <numeric>
 #include <string>
 #include <vector>
-
-#include <Eigen/Cholesky>
-#include <Eigen/Eigenvalues>
-#include <Eigen/LU>
 
 #include "fit/linear_algebra.h"
 

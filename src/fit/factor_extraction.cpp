@@ -1,5 +1,6 @@
 #include "fit/factor_extraction.h"
 
+#include "fit/decompositions.h"
 #include "fit/method_table.h"
 
 #include <algorithm>
@@ -12,10 +13,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <Eigen/Cholesky>
-#include <Eigen/Eigenvalues>
-#include <Eigen/QR>
 
 #include "common/parallel.h"
 #include "fit/linear_algebra.h"

@@ -1,6 +1,6 @@
 #include "fit/linear_algebra.h"
 
-#include <Eigen/Eigenvalues>
+#include "fit/decompositions.h"
 
 using Eigen::MatrixXd;
 using Eigen::VectorXd;

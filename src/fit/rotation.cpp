@@ -1,5 +1,6 @@
 #include "fit/rotation.h"
 
+#include "fit/decompositions.h"
 #include "fit/fit_error.h"
 #include "fit/method_table.h"
 
@@ -9,11 +10,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
-#include <Eigen/Cholesky>
-#include <Eigen/LU>
-#include <Eigen/QR>
-#include <Eigen/SVD>
 
 using Eigen::MatrixXd;
 using Eigen::VectorXd;
