@@ -11,6 +11,7 @@
 #include <optional>
 #include <sstream>
 
+#include <Eigen/SVD>
 #include <nlohmann/json.hpp>
 
 #include "fit/correlation.h"

@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include <Eigen/Cholesky>
+#include <Eigen/LU>
+
 #include "fit/linear_algebra.h"
 
 using Eigen::MatrixXd;

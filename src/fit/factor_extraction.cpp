@@ -14,6 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include <Eigen/Cholesky>
+#include <Eigen/QR>
+
 #include "common/parallel.h"
 #include "fit/linear_algebra.h"
 

@@ -25,7 +25,8 @@ MatrixXd correlation(Eigen::Ref<const MatrixXd> comoments)
 
 Decomposition decreasing_eigen(Eigen::Ref<const MatrixXd> m)
 {
-    const Eigen::SelfAdjointEigenSolver<MatrixXd> solver(m);
+    // A MatrixXd, so that the decomposition compiled in decompositions.cpp is the one used.
+    const Eigen::SelfAdjointEigenSolver<MatrixXd> solver(MatrixXd(m));
     if (solver.info() != Eigen::Success)
         throw FitError("the eigenvalues did not converge");
     return {solver.eigenvalues().reverse(), solver.eigenvectors().rowwise().reverse()};
@@ -33,7 +34,7 @@ Decomposition decreasing_eigen(Eigen::Ref<const MatrixXd> m)
 
 VectorXd decreasing_eigenvalues(Eigen::Ref<const MatrixXd> m)
 {
-    const Eigen::SelfAdjointEigenSolver<MatrixXd> solver(m, Eigen::EigenvaluesOnly);
+    const Eigen::SelfAdjointEigenSolver<MatrixXd> solver(MatrixXd(m), Eigen::EigenvaluesOnly);
     if (solver.info() != Eigen::Success)
         throw FitError("the eigenvalues did not converge");
     return solver.eigenvalues().reverse();

@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+#include <Eigen/Cholesky>
+#include <Eigen/LU>
+#include <Eigen/QR>
+
 using Eigen::MatrixXd;
 using Eigen::VectorXd;
 
