@@ -26,7 +26,8 @@ MatrixXd correlation(Eigen::Ref<const MatrixXd> comoments)
 Decomposition decreasing_eigen(Eigen::Ref<const MatrixXd> m)
 {
     // A MatrixXd, so that the decomposition compiled in decompositions.cpp is the one used.
-    const Eigen::SelfAdjointEigenSolver<MatrixXd> solver(MatrixXd(m));
+    const MatrixXd copy = m;
+    const Eigen::SelfAdjointEigenSolver<MatrixXd> solver(copy);
     if (solver.info() != Eigen::Success)
         throw FitError("the eigenvalues did not converge");
     return {solver.eigenvalues().reverse(), solver.eigenvectors().rowwise().reverse()};
@@ -34,7 +35,8 @@ Decomposition decreasing_eigen(Eigen::Ref<const MatrixXd> m)
 
 VectorXd decreasing_eigenvalues(Eigen::Ref<const MatrixXd> m)
 {
-    const Eigen::SelfAdjointEigenSolver<MatrixXd> solver(MatrixXd(m), Eigen::EigenvaluesOnly);
+    const MatrixXd copy = m;
+    const Eigen::SelfAdjointEigenSolver<MatrixXd> solver(copy, Eigen::EigenvaluesOnly);
     if (solver.info() != Eigen::Success)
         throw FitError("the eigenvalues did not converge");
     return solver.eigenvalues().reverse();
