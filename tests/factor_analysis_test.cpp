@@ -11,11 +11,11 @@
 #include <optional>
 #include <sstream>
 
+#include <Eigen/Eigenvalues>
 #include <Eigen/SVD>
 #include <nlohmann/json.hpp>
 
 #include "fit/correlation.h"
-#include "fit/decompositions.h"
 #include "fit/factor_adequacy.h"
 #include "fit/factor_analysis.h"
 #include "fit/fit_input.h"

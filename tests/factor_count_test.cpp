@@ -3,7 +3,8 @@
 // compared, and its section of the report.
 #include <fstream>
 
-#include "fit/decompositions.h"
+#include <Eigen/Eigenvalues>
+
 #include "fit/factor_count.h"
 #include "support.h"
 

@@ -1,6 +1,5 @@
 #include "fit/factor_analysis.h"
 
-#include "fit/decompositions.h"
 #include "fit/method_table.h"
 
 #include <algorithm>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include <Eigen/Cholesky>
+#include <Eigen/Eigenvalues>
 #include <Eigen/LU>
 
 #include "fit/linear_algebra.h"

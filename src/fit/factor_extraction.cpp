@@ -1,6 +1,5 @@
 #include "fit/factor_extraction.h"
 
-#include "fit/decompositions.h"
 #include "fit/method_table.h"
 
 #include <algorithm>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include <Eigen/Cholesky>
+#include <Eigen/Eigenvalues>
 #include <Eigen/QR>
 
 #include "common/parallel.h"

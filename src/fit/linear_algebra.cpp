@@ -1,6 +1,6 @@
 #include "fit/linear_algebra.h"
 
-#include "fit/decompositions.h"
+#include <Eigen/Eigenvalues>
 
 using Eigen::MatrixXd;
 using Eigen::VectorXd;
@@ -25,9 +25,7 @@ MatrixXd correlation(Eigen::Ref<const MatrixXd> comoments)
 
 Decomposition decreasing_eigen(Eigen::Ref<const MatrixXd> m)
 {
-    // A MatrixXd, so that the decomposition compiled in decompositions.cpp is the one used.
-    const MatrixXd copy = m;
-    const Eigen::SelfAdjointEigenSolver<MatrixXd> solver(copy);
+    const Eigen::SelfAdjointEigenSolver<MatrixXd> solver(m);
     if (solver.info() != Eigen::Success)
         throw FitError("the eigenvalues did not converge");
     return {solver.eigenvalues().reverse(), solver.eigenvectors().rowwise().reverse()};
@@ -35,8 +33,7 @@ Decomposition decreasing_eigen(Eigen::Ref<const MatrixXd> m)
 
 VectorXd decreasing_eigenvalues(Eigen::Ref<const MatrixXd> m)
 {
-    const MatrixXd copy = m;
-    const Eigen::SelfAdjointEigenSolver<MatrixXd> solver(copy, Eigen::EigenvaluesOnly);
+    const Eigen::SelfAdjointEigenSolver<MatrixXd> solver(m, Eigen::EigenvaluesOnly);
     if (solver.info() != Eigen::Success)
         throw FitError("the eigenvalues did not converge");
     return solver.eigenvalues().reverse();

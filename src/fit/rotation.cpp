@@ -1,6 +1,5 @@
 #include "fit/rotation.h"
 
-#include "fit/decompositions.h"
 #include "fit/fit_error.h"
 #include "fit/method_table.h"
 
@@ -14,6 +13,7 @@
 #include <Eigen/Cholesky>
 #include <Eigen/LU>
 #include <Eigen/QR>
+#include <Eigen/SVD>
 
 using Eigen::MatrixXd;
 using Eigen::VectorXd;
