@@ -7,6 +7,10 @@
 # target rotations, for sets of more than one factor). Each .ref holds blocks "key rows cols"
 # followed by that many rows of numbers, 17 significant digits.
 suppressMessages({ library(psych); library(GPArotation) })
+# psych spreads the simulations of parallel analysis over forked processes,
+# which seed themselves anew from the clock: in one process set.seed's
+# stream gives them all, and the same values every time.
+options(mc.cores = 1)
 args <- commandArgs(trailingOnly = TRUE)
 here <- dirname(sub("^--file=", "", grep("^--file=", commandArgs(), value = TRUE)))
 out <- if (length(args) > 0) args[1] else here
