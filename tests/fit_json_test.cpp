@@ -6,8 +6,6 @@
 #include <sstream>
 #include <tuple>
 
-#include <regex>
-
 #include <nlohmann/json.hpp>
 
 #include "support.h"
@@ -274,10 +272,15 @@ std::vector<double> page_values(const std::string& page, const std::string& kind
 {
     const std::size_t start = page.find(from), end = page.find(until, start);
     const std::string part = page.substr(start, end - start);
-    const std::regex element("class=\"" + kind + "[^\"]*\"[^>]* data-value=\"([^\"]+)\"");
+    // Each element whose class list starts with `kind`, and its data-value
+    // within the same tag.
     std::vector<double> values;
-    for (std::sregex_iterator m(part.begin(), part.end(), element), done; m != done; ++m)
-        values.push_back(std::stod((*m)[1]));
+    const std::string opening = "class=\"" + kind, attribute = " data-value=\"";
+    for (std::size_t at = part.find(opening); at != std::string::npos; at = part.find(opening, at + 1)) {
+        const std::size_t tag_end = part.find('>', at), value = part.find(attribute, at);
+        if (value < tag_end)
+            values.push_back(std::stod(part.substr(value + attribute.size())));
+    }
     return values;
 }
 
