@@ -11,7 +11,6 @@
 #include <vector>
 
 #include <Eigen/Cholesky>
-#include <Eigen/Eigenvalues>
 #include <Eigen/LU>
 
 #include "fit/linear_algebra.h"
@@ -46,12 +45,10 @@ MatrixXd bartlett_weights(const MatrixXd&, const FactorSolution& solution)
 // Their R^-1/2 C form reduces to this, which needs no root of R.
 MatrixXd ten_berge_weights(const MatrixXd& matrix, const FactorSolution& solution)
 {
-    const Eigen::SelfAdjointEigenSolver<MatrixXd> phi(solution.rotation.phi);
-    const MatrixXd phi_root = phi.operatorSqrt();
+    const MatrixXd phi_root = square_root(solution.rotation.phi);
     const MatrixXd scaled = solution.rotation.pattern * phi_root;
     const MatrixXd solved = matrix.llt().solve(scaled);
-    const Eigen::SelfAdjointEigenSolver<MatrixXd> gram(scaled.transpose() * solved);
-    return solved * gram.operatorInverseSqrt() * phi_root;
+    return solved * inverse_square_root(scaled.transpose() * solved) * phi_root;
 }
 
 constexpr ScoreMethod kScores[] = {

@@ -14,17 +14,9 @@
 #include <vector>
 
 #include <Eigen/Cholesky>
-#include <Eigen/Eigenvalues>
-#include <Eigen/QR>
 
 #include "common/parallel.h"
 #include "fit/linear_algebra.h"
-
-// LAPACK's MRRR solver: selected eigenpairs of a symmetric tridiagonal matrix.
-extern "C" void dstemr_(const char* jobz, const char* range, const int* n, double* d, double* e, const double* vl,
-                        const double* vu, const int* il, const int* iu, int* m, double* w, double* z, const int* ldz,
-                        const int* nzc, int* isuppz, int* tryrac, double* work, const int* lwork, int* iwork,
-                        const int* liwork, int* info);
 
 // L-BFGS-B 3.0 (Byrd, Lu, Nocedal and Zhu 1995; Morales and Nocedal 2011),
 // the bounded quasi-Newton search of R's optim, by reverse communication: it
@@ -50,39 +42,6 @@ VectorXd squared_multiple_correlations(const MatrixXd& matrix)
     const MatrixXd inverse_factor = factor.matrixL().solve(MatrixXd::Identity(matrix.rows(), matrix.cols()));
     const VectorXd inverse_diagonal = inverse_factor.colwise().squaredNorm().transpose();
     return matrix.diagonal() - inverse_diagonal.cwiseInverse();
-}
-
-// The `count` largest eigenvalues, decreasing, with their eigenvectors:
-// Householder tridiagonalization (Eigen), those eigenpairs of the
-// tridiagonal matrix by multiple relatively robust representations
-// (LAPACK's dstemr, O(n count)), and the vectors mapped back. Principal axis
-// factoring decomposes its matrix at every step and wants only the leading
-// pairs: for 500 variables this is five times faster than the full
-// decomposition with 10 of them, and still twice with 250.
-Decomposition leading_eigen(const MatrixXd& matrix, int count)
-{
-    const int n = static_cast<int>(matrix.rows());
-    const Eigen::Tridiagonalization<MatrixXd> tridiagonal(matrix);
-    VectorXd d = tridiagonal.diagonal(), e = VectorXd::Zero(n), w(n);
-    e.head(n - 1) = tridiagonal.subDiagonal();
-    MatrixXd z(n, count);
-    std::vector<int> support(2 * static_cast<std::size_t>(count));
-    const int first = n - count + 1, ldz = n;
-    const double unused = 0;
-    int found = 0, relative = 1, info = 0, lwork = -1, liwork = -1, iwork_size = 0;
-    double work_size = 0;
-    dstemr_("V", "I", &n, d.data(), e.data(), &unused, &unused, &first, &n, &found, w.data(), z.data(), &ldz, &count,
-            support.data(), &relative, &work_size, &lwork, &iwork_size, &liwork, &info);
-    lwork = static_cast<int>(work_size);
-    liwork = iwork_size;
-    std::vector<double> work(static_cast<std::size_t>(std::max(lwork, 1)));
-    std::vector<int> iwork(static_cast<std::size_t>(std::max(liwork, 1)));
-    if (info == 0)
-        dstemr_("V", "I", &n, d.data(), e.data(), &unused, &unused, &first, &n, &found, w.data(), z.data(), &ldz,
-                &count, support.data(), &relative, work.data(), &lwork, iwork.data(), &liwork, &info);
-    if (info != 0 || found != count)
-        throw FitError("the eigenvalues did not converge");
-    return {w.head(count).reverse(), tridiagonal.matrixQ() * z.rowwise().reverse()};
 }
 
 // Loadings of the leading `factors` eigenpairs: vector times root of value.
@@ -363,10 +322,10 @@ Search newton(Likelihood& likelihood, Search from)
         // then its eigenvalues by their magnitude (bounded below), which
         // still descends and keeps the scale of Newton's step.
         if (solver.info() != Eigen::Success || !solver.isPositive() || !(direction.dot(g) < 0)) {
-            const Eigen::SelfAdjointEigenSolver<MatrixXd> eigen(h);
-            const VectorXd size = eigen.eigenvalues().cwiseAbs();
+            const Decomposition eigen = increasing_eigen(h);
+            const VectorXd size = eigen.values.cwiseAbs();
             const VectorXd inverse = size.cwiseMax(1e-6 * std::max(1e-300, size.maxCoeff())).cwiseInverse();
-            direction = -eigen.eigenvectors() * inverse.asDiagonal() * (eigen.eigenvectors().transpose() * g);
+            direction = -eigen.vectors * inverse.asDiagonal() * (eigen.vectors.transpose() * g);
         }
         VectorXd step = VectorXd::Zero(p);
         for (Eigen::Index a = 0; a < n_free; ++a)
@@ -613,11 +572,11 @@ public:
             for (int sweep = 0; sweep < 10; ++sweep) {
                 MatrixXd w = s * v + shift * v;
                 const MatrixXd h = v.transpose() * w;
-                const Eigen::SelfAdjointEigenSolver<MatrixXd> ritz((h + h.transpose()) / 2);
-                const MatrixXd y = ritz.eigenvectors().rowwise().reverse();
+                const Decomposition ritz = increasing_eigen((h + h.transpose()) / 2);
+                const MatrixXd y = ritz.vectors.rowwise().reverse();
                 v = v * y;
                 w = w * y;
-                const VectorXd theta = ritz.eigenvalues().reverse();
+                const VectorXd theta = ritz.values.reverse();
                 const double tolerance = 1e-11 * std::max(std::abs(theta[0]), 1e-300);
                 bool converged = true;
                 for (int m = 0; m < wanted_ && converged; ++m)
@@ -626,7 +585,7 @@ public:
                     pairs_ = {theta.array() - shift, v};
                     return pairs_;
                 }
-                v = Eigen::HouseholderQR<MatrixXd>(w).householderQ() * MatrixXd::Identity(p, block);
+                v = orthonormal_columns(w);
             }
         }
         pairs_ = leading_eigen(s, static_cast<int>(block));

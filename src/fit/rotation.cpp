@@ -1,7 +1,9 @@
 #include "fit/rotation.h"
 
 #include "fit/fit_error.h"
+#include "fit/linear_algebra.h"
 #include "fit/method_table.h"
+#include "fit/polar_factor.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,8 +14,6 @@
 
 #include <Eigen/Cholesky>
 #include <Eigen/LU>
-#include <Eigen/QR>
-#include <Eigen/SVD>
 
 using Eigen::MatrixXd;
 using Eigen::VectorXd;
@@ -29,12 +29,6 @@ constexpr int kMostIterations = 10000;
 // step cap.
 constexpr double kVarimaxChange = 1e-14;
 constexpr int kVarimaxIterations = 1000;
-
-MatrixXd polar_factor(const MatrixXd& m)
-{
-    Eigen::BDCSVD<MatrixXd> svd(m, Eigen::ComputeThinU | Eigen::ComputeThinV);
-    return svd.matrixU() * svd.matrixV().transpose();
-}
 
 // The lengths of the rows of A, which Kaiser's normalization divides them
 // by (a row of zeros keeps its zeros).
@@ -76,11 +70,7 @@ Rotation varimax(const MatrixXd& a, const RotationSettings&)
         const MatrixXd z = normalized * rotation;
         const VectorXd column_squares = z.array().square().colwise().sum().transpose();
         const MatrixXd target = z.array().cube().matrix() - z * (column_squares / n).asDiagonal();
-        // BDCSVD hands fewer than 16 columns to JacobiSVD (the same bits as
-        // ever) and divides and conquers beyond, where Jacobi sweeps over
-        // hundreds of factors would take seconds a step.
-        Eigen::BDCSVD<MatrixXd> svd(normalized.transpose() * target, Eigen::ComputeFullU | Eigen::ComputeFullV);
-        const MatrixXd next = svd.matrixU() * svd.matrixV().transpose();
+        const MatrixXd next = polar_factor(normalized.transpose() * target);
         const double change = (next - rotation).cwiseAbs().maxCoeff();
         rotation = next;
         if (change <= kVarimaxChange) {
@@ -110,7 +100,7 @@ Rotation promax(const MatrixXd& a, const RotationSettings& settings)
         settings.normalize ? MatrixXd(row_lengths(vm.pattern).cwiseInverse().asDiagonal() * vm.pattern) : MatrixXd();
     const MatrixXd& v = settings.normalize ? scaled : vm.pattern;
     const MatrixXd target = v.cwiseProduct(v.cwiseAbs().array().pow(settings.promax_power - 1).matrix());
-    MatrixXd u = v.householderQr().solve(target);
+    MatrixXd u = least_squares(v, target);
     const Eigen::PartialPivLU<MatrixXd> gram(u.transpose() * u);
     const VectorXd d = gram.solve(MatrixXd::Identity(k, k)).diagonal();
     u = u * d.cwiseSqrt().asDiagonal();
@@ -336,10 +326,8 @@ MatrixXd random_orthogonal(Eigen::Index k, std::mt19937_64& random)
     MatrixXd normal(k, k);
     for (Eigen::Index i = 0; i < normal.size(); ++i)
         normal(i) = std::sqrt(-2 * std::log(uniform())) * std::cos(2 * M_PI * uniform());
-    const Eigen::HouseholderQR<MatrixXd> qr(normal);
-    const MatrixXd q = qr.householderQ();
-    const VectorXd r = qr.matrixQR().diagonal();
-    return q * r.unaryExpr([](double x) { return x < 0 ? -1.0 : 1.0; }).asDiagonal();
+    const QrFactors qr = qr_factors(normal);
+    return qr.q * qr.r_diagonal.unaryExpr([](double x) { return x < 0 ? -1.0 : 1.0; }).asDiagonal();
 }
 
 // The gradient projection from the identity and from settings.starts - 1
