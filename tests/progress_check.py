@@ -9,6 +9,7 @@ import concurrent.futures
 import os
 import pty
 import re
+import signal
 import subprocess
 import sys
 import tempfile
@@ -21,11 +22,14 @@ data = (rows * 200).encode()  # about 7 MB, many read blocks
 
 
 def feed(target):
-    with os.fdopen(target, "wb") as out:
-        for start in range(0, len(data), len(data) // 30 + 1):
-            out.write(data[start:start + len(data) // 30 + 1])
-            out.flush()
-            time.sleep(0.05)
+    try:
+        with os.fdopen(target, "wb") as out:
+            for start in range(0, len(data), len(data) // 30 + 1):
+                out.write(data[start:start + len(data) // 30 + 1])
+                out.flush()
+                time.sleep(0.05)
+    except BrokenPipeError:  # the reader was ended
+        pass
 
 
 def screen(text):
@@ -112,4 +116,40 @@ with concurrent.futures.ThreadPoolExecutor(4) as pool:
             if not passed:
                 failures += 1
                 print(f"{name}: FAILED: {check}\nterminal: {text!r}\nplain: {plain_text!r}")
+
+
+def interrupted():
+    """scorix ended by a signal while its line stands: status, and what the terminal shows."""
+    folder = tempfile.mkdtemp(prefix="progress.")
+    subprocess.run([scorix_fit, "-q", "-o", os.path.join(folder, "c.fsc"), "-"], input=rows.encode(), check=True)
+    master, err = pty.openpty()
+    read_end, write_end = os.pipe()
+    child = subprocess.Popen([scorix, "--progress", "-f", "c.fsc", "-"], cwd=folder, stdin=read_end,
+                             stdout=subprocess.DEVNULL, stderr=err)
+    os.close(read_end)
+    os.close(err)
+    feeder = threading.Thread(target=feed, args=(write_end,))
+    feeder.start()
+    shown = b""
+    while b"B/s" not in shown:
+        shown += os.read(master, 65536)
+    child.send_signal(signal.SIGTERM)  # SIGINT may be ignored where the tests run in the background
+    while True:
+        try:
+            part = os.read(master, 65536)
+        except OSError:
+            break
+        if not part:
+            break
+        shown += part
+    os.close(master)
+    status = child.wait()
+    feeder.join()
+    return status, shown.decode()
+
+
+status, text = interrupted()
+if status != -signal.SIGTERM or "B/s" in screen(text):
+    failures += 1
+    print(f"interrupted: FAILED: the line is erased when a signal ends the run\nstatus {status}, terminal: {text!r}")
 sys.exit(1 if failures else 0)

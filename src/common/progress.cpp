@@ -25,7 +25,7 @@ ProgressMode mode = ProgressMode::automatic;
 // The terminal's line: who may write it, and what it holds. Recursive, so
 // that a fatal error raised while a pause is held still gets through.
 std::recursive_mutex terminal;
-bool shown = false;                  // a progress line stands on the terminal
+std::atomic<bool> shown{false};      // a progress line stands on the terminal (read by a signal handler)
 bool ended = false;                  // a fatal error: no line from now on
 bool line_open = false;              // the console is building a line there
 int pauses = 0;                      // other text being written
@@ -147,9 +147,9 @@ void Progress::draw_if_due()
         text.resize(static_cast<std::size_t>(width) - 1);
     const std::string line = '\r' + text + "\033[K";
     const int saved = errno;
+    shown = true;  // before the line: an interrupt while it is written still erases it
     write_all(line.data(), line.size());
     errno = saved;
-    shown = true;
 }
 
 ProgressPause::ProgressPause()
@@ -163,6 +163,16 @@ ProgressPause::~ProgressPause()
 {
     --pauses;
     terminal.unlock();
+}
+
+void erase_progress_on_signal()
+{
+    static_assert(std::atomic<bool>::is_always_lock_free);
+    if (!shown.load(std::memory_order_relaxed))
+        return;
+    const int saved = errno;
+    [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, kErase, sizeof kErase - 1);
+    errno = saved;
 }
 
 void end_progress()

@@ -78,6 +78,11 @@ public:
 // a fatal error.
 void end_progress();
 
+// Erases a progress line that stands on the terminal, from a handler of a
+// signal that ends the run: async-signal-safe, and without the lock, which
+// the interrupted thread may hold.
+void erase_progress_on_signal();
+
 // The console's last text on a terminal ended without a newline: a line is
 // being built there (the quiet run's one line), which a progress line would
 // overwrite, so none is drawn meanwhile. Set by the console.

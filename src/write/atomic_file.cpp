@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "common/console.h"
+#include "common/progress.h"
 
 namespace {
 
@@ -105,6 +106,7 @@ mode_t current_umask()
 
 void end_by_signal(int signal)
 {
+    erase_progress_on_signal();
     discard_pending_files();
     // The handler was reset to the default action on entry: the signal,
     // raised again, ends the process as soon as the handler returns.

@@ -38,7 +38,7 @@ private:
     std::string temporary_;  // a named temporary file, where no unnamed one can be made
 };
 
-// Lets SIGINT, SIGTERM, SIGHUP and SIGPIPE remove pending temporary files and
-// then end the process by the same signal. Signals the caller ignores stay
+// Lets SIGINT, SIGTERM, SIGHUP and SIGPIPE erase a progress line, remove
+// pending temporary files and then end the process by the same signal. Signals the caller ignores stay
 // ignored.
 void install_signal_cleanup();
