@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "fit/fit_json.h"
 #include "support.h"
 
 namespace {
@@ -299,7 +300,10 @@ TEST(FitJson, WebPageDrawsTheNumbersOfTheJsonReport)
     for (std::vector<std::string> args : runs) {
         SCOPED_TRACE(testing::PrintToString(args));
         ScratchDir dir;
-        dir.write("d.dat", "rating complaints privileges learning raises critical advance\n" +
+        // A name in Latin-1 shows as the JSON has it; one too long for its
+        // box in the diagram is cut there.
+        const std::string longest = "opportunities_to_learn_new_things_at_work";
+        dir.write("d.dat", "rating complaints privileges caf\xe9 " + longest + " critical advance\n" +
                                read_file(SCORIX_REFERENCE "/attitude.dat"));
         args.insert(args.end(), {"--header", "--json=d.json", "--report=d.html", "d.dat"});
         const RunResult run = run_scorix(dir, args, {}, SCORIX_FIT_BINARY);
@@ -308,6 +312,9 @@ TEST(FitJson, WebPageDrawsTheNumbersOfTheJsonReport)
         const std::string page = dir.read("d.html");
         EXPECT_EQ(page.rfind("<!DOCTYPE html>\n<html lang=\"en\">", 0), 0u);
         EXPECT_TRUE(page.ends_with("</html>\n"));
+        EXPECT_EQ(as_valid_utf8(page), page);
+        EXPECT_NE(page.find(">opportunities_to_learn_ne\u2026<title>" + longest + "</title></text>"),
+                  std::string::npos);
         EXPECT_EQ(page_values(page, "bar eigen"), report["eigenvalues"].get<std::vector<double>>());
         // Each row of the heat map: the variable's name, then its loadings.
         const std::vector<std::string> names = report["names"];
@@ -333,7 +340,7 @@ TEST(FitJson, WebPageDrawsTheNumbersOfTheJsonReport)
                 std::string first;
                 lines >> first;
                 lines.ignore(1000, '\n');
-                EXPECT_EQ(first, name);
+                EXPECT_EQ(as_valid_utf8(first), name);
             }
         }
         EXPECT_EQ(page.find("class=\"parallel mean\"") != std::string::npos, report.contains("parallel"));

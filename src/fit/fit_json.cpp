@@ -181,3 +181,9 @@ std::string json_report(const Fit& result, bool covariance, const FitSource& sou
     // report stays valid JSON.
     return report.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
+
+std::string as_valid_utf8(std::string_view text)
+{
+    const std::string quoted = json(std::string(text)).dump(-1, ' ', false, json::error_handler_t::replace);
+    return json::parse(quoted).get<std::string>();
+}

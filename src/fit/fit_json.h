@@ -4,7 +4,12 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "fit/fit_report.h"
 
 std::string json_report(const Fit& result, bool covariance, const FitSource& source, const FactorReport& factors);
+
+// Text as the report holds it: a byte that is not part of a UTF-8 character
+// becomes U+FFFD (a name in Latin-1, say). The web page takes its text so too.
+std::string as_valid_utf8(std::string_view text);

@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "fit/fit_json.h"
 #include "write/invocation_log.h"
 
 namespace {
@@ -39,11 +40,12 @@ std::string exact(double value)
     return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
 }
 
-// Text as HTML holds it, in an element or in a quoted attribute.
+// Text as HTML holds it, in an element or in a quoted attribute, as valid
+// UTF-8 as the JSON report has it.
 std::string escaped(std::string_view text)
 {
     std::string out;
-    for (const char c : text)
+    for (const char c : as_valid_utf8(text))
         switch (c) {
         case '&': out += "&amp;"; break;
         case '<': out += "&lt;"; break;
@@ -58,6 +60,30 @@ std::string escaped(std::string_view text)
 std::string label(const FitSource& source, int i)
 {
     return escaped(source.names.empty() ? std::to_string(i + 1) : source.names[static_cast<std::size_t>(i)]);
+}
+
+// The characters a box of the factor diagram has room for.
+constexpr std::size_t kBoxCharacters = 26;
+
+std::size_t characters(std::string_view utf8)
+{
+    return static_cast<std::size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
+
+// A label in a box of the factor diagram: a longer name is cut to end in an
+// ellipsis, and shows whole as the box's tooltip.
+std::string box_label(const FitSource& source, int i)
+{
+    if (source.names.empty())
+        return label(source, i);
+    const std::string name = as_valid_utf8(source.names[static_cast<std::size_t>(i)]);
+    if (characters(name) <= kBoxCharacters)
+        return escaped(name);
+    // The bytes of the first kBoxCharacters - 1 characters; the ellipsis is the last.
+    std::size_t end = 0;
+    for (std::size_t kept = 0; kept < kBoxCharacters - 1;)
+        kept += (name[++end] & 0xC0) != 0x80;
+    return escaped(name.substr(0, end)) + "\u2026<title>" + escaped(name) + "</title>";
 }
 
 // The diverging scale of the loadings and correlations, blue for positive,
@@ -331,8 +357,8 @@ std::string factor_diagram(const FitSource& source, const FactorReport& factors,
     const auto k = static_cast<int>(pattern.cols());
     const auto p = static_cast<int>(order.size());
     std::size_t longest = 4;
-    for (int i = 0; i < p; ++i)
-        longest = std::max(longest, (source.names.empty() ? std::to_string(i + 1) : source.names[i]).size());
+    for (int i = 0; i < p && !source.names.empty(); ++i)
+        longest = std::max(longest, std::min(characters(as_valid_utf8(source.names[i])), kBoxCharacters));
     const double row = 26, box = std::min(7.0 * static_cast<double>(longest) + 16, 200.0), rx = 30, ry = 16;
     const double fx = box + 260;
     std::vector<double> vy(p), fy(k, 0);
@@ -358,7 +384,7 @@ std::string factor_diagram(const FitSource& source, const FactorReport& factors,
     numbers = "<table class=\"numbers\"><tr><th>from</th><th>to</th><th>value</th></tr>\n";
     for (const int i : order) {
         svg.rect(10, vy[i] - 10, box, 20, "box");
-        svg.text(10 + box / 2, vy[i] + 4, label(source, i));
+        svg.text(10 + box / 2, vy[i] + 4, box_label(source, i));
     }
     for (int s = 0; s < k; ++s)
         for (const int i : order)
