@@ -2,7 +2,7 @@
 # Builds both programs and runs them on the bundled iris example: the fit
 # of the coefficients, three factor scores, then all four, then back from
 # the scores to the data. Then it builds the tests, so that the quick
-# `ctest --test-dir build` runs them. The build shows its progress (make's
+# `ctest --test-dir build -j2` runs them. The build shows its progress (make's
 # percentage lines) on standard output.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,4 +25,4 @@ echo "first rows back from all four scores (iris.tad):"
 head -n 3 iris.tad
 echo "building the tests"
 cmake --build "$top/build" -j"$(nproc)"
-echo "outputs of the example in $work; the quick tests: ctest --test-dir build"
+echo "outputs of the example in $work; the quick tests: ctest --test-dir build -j2"
