@@ -25,6 +25,50 @@ TEST(Parallel, AnyThreadCountGivesTheSameConsoleAndOutput)
     }
 }
 
+// Lines long enough that blocks end at their size, not their rows, so that a
+// compressed file's blocks take its decompressed bytes without copying them;
+// between them comment lines longer than the room kept in front of those
+// bytes, and a stretch of short lines where blocks end at their rows. The
+// compressed file reads as the plain one: rows, line numbers, failures.
+TEST(Parallel, ACompressedFileReadsAsThePlainOne)
+{
+    ScratchDir dir;
+    dir.write("c.fsc", kThreeVariableFsc);
+    std::string text;
+    for (int i = 0; text.size() < 8'000'000; ++i) {
+        text += std::to_string(i % 89) + " -1 2" + std::string(i * 37 % 500, ' ') + "\n";
+        if (i % 9000 == 4500)
+            text += "# " + std::string(70'000 + i % 4096, 'c') + "\n";
+        if (i == 15000)
+            text += repeat("1\n", 100'000);
+    }
+    const std::size_t late = text.rfind('\n', text.size() - 3'000'000) + 1;
+    const std::string files[] = {text, text.substr(0, late) + "1 2 x\n" + text.substr(late),
+                                 text.substr(0, late) + "1 2 3 4\n" + text.substr(late)};
+    std::string gz;  // the first file's
+    for (const std::string& file : files) {
+        dir.write("a.dat", file);
+        const RunResult plain = run_scorix(dir, {"-q", "-f", "c.fsc", "a.dat"}, {"SCORIX_THREADS=1"});
+        const std::string output = dir.exists("a.sco") ? dir.read("a.sco") : "none";
+        std::filesystem::remove(dir.file("a.sco"));
+        ASSERT_EQ(run_scorix(dir, {"-c", "gzip -1 a.dat && mv a.dat.gz a.dat"}, {}, "/bin/sh").status, 0);
+        gz = gz.empty() ? dir.read("a.dat") : gz;
+        for (const char* threads : {"SCORIX_THREADS=2", "SCORIX_THREADS=3"}) {
+            const RunResult run = run_scorix(dir, {"-q", "-f", "c.fsc", "a.dat"}, {threads});
+            EXPECT_EQ(std::tuple(run.status, run.out, run.err), std::tuple(plain.status, plain.out, plain.err))
+                << threads;
+            // Not EXPECT_EQ: gtest would print the difference of megabytes.
+            EXPECT_TRUE((dir.exists("a.sco") ? dir.read("a.sco") : "none") == output) << threads;
+            std::filesystem::remove(dir.file("a.sco"));
+        }
+    }
+    // Cut short in its last megabyte: damaged, and nothing written.
+    dir.write("a.dat", gz.substr(0, gz.size() - 1000));
+    const RunResult cut = run_scorix(dir, {"-q", "-f", "c.fsc", "a.dat"}, {"SCORIX_THREADS=2"});
+    EXPECT_EQ(std::tuple(cut.status, cut.err, dir.exists("a.sco")),
+              std::tuple(1, std::string("Error src/scorix 647:reading a.dat\n"), false));
+}
+
 // Offenders in several blocks: the first in file order is reported, no
 // output; text rows are told by their line, comment lines counted.
 TEST(Parallel, TheFirstFailureInFileOrderStopsTheRun)

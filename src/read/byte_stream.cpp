@@ -97,20 +97,29 @@ struct ByteSource {
 // A compressed stream decompressed on a thread of its own, a few buffers
 // ahead of the reader, so that decompressing overlaps the splitting and
 // converting of the lines. The buffers are taken in turn: the thread fills
-// those the reader has given back, the reader copies out of the first one
-// the thread has filled. The bytes, the end and the failure are those of
+// those the reader has given back; the reader copies out of the first one
+// the thread has filled, or takes that buffer whole and gives another of the
+// same size in its place. The bytes, the end and the failure are those of
 // the stream read on the reader's thread.
 struct ReadAhead {
     static constexpr int kBuffers = 4;
-    static constexpr std::size_t kSize = 1 << 20;
+    static constexpr std::size_t kSize = ByteStream::kTakenSize;
+    // The bytes of a buffer start this far in, leaving room for what the
+    // reader keeps in front of them when it takes the buffer whole.
+    static constexpr std::size_t kFront = ByteStream::kTakenFront;
 
     explicit ReadAhead(ByteStream decompressed) : stream(std::move(decompressed)) {}
     ~ReadAhead();
     // The thread's work: fills the buffers in turn until the stream ends.
     void fill();
+    // Waits for the first filled buffer; false once the stream has ended or
+    // failed, and then `failed` says which.
+    bool wait_for_bytes(bool& failed);
     // Reads up to `size` bytes into `into`; fewer only once the stream has
     // ended or failed, and then `failed` says which.
     std::size_t read(char* into, std::size_t size, bool& failed);
+    // See ByteStream::take.
+    bool take(ByteStream::Taken& taken, bool& failed);
 
     ByteStream stream;  // read on the thread only, once it has started
     std::unique_ptr<char[]> buffers[kBuffers];
@@ -136,8 +145,8 @@ void ReadAhead::fill()
                 return;
         }
         if (!buffers[next])
-            buffers[next] = std::make_unique_for_overwrite<char[]>(kSize);
-        const std::size_t got = stream.read(buffers[next].get(), kSize);
+            buffers[next] = std::make_unique_for_overwrite<char[]>(kFront + kSize);
+        const std::size_t got = stream.read(buffers[next].get() + kFront, kSize);
         {
             std::lock_guard lock(mutex);
             sizes[next] = got;
@@ -162,21 +171,22 @@ ReadAhead::~ReadAhead()
         thread.join();
 }
 
+bool ReadAhead::wait_for_bytes(bool& stream_failed)
+{
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [this] { return filled > 0 || finished; });
+    if (filled == 0)
+        stream_failed = failed;
+    return filled > 0;
+}
+
 std::size_t ReadAhead::read(char* into, std::size_t size, bool& stream_failed)
 {
     std::size_t got = 0;
-    while (got < size) {
-        {
-            std::unique_lock lock(mutex);
-            changed.wait(lock, [this] { return filled > 0 || finished; });
-            if (filled == 0) {
-                stream_failed = failed;
-                break;
-            }
-        }
+    while (got < size && wait_for_bytes(stream_failed)) {
         // The first filled buffer is the reader's until it is given back.
         const std::size_t part = std::min(size - got, sizes[first] - copied);
-        std::memcpy(into + got, buffers[first].get() + copied, part);
+        std::memcpy(into + got, buffers[first].get() + kFront + copied, part);
         got += part;
         copied += part;
         if (copied == sizes[first]) {
@@ -190,6 +200,40 @@ std::size_t ReadAhead::read(char* into, std::size_t size, bool& stream_failed)
         }
     }
     return got;
+}
+
+bool ReadAhead::take(ByteStream::Taken& taken, bool& stream_failed)
+{
+    if (!wait_for_bytes(stream_failed))
+        return false;
+    const std::size_t begin = kFront + copied;
+    const std::size_t end = kFront + sizes[first];
+    // A buffer with nothing left is the last one: reading it ends the stream.
+    if (begin == end || taken.kept > begin)
+        return false;
+    std::unique_ptr<char[]>& buffer = buffers[first];
+    if (taken.kept)
+        std::memcpy(buffer.get() + begin - taken.kept, taken.keep_from, taken.kept);
+    // The reader's buffer takes the place of this one, to be filled in its
+    // turn, when it is of the same size; otherwise the thread makes one.
+    const bool same_size = taken.capacity == kFront + kSize;
+    std::swap(buffer, taken.text);
+    taken.capacity = kFront + kSize;
+    if (!same_size)
+        buffer.reset();
+    taken.begin = begin - taken.kept;
+    taken.end = end;
+    taken.last = sizes[first] < kSize;
+    {
+        std::lock_guard lock(mutex);
+        if (taken.last)
+            stream_failed = failed;
+        --filled;
+        first = (first + 1) % kBuffers;
+        copied = 0;
+    }
+    changed.notify_all();
+    return true;
 }
 
 namespace {
@@ -663,6 +707,11 @@ std::size_t ByteStream::read_decoded(char* into, std::size_t size)
             got += static_cast<std::size_t>(part);
     }
     return got;
+}
+
+bool ByteStream::take(Taken& taken)
+{
+    return ahead_ && ahead_->take(taken, failed_);
 }
 
 std::size_t ByteStream::read(char* into, std::size_t size)

@@ -67,6 +67,28 @@ public:
     // stream or after a failure.
     std::size_t read(char* into, std::size_t size);
 
+    // A compressed stream is decompressed ahead of the reader in buffers of
+    // this many bytes, each with this much room in front.
+    static constexpr std::size_t kTakenSize = 1 << 20;
+    static constexpr std::size_t kTakenFront = 1 << 16;
+
+    // The next bytes of the stream taken without copying them: the buffer
+    // they were decompressed into is exchanged for the caller's text.
+    struct Taken {
+        std::unique_ptr<char[]>& text;  // the caller's text, then the buffer
+        std::size_t& capacity;          // its size, then the buffer's
+        const char* keep_from;          // bytes to keep in front of the next
+        std::size_t kept;               // (they may lie in `text`)
+        std::size_t begin = 0;          // the kept bytes, then the next ones,
+        std::size_t end = 0;            // lie at [begin, end) of the buffer
+        bool last = false;              // they end the stream
+    };
+    // Hands over the next bytes when the stream is decompressed ahead and
+    // the room in front of them takes the kept bytes; otherwise (and at the
+    // end of the stream) false, with nothing read and `text` as it was. A
+    // caller's text of the buffers' size is used again.
+    bool take(Taken& taken);
+
     // A read error, or compressed data that are damaged or cut short.
     bool failed() const;
 

@@ -150,14 +150,24 @@ bool DataReader::read_lines(LineBlock& block, int max_rows, bool exact_rows)
     }
     if (progress_)
         progress_->tick();
+    // A block of a stream decompressed ahead takes the buffer of its next
+    // bytes as its text, with what the last block left in front of them,
+    // rather than copying them out.
+    ByteStream::Taken taken{block.text, block.capacity, carried_, carried_size_};
     std::size_t filled = carried_size_;
-    block.failed = !make_room(block.text, block.capacity, std::max(kBlockText, filled), carried_, filled);
+    block.text_begin = 0;
+    if (take_next_ && take(taken)) {
+        block.text_begin = taken.begin;
+        filled = taken.end;
+    } else {
+        block.failed = !make_room(block.text, block.capacity, std::max(kBlockText, filled), carried_, filled);
+    }
     block.cause = block.failed ? ENOMEM : 0;
-    std::size_t begin = 0;     // of the next record (a line, or lines joined by a quoted field)
-    std::size_t start = 0;     // of the next line
-    std::size_t searched = 0;  // no newline before this
+    std::size_t begin = block.text_begin;     // of the next record (a line, or lines joined by a quoted field)
+    std::size_t start = block.text_begin;     // of the next line
+    std::size_t searched = block.text_begin;  // no newline before this
     long long record_lines = 0;
-    std::size_t kept = 0;  // the text up to the end of the last row
+    std::size_t kept = block.text_begin;  // the text up to the end of the last row
     long long kept_lines = block.first_line;
     block.taken_out.clear();
     bool in_quote = false;
@@ -231,7 +241,7 @@ bool DataReader::read_lines(LineBlock& block, int max_rows, bool exact_rows)
             ended_ = true;
             break;
         }
-        if (block.rows() > 0 && filled >= kBlockText && !exact_rows)
+        if (block.rows() > 0 && filled - block.text_begin >= kBlockText && !exact_rows)
             break;
         // Rather than grow, a block lets go of the lines it skipped after its
         // last row (all of them while it holds none), so that memory does not
@@ -263,6 +273,7 @@ bool DataReader::read_lines(LineBlock& block, int max_rows, bool exact_rows)
     }
     carried_ = block.text.get() + begin;
     carried_size_ = filled - begin;
+    take_next_ = !exact_rows && block.rows() < max_rows && carried_size_ <= ByteStream::kTakenFront;
     rows_ += block.rows();
     ended_ = ended_ || block.failed;
     return block.rows() > 0 || block.failed || block.open_quote;
@@ -273,7 +284,8 @@ long long line_number(const LineBlock& block, int row)
     // The lines before the block, and those of the block up to the row,
     // those taken out of its text included.
     const std::size_t begin = block.lines[static_cast<std::size_t>(row)].first;
-    long long lines = block.first_line + std::count(block.text.get(), block.text.get() + begin, '\n') + 1;
+    const char* text = block.text.get();
+    long long lines = block.first_line + std::count(text + block.text_begin, text + begin, '\n') + 1;
     for (const auto& [at, count] : block.taken_out)
         lines += at <= begin ? count : 0;
     return lines;

@@ -54,6 +54,7 @@ struct ReadFailure {
 struct LineBlock {
     std::unique_ptr<char[]> text;  // the lines, and maybe the start of the next
     std::size_t capacity = 0;
+    std::size_t text_begin = 0;                              // where in `text` the block's text begins
     std::vector<std::pair<std::size_t, std::size_t>> lines;  // each row's lines in `text`, newline included
     long long first_line = 0;  // lines of the file before the block, comment lines included
     // Skipped lines taken out of `text`: at each offset, how many.
@@ -149,6 +150,9 @@ private:
     const char* carried_ = nullptr;
     std::size_t carried_size_ = 0;
     bool ended_ = false;  // every row is handed on, or reading failed
+    // The last block ended at its size, not at its rows, leaving a part of
+    // a line at most: the next may take the stream's next bytes whole.
+    bool take_next_ = false;
     bool table_ = false;
     char delimiter_ = 0;  // of a delimited table, whose quoted fields may hold line breaks
     bool header_pending_ = false;

@@ -66,6 +66,16 @@ public:
     }
     bool at_end() const { return at_end_; }
 
+    // Instead of fill: takes the next bytes without copying them, when the
+    // stream can (see ByteStream::take); at_end() as after fill.
+    bool take(ByteStream::Taken& taken)
+    {
+        if (!stream_.take(taken))
+            return false;
+        at_end_ = taken.last;
+        return true;
+    }
+
     // Lines cut so far, comment lines included.
     long long lines() const { return lines_; }
 
