@@ -3,7 +3,9 @@
 # and against the decompressors alone: scorix on d1m.dat, on d1m.dat.gz
 # (gzip -n) inflated by ISA-L and by zlib (a build with -DSCORIX_ISAL=OFF),
 # on d1m.dat.zst, then `igzip -dc`, `libdeflate-gunzip -c` and `zstd -dc`,
-# each to /dev/null. The cases take turns, run after run, so that every one
+# each to /dev/null, and the plain file's run with `igzip -dc` beside it in
+# a process of its own: the floor of any reading of the .gz that decodes on
+# one thread while the others convert. The cases take turns, run after run, so that every one
 # sees the same load; the table gives the median wall seconds (from the
 # shell's clock in microseconds: time's own are hundredths) and user seconds, the
 # wall time over the plain file's and the peak memory. Every output of scorix is compared
@@ -52,6 +54,11 @@ for tool in "igzip -dc d1m.dat.gz" "libdeflate-gunzip -c d1m.dat.gz" "zstd -dc d
   names+=("${tool% *}")
   commands+=("$tool")
 done
+if command -v igzip >/dev/null; then
+  printf 'igzip -dc d1m.dat.gz >/dev/null &\n%s -q -f c20.fsc d1m.dat\nwait\n' "$top/build-bench-isal/scorix" >"$data/.beside.sh"
+  names+=("plain, igzip -dc beside")
+  commands+=("sh $data/.beside.sh")
+fi
 
 echo "$(nproc) cores, SCORIX_THREADS=${SCORIX_THREADS-}, load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 declare -A walls users peaks
@@ -79,5 +86,5 @@ for i in "${!commands[@]}"; do
   printf '%-24s %7.3fs %7.2fs %8.3f %8d\n' "${names[$i]}" "$wall" "$(median "${users[$i]}")" \
     "$(awk -v a="$wall" -v b="$plain" 'BEGIN { print a / b }')" "$((peaks[$i] / 1024))"
 done
-rm -f "$data/.time"
+rm -f "$data/.time" "$data/.beside.sh"
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
