@@ -262,7 +262,8 @@ TEST(Fit, MergedMomentFilesFitAsOneRunOverTheirFiles)
 // Moment files that do not merge are refused with no output, naming both
 // files or the file and its line: other variables, names or reading
 // options, a run asking for others, a file cut short or damaged, moment
-// files among data files. A moment file is put in place whole or not at all.
+// files among data files or piped in. A moment file is put in place whole or
+// not at all.
 TEST(Fit, MomentFilesThatDisagreeOrAreDamagedAreRefused)
 {
     const std::tuple<std::string, int, std::string> cases[] = {
@@ -277,6 +278,8 @@ TEST(Fit, MomentFilesThatDisagreeOrAreDamagedAreRefused)
          "b.mom:16: the checksum of the lines before does not match"},
         {"sed '11s/ 0x/ zz/' a.mom >b.mom && $0 b.mom", 1, "b.mom:11: \"zz"},
         {"$0 a.mom d.dat", 1, "a.mom is a moment file, but d.dat is not"},
+        {"$0 - <a.mom", 1, "-:1: a moment file: moment files are merged when named as files"},
+        {"cat a.mom | $0 --header --csv -", 1, "-:1: a moment file: moment files are merged when named as files"},
         {"$0 --moments=a.mom c.dat e.dat", 1, "e.dat:2: 1 values, but the first data row (c.dat:1) has 3"},
         {"$0 --moments=a.mom --cor=spearman d.dat", 2, "--moments: --cor=spearman keeps every row"},
         {"$0 --moments=a.mom d.dat >/dev/full && $0 --moments=- d.dat >/dev/full", 1,

@@ -251,6 +251,15 @@ void RowPool::learn_variables(const DataReader& reader, const LineBlock& lines, 
 {
     const bool header = rules_.format && rules_.format->header;
     const std::string header_place = place(path, reader.header_line());
+    // Moment files are told by their first bytes only when named as files:
+    // from standard input or a pipe, one is read as data, and said to be.
+    if (const std::string_view first = header             ? reader.header()
+                                       : lines.rows() > 0 ? lines.line(0)
+                                                          : "";
+        line_text(first) == kMomentFirstLine)
+        throw FitError(place(path, header ? reader.header_line() : line_number(lines, 0)) +
+                       "a moment file: moment files are merged when named as files, not read from standard input or "
+                       "a pipe");
     std::vector<std::string> fields;  // the header's name of each field of the rows
     if (header) {
         RowReader words(*rules_.format);

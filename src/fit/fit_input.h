@@ -104,6 +104,10 @@ void convert_rows(FitBlock& block, const RowRules& rules);
 // the fields of the variables (--columns: positions, names, ranges), and
 // whether the rows are kept as they are (a matrix given as input) rather
 // than taken into moments.
+// The first line of a moment file (moment_file.h), which the reading of
+// data files knows so as to name such a file given where data were read.
+inline constexpr std::string_view kMomentFirstLine = "scorix-moments 1";
+
 struct RowChoice {
     long long skip = 0;
     std::optional<std::string> columns;

@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr std::string_view kFirstLine = "scorix-moments 1";
+constexpr std::string_view kFirstLine = kMomentFirstLine;
 
 // A name, file name or option word as one word of a line: the bytes that
 // would end or split it (white space and control bytes, '%', ',') as %XX.
