@@ -85,6 +85,10 @@ RowVerdict check_row(FitBlock& block, const RowRules& rules, RowSource& source, 
 // moments; a block stops at its first refused row.
 void convert_rows(FitBlock& block, const RowRules& rules);
 
+// The first line of a moment file (moment_file.h), which the reading of
+// data files knows so as to name such a file given where data were read.
+inline constexpr std::string_view kMomentFirstLine = "scorix-moments 1";
+
 // Gathers the moments of the rows of every file. Each file is read once in
 // blocks: the calling thread reads, any thread converts a block and takes
 // its moments, and the calling thread merges them in file order, so the
@@ -104,10 +108,6 @@ void convert_rows(FitBlock& block, const RowRules& rules);
 // the fields of the variables (--columns: positions, names, ranges), and
 // whether the rows are kept as they are (a matrix given as input) rather
 // than taken into moments.
-// The first line of a moment file (moment_file.h), which the reading of
-// data files knows so as to name such a file given where data were read.
-inline constexpr std::string_view kMomentFirstLine = "scorix-moments 1";
-
 struct RowChoice {
     long long skip = 0;
     std::optional<std::string> columns;

@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr std::string_view kFirstLine = kMomentFirstLine;
-
 // A name, file name or option word as one word of a line: the bytes that
 // would end or split it (white space and control bytes, '%', ',') as %XX.
 std::string encoded(std::string_view text)
@@ -377,14 +375,15 @@ bool is_moment_file(const std::string& path)
     if (path == "-" || ::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
         return false;
     std::ifstream in(path, std::ios::binary);
-    std::string first(kFirstLine.size() + 1, '\0');
-    return in.read(first.data(), static_cast<std::streamsize>(first.size())) && first == std::string(kFirstLine) + '\n';
+    std::string first(kMomentFirstLine.size() + 1, '\0');
+    return in.read(first.data(), static_cast<std::streamsize>(first.size())) &&
+           first == std::string(kMomentFirstLine) + '\n';
 }
 
 std::string moment_text(const MomentFile& file)
 {
     const MomentSettings& settings = file.settings;
-    std::string text = std::string(kFirstLine) + "\n";
+    std::string text = std::string(kMomentFirstLine) + "\n";
     for (const std::string& data : file.data)
         text += "data " + encoded(data) + "\n";
     text += "reading " + settings.reading + "\ncor " + settings.cor + "\nmissing " + settings.missing +
